@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ImageSlice.h"
+#include "Vector.h"
+
+namespace ImageReader {
+
+template <class T>
+class ImageVolume;
+
+// The abstract n-dimensional image source. It delivers the plane spanned by dimensions 0
+// and 1 at a position of dimensions 2 and up, and its size. Sources stack on one another
+// (cache over reader, permutation over sub-volume) through plain, non-owning pointers.
+template <class T>
+class ImageBase
+{
+public:
+    // The plane at `position` (coordinates of dimensions 2 .. n-1), or an empty slice.
+    virtual ImageSlice<T> GetSlice(const Vector& position) = 0;
+    // One extent per dimension; empty when there is no image.
+    virtual Vector GetSize() = 0;
+
+    virtual ~ImageBase() = default;
+
+    ImageVolume<T> GetVolume(const Vector& start, const Vector& stop);
+
+    // Folds the image onto the plane spanned by d1 (horizontal) and d2 (vertical, or -1 for
+    // a single row). fixed[i] >= 0 pins dimension i; every other free dimension besides d1
+    // and d2 is collapsed by its maximum.
+    ImageSlice<T> GetMaximumProjection(int d1, int d2, Vector fixed);
+    ImageSlice<T> GetMaximumProjection(int d1, int d2);
+};
+
+} // namespace ImageReader
+
+#include "ImageVolume.h"
