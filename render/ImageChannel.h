@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "ImageSlice.h"
+#include "RGBABuffer.h"
+
+namespace ImageViewer {
+
+// A display channel: range, colour, gamma and switches. Shared by reference between the
+// window, the renderers and the panels; rendering may widen m_min/m_max (autoscaling).
+class ImageChannel
+{
+public:
+    ImageChannel(int mi, int ma, int gamma, int r, int g, int b, bool autoscaling);
+    ImageChannel(int mi, int ma, int gamma, int r, int g, int b);
+    ImageChannel(int mi, int ma, int gamma);
+    ImageChannel(int mi, int ma);
+
+    // Maps a 16-bit slice through the range and colour; null for an empty slice.
+    RGBABuffer RenderToRGBA(const ImageReader::ImageSlice<unsigned short>& slice);
+
+    int m_min;
+    int m_max;
+    int m_gamma;
+    int m_r;
+    int m_g;
+    int m_b;
+    bool m_autoscaling;
+    bool m_enabled = true;
+};
+
+using ChannelPtr = std::shared_ptr<ImageChannel>;
+using ChannelList = std::vector<ChannelPtr>;
+using ChannelListPtr = std::shared_ptr<ChannelList>;
+
+} // namespace ImageViewer

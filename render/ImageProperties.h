@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ImageReaderBase.h"
+
+namespace ImageViewer {
+
+// Names and pixel sizes (nm, 0 = not given) of the image's dimensions and the user's zoom.
+class ImageProperties
+{
+public:
+    ImageProperties() = default;
+    explicit ImageProperties(ImageReader::ImageReaderBase<unsigned short>& reader);
+
+    // Screen pixels per image pixel for every dimension; always finite and positive
+    // for a finite positive m_zoom.
+    std::vector<double> GetPixelZooms() const;
+
+    std::vector<std::string> m_dimname;
+    std::vector<double> m_pixelsize;
+    double m_zoom = 1.0;
+};
+
+} // namespace ImageViewer
