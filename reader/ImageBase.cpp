@@ -1,0 +1,167 @@
+#include "ImageBase.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace ImageReader {
+
+template <class T>
+ImageVolume<T> ImageBase<T>::GetVolume(const Vector& start, const Vector& stop)
+{
+    return ImageVolume<T>(this, start, stop);
+}
+
+template <class T>
+ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2)
+{
+    Vector fixed;
+    const Vector size = GetSize();
+    for (unsigned int i = 0; i < size.size(); ++i)
+        fixed.push_back(-1);
+    return GetMaximumProjection(d1, d2, fixed);
+}
+
+namespace {
+
+// The output row/column strides of the in-plane dimensions decide which loop shape
+// applies; each shape is a plain loop the compiler can vectorise or at least keep
+// free of per-pixel multiplies.
+template <class T>
+void foldPlane(T* out, const T* plane, size_t W, size_t x0, size_t x1, size_t y0, size_t y1, size_t sx, size_t sy)
+{
+    if (sx == 1) {
+        // Rows land on contiguous output runs (XY, XZ and similar views).
+        for (size_t y = y0; y < y1; ++y) {
+            T* o = out + y * sy + x0;
+            const T* v = plane + y * W + x0;
+            const size_t n = x1 - x0;
+            for (size_t x = 0; x < n; ++x)
+                o[x] = std::max(o[x], v[x]);
+        }
+    } else if (sx == 0) {
+        // Dimension 0 is collapsed: each row reduces to one output value.
+        for (size_t y = y0; y < y1; ++y) {
+            const T* v = plane + y * W;
+            T m = out[y * sy];
+            for (size_t x = x0; x < x1; ++x)
+                m = std::max(m, v[x]);
+            out[y * sy] = m;
+        }
+    } else {
+        // Dimension 0 runs down the output (transposed views such as YZ).
+        for (size_t y = y0; y < y1; ++y) {
+            const T* v = plane + y * W;
+            T* o = out + y * sy;
+            for (size_t x = x0; x < x1; ++x)
+                o[x * sx] = std::max(o[x * sx], v[x]);
+        }
+    }
+}
+
+} // namespace
+
+template <class T>
+ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed)
+{
+    const Vector S = GetSize();
+    const int n = static_cast<int>(S.size());
+    if (n < 2 || d1 < 0 || d1 >= n || d2 >= n || d1 == d2 || static_cast<int>(fixed.size()) < n)
+        return ImageSlice<T>();
+    for (int i = 0; i < n; ++i)
+        if (S[i] <= 0)
+            return ImageSlice<T>();
+
+    const size_t W = static_cast<size_t>(S[0]);
+    const size_t H = static_cast<size_t>(S[1]);
+    const size_t A = static_cast<size_t>(S[d1]);
+    const size_t B = d2 < 0 ? 1 : static_cast<size_t>(S[d2]);
+
+    T* out = static_cast<T*>(std::calloc(A * B, sizeof(T)));
+    if (!out)
+        return ImageSlice<T>();
+
+    std::vector<size_t> stride(static_cast<size_t>(n), 0);
+    for (int i = 0; i < n; ++i)
+        stride[static_cast<size_t>(i)] = (i == d1) ? 1 : (i == d2 ? A : 0);
+
+    // Pinned coordinates outside the image select nothing.
+    auto pinnedOutside = [&](int i) { return fixed[i] >= S[i]; };
+    for (int i = 0; i < n; ++i)
+        if (pinnedOutside(i))
+            return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
+
+    Vector position;
+    for (int i = 2; i < n; ++i)
+        position.push_back(fixed[i] >= 0 ? fixed[i] : 0);
+
+    const size_t x0 = fixed[0] >= 0 ? static_cast<size_t>(fixed[0]) : 0;
+    const size_t x1 = fixed[0] >= 0 ? x0 + 1 : W;
+    const size_t y0 = fixed[1] >= 0 ? static_cast<size_t>(fixed[1]) : 0;
+    const size_t y1 = fixed[1] >= 0 ? y0 + 1 : H;
+
+    for (;;) {
+        const ImageSlice<T> slice = GetSlice(position);
+        const Vector ss = slice.GetSize();
+        // A plane that cannot be read, or that does not have the image's plane size, adds nothing.
+        if (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == W && static_cast<size_t>(ss[1]) == H) {
+            size_t base = 0;
+            for (int i = 2; i < n; ++i)
+                base += stride[static_cast<size_t>(i)] * static_cast<size_t>(position[i - 2]);
+            foldPlane(out + base, slice.GetData(), W, x0, x1, y0, y1, stride[0], stride[1]);
+        }
+
+        // Odometer over the free higher dimensions, last dimension fastest.
+        int k = n - 1;
+        for (; k >= 2; --k) {
+            if (fixed[k] >= 0)
+                continue;
+            if (++position[k - 2] < S[k])
+                break;
+            position[k - 2] = 0;
+        }
+        if (k < 2)
+            break;
+    }
+    return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
+}
+
+template <class T>
+ImageSlice<T> ImageVolume<T>::GetSlice(const Vector& position)
+{
+    const Vector sourcePosition = m_start(2, Vector::end) + position;
+    ImageSlice<T> source = m_image->GetSlice(sourcePosition);
+    if (!source.GetData())
+        return ImageSlice<T>();
+
+    const Vector size = GetSize();
+    const Vector sourceSize = m_image->GetSize();
+    if (size.size() < 2 || sourceSize.size() < 2)
+        return ImageSlice<T>();
+    if (size[0] == sourceSize[0] && size[1] == sourceSize[1])
+        return source;
+
+    const int x0 = m_start[0];
+    const int y0 = m_start[1];
+    const int w = size[0];
+    const int h = size[1];
+    const Vector got = source.GetSize();
+    // A crop that reaches outside the delivered plane would read past its buffer.
+    if (w <= 0 || h <= 0 || x0 < 0 || y0 < 0 || got.size() < 2 || x0 + w > got[0] || y0 + h > got[1])
+        return ImageSlice<T>();
+
+    const size_t W = static_cast<size_t>(got[0]);
+    T* buffer = static_cast<T*>(std::malloc(static_cast<size_t>(w) * static_cast<size_t>(h) * sizeof(T)));
+    if (!buffer)
+        return ImageSlice<T>();
+    for (int r = 0; r < h; ++r)
+        std::memcpy(buffer + static_cast<size_t>(r) * static_cast<size_t>(w),
+                    source.GetData() + (static_cast<size_t>(y0 + r)) * W + static_cast<size_t>(x0),
+                    static_cast<size_t>(w) * sizeof(T));
+    return ImageSlice<T>(Vector(w, h), buffer);
+}
+
+template class ImageBase<unsigned short>;
+template class ImageVolume<unsigned short>;
+
+} // namespace ImageReader

@@ -1,0 +1,222 @@
+#include <gtest/gtest.h>
+
+#include <libics.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <unistd.h>
+#include <filesystem>
+#include <limits>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "Diagnostics.h"
+#include "ICSImageReader.h"
+#include "TestImage.h"
+
+using ImageReader::ICSImageReader;
+using ImageReader::Vector;
+using Reader = ICSImageReader<unsigned short>;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Dim
+{
+    size_t extent;
+    const char* order;
+    double scale;
+    const char* unit; // null: no unit written
+};
+
+class IcsFiles : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("lumora_ics_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Writes an image with libics's own writer.
+    template <class S>
+    fs::path write(const std::string& name, Ics_DataType type, const std::vector<Dim>& dims, const std::vector<S>& data)
+    {
+        const fs::path path = dir / name;
+        ICS* ics = nullptr;
+        EXPECT_EQ(IcsOpen(&ics, path.c_str(), "w2"), IcsErr_Ok);
+        std::vector<size_t> extents;
+        for (const Dim& d : dims)
+            extents.push_back(d.extent);
+        EXPECT_EQ(IcsSetLayout(ics, type, static_cast<int>(dims.size()), extents.data()), IcsErr_Ok);
+        EXPECT_EQ(IcsSetData(ics, data.data(), data.size() * sizeof(S)), IcsErr_Ok);
+        for (size_t i = 0; i < dims.size(); ++i) {
+            IcsSetOrder(ics, static_cast<int>(i), dims[i].order, dims[i].order);
+            if (dims[i].unit)
+                IcsSetPosition(ics, static_cast<int>(i), 0.0, dims[i].scale, dims[i].unit);
+        }
+        EXPECT_EQ(IcsClose(ics), IcsErr_Ok);
+        return path;
+    }
+
+    fs::path dir;
+};
+
+std::vector<unsigned short> plane(Reader& r, const Vector& pos)
+{
+    const auto s = r.GetSlice(pos);
+    if (!s.GetData())
+        return {};
+    return std::vector<unsigned short>(s.GetData(), s.GetData() + s.GetSize().prod());
+}
+
+} // namespace
+
+TEST_F(IcsFiles, SixteenBitVolumeReadsEveryPlane)
+{
+    std::vector<uint16_t> data(5 * 4 * 3);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint16_t>(i * 1000 + 7);
+    const auto path = write("vol.ics", Ics_uint16, {{5, "x", 0.1, "micrometers"}, {4, "y", 0.1, "um"}, {3, "z", 300, "nm"}}, data);
+
+    Reader r(path);
+    EXPECT_EQ(r.GetSize(), V({5, 4, 3}));
+    EXPECT_EQ(r.GetDimName(0), "x");
+    EXPECT_EQ(r.GetDimName(2), "z");
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 100.0);
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(1), 100.0);
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(2), 300.0);
+    for (int z = 0; z < 3; ++z) {
+        const auto p = plane(r, V({z}));
+        ASSERT_EQ(p.size(), 20u);
+        for (int i = 0; i < 20; ++i)
+            EXPECT_EQ(p[static_cast<size_t>(i)], data[static_cast<size_t>(z * 20 + i)]);
+    }
+}
+
+TEST_F(IcsFiles, SampleTypesConvertToSixteenBits)
+{
+    {
+        const std::vector<uint8_t> d = {0, 128, 255, 1};
+        Reader r(write("u8.ics", Ics_uint8, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{0, 128, 255, 1}));
+    }
+    {
+        const std::vector<int16_t> d = {-1, 0, 32767, -32768};
+        Reader r(write("s16.ics", Ics_sint16, {{4, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{65535, 0, 32767, 32768}));
+    }
+    {
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const float inf = std::numeric_limits<float>::infinity();
+        const std::vector<float> d = {1.9f, 65535.0f, 65536.0f, 70000.9f, -3.5f, nan, inf, 5e9f};
+        Reader r(write("f32.ics", Ics_real32, {{4, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{1, 65535, 0, 4464, 0, 0, 0, 0}));
+    }
+    {
+        const std::vector<double> d = {2.5, 131071.0, -1.0, 4294967295.0};
+        Reader r(write("f64.ics", Ics_real64, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{2, 65535, 0, 65535}));
+    }
+    {
+        const std::vector<int8_t> d = {-1, 5};
+        Reader r(write("s8.ics", Ics_sint8, {{2, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{255, 5}));
+    }
+    {
+        const std::vector<uint32_t> d = {74565, 65535, 65536};
+        Reader r(write("u32.ics", Ics_uint32, {{3, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{9029, 65535, 0}));
+    }
+}
+
+TEST_F(IcsFiles, RefusesWhatCannotBeShown)
+{
+    const std::vector<float> complexData(8, 1.0f);
+    Reader complex(write("c.ics", Ics_complex32, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, complexData));
+    EXPECT_EQ(complex.GetSize().size(), 0u);
+
+    const std::vector<uint16_t> line = {1, 2, 3};
+    Reader oneD(write("line.ics", Ics_uint16, {{3, "x", 1, "nm"}}, line));
+    EXPECT_EQ(oneD.GetSize().size(), 0u);
+
+    Reader missing(dir / "does-not-exist.ics");
+    EXPECT_EQ(missing.GetSize().size(), 0u);
+
+    fs::path garbage = dir / "garbage.ics";
+    FILE* f = std::fopen(garbage.c_str(), "w");
+    std::fputs("not an ics header\n", f);
+    std::fclose(f);
+    Reader bad(garbage);
+    EXPECT_EQ(bad.GetSize().size(), 0u);
+}
+
+TEST_F(IcsFiles, PixelSizeUnits)
+{
+    const std::vector<uint16_t> d(2 * 2 * 2 * 2 * 2, 1);
+    const auto path = write("units.ics", Ics_uint16,
+                            {{2, "x", 0.1, "um"}, {2, "y", 2.5, "mm"}, {2, "z", 0.25, "Micrometers"}, {2, "t", 1, nullptr}, {2, "ch", 3, "m"}},
+                            d);
+    Reader r(path);
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 100.0);
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(1), 2.5e6);
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(2), 0.0) << "unit names are case-sensitive";
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(3), 0.0) << "a missing unit gives no size";
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(4), 3e9);
+
+    std::string shown;
+    auto previous = ImageReader::SetDiagnosticHandler([&](const std::string& text) { shown = text; });
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(7), 1.0);
+    ImageReader::SetDiagnosticHandler(previous);
+    EXPECT_EQ(shown.rfind("7 ", 0), 0u) << shown;
+    EXPECT_NE(shown, "7 0") << "the message carries libics's error code";
+}
+
+TEST_F(IcsFiles, OutOfRangePositionsGiveEmptySlices)
+{
+    const std::vector<uint16_t> d(2 * 2 * 3, 9);
+    Reader r(write("small.ics", Ics_uint16, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}, {3, "z", 1, "nm"}}, d));
+    EXPECT_TRUE(plane(r, V({3})).empty());
+    EXPECT_TRUE(plane(r, V({-1})).empty());
+    EXPECT_TRUE(plane(r, Vector()).empty());
+    EXPECT_EQ(plane(r, V({2})).size(), 4u);
+}
+
+TEST(IcsRealFile, ReadsTheSampleImage)
+{
+    const fs::path folder = fs::path(LUMORA_TESTDATA) / "ics";
+    Reader r(folder / "testim.ics");
+    ASSERT_EQ(r.GetSize(), V({175, 105, 2}));
+    EXPECT_EQ(r.GetDimName(0), "x");
+    EXPECT_EQ(r.GetDimName(1), "y");
+    EXPECT_EQ(r.GetDimName(2), "z");
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 0.0) << "the file gives no unit";
+
+    // The data file holds the samples uncompressed, little-endian: compare against its bytes.
+    FILE* f = std::fopen((folder / "testim.ids").c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<unsigned char> raw(175 * 105 * 2 * 2);
+    ASSERT_EQ(std::fread(raw.data(), 1, raw.size(), f), raw.size());
+    std::fclose(f);
+    for (int z = 0; z < 2; ++z) {
+        const auto p = plane(r, V({z}));
+        ASSERT_EQ(p.size(), 175u * 105u);
+        size_t mismatches = 0;
+        for (size_t i = 0; i < p.size(); ++i) {
+            const size_t o = (static_cast<size_t>(z) * p.size() + i) * 2;
+            mismatches += p[i] != static_cast<unsigned short>(raw[o] | raw[o + 1] << 8);
+        }
+        EXPECT_EQ(mismatches, 0u) << "plane " << z;
+        // Figures published with the file.
+        const long long sum = std::accumulate(p.begin(), p.end(), 0LL);
+        EXPECT_EQ(*std::min_element(p.begin(), p.end()), z == 0 ? 76 : 300);
+        EXPECT_EQ(*std::max_element(p.begin(), p.end()), z == 0 ? 224 : 940);
+        EXPECT_EQ(sum, z == 0 ? 3480168LL : 10821985LL);
+        EXPECT_EQ(p[0], z == 0 ? 208 : 916);
+        EXPECT_EQ(p[100 + 50 * 175], z == 0 ? 208 : 313);
+    }
+}
