@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Builds the Korvel fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for
+# FUZZ_SECONDS seconds (default 600) on a corpus seeded from the shared test data.
+# Exits non-zero as soon as a target reports a crash, leak, hang or sanitizer finding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+seconds=${FUZZ_SECONDS:-600}
+build=${FUZZ_BUILD:-$root/build-fuzz}
+corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
+testdata=${LUMORA_TESTDATA:-$root/../shared/testdata}
+
+CC=${CC_FUZZ:-clang} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j 2 >/dev/null
+
+seed() {
+  local dir=$corpus/$1
+  shift
+  mkdir -p "$dir"
+  for pattern in "$@"; do
+    for f in $testdata/$pattern; do
+      [ -f "$f" ] && cp -n "$f" "$dir/$(echo "${f#"$testdata"/}" | tr / _)"
+    done
+  done
+  # Small hand-made inputs, so that every target starts with something even without test data.
+  printf 'P5\n2 2\n255\n\001\002\003\004' >"$dir/tiny-p5.pgm"
+  printf 'P5\n# c\n1 1\n65535\n\022\064' >"$dir/tiny-p5-16.pgm"
+  printf 'P2\n2 1\n15\n7 15\n' >"$dir/tiny-p2.pgm"
+  printf 'P3\n1 1\n255\n1 2 3\n' >"$dir/tiny-p3.ppm"
+}
+seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
+seed pgm 'tiff/*.pgm'
+seed tiff 'tiff/*.tiff'
+
+mkdir -p "$corpus/artifacts"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+status=0
+for target in bmp pgm tiff; do
+  echo "fuzz_$target: ${seconds}s"
+  log=$corpus/fuzz_$target.log
+  if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+      -print_final_stats=1 -artifact_prefix="$corpus/artifacts/${target}-" >"$log" 2>&1; then
+    echo "fuzz_$target found a problem; see $log and $corpus/artifacts/"
+    tail -40 "$log"
+    status=1
+  fi
+  grep -E '^stat::number_of_executed_units|^Done' "$log" || true
+done
+exit $status
