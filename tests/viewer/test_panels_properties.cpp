@@ -1,0 +1,187 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include "formImageProperties.h"
+
+using ImageViewer::formImageProperties;
+using ImageViewer::ImageProperties;
+
+namespace {
+
+ImageProperties sixDimensions()
+{
+    ImageProperties p;
+    p.m_dimname = {"x", "y", "z", "t", "ch", "w"};
+    p.m_pixelsize = {100, 100, 300, 0, 0, 12.5};
+    return p;
+}
+
+// Runs each case in a fixed locale and restores the default afterwards.
+class LocaleScope
+{
+public:
+    explicit LocaleScope(const QLocale& l) : m_old(QLocale()) { QLocale::setDefault(l); }
+    ~LocaleScope() { QLocale::setDefault(m_old); }
+
+private:
+    QLocale m_old;
+};
+
+} // namespace
+
+TEST(PanelsProperties, OneRowPerDimension)
+{
+    const LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    ImageProperties props = sixDimensions();
+    formImageProperties dialog(props);
+    EXPECT_EQ(dialog.windowTitle(), "Image properties");
+    EXPECT_EQ(dialog.size(), QSize(327, 248));
+
+    const int rows[] = {24, 56, 88, 120, 152, 184};
+    const char* sizes[] = {"100", "100", "300", "0", "0", "12.5"};
+    for (int i = 0; i < 6; ++i) {
+        auto* name = dialog.findChild<QLineEdit*>(QString("textDimName%1").arg(i));
+        auto* size = dialog.findChild<QLineEdit*>(QString("textPixelSize%1").arg(i));
+        ASSERT_TRUE(name && size) << i;
+        EXPECT_EQ(name->geometry(), QRect(8, rows[i], 24, 20));
+        EXPECT_EQ(size->geometry(), QRect(40, rows[i], 32, 20));
+        EXPECT_TRUE(name->isReadOnly());
+        EXPECT_FALSE(size->isReadOnly());
+        EXPECT_EQ(name->text().toStdString(), props.m_dimname[static_cast<size_t>(i)]);
+        EXPECT_EQ(size->text(), sizes[i]);
+    }
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("textPixelSize6"), nullptr);
+
+    auto* ok = dialog.findChild<QPushButton*>("cmdOK");
+    auto* cancel = dialog.findChild<QPushButton*>("cmdCancel");
+    ASSERT_TRUE(ok && cancel);
+    EXPECT_EQ(ok->geometry(), QRect(168, 216, 72, 24));
+    EXPECT_EQ(cancel->geometry(), QRect(248, 216, 72, 24));
+    auto* tabs = dialog.findChild<QTabWidget*>("tabControl1");
+    ASSERT_TRUE(tabs);
+    EXPECT_EQ(tabs->geometry(), QRect(8, 8, 312, 200));
+    EXPECT_EQ(tabs->tabText(0), "Pixel size");
+    EXPECT_EQ(dialog.findChild<QLabel*>("label2")->text(), "Pixel size (nm)");
+}
+
+TEST(PanelsProperties, LastRowIsReachedByScrolling)
+{
+    ImageProperties props = sixDimensions();
+    formImageProperties dialog(props);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    auto* page = dialog.findChild<QScrollArea*>("tabPixelSize");
+    ASSERT_TRUE(page);
+    EXPECT_GT(page->verticalScrollBar()->maximum(), 0);
+    auto* last = dialog.findChild<QLineEdit*>("textPixelSize5");
+    page->ensureWidgetVisible(last);
+    const QPoint inViewport = last->mapTo(page->viewport(), QPoint(0, 0));
+    EXPECT_GE(inViewport.y(), 0);
+    EXPECT_LE(inViewport.y() + last->height(), page->viewport()->height());
+
+    // Three rows fit without scrolling.
+    ImageProperties small;
+    small.m_dimname = {"x", "y", "z"};
+    small.m_pixelsize = {1, 1, 1};
+    formImageProperties fits(small);
+    fits.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fits));
+    EXPECT_EQ(fits.findChild<QScrollArea*>("tabPixelSize")->verticalScrollBar()->maximum(), 0);
+}
+
+TEST(PanelsProperties, ParsingRules)
+{
+    struct Case { const char* text; double value; };
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    const Case englishCases[] = {
+        {"12.5", 12.5}, {"250", 250}, {" 7 ", 7}, {"1e3", 1000}, {"0", 0},
+        {"abc", 0},     {"", 0},      {"-3", 0},  {"-0.5", 0},   {"12,5x", 0},
+        {"inf", 0},     {"nan", 0},   {"1e999", 0},
+    };
+    for (const Case& c : englishCases)
+        EXPECT_EQ(formImageProperties::ParsePixelSize(c.text, english), c.value) << c.text;
+
+    const QLocale german(QLocale::German, QLocale::Germany);
+    EXPECT_EQ(formImageProperties::ParsePixelSize("12,5", german), 12.5);
+    EXPECT_EQ(formImageProperties::ParsePixelSize("0,25", german), 0.25);
+
+    EXPECT_EQ(formImageProperties::FormatPixelSize(12.5, german), "12,5");
+    EXPECT_EQ(formImageProperties::FormatPixelSize(12345.5, english), "12345.5");
+    EXPECT_EQ(formImageProperties::FormatPixelSize(0.1, english), "0.1");
+    EXPECT_EQ(formImageProperties::FormatPixelSize(1.0 / 3.0, english), "0.333333333333333");
+}
+
+TEST(PanelsProperties, GetPropertiesReadsEveryRowInTheUsersFormat)
+{
+    const LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
+    ImageProperties props = sixDimensions();
+    formImageProperties dialog(props);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("textPixelSize5")->text(), "12,5");
+
+    const char* typed[] = {"not a number", "-40", "250,5", "", "1e3", "12,5"};
+    for (int i = 0; i < 6; ++i) {
+        auto* box = dialog.findChild<QLineEdit*>(QString("textPixelSize%1").arg(i));
+        box->selectAll();
+        QTest::keyClicks(box, typed[i]);
+    }
+    // Edits stay in the dialog until they are read back.
+    EXPECT_EQ(props.m_pixelsize[2], 300);
+
+    ImageProperties& back = dialog.GetProperties();
+    EXPECT_EQ(&back, &props);
+    const std::vector<double> expected = {0, 0, 250.5, 0, 1000, 12.5};
+    EXPECT_EQ(props.m_pixelsize, expected);
+    EXPECT_EQ(props.m_dimname[4], "ch");
+}
+
+TEST(PanelsProperties, ButtonsCloseAndKeysDoNot)
+{
+    ImageProperties props = sixDimensions();
+    {
+        formImageProperties dialog(props);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        auto* box = dialog.findChild<QLineEdit*>("textPixelSize0");
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Escape);
+        EXPECT_TRUE(dialog.isVisible());
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    }
+    {
+        formImageProperties dialog(props);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(dialog.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+    {
+        formImageProperties dialog(props);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        dialog.close(); // the window frame's close button
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,127 @@
+#include "formImageProperties.h"
+
+#include <cmath>
+
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabWidget>
+
+namespace ImageViewer {
+
+namespace {
+
+constexpr int RowTop = 24;
+constexpr int RowStep = 32;
+
+QLineEdit* makeBox(QWidget* parent, const QString& name, int x, int y, int w)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setGeometry(x, y, w, 20);
+    return box;
+}
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& text, int x)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setGeometry(x, 216, 72, 24);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+} // namespace
+
+formImageProperties::formImageProperties(ImageProperties& properties, QWidget* parent)
+    : QDialog(parent), properties(properties)
+{
+    setWindowTitle("Image properties");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(327, 248);
+
+    tabControl1 = new QTabWidget(this);
+    tabControl1->setObjectName("tabControl1");
+    tabControl1->setGeometry(8, 8, 312, 200);
+
+    tabPixelSize = new QScrollArea();
+    tabPixelSize->setObjectName("tabPixelSize");
+    tabPixelSize->setFrameShape(QFrame::NoFrame);
+    tabPixelSize->setWidgetResizable(true);
+    auto* page = new QWidget();
+    page->setObjectName("tabPixelSizeContent");
+
+    label1 = new QLabel("Name", page);
+    label1->setObjectName("label1");
+    label1->setGeometry(4, 8, 35, 13);
+    label2 = new QLabel("Pixel size (nm)", page);
+    label2->setObjectName("label2");
+    label2->setGeometry(40, 8, 90, 13);
+
+    const QLocale locale;
+    const size_t n = properties.m_pixelsize.size();
+    for (size_t i = 0; i < n; ++i) {
+        const int y = RowTop + RowStep * static_cast<int>(i);
+        QLineEdit* name = makeBox(page, QString("textDimName%1").arg(i), 8, y, 24);
+        name->setReadOnly(true);
+        if (i < properties.m_dimname.size())
+            name->setText(QString::fromStdString(properties.m_dimname[i]));
+        QLineEdit* size = makeBox(page, QString("textPixelSize%1").arg(i), 40, y, 32);
+        size->setText(FormatPixelSize(properties.m_pixelsize[i], locale));
+        textDimName.push_back(name);
+        textPixelSize.push_back(size);
+    }
+    // The page scrolls once the rows reach below it.
+    const int contentHeight = n == 0 ? RowTop : RowTop + RowStep * static_cast<int>(n - 1) + 20 + 4;
+    page->setMinimumSize(140, contentHeight);
+    tabPixelSize->setWidget(page);
+    tabControl1->addTab(tabPixelSize, "Pixel size");
+
+    cmdOK = makeButton(this, "cmdOK", "OK", 168);
+    cmdCancel = makeButton(this, "cmdCancel", "Cancel", 248);
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+double formImageProperties::ParsePixelSize(const QString& text, const QLocale& locale)
+{
+    bool ok = false;
+    const double v = locale.toDouble(text.trimmed(), &ok);
+    if (!ok || !std::isfinite(v) || v < 0)
+        return 0.0;
+    return v;
+}
+
+QString formImageProperties::FormatPixelSize(double size, const QLocale& locale)
+{
+    QLocale plain = locale;
+    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
+    return plain.toString(size, 'g', 15);
+}
+
+ImageProperties& formImageProperties::GetProperties()
+{
+    const QLocale locale;
+    for (size_t i = 0; i < textPixelSize.size() && i < properties.m_pixelsize.size(); ++i)
+        properties.m_pixelsize[i] = ParsePixelSize(textPixelSize[i]->text(), locale);
+    return properties;
+}
+
+void formImageProperties::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        e->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(e);
+    }
+}
+
+} // namespace ImageViewer
