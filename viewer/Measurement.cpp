@@ -37,7 +37,7 @@ Measurement::Measurement(const Vector& size, int dx, int dy, int cd, bool listMo
 bool Measurement::HasAxes() const
 {
     const int n = static_cast<int>(m_size.size());
-    return m_dx >= 0 && m_dy >= 0 && m_dx < n && m_dy < n;
+    return m_dx >= 0 && m_dy >= 0 && m_dx < n && m_dy < n && m_dx != m_dy;
 }
 
 bool Measurement::inside(const Vector& p) const

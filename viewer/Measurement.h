@@ -28,7 +28,7 @@ public:
     // channel list applies (cd has fewer than 10 entries).
     Measurement(const ImageReader::Vector& size, int dx, int dy, int cd, bool listMode);
 
-    // Both view axes are real dimensions of the image.
+    // Both view axes are real and distinct dimensions of the image.
     bool HasAxes() const;
 
     // Block [start, end) of the rectangle from measstart to measend (both corners

@@ -166,6 +166,9 @@ TEST(PanelsMeasurement, LineNeedsBothEndsInsideAndApart)
     for (const Case& c : cases)
         EXPECT_EQ(m.LineAccepted(c.s, c.e), c.ok);
     EXPECT_FALSE(Measurement(vec({64, 48, 3}), 0, -1, -1, false).LineAccepted(vec({5, 7, 1}), vec({25, 7, 1})));
+    EXPECT_FALSE(Measurement(vec({64, 48, 3}), 0, 0, -1, false).LineAccepted(vec({5, 7, 1}), vec({25, 7, 1})));
+    Vector start, end;
+    EXPECT_FALSE(Measurement(vec({64, 48, 3}), 1, 1, -1, false).RegionBlock(vec({1, 1, 1}), vec({5, 5, 1}), vec({0, 0, 0}), start, end));
 }
 
 TEST(PanelsMeasurement, PhysicalLengthOfALine)
