@@ -1,5 +1,8 @@
 #pragma once
 
+#include <utility>
+#include <vector>
+
 #include "ImageBase.h"
 #include "ImageChannel.h"
 
@@ -15,6 +18,13 @@ public:
 
     void AddChannel(ChannelPtr channel);
     RGBABuffer RenderToRGBA(ImageReader::ImageBase<unsigned short>& image);
+
+    using Layer = std::pair<ImageChannel*, ImageReader::ImageSlice<unsigned short>>;
+    // A new w x h picture: every slice mapped through its channel (autoscaling included, in
+    // list order) and added with saturation, black without layers. The output is written
+    // once instead of once per channel. Empty slices contribute nothing, and so do slices
+    // whose size is not w x h (their channel still autoscales).
+    static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h);
 
     ChannelListPtr m_channels;
     int m_dim;

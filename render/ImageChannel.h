@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -20,6 +21,13 @@ public:
 
     // Maps a 16-bit slice through the range and colour; null for an empty slice.
     RGBABuffer RenderToRGBA(const ImageReader::ImageSlice<unsigned short>& slice);
+
+    // The first half of a render: applies autoscaling for the slice and returns the table of
+    // this render, 65536 entries of which every value the slice holds is filled with its
+    // output pixel (bytes blue, green, red, 0 in memory order). Empty for an empty slice.
+    std::vector<std::uint32_t> PrepareRender(const ImageReader::ImageSlice<unsigned short>& slice);
+    // Fills table[lo..hi] (0 <= lo <= hi <= 65535) from the current range, colour and gamma.
+    void FillLookupTable(std::uint32_t* table, int lo, int hi) const;
 
     int m_min;
     int m_max;

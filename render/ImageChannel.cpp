@@ -1,0 +1,123 @@
+#include "ImageChannel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace ImageViewer {
+
+using ImageReader::ImageSlice;
+using ImageReader::Vector;
+
+ImageChannel::ImageChannel(int mi, int ma, int gamma, int r, int g, int b, bool autoscaling)
+    : m_min(mi), m_max(ma), m_gamma(gamma), m_r(r), m_g(g), m_b(b), m_autoscaling(autoscaling)
+{
+}
+
+ImageChannel::ImageChannel(int mi, int ma, int gamma, int r, int g, int b)
+    : ImageChannel(mi, ma, gamma, r, g, b, false)
+{
+}
+
+ImageChannel::ImageChannel(int mi, int ma, int gamma) : ImageChannel(mi, ma, gamma, 255, 255, 255, false) {}
+
+ImageChannel::ImageChannel(int mi, int ma) : ImageChannel(mi, ma, 0) {}
+
+namespace {
+
+// Pixel count of a slice; a one-element size is a single row. False for an empty or
+// negative size.
+bool SlicePixels(const ImageSlice<unsigned short>& slice, size_t& w, size_t& h)
+{
+    const Vector size = slice.GetSize();
+    if (size.size() == 0 || !slice.GetData())
+        return false;
+    const int sw = size[0];
+    const int sh = size.size() > 1 ? size[1] : 1;
+    if (sw < 0 || sh < 0)
+        return false;
+    w = static_cast<size_t>(sw);
+    h = static_cast<size_t>(sh);
+    return true;
+}
+
+inline unsigned char ClampByte(long long x)
+{
+    return static_cast<unsigned char>(x < 0 ? 0 : x > 255 ? 255 : x);
+}
+
+} // namespace
+
+void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
+{
+    // 64-bit throughout: with a narrow range (v - m_min + 1) * 256 and the colour products
+    // pass 2^31, and bright pixels must saturate rather than wrap to black.
+    const long long mn = m_min;
+    long long range = static_cast<long long>(m_max) - mn;
+    if (range == 0)
+        range = 1;
+    const long long colour[3] = {m_b, m_g, m_r};
+    // Gamma bends the ramp between m_min - 1 and m_max - 1 (normalised to 0..1) into
+    // u^(2^(-gamma/5)); both ends and everything outside the ramp map as without gamma.
+    const bool curved = m_gamma != 0;
+    const double exponent = std::exp2(-static_cast<double>(m_gamma) / 5.0);
+    for (long long v = lo; v <= hi; ++v) {
+        const long long a = v - mn + 1;
+        unsigned char px[4] = {0, 0, 0, 0};
+        const bool inside = range > 0 ? (a > 0 && a < range) : (a < 0 && a > range);
+        if (curved && inside) {
+            const double k = std::pow(static_cast<double>(a) / static_cast<double>(range), exponent);
+            for (int j = 0; j < 3; ++j)
+                px[j] = ClampByte(static_cast<long long>(std::floor(static_cast<double>(colour[j]) * k)));
+        } else {
+            // Past 2^24 every nonzero colour saturates anyway; the cap keeps the products in range.
+            const long long t = std::clamp<long long>((a * 256) / range, -(1ll << 24), 1ll << 24);
+            for (int j = 0; j < 3; ++j)
+                px[j] = ClampByte((colour[j] * t) / 256);
+        }
+        std::memcpy(&table[v], px, 4);
+    }
+}
+
+std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned short>& slice)
+{
+    size_t w = 0, h = 0;
+    if (!SlicePixels(slice, w, h))
+        return {};
+    const size_t n = w * h;
+    const unsigned short* in = slice.GetData();
+    int lo = 0, hi = 65535;
+    // A slice smaller than the table is scanned so that only the values it holds are
+    // tabulated; autoscaling needs the scan anyway.
+    if (m_autoscaling || n < 65536) {
+        unsigned short l = 65535, u = 0;
+        for (size_t i = 0; i < n; ++i) {
+            l = std::min(l, in[i]);
+            u = std::max(u, in[i]);
+        }
+        lo = n ? l : 65536;
+        hi = u;
+        if (m_autoscaling) {
+            m_min = std::min(m_min, lo);
+            m_max = std::max(m_max, hi);
+        }
+    }
+    std::vector<std::uint32_t> table(65536);
+    if (lo <= hi)
+        FillLookupTable(table.data(), lo, hi);
+    return table;
+}
+
+RGBABuffer ImageChannel::RenderToRGBA(const ImageSlice<unsigned short>& slice)
+{
+    size_t w = 0, h = 0;
+    if (!SlicePixels(slice, w, h))
+        return nullptr;
+    const std::vector<std::uint32_t> table = PrepareRender(slice);
+    RGBABuffer out = AllocateRGBA(w * h);
+    if (out)
+        MapPixels(slice.GetData(), w * h, table.data(), out.get(), false);
+    return out;
+}
+
+} // namespace ImageViewer

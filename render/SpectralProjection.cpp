@@ -1,0 +1,290 @@
+#include "SpectralProjection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#include "ChannelRenderer.h"
+
+namespace ImageViewer {
+
+using ImageReader::ImageBase;
+using ImageReader::ImageSlice;
+using ImageReader::Vector;
+
+namespace {
+
+// Colour weights of one spectral index in 1/256 units, in the order of the output values.
+struct Weights
+{
+    std::uint32_t c[4] = {0, 0, 0, 0}; // blue, green, red, 0
+
+    bool Visible() const { return c[0] + c[1] + c[2] != 0; }
+};
+
+std::uint32_t ToTable(double x)
+{
+    return x > 0 ? static_cast<std::uint32_t>(x * 256) : 0;
+}
+
+// Adds the weighted excess over m0 of n contiguous samples to n contiguous output pixels,
+// and widens lo/hi. The hot loop of the projection: kept free of anything but arithmetic.
+void AccumulatePlane(const unsigned short* in, size_t n, std::uint32_t m0, const Weights& w, std::uint32_t* out,
+                     unsigned short& lo, unsigned short& hi)
+{
+    const std::uint32_t cb = w.c[0], cg = w.c[1], cr = w.c[2];
+    unsigned short l = lo, u = hi;
+    for (size_t i = 0; i < n; ++i) {
+        const std::uint32_t v = in[i];
+        const std::uint32_t d = std::max(v, m0) - m0;
+        out[4 * i] += (d * cb) >> 8;
+        out[4 * i + 1] += (d * cg) >> 8;
+        out[4 * i + 2] += (d * cr) >> 8;
+        l = std::min(l, in[i]);
+        u = std::max(u, in[i]);
+    }
+    lo = l;
+    hi = u;
+}
+
+// Walks the iterated entries of pos (element i belongs to dimension i + 2); false when
+// every position has been visited.
+bool NextPosition(Vector& pos, const Vector& size, const Vector& pv)
+{
+    for (int i = static_cast<int>(pos.size()) - 1; i >= 0; --i) {
+        if (pv[i + 2] >= 0)
+            continue;
+        if (++pos[i] < size[i + 2])
+            return true;
+        pos[i] = 0;
+    }
+    return false;
+}
+
+} // namespace
+
+template <class T>
+ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int dim0, const int dim1, const int dims,
+                                               Vector pv, Vector wl, unsigned int& mi, unsigned int& ma)
+{
+    const Vector size = image.GetSize();
+    const int nd = static_cast<int>(size.size());
+    const auto isDim = [nd](int d) { return d >= 0 && d < nd; };
+    if (nd < 2 || !isDim(dim0) || !isDim(dim1) || !isDim(dims) || static_cast<int>(pv.size()) < nd)
+        return {};
+    for (int k = 0; k < nd; ++k)
+        if (size[k] <= 0)
+            return {};
+    const int ns = size[dims];
+    if (static_cast<int>(wl.size()) < ns)
+        return {};
+    const size_t W = static_cast<size_t>(size[dim0]);
+    const size_t H = static_cast<size_t>(size[dim1]);
+
+    std::vector<Weights> table(static_cast<size_t>(ns));
+    for (int i = 0; i < ns; ++i) {
+        double r, g, b;
+        WavelengthToRGB(wl[i], r, g, b);
+        table[i].c[0] = ToTable(b);
+        table[i].c[1] = ToTable(g);
+        table[i].c[2] = ToTable(r);
+    }
+    const std::uint32_t m0 = mi;
+
+    pv[dim0] = -1;
+    pv[dim1] = -1;
+    pv[dims] = -1;
+    for (int k = 0; k < nd; ++k)
+        if (pv[k] >= size[k])
+            return {};
+
+    std::vector<size_t> xs(static_cast<size_t>(nd), 0), ss(static_cast<size_t>(nd), 0);
+    xs[dim0] = 1;
+    if (dim1 != dim0)
+        xs[dim1] = W;
+    ss[dims] = 1;
+    Vector pos;
+    for (int k = 2; k < nd; ++k)
+        pos.push_back(pv[k] < 0 ? 0 : pv[k]);
+
+    if (W * H > std::numeric_limits<size_t>::max() / 16)
+        return {};
+    auto* out = static_cast<std::uint32_t*>(std::calloc(4 * W * H, sizeof(std::uint32_t)));
+    if (!out)
+        return {};
+
+    const size_t w0 = static_cast<size_t>(size[0]), h0 = static_cast<size_t>(size[1]);
+    const auto usable = [&](const ImageSlice<T>& slice) {
+        const Vector s = slice.GetSize();
+        return !slice.IsEmpty() && s.size() >= 2 && s[0] == size[0] && s[1] == size[1];
+    };
+    unsigned short lo = 65535, hi = 0;
+    bool sampled = false;
+
+    if constexpr (std::is_same_v<T, unsigned short>) {
+        if (dim0 == 0 && dim1 == 1 && dims >= 2) {
+            // The plain view of a projected spectrum: every slice adds its whole plane,
+            // coloured by one wavelength, to the whole output. A batch of slices is added
+            // tile by tile so that the output tile stays in cache across the batch instead
+            // of streaming the whole output through memory once per slice.
+            constexpr size_t batch = 32;
+            constexpr size_t tile = 2048;
+            const size_t n = w0 * h0;
+            std::vector<std::pair<ImageSlice<T>, const Weights*>> layers;
+            const auto flush = [&]() {
+                for (size_t i = 0; i < n; i += tile) {
+                    const size_t m = std::min(tile, n - i);
+                    for (const auto& layer : layers)
+                        AccumulatePlane(layer.first.GetData() + i, m, m0, *layer.second, out + 4 * i, lo, hi);
+                }
+                sampled = sampled || !layers.empty();
+                layers.clear();
+            };
+            do {
+                const Weights& wt = table[static_cast<size_t>(pos[dims - 2])];
+                // A wavelength without colour adds nothing and, like a skipped row, takes
+                // no part in the minimum and maximum: its plane need not even be read.
+                if (!wt.Visible())
+                    continue;
+                ImageSlice<T> slice = image.GetSlice(pos);
+                if (!usable(slice))
+                    continue;
+                layers.emplace_back(std::move(slice), &wt);
+                if (layers.size() == batch)
+                    flush();
+            } while (NextPosition(pos, size, pv));
+            flush();
+            if (sampled) {
+                mi = std::min<std::uint32_t>(mi, lo);
+                ma = std::max<std::uint32_t>(ma, hi);
+            }
+            return ImageSlice<unsigned int>(Vector(static_cast<int>(W), static_cast<int>(H)), out);
+        }
+    }
+
+    std::uint32_t mn = mi, mx = ma;
+    do {
+        size_t xbase = 0, sbase = 0;
+        for (int k = 2; k < nd; ++k) {
+            xbase += static_cast<size_t>(pos[k - 2]) * xs[k];
+            sbase += static_cast<size_t>(pos[k - 2]) * ss[k];
+        }
+        if (ss[0] == 0 && ss[1] == 0 && !table[sbase].Visible())
+            continue;
+        const ImageSlice<T> slice = image.GetSlice(pos);
+        if (!usable(slice))
+            continue;
+        const T* data = slice.GetData();
+        const size_t x0 = pv[0] >= 0 ? static_cast<size_t>(pv[0]) : 0;
+        const size_t x1 = pv[0] >= 0 ? x0 + 1 : w0;
+        const size_t y0 = pv[1] >= 0 ? static_cast<size_t>(pv[1]) : 0;
+        const size_t y1 = pv[1] >= 0 ? y0 + 1 : h0;
+        for (size_t y = y0; y < y1; ++y) {
+            const size_t srow = sbase + y * ss[1];
+            if (ss[0] == 0 && !table[srow].Visible())
+                continue;
+            const size_t orow = xbase + y * xs[1];
+            const T* row = data + y * w0;
+            for (size_t x = x0; x < x1; ++x) {
+                const std::uint32_t v = static_cast<std::uint32_t>(row[x]);
+                const std::uint32_t d = std::max(v, m0) - m0;
+                const Weights& wt = table[srow + x * ss[0]];
+                std::uint32_t* o = out + 4 * (orow + x * xs[0]);
+                o[0] += (d * wt.c[0]) >> 8;
+                o[1] += (d * wt.c[1]) >> 8;
+                o[2] += (d * wt.c[2]) >> 8;
+                mn = std::min(mn, v);
+                mx = std::max(mx, v);
+            }
+        }
+    } while (NextPosition(pos, size, pv));
+    mi = mn;
+    ma = mx;
+    return ImageSlice<unsigned int>(Vector(static_cast<int>(W), static_cast<int>(H)), out);
+}
+
+template ImageSlice<unsigned int> GetSpectralProjection<unsigned short>(ImageBase<unsigned short>&, const int,
+                                                                        const int, const int, Vector, Vector,
+                                                                        unsigned int&, unsigned int&);
+
+Vector CalibrateWavelengths(double p1, double w1, double p2, double w2, int count)
+{
+    const double a = (w2 - w1) / (p2 - p1);
+    const double b = w1 - a * p1;
+    Vector wl;
+    if (!std::isfinite(a) || !std::isfinite(b))
+        return wl;
+    for (int i = 0; i < count; ++i) {
+        const double x = i * a + b;
+        // Far outside the visible range every wavelength is equally black; the clamp only
+        // keeps the conversion to int defined.
+        wl.push_back(static_cast<int>(std::clamp(x, -1e9, 1e9)));
+    }
+    return wl;
+}
+
+RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long scale)
+{
+    const Vector size = sums.GetSize();
+    if (size.size() == 0 || sums.IsEmpty() || size[0] < 0 || (size.size() > 1 && size[1] < 0))
+        return nullptr;
+    const size_t n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
+    RGBABuffer out = AllocateRGBA(n);
+    if (!out)
+        return nullptr;
+    unsigned char* o = out.get();
+    const unsigned int* s = sums.GetData();
+    if (scale <= 0) {
+        std::memset(o, 0, n ? 4 * n : 1);
+    } else if (scale < (1ll << 45)) {
+        // s * 255 / scale in 64 bits, truncated. Both operands are exact doubles and the
+        // division is correctly rounded; below 2^45 a rounding can never reach the next
+        // integer, so the floor is the integer quotient.
+        const double ds = static_cast<double>(scale);
+        for (size_t i = 0; i < 4 * n; ++i) {
+            const double q = std::floor(static_cast<double>(s[i]) * 255.0 / ds);
+            o[i] = static_cast<unsigned char>(q >= 255.0 ? 255.0 : q);
+        }
+    } else {
+        for (size_t i = 0; i < 4 * n; ++i) {
+            const unsigned long long q = static_cast<unsigned long long>(s[i]) * 255ull / static_cast<unsigned long long>(scale);
+            o[i] = static_cast<unsigned char>(std::min(q, 255ull));
+        }
+    }
+    return out;
+}
+
+RGBABuffer RenderSpectralView(ImageBase<unsigned short>& image, int xdim, int ydim, int cd, const Vector& cursor,
+                              double p1, double w1, double p2, double w2, ImageChannel& global)
+{
+    const Vector size = image.GetSize();
+    const int nd = static_cast<int>(size.size());
+    if (xdim < 0 || xdim >= nd || ydim < 0 || ydim >= nd || cd < 0 || cd >= nd)
+        return nullptr;
+    RGBABuffer black = NewBlackRGBA(size[xdim], size[ydim]);
+    if (!std::isfinite(p1) || !std::isfinite(w1) || !std::isfinite(p2) || !std::isfinite(w2))
+        return black;
+    const Vector wl = CalibrateWavelengths(p1, w1, p2, w2, size[cd]);
+    // The display range is unsigned here; a range end dragged below 0 counts as 0 instead
+    // of wrapping to a huge offset that would blacken every sample.
+    unsigned int mi = static_cast<unsigned int>(std::max(global.m_min, 0));
+    unsigned int ma = static_cast<unsigned int>(std::max(global.m_max, 0));
+    const ImageSlice<unsigned int> sums = GetSpectralProjection(image, xdim, ydim, cd, cursor, wl, mi, ma);
+    if (sums.IsEmpty())
+        return black;
+    if (global.m_autoscaling) {
+        if (static_cast<long long>(mi) < global.m_min)
+            global.m_min = static_cast<int>(mi);
+        if (static_cast<long long>(ma) > global.m_max)
+            global.m_max = static_cast<int>(std::min<unsigned int>(ma, std::numeric_limits<int>::max()));
+    }
+    long long scale = global.m_max;
+    if (cd != xdim && cd != ydim)
+        scale *= size[cd];
+    return SpectralSumsToRGBA(sums, scale);
+}
+
+} // namespace ImageViewer
