@@ -24,20 +24,39 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2)
 
 namespace {
 
+// out[i] = max(out[i], in[i]). Kept out of line with clones for wider vector units, since
+// the plain x86-64 instruction set has no unsigned 16-bit maximum.
+__attribute__((target_clones("avx2", "sse4.1", "default"))) void maxInto(unsigned short* __restrict out,
+                                                                        const unsigned short* __restrict in, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        out[i] = out[i] < in[i] ? in[i] : out[i];
+}
+
+template <class T>
+inline void maxRow(T* out, const T* in, size_t n)
+{
+    for (size_t i = 0; i < n; ++i)
+        out[i] = std::max(out[i], in[i]);
+}
+
+inline void maxRow(unsigned short* out, const unsigned short* in, size_t n) { maxInto(out, in, n); }
+
 // The output row/column strides of the in-plane dimensions decide which loop shape
 // applies; each shape is a plain loop the compiler can vectorise or at least keep
 // free of per-pixel multiplies.
 template <class T>
 void foldPlane(T* out, const T* plane, size_t W, size_t x0, size_t x1, size_t y0, size_t y1, size_t sx, size_t sy)
 {
-    if (sx == 1) {
-        // Rows land on contiguous output runs (XY, XZ and similar views).
+    if (sx == 1 && x0 == 0 && x1 == W && sy == W) {
+        // The whole plane maps onto the output in memory order (XY views).
+        maxRow(out + y0 * W, plane + y0 * W, (y1 - y0) * W);
+    } else if (sx == 1) {
+        // Rows land on contiguous output runs (XZ and similar views).
         for (size_t y = y0; y < y1; ++y) {
             T* o = out + y * sy + x0;
             const T* v = plane + y * W + x0;
-            const size_t n = x1 - x0;
-            for (size_t x = 0; x < n; ++x)
-                o[x] = std::max(o[x], v[x]);
+            maxRow(o, v, x1 - x0);
         }
     } else if (sx == 0) {
         // Dimension 0 is collapsed: each row reduces to one output value.

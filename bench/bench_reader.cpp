@@ -1,0 +1,238 @@
+// Hot paths of the data model: projections over cached planes and ICS plane reads,
+// each next to a same-run baseline over the same bytes.
+#include <benchmark/benchmark.h>
+
+#include <libics.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "ICSImageReader.h"
+#include "SliceCache.h"
+
+using ImageReader::ImageSlice;
+using ImageReader::SliceCache;
+using ImageReader::Vector;
+
+namespace {
+
+constexpr int kW = 1024, kH = 1024, kD = 100;
+
+// Planes of random values held in memory; the cache in front of it is warmed once.
+class MemoryVolume : public ImageReader::ImageBase<unsigned short>
+{
+public:
+    MemoryVolume()
+    {
+        std::mt19937 rng(7);
+        for (int z = 0; z < kD; ++z) {
+            auto* p = static_cast<unsigned short*>(std::malloc(sizeof(unsigned short) * kW * kH));
+            for (int i = 0; i < kW * kH; ++i)
+                p[i] = static_cast<unsigned short>(rng());
+            planes.emplace_back(Vector(kW, kH), p);
+        }
+    }
+    ImageSlice<unsigned short> GetSlice(const Vector& pos) override { return planes[static_cast<size_t>(pos[0])]; }
+    Vector GetSize() override
+    {
+        Vector v(kW, kH);
+        v.push_back(kD);
+        return v;
+    }
+    std::vector<ImageSlice<unsigned short>> planes;
+};
+
+struct Fixture
+{
+    MemoryVolume volume;
+    SliceCache<unsigned short> cache{&volume};
+    Fixture()
+    {
+        for (int z = 0; z < kD; ++z) {
+            Vector p;
+            p.push_back(z);
+            cache.GetSlice(p);
+        }
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+Vector fixed(int a, int b, int c)
+{
+    Vector v(a, b);
+    v.push_back(c);
+    return v;
+}
+
+const int64_t kVolumeBytes = int64_t(kW) * kH * kD * 2;
+
+void BM_ProjectXY(benchmark::State& state)
+{
+    auto& f = fixture();
+    for (auto _ : state) {
+        auto s = f.cache.GetMaximumProjection(0, 1, fixed(-1, -1, -1));
+        benchmark::DoNotOptimize(s.GetData());
+    }
+    state.SetBytesProcessed(state.iterations() * kVolumeBytes);
+}
+
+// Baseline: one plain pass reading the same 200 MB (a running OR per output pixel,
+// the cheapest reduction that must touch every byte).
+void BM_BaselineReadPassXY(benchmark::State& state)
+{
+    auto& f = fixture();
+    std::vector<unsigned short> out(size_t(kW) * kH);
+    for (auto _ : state) {
+        std::fill(out.begin(), out.end(), 0);
+        for (int z = 0; z < kD; ++z) {
+            const unsigned short* p = f.volume.planes[size_t(z)].GetData();
+            for (size_t i = 0; i < out.size(); ++i)
+                out[i] |= p[i];
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kVolumeBytes);
+}
+
+void BM_BaselineMemcpyXY(benchmark::State& state)
+{
+    auto& f = fixture();
+    std::vector<unsigned short> out(size_t(kW) * kH);
+    for (auto _ : state) {
+        for (int z = 0; z < kD; ++z)
+            std::memcpy(out.data(), f.volume.planes[size_t(z)].GetData(), out.size() * 2);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kVolumeBytes);
+}
+
+void BM_ProjectXZThroughPosition(benchmark::State& state)
+{
+    auto& f = fixture();
+    for (auto _ : state) {
+        auto s = f.cache.GetMaximumProjection(0, 2, fixed(-1, kH / 2, -1));
+        benchmark::DoNotOptimize(s.GetData());
+    }
+}
+
+// Baseline: copying the same 100 rows out of the planes.
+void BM_BaselineCopyXZ(benchmark::State& state)
+{
+    auto& f = fixture();
+    std::vector<unsigned short> out(size_t(kW) * kD);
+    for (auto _ : state) {
+        for (int z = 0; z < kD; ++z)
+            std::memcpy(out.data() + size_t(z) * kW, f.volume.planes[size_t(z)].GetData() + size_t(kH / 2) * kW, kW * 2);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void BM_ProjectYZThroughPosition(benchmark::State& state)
+{
+    auto& f = fixture();
+    for (auto _ : state) {
+        auto s = f.cache.GetMaximumProjection(2, 1, fixed(kW / 2, -1, -1));
+        benchmark::DoNotOptimize(s.GetData());
+    }
+}
+
+// Baseline: the plain gather of the same column out of every plane.
+void BM_BaselineGatherYZ(benchmark::State& state)
+{
+    auto& f = fixture();
+    std::vector<unsigned short> out(size_t(kH) * kD);
+    for (auto _ : state) {
+        for (int z = 0; z < kD; ++z) {
+            const unsigned short* p = f.volume.planes[size_t(z)].GetData() + kW / 2;
+            for (int y = 0; y < kH; ++y)
+                out[size_t(z) + size_t(y) * kD] = p[size_t(y) * kW];
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+// An ICS file of 16 planes of 1024 x 1024, read plane by plane from the page cache.
+struct IcsFile
+{
+    std::filesystem::path path;
+    IcsFile()
+    {
+        path = std::filesystem::temp_directory_path() / "lumora_bench_planes.ics";
+        std::vector<unsigned short> data(size_t(kW) * kH * 16);
+        std::mt19937 rng(3);
+        for (auto& v : data)
+            v = static_cast<unsigned short>(rng());
+        ICS* ics = nullptr;
+        size_t dims[3] = {kW, kH, 16};
+        IcsOpen(&ics, path.c_str(), "w2");
+        IcsSetLayout(ics, Ics_uint16, 3, dims);
+        IcsSetData(ics, data.data(), data.size() * 2);
+        IcsClose(ics);
+    }
+    ~IcsFile() { std::filesystem::remove(path); }
+};
+
+IcsFile& icsFile()
+{
+    static IcsFile f;
+    return f;
+}
+
+void BM_IcsReadPlane(benchmark::State& state)
+{
+    ImageReader::ICSImageReader<unsigned short> reader(icsFile().path);
+    int z = 0;
+    for (auto _ : state) {
+        Vector p;
+        p.push_back(z);
+        z = (z + 1) % 16;
+        auto s = reader.GetSlice(p);
+        benchmark::DoNotOptimize(s.GetData());
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(kW) * kH * 2);
+}
+
+// Baseline: fread of the same number of bytes from the same file.
+void BM_BaselineFreadPlane(benchmark::State& state)
+{
+    FILE* f = std::fopen(icsFile().path.c_str(), "rb");
+    const size_t bytes = size_t(kW) * kH * 2;
+    std::fseek(f, 0, SEEK_END);
+    const long size = std::ftell(f);
+    const long dataStart = size - long(bytes) * 16;
+    int z = 0;
+    for (auto _ : state) {
+        auto* buf = static_cast<unsigned short*>(std::malloc(bytes));
+        std::fseek(f, dataStart + long(bytes) * z, SEEK_SET);
+        z = (z + 1) % 16;
+        benchmark::DoNotOptimize(std::fread(buf, 1, bytes, f));
+        std::free(buf);
+    }
+    std::fclose(f);
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes));
+}
+
+} // namespace
+
+BENCHMARK(BM_ProjectXY)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineReadPassXY)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BaselineMemcpyXY)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProjectXZThroughPosition)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineCopyXZ)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProjectYZThroughPosition)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineGatherYZ)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IcsReadPlane)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BaselineFreadPlane)->Unit(benchmark::kMicrosecond);
+
+BENCHMARK_MAIN();
