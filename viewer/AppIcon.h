@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+namespace ImageViewer {
+
+// The program's icon: three orthogonal slices, drawn at the usual sizes.
+QIcon AppIcon();
+
+} // namespace ImageViewer

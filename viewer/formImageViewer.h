@@ -1,0 +1,247 @@
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QStringList>
+#include <array>
+#include <memory>
+#include <vector>
+
+#include "HistogramRenderer.h"
+#include "ImageChannel.h"
+#include "ImageProperties.h"
+#include "ImageReaderBase.h"
+#include "ProfileRenderer.h"
+#include "RGBABuffer.h"
+#include "SliceCache.h"
+#include "Vector.h"
+#include "ViewMath.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QMenuBar;
+class QMouseEvent;
+class QPainter;
+class QScrollArea;
+class QSlider;
+class QSplitter;
+class QTabWidget;
+class QWheelEvent;
+
+namespace ImageViewer {
+
+class AnchorPanel;
+class PictureBox;
+class TablePanel;
+
+// The main window: three orthogonal views through a cursor, the dimension lists, the
+// colour, histogram and profile panels and the per-dimension navigation rows.
+// The implementation is split by concern over formImageViewer_*.cpp.
+class formImageViewer : public QMainWindow
+{
+public:
+    // args: the command line without the program name; the first names a file to open.
+    explicit formImageViewer(const QStringList& args = {}, QWidget* parent = nullptr);
+    ~formImageViewer() override;
+
+    // Makes the file at `path` the current image. The reader is chosen by the last character.
+    void LoadImageW(const QString& path);
+    // Makes an already opened reader the current image (LoadImageW's second half); the
+    // window takes ownership. Used by LoadImageW and by tests and benchmarks with
+    // synthetic sources.
+    void LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader, const QString& title);
+
+    // ---- views (formImageViewer_Views.cpp) ----
+    void RefreshPictures(int mask);
+    RGBABuffer RefreshPicture(int xdim, int ydim);
+    void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,
+                      PictureBox* pct, QPainter& e);
+    void pictureXY_Paint(QPainter& e);
+    void pictureXZ_Paint(QPainter& e);
+    void pictureYZ_Paint(QPainter& e);
+    void UpdateLayout();
+
+    // ---- navigation (formImageViewer_Navigation.cpp) ----
+    void comboDimX_SelectedIndexChanged();
+    void comboDimY_SelectedIndexChanged();
+    void comboDimXZ_SelectedIndexChanged();
+    void comboDimYZ_SelectedIndexChanged();
+    void comboDimP_SelectedIndexChanged();
+    void comboProj_SelectedIndexChanged();
+    void checkDimProj_CheckChanged(QCheckBox* sender);
+    void trackDim_Scroll(QSlider* sender);
+    void textDimNum_KeyPress(QLineEdit* sender);
+    void pictureXY_MouseDown(QMouseEvent* e);
+    void pictureXY_MouseMove(QMouseEvent* e);
+    void pictureXY_MouseEnter();
+    void pictureXY_MouseWheel(QWheelEvent* e);
+    void pictureXZ_MouseMove(QMouseEvent* e);
+    void pictureYZ_MouseMove(QMouseEvent* e);
+    void UpdateLocation();
+
+    // ---- loading and menus (formImageViewer_Load.cpp) ----
+    void formImageViewer_Load();
+    void formImageViewer_Resize();
+    void openToolStripMenuItem_Click();
+    void fileToolStripMenuItem_DropDownOpening();
+    void exitToolStripMenuItem_Click();
+    void infoToolStripMenuItem_Click();
+
+    // ---- channel, histogram and profile panels, properties dialog ----
+    void comboDimC_SelectedIndexChanged();
+    void listChannels_SelectedIndexChanged();
+    void textChannel_TextChanged();
+    void labelChannelColor_Click();
+    void listChannels_ItemCheck(QListWidgetItem* item);
+    void listChannels_MouseClick(QMouseEvent* e);
+    void listChannels_MouseUp(QMouseEvent* e);
+    void checkAutoExpand_CheckedChanged();
+    void pctHistogram_Paint(QPainter& e);
+    void pctHistogram_MouseDown(QMouseEvent* e);
+    void pctHistogram_MouseMove(QMouseEvent* e);
+    void pctHistogram_MouseUp(QMouseEvent* e);
+    void UpdateHistogram();
+    void UpdateProfile();
+    // The cursor-profile step of RefreshPictures: rebuilds or drops cursorprofile, then
+    // repaints pictureProfile.
+    void UpdateCursorProfile();
+    void pictureProfile_Paint(QPainter& e);
+    void propertiesToolStripMenuItem_Click();
+
+    // ---- helpers shared by the concerns ----
+    // The axis choices of the four dimension lists (-1 without selection).
+    ViewAxes CurrentAxes() const;
+    // cd: selected index of comboDimC minus 1 (-1 for "(none)", -2 without selection).
+    int ChannelDimension() const;
+    // True when the channel dimension has 10 or more entries (spectral colouring).
+    bool IsSpectral() const;
+    // Dimension d is collapsed by maximum in the views: its box is checked and the mode is "max".
+    bool IsProjected(int d) const;
+    // Number of image dimensions (0 without image).
+    int DimensionCount() const;
+
+    // ---- window state ----
+    QImage GDIImageXY;
+    QImage GDIImageXZ;
+    QImage GDIImageYZ;
+    std::unique_ptr<HistogramRenderer> histogram;
+    std::unique_ptr<ProfileRenderer> profile;
+    std::unique_ptr<FlatProfileRenderer> cursorprofile;
+    // The reader of the current image. One per window: the cache below reads through it,
+    // so it is declared first and destroyed last.
+    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> reader;
+    std::unique_ptr<ImageReader::SliceCache<unsigned short>> image;
+    ImageProperties properties;
+    ImageReader::Vector curslice;
+    ImageReader::Vector imagedelta;
+    ImageReader::Vector imagedeltastart;
+    int meastype = 0;
+    ImageReader::Vector measstart;
+    ImageReader::Vector measend;
+    ChannelListPtr channels;
+    ChannelPtr globalchannel;
+    bool ignoreCheck = false;
+    int histstart = 0;
+    int histdim = -1;
+    int histdimstart = 0;
+    std::vector<QLineEdit*> textDimName;
+    std::vector<QLineEdit*> textDimNum;
+    std::vector<QSlider*> trackDim;
+    std::vector<QCheckBox*> checkDimProj;
+
+    // The colour picture buffers the view bitmaps wrap; each lives until its view is recomputed.
+    RGBABuffer dataXY;
+    RGBABuffer dataXZ;
+    RGBABuffer dataYZ;
+
+    // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
+    // and benchmarks tell recomputes from repaints.
+    std::array<int, 3> recomputeCount{};
+
+    // ---- controls (objectName = member name) ----
+    AnchorPanel* clientArea = nullptr;
+    QMenuBar* menuStrip1 = nullptr;
+    QMenu* fileToolStripMenuItem = nullptr;
+    QAction* openToolStripMenuItem = nullptr;
+    QAction* toolStripMenuItem2 = nullptr;
+    QAction* propertiesToolStripMenuItem = nullptr;
+    QAction* settingsToolStripMenuItem = nullptr;
+    QAction* toolStripMenuItem1 = nullptr;
+    QAction* exitToolStripMenuItem = nullptr;
+    QMenuBar* helpMenuBar = nullptr; // holds Help at the right end of the menu bar
+    QMenu* helpToolStripMenuItem = nullptr;
+    QAction* infoToolStripMenuItem = nullptr;
+
+    TablePanel* layoutImage = nullptr;
+    PictureBox* pictureProfile = nullptr;
+    PictureBox* pictureXZ = nullptr;
+    PictureBox* pictureYZ = nullptr;
+    PictureBox* pictureXY = nullptr;
+    QComboBox* comboDimXZ = nullptr;
+    QSplitter* splitContainer1 = nullptr;
+    QComboBox* comboDimY = nullptr;
+    QComboBox* comboDimYZ = nullptr;
+    QComboBox* comboDimX = nullptr;
+    QComboBox* comboDimP = nullptr;
+    QLabel* lblPixelValue = nullptr;
+
+    QGroupBox* groupBox1 = nullptr;
+    QWidget* tableLayoutPanel3 = nullptr;
+    QComboBox* comboDimC = nullptr;
+    QTabWidget* tabControl1 = nullptr;
+    AnchorPanel* tabPage3 = nullptr;
+    QCheckBox* checkAutoExpand = nullptr;
+    QLabel* label7 = nullptr;
+    QSlider* trackGamma = nullptr;
+    AnchorPanel* tabPage1 = nullptr;
+    QListWidget* listChannels = nullptr;
+    QLabel* labelChannelColor = nullptr;
+    QLineEdit* textChannel = nullptr;
+    PictureBox* pctHistogram = nullptr;
+    QLabel* lblMin = nullptr;
+    QLabel* lblMax = nullptr;
+    AnchorPanel* tabPage2 = nullptr;
+    QLabel* label1 = nullptr;
+    QLabel* label2 = nullptr;
+    QLineEdit* textSpectrumPos1 = nullptr;
+    QLineEdit* textSpectrumWavelength1 = nullptr;
+    QLineEdit* textSpectrumPos2 = nullptr;
+    QLineEdit* textSpectrumWavelength2 = nullptr;
+
+    QGroupBox* groupLocation = nullptr;
+    QScrollArea* panelLocation = nullptr;
+    QWidget* panelLocationContent = nullptr; // the scrolled surface holding the rows
+    QLabel* label3 = nullptr;
+    QLabel* label4 = nullptr;
+    QLabel* label5 = nullptr;
+    QComboBox* comboProj = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void InitializeComponent();
+    void BuildMenus();
+    void BuildColorPanel();
+    void BuildLocationPanel();
+    void WireEvents();
+    // Tears down the current image, its rows and readers (first step of a load).
+    void UnloadImage();
+    void BuildDimensionRows(int n);
+    void AdjustLocationContentSize();
+    // Shows a one-line note about a file that could not be opened.
+    void ReportOpenFailure(const QString& path, const QString& reason);
+    // Repaints the views whose bits are not in `mask`.
+    void RepaintOthers(int mask);
+};
+
+} // namespace ImageViewer

@@ -1,0 +1,180 @@
+// The channel panel: the channel dimension, the channel list with its names, colours and
+// switches, automatic range expansion and the gamma slider.
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPalette>
+#include <QSignalBlocker>
+#include <QSlider>
+
+#include "ChannelChoice.h"
+#include "PictureBox.h"
+#include "formImageViewer.h"
+
+namespace ImageViewer {
+
+namespace {
+
+void setSwatch(QLabel* swatch, const QColor& color)
+{
+    QPalette pal = swatch->palette();
+    pal.setColor(QPalette::Window, color);
+    swatch->setPalette(pal);
+}
+
+QListWidgetItem* newChannelItem(QListWidget* list, const QString& label)
+{
+    auto* item = new QListWidgetItem(label);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+    list->addItem(item);
+    return item;
+}
+
+// The gamma slider shows the current channel's setting; with no current channel there is
+// nothing for it to set.
+void showCurrentGamma(const formImageViewer& window)
+{
+    const ChannelPtr channel = ChannelChoice(window).Current();
+    const QSignalBlocker block(window.trackGamma);
+    window.trackGamma->setValue(channel ? channel->m_gamma : 0);
+    window.trackGamma->setEnabled(channel != nullptr);
+    window.trackGamma->setToolTip(channel ? QString() : QStringLiteral("Select a channel on the Channels page"));
+}
+
+} // namespace
+
+void formImageViewer::comboDimC_SelectedIndexChanged()
+{
+    if (!image)
+        return;
+    // The slider only matters once an image has channels; connecting here keeps it to one
+    // connection however often the channel dimension changes.
+    connect(trackGamma, &QSlider::valueChanged, this, &formImageViewer::trackGamma_Scroll, Qt::UniqueConnection);
+
+    listChannels->clear();
+    textChannel->setText(QString());
+    setSwatch(labelChannelColor, palette().color(QPalette::Window));
+
+    const int cd = ChannelDimension();
+    if (ChannelChoice(*this).IsListMode()) {
+        const int n = image->GetSize()[cd];
+        for (int i = 0; i < n; ++i) {
+            QListWidgetItem* item = newChannelItem(listChannels, QString::number(i));
+            if (i >= static_cast<int>(channels->size())) {
+                const bool expand = checkAutoExpand->isChecked();
+                channels->push_back(std::make_shared<ImageChannel>(expand ? 65535 : 0, expand ? 0 : 65535, 0, 255, 255,
+                                                                   255, expand));
+            }
+            // Goes through listChannels_ItemCheck like any other check change.
+            item->setCheckState((*channels)[static_cast<size_t>(i)]->m_enabled ? Qt::Checked : Qt::Unchecked);
+        }
+        listChannels->setEnabled(true);
+        textChannel->setEnabled(true);
+    } else {
+        // Checking this item stands for index 0, so it enables channel 0.
+        QListWidgetItem* item = newChannelItem(listChannels, QStringLiteral("Global"));
+        item->setCheckState(Qt::Checked);
+        listChannels->setCurrentRow(0);
+        listChannels->setEnabled(false);
+        textChannel->setEnabled(false);
+    }
+    showCurrentGamma(*this);
+    RefreshPictures(ViewAll);
+    UpdateLocation();
+}
+
+void formImageViewer::listChannels_SelectedIndexChanged()
+{
+    QListWidgetItem* item = listChannels->currentItem();
+    const ChannelPtr channel = ChannelChoice(*this).Current();
+    if (item) {
+        if (textChannel->text() != item->text())
+            textChannel->setText(item->text());
+        if (channel)
+            setSwatch(labelChannelColor, QColor(channel->m_r, channel->m_g, channel->m_b));
+    } else {
+        textChannel->setText(QString());
+        setSwatch(labelChannelColor, palette().color(QPalette::Window));
+    }
+    showCurrentGamma(*this);
+    pctHistogram->update();
+}
+
+void formImageViewer::textChannel_TextChanged()
+{
+    if (!image)
+        return;
+    QListWidgetItem* item = listChannels->currentItem();
+    if (item && item->text() != textChannel->text())
+        item->setText(textChannel->text());
+}
+
+void formImageViewer::labelChannelColor_Click()
+{
+    if (!image)
+        return;
+    const QColor chosen = QColorDialog::getColor(labelChannelColor->palette().color(QPalette::Window), this);
+    if (!chosen.isValid())
+        return;
+    setSwatch(labelChannelColor, chosen);
+    if (const ChannelPtr channel = ChannelChoice(*this).Current()) {
+        channel->m_r = chosen.red();
+        channel->m_g = chosen.green();
+        channel->m_b = chosen.blue();
+    }
+    RefreshPictures(ViewAll);
+}
+
+void formImageViewer::listChannels_ItemCheck(QListWidgetItem* item)
+{
+    if (!image || !item)
+        return;
+    const int k = listChannels->row(item);
+    if (k < 0 || k >= static_cast<int>(channels->size()))
+        return;
+    const bool checked = item->checkState() == Qt::Checked;
+    ImageChannel& channel = *(*channels)[static_cast<size_t>(k)];
+    if (channel.m_enabled != checked) {
+        channel.m_enabled = checked;
+        RefreshPictures(ViewAll);
+    }
+}
+
+// The list toggles a check only when its box is clicked, so a click on the label never
+// needs vetoing and ignoreCheck stays clear.
+void formImageViewer::listChannels_MouseClick(QMouseEvent*)
+{
+    ignoreCheck = false;
+}
+
+void formImageViewer::listChannels_MouseUp(QMouseEvent*)
+{
+    ignoreCheck = false;
+}
+
+void formImageViewer::checkAutoExpand_CheckedChanged()
+{
+    if (!image)
+        return;
+    const bool expand = checkAutoExpand->isChecked();
+    globalchannel->m_autoscaling = expand;
+    for (const ChannelPtr& channel : *channels)
+        channel->m_autoscaling = expand;
+    RefreshPictures(ViewAll);
+}
+
+void formImageViewer::trackGamma_Scroll()
+{
+    const ChannelPtr channel = ChannelChoice(*this).Current();
+    if (!channel)
+        return;
+    channel->m_gamma = trackGamma->value();
+    RefreshPictures(ViewAll);
+}
+
+
+} // namespace ImageViewer

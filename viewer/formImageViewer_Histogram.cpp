@@ -1,0 +1,181 @@
+// The histogram panel beside the channel list (distribution of the current plane and the
+// draggable display range) and the region histogram measured by a Shift-drag.
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "ChannelChoice.h"
+#include "HistogramPanel.h"
+#include "ImagePermutation.h"
+#include "Measurement.h"
+#include "PictureBox.h"
+#include "formImageViewer.h"
+
+namespace ImageViewer {
+
+using ImageReader::Vector;
+
+namespace {
+
+HistogramPanel panelOf(const PictureBox* box)
+{
+    return HistogramPanel(box->width(), box->height());
+}
+
+// Panel coordinates start inside the frame, as the drawing does.
+int panelX(const PictureBox* box, const QMouseEvent* e)
+{
+    return static_cast<int>(e->position().x()) - box->contentsRect().left();
+}
+
+// The axis the user drags against is the one last drawn, as the labels show it.
+PanelAxis axisFromLabels(const QLabel* lblMin, const QLabel* lblMax)
+{
+    const int a0 = lblMin->text().toInt();
+    const int a1 = lblMax->text().toInt();
+    return HistogramPanel::MakeAxis(a0, a1, a0, a1);
+}
+
+} // namespace
+
+void formImageViewer::UpdateHistogram()
+{
+    if (!image)
+        return;
+    const Vector size = image->GetSize();
+    const ChannelChoice choice(*this);
+    const int dx = comboDimX->currentIndex();
+    const int dy = comboDimY->currentIndex();
+    const Measurement m(size, dx, dy, ChannelDimension(), choice.IsListMode());
+    Vector start, end;
+    if (!m.RegionBlock(measstart, measend, curslice, start, end))
+        return;
+
+    ImageReader::ImageVolume<unsigned short> block = image->GetVolume(start, end);
+    ImageReader::ImagePermutation<unsigned short> plane(&block, m.Order());
+    const Vector extent = plane.GetSize();
+    const std::vector<double> zooms = properties.GetPixelZooms();
+    if (zooms.size() != size.size())
+        return;
+    const BitmapSize bitmap = Measurement::RegionBitmapSize(extent[0], extent[1], zooms[static_cast<size_t>(dx)],
+                                                            zooms[static_cast<size_t>(dy)]);
+    histogram = std::make_unique<HistogramRenderer>(m.ChannelDim(), choice.ForMeasurement());
+    histogram->Calculate(plane, bitmap.width, bitmap.height);
+}
+
+void formImageViewer::pctHistogram_Paint(QPainter& e)
+{
+    const auto clear = [&] { e.fillRect(pctHistogram->rect(), pctHistogram->background()); };
+    const int dx = comboDimX->currentIndex();
+    const int dy = comboDimY->currentIndex();
+    if (!image || dx < 0 || dy < 0 || dx == dy || comboDimC->currentIndex() < 0) {
+        clear();
+        return;
+    }
+    const Vector size = image->GetSize();
+    const int n = static_cast<int>(size.size());
+    if (dx >= n || dy >= n || curslice.size() != size.size()) {
+        clear();
+        return;
+    }
+
+    const ChannelChoice choice(*this);
+    const ChannelPtr channel = choice.Current();
+    if (!channel) {
+        clear();
+        return;
+    }
+    // The plane through the cursor, with the channel dimension at the selected entry.
+    Vector pos = curslice;
+    if (choice.IsListMode())
+        pos[ChannelDimension()] = listChannels->currentRow();
+    pos[dx] = -1;
+    pos[dy] = -1;
+    const ImageReader::ImageSlice<unsigned short> plane = image->GetMaximumProjection(dx, dy, pos);
+    const Vector planeSize = plane.GetSize();
+    const size_t count = plane.IsEmpty() || planeSize.size() < 2
+                             ? 0
+                             : static_cast<size_t>(planeSize[0]) * static_cast<size_t>(planeSize[1]);
+
+    const HistogramPanel panel = panelOf(pctHistogram);
+    if (!panel.IsDrawable() || count == 0) {
+        clear();
+        return;
+    }
+    const PanelBins bins = panel.Count(plane.GetData(), count);
+    const PanelAxis axis = HistogramPanel::MakeAxis(bins.lo, bins.hi, channel->m_min, channel->m_max);
+    lblMin->setText(QString::number(axis.a0));
+    lblMax->setText(QString::number(axis.a1));
+
+    e.save();
+    e.translate(pctHistogram->contentsRect().topLeft());
+    const int base = panel.Baseline();
+    e.setPen(Qt::black);
+    for (int j = 0; j < panel.Width(); ++j) {
+        const int x = panel.BarX(bins, axis, j);
+        e.drawLine(x, base, x, panel.BarTop(bins, j));
+    }
+    const int xmin = panel.MarkerX(axis, channel->m_min);
+    const int xmax = panel.MarkerX(axis, channel->m_max);
+    e.setPen(Qt::red);
+    e.drawLine(xmin, 0, xmin, base);
+    e.setPen(Qt::blue);
+    e.drawLine(xmax, 0, xmin, base);
+    e.setPen(Qt::red);
+    e.drawLine(xmax, 0, xmax, base);
+    e.restore();
+}
+
+void formImageViewer::pctHistogram_MouseDown(QMouseEvent* e)
+{
+    if (!image)
+        return;
+    const ChannelPtr channel = ChannelChoice(*this).Current();
+    if (!channel) {
+        pctHistogram->setCursor(Qt::ArrowCursor);
+        return;
+    }
+    const HistogramPanel panel = panelOf(pctHistogram);
+    const PanelAxis axis = axisFromLabels(lblMin, lblMax);
+    const int x = panelX(pctHistogram, e);
+    histstart = x;
+    histdim = HistogramPanel::HitTest(x, panel.MarkerX(axis, channel->m_min), panel.MarkerX(axis, channel->m_max));
+    if (histdim == 0)
+        histdimstart = channel->m_min;
+    else if (histdim == 1)
+        histdimstart = channel->m_max;
+}
+
+void formImageViewer::pctHistogram_MouseMove(QMouseEvent* e)
+{
+    if (!image)
+        return;
+    const ChannelPtr channel = ChannelChoice(*this).Current();
+    if (!channel) {
+        pctHistogram->setCursor(Qt::ArrowCursor);
+        return;
+    }
+    const HistogramPanel panel = panelOf(pctHistogram);
+    const PanelAxis axis = axisFromLabels(lblMin, lblMax);
+    const int x = panelX(pctHistogram, e);
+    const bool near =
+        HistogramPanel::NearMarker(x, panel.MarkerX(axis, channel->m_min), panel.MarkerX(axis, channel->m_max));
+    pctHistogram->setCursor(near ? Qt::SizeHorCursor : Qt::ArrowCursor);
+    if (!(e->buttons() & Qt::LeftButton))
+        return;
+    const int delta = panel.DragDelta(axis, x, histstart);
+    if (histdim == 0)
+        channel->m_min = HistogramPanel::MoveMarker(histdimstart, delta);
+    else if (histdim == 1)
+        channel->m_max = HistogramPanel::MoveMarker(histdimstart, delta);
+    RefreshPictures(ViewAll);
+}
+
+void formImageViewer::pctHistogram_MouseUp(QMouseEvent*)
+{
+    histdim = -1;
+}
+
+} // namespace ImageViewer

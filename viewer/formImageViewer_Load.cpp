@@ -1,0 +1,345 @@
+// Construction, loading an image, the per-dimension rows and the File and Help menus.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QUrl>
+#include <filesystem>
+#include <system_error>
+
+#include "BusyCursor.h"
+#include "Diagnostics.h"
+#include "ICSImageReader.h"
+#include "PictureBox.h"
+#include "formImageViewer.h"
+#ifdef LUMORA_HAVE_TIFF_READER
+#include "TIFFImageReader.h"
+#endif
+
+#ifndef LUMORA_VERSION
+#define LUMORA_VERSION "0.0.0"
+#endif
+
+namespace ImageViewer {
+
+namespace {
+
+ChannelPtr makeChannel(int r, int g, int b, bool autoscaling)
+{
+    return std::make_shared<ImageChannel>(65535, 0, 0, r, g, b, autoscaling);
+}
+
+std::filesystem::path nativePath(const QString& path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+} // namespace
+
+formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMainWindow(parent)
+{
+    InitializeComponent();
+    comboProj->setCurrentIndex(0);
+    ImageReader::SetDiagnosticHandler([this](const std::string& text) {
+        QMessageBox::information(this, QString(), QString::fromStdString(text));
+    });
+    if (!args.isEmpty())
+        LoadImageW(args.front());
+}
+
+formImageViewer::~formImageViewer()
+{
+    ImageReader::SetDiagnosticHandler({});
+    // The cache reads through the reader: drop it first.
+    image.reset();
+    reader.reset();
+}
+
+void formImageViewer::formImageViewer_Load() {}
+void formImageViewer::formImageViewer_Resize() {}
+
+void formImageViewer::LoadImageW(const QString& path)
+{
+    const BusyCursor busy;
+    UnloadImage();
+    comboProj->setCurrentIndex(0);
+
+    const std::filesystem::path file = nativePath(path);
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+        ReportOpenFailure(path, QStringLiteral("file not found"));
+        return;
+    }
+    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader;
+    const bool tiff = path.endsWith(QLatin1Char('f'));
+    if (tiff) {
+#ifdef LUMORA_HAVE_TIFF_READER
+        newReader = std::make_unique<ImageReader::TIFFImageReader<unsigned short>>(file);
+#endif
+    } else {
+        newReader = std::make_unique<ImageReader::ICSImageReader<unsigned short>>(file);
+    }
+    if (!newReader || newReader->GetSize().size() == 0) {
+        ReportOpenFailure(path, tiff ? QStringLiteral("not a readable TIFF series")
+                                     : QStringLiteral("not a readable ICS image"));
+        return;
+    }
+    LoadReader(std::move(newReader), QStringLiteral("Lumora - ") + path);
+}
+
+void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader,
+                                 const QString& title)
+{
+    const BusyCursor busy;
+    if (image)
+        UnloadImage();
+    comboProj->setCurrentIndex(0);
+    setWindowTitle(title);
+    if (!newReader || newReader->GetSize().size() == 0) {
+        ReportOpenFailure(title, QStringLiteral("the image has no dimensions"));
+        return;
+    }
+    reader = std::move(newReader);
+    properties = ImageProperties(*reader);
+    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get());
+
+    const ImageReader::Vector size = image->GetSize();
+    const int n = static_cast<int>(size.size());
+    curslice = size / 2;
+    measstart = curslice;
+    measend = curslice;
+    imagedelta = ImageReader::Vector(0, 0);
+    imagedeltastart = ImageReader::Vector(0, 0);
+    histdim = -1;
+
+    const bool expand = checkAutoExpand->isChecked();
+    channels = std::make_shared<ChannelList>(ChannelList{
+        makeChannel(255, 0, 0, expand), makeChannel(0, 255, 0, expand), makeChannel(0, 0, 255, expand),
+        makeChannel(255, 255, 0, expand), makeChannel(255, 0, 255, expand), makeChannel(0, 255, 255, expand)});
+    globalchannel = makeChannel(255, 255, 255, expand);
+
+    // Fill the lists quietly: a list that gets its first item selects it on its own, and the
+    // handlers must run for the initial choices below, not for the filling.
+    QComboBox* const lists[] = {comboDimX, comboDimY, comboDimXZ, comboDimYZ, comboDimC, comboDimP};
+    int depth = -1;
+    int channel = -1;
+    {
+        const QSignalBlocker bx(comboDimX), by(comboDimY), bxz(comboDimXZ), byz(comboDimYZ), bc(comboDimC),
+            bp(comboDimP);
+        for (QComboBox* list : lists)
+            list->clear();
+        comboDimC->addItem(QStringLiteral("(none)"));
+        comboDimP->addItem(QStringLiteral("(none)"));
+        for (int i = 0; i < n; ++i) {
+            const QString name = QString::fromStdString(properties.m_dimname[static_cast<size_t>(i)]);
+            for (QComboBox* list : lists)
+                list->addItem(name);
+            if (name.startsWith(QLatin1Char('z'), Qt::CaseInsensitive))
+                depth = i;
+            if (name.startsWith(QLatin1Char('w'), Qt::CaseInsensitive) ||
+                name.startsWith(QLatin1Char('c'), Qt::CaseInsensitive))
+                channel = i;
+        }
+        for (QComboBox* list : lists)
+            list->setCurrentIndex(-1);
+    }
+
+    BuildDimensionRows(n);
+
+    comboDimX->setCurrentIndex(0);
+    if (n >= 2)
+        comboDimY->setCurrentIndex(1);
+    if (depth >= 0) {
+        comboDimXZ->setCurrentIndex(depth);
+        comboDimYZ->setCurrentIndex(depth);
+    } else if (n > 2) {
+        comboDimXZ->setCurrentIndex(2);
+        comboDimYZ->setCurrentIndex(2);
+    }
+    comboDimC->setCurrentIndex(channel + 1);
+    comboDimP->setCurrentIndex(0);
+    UpdateLocation();
+}
+
+void formImageViewer::UnloadImage()
+{
+    for (int i = static_cast<int>(trackDim.size()) - 1; i >= 0; --i) {
+        const auto k = static_cast<size_t>(i);
+        delete textDimName[k];
+        delete textDimNum[k];
+        delete trackDim[k];
+        delete checkDimProj[k];
+    }
+    textDimName.clear();
+    textDimNum.clear();
+    trackDim.clear();
+    checkDimProj.clear();
+    AdjustLocationContentSize();
+    if (image)
+        image->Clear();
+    image.reset();
+    reader.reset();
+    curslice = ImageReader::Vector();
+    imagedelta = ImageReader::Vector();
+    imagedeltastart = ImageReader::Vector();
+}
+
+void formImageViewer::BuildDimensionRows(int n)
+{
+    const ImageReader::Vector size = image->GetSize();
+    textDimName.assign(static_cast<size_t>(n), nullptr);
+    textDimNum.assign(static_cast<size_t>(n), nullptr);
+    trackDim.assign(static_cast<size_t>(n), nullptr);
+    checkDimProj.assign(static_cast<size_t>(n), nullptr);
+    for (int i = n - 1; i >= 0; --i) {
+        const auto k = static_cast<size_t>(i);
+        const int y = 24 + 32 * i;
+        const QString index = QString::number(i);
+
+        auto* track = new QSlider(Qt::Horizontal, panelLocationContent);
+        track->setObjectName(QStringLiteral("trackDim") + index);
+        track->setGeometry(80, y, 64, 42);
+        track->setRange(0, size[i] - 1);
+        track->setTickInterval(size[i] / 10);
+        track->setTickPosition(QSlider::TicksBelow);
+        track->setProperty("tag", i);
+        connect(track, &QSlider::valueChanged, this, [this, track] { trackDim_Scroll(track); });
+        trackDim[k] = track;
+
+        auto* name = new QLineEdit(QString::fromStdString(reader->GetDimName(static_cast<unsigned int>(i))),
+                                   panelLocationContent);
+        name->setObjectName(QStringLiteral("textDimName") + index);
+        name->setGeometry(8, y, 24, 20);
+        name->setReadOnly(true);
+        textDimName[k] = name;
+
+        auto* num = new QLineEdit(panelLocationContent);
+        num->setObjectName(QStringLiteral("textDimNum") + index);
+        num->setGeometry(40, y, 40, 20);
+        num->setProperty("tag", i);
+        connect(num, &QLineEdit::returnPressed, this, [this, num] { textDimNum_KeyPress(num); });
+        textDimNum[k] = num;
+
+        auto* proj = new QCheckBox(panelLocationContent);
+        proj->setObjectName(QStringLiteral("checkDimProj") + index);
+        proj->setGeometry(144, y, 24, 20);
+        proj->setProperty("tag", i);
+        proj->setVisible(false);
+        connect(proj, &QCheckBox::toggled, this, [this, proj] { checkDimProj_CheckChanged(proj); });
+        checkDimProj[k] = proj;
+
+        for (QWidget* w : {static_cast<QWidget*>(track), static_cast<QWidget*>(name), static_cast<QWidget*>(num)})
+            w->show();
+    }
+    AdjustLocationContentSize();
+}
+
+void formImageViewer::AdjustLocationContentSize()
+{
+    const int rows = static_cast<int>(trackDim.size());
+    const int bottom = rows > 0 ? 24 + 32 * (rows - 1) + 42 : 21;
+    panelLocationContent->resize(196, bottom);
+}
+
+void formImageViewer::ReportOpenFailure(const QString& path, const QString& reason)
+{
+    GDIImageXY = QImage();
+    GDIImageXZ = QImage();
+    GDIImageYZ = QImage();
+    dataXY.reset();
+    dataXZ.reset();
+    dataYZ.reset();
+    lblPixelValue->clear();
+    setWindowTitle(QStringLiteral("Lumora - cannot open %1: %2").arg(path, reason));
+    pictureXY->update();
+    pictureXZ->update();
+    pictureYZ->update();
+    pictureProfile->update();
+}
+
+void formImageViewer::openToolStripMenuItem_Click()
+{
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+                                                      QStringLiteral("TIFF series (*.tif *.tiff);;ICS files (*.ics)"));
+    if (!file.isEmpty())
+        LoadImageW(file);
+}
+
+void formImageViewer::fileToolStripMenuItem_DropDownOpening()
+{
+    propertiesToolStripMenuItem->setEnabled(image != nullptr);
+}
+
+void formImageViewer::exitToolStripMenuItem_Click()
+{
+    close();
+    QCoreApplication::quit();
+}
+
+void formImageViewer::infoToolStripMenuItem_Click()
+{
+    QMessageBox::about(this, QStringLiteral("About Lumora"),
+                       QStringLiteral("<b>Lumora</b> %1<p>A fast viewer for n-dimensional microscopy images: "
+                                      "orthogonal slices, channels, spectra, histograms and profiles.</p>"
+                                      "<p>Built with Qt %2, libics, and Korvel over libtiff.</p>")
+                           .arg(QStringLiteral(LUMORA_VERSION), QString::fromLatin1(qVersion())));
+}
+
+void formImageViewer::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QMimeData* mime = event->mimeData();
+    if (mime->hasUrls() && !mime->urls().isEmpty() && mime->urls().front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void formImageViewer::dropEvent(QDropEvent* event)
+{
+    const QMimeData* mime = event->mimeData();
+    if (!mime->hasUrls() || mime->urls().isEmpty() || !mime->urls().front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    LoadImageW(mime->urls().front().toLocalFile());
+}
+
+ViewAxes formImageViewer::CurrentAxes() const
+{
+    return ViewAxes{comboDimX->currentIndex(), comboDimY->currentIndex(), comboDimXZ->currentIndex(),
+                    comboDimYZ->currentIndex()};
+}
+
+int formImageViewer::ChannelDimension() const
+{
+    return comboDimC->currentIndex() - 1;
+}
+
+bool formImageViewer::IsSpectral() const
+{
+    const int cd = ChannelDimension();
+    if (!image || cd < 0)
+        return false;
+    const ImageReader::Vector size = image->GetSize();
+    return cd < static_cast<int>(size.size()) && size[cd] >= 10;
+}
+
+bool formImageViewer::IsProjected(int d) const
+{
+    return comboProj->currentIndex() == 1 && d >= 0 && d < static_cast<int>(checkDimProj.size()) &&
+           checkDimProj[static_cast<size_t>(d)]->isChecked();
+}
+
+int formImageViewer::DimensionCount() const
+{
+    return image ? static_cast<int>(image->GetSize().size()) : 0;
+}
+
+} // namespace ImageViewer

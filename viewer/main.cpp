@@ -1,0 +1,39 @@
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+
+#include "formImageViewer.h"
+
+#ifndef LUMORA_VERSION
+#define LUMORA_VERSION "0.0.0"
+#endif
+
+int main(int argc, char* argv[])
+{
+    // Answered before the toolkit starts, so they work without a display.
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("Usage: lumora [FILE]\n"
+                    "View an n-dimensional microscopy image: an ICS file (.ics) or a TIFF series\n"
+                    "(one file of the series, .tif or .tiff). Further arguments are ignored.\n\n"
+                    "  -h, --help     show this help and exit\n"
+                    "      --version  show the version and exit\n");
+        return 0;
+    }
+    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("lumora %s\n", LUMORA_VERSION);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Lumora"));
+    QApplication::setApplicationVersion(QStringLiteral(LUMORA_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("lumora"));
+    QStringList args = QApplication::arguments();
+    if (!args.isEmpty())
+        args.removeFirst();
+    ImageViewer::formImageViewer window(args);
+    window.show();
+    QApplication::exec();
+    return 0;
+}
