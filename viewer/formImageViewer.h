@@ -103,6 +103,7 @@ public:
     void listChannels_MouseClick(QMouseEvent* e);
     void listChannels_MouseUp(QMouseEvent* e);
     void checkAutoExpand_CheckedChanged();
+    void trackGamma_Scroll();
     void pctHistogram_Paint(QPainter& e);
     void pctHistogram_MouseDown(QMouseEvent* e);
     void pctHistogram_MouseMove(QMouseEvent* e);
