@@ -1,0 +1,78 @@
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ImageProperties.h"
+
+using namespace ImageViewer;
+
+namespace {
+
+class FakeReader : public ImageReader::ImageReaderBase<unsigned short>
+{
+public:
+    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector&) override { return {}; }
+    ImageReader::Vector GetSize() override
+    {
+        ImageReader::Vector v;
+        for (size_t i = 0; i < names.size(); ++i)
+            v.push_back(4);
+        return v;
+    }
+    void Open(const std::filesystem::path&) override {}
+    void Close() override {}
+    std::string GetDimName(unsigned int dim) override { return names.at(dim); }
+    double GetDimPixelSize(unsigned int dim) override { return sizes.at(dim); }
+
+    std::vector<std::string> names;
+    std::vector<double> sizes;
+};
+
+} // namespace
+
+TEST(ImageProperties, CopiesNamesAndSizesFromTheReader)
+{
+    FakeReader reader;
+    reader.names = {"x", "y", "lambda"};
+    reader.sizes = {65.5, 65.5, 0};
+    const ImageProperties props(reader);
+    EXPECT_EQ(props.m_dimname, reader.names);
+    EXPECT_EQ(props.m_pixelsize, reader.sizes);
+    EXPECT_EQ(props.m_zoom, 1.0);
+}
+
+TEST(ImageProperties, PixelZooms)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case
+    {
+        std::vector<double> sizes;
+        double zoom;
+        std::vector<double> expected;
+    };
+    const Case cases[] = {
+        {{0, 0, 0}, 1.5, {1.5, 1.5, 1.5}},
+        {{50, 200}, 2.0, {2, 8}},
+        {{100, 100, 300}, 1.0, {1, 1, 3}},
+        {{0, 250, 500}, 1.0, {1, 1, 2}},
+        // Negative, infinite and not-a-number sizes count as not given.
+        {{-100, 100, 300}, 1.0, {1, 1, 3}},
+        {{inf, 40, nan}, 3.0, {3, 3, 3}},
+        {{-5}, 2.0, {2}},
+        {{}, 1.0, {}},
+    };
+    for (const Case& c : cases) {
+        ImageProperties props;
+        props.m_pixelsize = c.sizes;
+        props.m_zoom = c.zoom;
+        const std::vector<double> zooms = props.GetPixelZooms();
+        ASSERT_EQ(zooms.size(), c.expected.size());
+        for (size_t i = 0; i < zooms.size(); ++i) {
+            EXPECT_DOUBLE_EQ(zooms[i], c.expected[i]) << "case with " << c.sizes.size() << " sizes, dim " << i;
+            EXPECT_TRUE(std::isfinite(zooms[i]) && zooms[i] > 0);
+        }
+    }
+}
