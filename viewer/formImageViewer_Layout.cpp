@@ -16,6 +16,7 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "AnchorPanel.h"
 #include "AppIcon.h"
@@ -178,6 +179,8 @@ void formImageViewer::BuildColorPanel()
     comboDimC = makeList("comboDimC");
     comboDimC->setFixedSize(85, 21);
     tabControl1 = named(new QTabWidget, "tabControl1");
+    // The three page titles fit the design width only with compact tabs.
+    tabControl1->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 5px; }"));
     table->addWidget(comboDimC, 0, Qt::AlignLeft);
     table->addWidget(tabControl1, 1);
 
@@ -191,8 +194,10 @@ void formImageViewer::BuildColorPanel()
     trackGamma->setValue(0);
     trackGamma->setTickInterval(2);
     trackGamma->setTickPosition(QSlider::TicksBelow);
-    tabPage3->place(checkAutoExpand, QRect(8, 8, 160, 17), AnchorTop | AnchorLeft);
-    tabPage3->place(label7, QRect(8, 40, 43, 13), AnchorTop | AnchorLeft);
+    // Sized to its text, as the design font would give it.
+    tabPage3->place(checkAutoExpand, QRect(8, 8, std::max(154, checkAutoExpand->sizeHint().width()), 17),
+                    AnchorTop | AnchorLeft);
+    tabPage3->place(label7, QRect(8, 40, std::max(43, label7->sizeHint().width()), 13), AnchorTop | AnchorLeft);
     tabPage3->place(trackGamma, QRect(56, 32, 112, 42), AnchorTop | AnchorLeft);
 
     tabPage1 = named(new AnchorPanel(page), "tabPage1");
@@ -259,7 +264,7 @@ void formImageViewer::BuildLocationPanel()
     const std::pair<QWidget*, QRect> header[] = {{label3, QRect(4, 0, 35, 13)},
                                                  {label4, QRect(36, 0, 44, 13)},
                                                  {label5, QRect(112, 0, 28, 13)},
-                                                 {comboProj, QRect(144, 0, 48, 21)}};
+                                                 {comboProj, QRect(144, 0, std::max(48, comboProj->sizeHint().width()), 21)}};
     for (const auto& [widget, rect] : header) {
         widget->setParent(panelLocationContent);
         widget->setGeometry(rect);

@@ -164,7 +164,13 @@ RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)
     if (!parseNumber(textSpectrumPos1->text(), p1) || !parseNumber(textSpectrumWavelength1->text(), w1) ||
         !parseNumber(textSpectrumPos2->text(), p2) || !parseNumber(textSpectrumWavelength2->text(), w2) || p1 == p2)
         return buffer;
+    // The projection subtracts the range minimum it is given; with the empty range of a new
+    // channel that is 65535 and the picture would come out black although the call has just
+    // found the data's range. Then one more pass with that range draws the picture.
+    const bool emptyRange = globalchannel->m_autoscaling && globalchannel->m_min > globalchannel->m_max;
     RGBABuffer spectral = RenderSpectralView(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
+    if (emptyRange && globalchannel->m_min <= globalchannel->m_max)
+        spectral = RenderSpectralView(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
     return spectral ? std::move(spectral) : std::move(buffer);
 }
 
