@@ -1,0 +1,240 @@
+// Loading images into the real window: initial choices, reader choice, the per-dimension
+// rows, reloading, failures and the command line.
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "ICSImageReader.h"
+#include "TablePanel.h"
+#include "ViewerTestUtil.h"
+#ifdef LUMORA_HAVE_DEMODATA
+#include "DemoData.h"
+#include "TIFFImageReader.h"
+#endif
+
+using namespace ViewerTest;
+using ImageViewer::formImageViewer;
+
+namespace {
+
+TEST(Load, InitialChoicesFromTheDimensionNames)
+{
+    struct Case
+    {
+        std::vector<std::string> names;
+        int x, y, xz, yz, c;
+    } cases[] = {
+        {{"x", "y", "z", "ch"}, 0, 1, 2, 2, 4},
+        {{"x", "y", "t"}, 0, 1, 2, 2, 0},  // no depth candidate: dimension 2; "t" is no channel
+        {{"x", "y"}, 0, 1, -1, -1, 0},
+        {{"x", "y", "Z", "z"}, 0, 1, 3, 3, 0}, // the last match wins
+        {{"x", "y", "W", "c"}, 0, 1, 2, 2, 4},
+        {{"x", "y", "W", "t"}, 0, 1, 2, 2, 3},
+        {{"x", "y", "", "C"}, 0, 1, 2, 2, 4},  // an empty name matches nothing
+    };
+    auto window = MakeWindow();
+    for (const Case& c : cases) {
+        std::vector<int> size(c.names.size(), 4);
+        Load(*window, size, c.names);
+        const std::string what = c.names.back();
+        EXPECT_EQ(window->comboDimX->currentIndex(), c.x) << what;
+        EXPECT_EQ(window->comboDimY->currentIndex(), c.y) << what;
+        EXPECT_EQ(window->comboDimXZ->currentIndex(), c.xz) << what;
+        EXPECT_EQ(window->comboDimYZ->currentIndex(), c.yz) << what;
+        EXPECT_EQ(window->comboDimC->currentIndex(), c.c) << what;
+        EXPECT_EQ(window->comboDimP->currentIndex(), 0) << what;
+        EXPECT_EQ(window->comboDimC->itemText(0), QStringLiteral("(none)"));
+        EXPECT_EQ(window->comboDimC->count(), static_cast<int>(c.names.size()) + 1);
+        EXPECT_EQ(window->comboDimX->count(), static_cast<int>(c.names.size()));
+    }
+}
+
+TEST(Load, CursorRowsAndSliders)
+{
+    auto window = MakeWindow();
+    Load(*window, {512, 512, 31}, {"x", "y", "z"});
+    ASSERT_EQ(window->curslice.size(), 3u);
+    EXPECT_EQ(window->curslice[0], 256);
+    EXPECT_EQ(window->curslice[1], 256);
+    EXPECT_EQ(window->curslice[2], 15);
+    auto* track2 = window->findChild<QSlider*>(QStringLiteral("trackDim2"));
+    ASSERT_NE(track2, nullptr);
+    EXPECT_EQ(track2->maximum(), 30);
+    EXPECT_EQ(track2->tickInterval(), 3);
+    EXPECT_EQ(track2->value(), 15);
+    for (int i = 0; i < 3; ++i) {
+        const QString n = QString::number(i);
+        auto* name = window->findChild<QLineEdit*>(QStringLiteral("textDimName") + n);
+        auto* num = window->findChild<QLineEdit*>(QStringLiteral("textDimNum") + n);
+        auto* proj = window->findChild<QCheckBox*>(QStringLiteral("checkDimProj") + n);
+        ASSERT_TRUE(name && num && proj);
+        EXPECT_EQ(name->geometry(), QRect(8, 24 + 32 * i, 24, 20));
+        EXPECT_EQ(num->geometry(), QRect(40, 24 + 32 * i, 40, 20));
+        EXPECT_TRUE(name->isReadOnly());
+        EXPECT_FALSE(proj->isVisibleTo(window.get()));
+    }
+    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimNum2"))->text(), QStringLiteral("15"));
+    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimName2"))->text(), QStringLiteral("z"));
+
+    // Extent 1: maximum 0, no ticks, cursor 0.
+    Load(*window, {8, 8, 1}, {"x", "y", "z"});
+    track2 = window->findChild<QSlider*>(QStringLiteral("trackDim2"));
+    ASSERT_NE(track2, nullptr);
+    EXPECT_EQ(track2->maximum(), 0);
+    EXPECT_EQ(track2->tickInterval(), 0);
+    EXPECT_EQ(window->curslice[2], 0);
+}
+
+TEST(Load, SecondLoadReplacesRowsAndChannels)
+{
+    auto window = MakeWindow();
+    Load(*window, {16, 16, 4, 3}, {"x", "y", "z", "ch"});
+    (*window->channels)[0]->m_r = 7;
+    window->properties.m_zoom = 3;
+    window->imagedelta[0] = 12;
+    Load(*window, {16, 16}, {"x", "y"});
+    EXPECT_EQ(window->findChildren<QSlider*>(QRegularExpression(QStringLiteral("^trackDim"))).size(), 2);
+    EXPECT_EQ(window->findChild<QSlider*>(QStringLiteral("trackDim2")), nullptr);
+    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimNum3")), nullptr);
+    ASSERT_GE(window->channels->size(), 6u);
+    const int colours[6][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}, {255, 0, 255}, {0, 255, 255}};
+    for (int i = 0; i < 6; ++i) {
+        const auto& ch = *(*window->channels)[static_cast<size_t>(i)];
+        EXPECT_EQ(ch.m_r, colours[i][0]);
+        EXPECT_EQ(ch.m_g, colours[i][1]);
+        EXPECT_EQ(ch.m_b, colours[i][2]);
+    }
+    EXPECT_EQ(window->properties.m_zoom, 1.0);
+    EXPECT_EQ(window->imagedelta, ImageReader::Vector(0, 0));
+    EXPECT_EQ(window->histdim, -1);
+}
+
+TEST(Load, TwoDimensionalImageHasNoSideViews)
+{
+    auto window = MakeWindow();
+    Load(*window, {40, 30}, {"x", "y"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(p[0]); });
+    EXPECT_FALSE(window->GDIImageXY.isNull());
+    EXPECT_TRUE(window->GDIImageXZ.isNull());
+    EXPECT_TRUE(window->GDIImageYZ.isNull());
+    EXPECT_FALSE(window->layoutImage->columnStyle(0).absolute);
+    EXPECT_FALSE(window->layoutImage->rowStyle(0).absolute);
+    EXPECT_EQ(window->lblPixelValue->text(), QStringLiteral("20")); // value at the centre (20, 15)
+}
+
+TEST(Load, FailuresLeaveNoImageAndSayWhy)
+{
+    auto window = MakeWindow();
+    Load(*window, {16, 16, 4}, {"x", "y", "z"});
+    QTemporaryDir dir;
+    window->LoadImageW(dir.filePath(QStringLiteral("missing.ics")));
+    EXPECT_EQ(window->image, nullptr);
+    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("cannot open"))) << window->windowTitle().toStdString();
+    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("not found")));
+    EXPECT_EQ(window->findChild<QSlider*>(QStringLiteral("trackDim0")), nullptr);
+    EXPECT_TRUE(window->GDIImageXY.isNull());
+
+    QFile junk(dir.filePath(QStringLiteral("junk.ics")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("this is not an image\n");
+    junk.close();
+    window->LoadImageW(junk.fileName());
+    EXPECT_EQ(window->image, nullptr);
+    EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("not a readable ICS image")));
+
+    // Handlers of every kind stay quiet without an image.
+    window->RefreshPictures(7);
+    Press(window->pictureXY, QPoint(5, 5));
+    Wheel(window->pictureXY, QPoint(5, 5), 120);
+    window->fileToolStripMenuItem_DropDownOpening();
+    EXPECT_FALSE(window->propertiesToolStripMenuItem->isEnabled());
+    Load(*window, {16, 16}, {"x", "y"});
+    window->fileToolStripMenuItem_DropDownOpening();
+    EXPECT_TRUE(window->propertiesToolStripMenuItem->isEnabled());
+}
+
+#ifdef LUMORA_HAVE_DEMODATA
+// Real files: the demo image as ICS and as a TIFF series.
+class Files : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        folder = new QTemporaryDir;
+        const DemoData::Volume cells = DemoData::MakeCells(32, 24, 5);
+        const std::filesystem::path root(folder->path().toStdString());
+        ASSERT_TRUE(DemoData::WriteICS(cells, root / "cells.ics"));
+        ASSERT_TRUE(DemoData::WriteTIFFSeries(cells, root, "cells"));
+        std::filesystem::copy_file(root / "cells.ics", root / "upper.TIF");
+        std::filesystem::copy_file(root / "cells_z000_c0.tif", root / "single7.tiff");
+    }
+    static void TearDownTestSuite()
+    {
+        delete folder;
+        folder = nullptr;
+    }
+    static QString path(const char* name) { return folder->filePath(QString::fromLatin1(name)); }
+    static QTemporaryDir* folder;
+};
+QTemporaryDir* Files::folder = nullptr;
+
+TEST_F(Files, ReaderChosenByTheLastCharacter)
+{
+    auto window = MakeWindow();
+    window->LoadImageW(path("cells_z000_c0.tif"));
+    ASSERT_NE(window->image, nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->reader.get()), nullptr);
+    ASSERT_EQ(window->image->GetSize().size(), 4u);
+    EXPECT_EQ(window->image->GetSize()[0], 32);
+    EXPECT_EQ(window->image->GetSize()[1], 24);
+    EXPECT_EQ(window->image->GetSize()[2], 5);
+    EXPECT_EQ(window->image->GetSize()[3], 3);
+    EXPECT_EQ(window->comboDimC->currentText(), QStringLiteral("c"));
+    EXPECT_EQ(window->comboDimXZ->currentText(), QStringLiteral("z"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora - ") + path("cells_z000_c0.tif"));
+
+    window->LoadImageW(path("single7.tiff"));
+    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->reader.get()), nullptr);
+
+    window->LoadImageW(path("cells.ics"));
+    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window->reader.get()), nullptr);
+    EXPECT_EQ(window->comboDimC->currentText(), QStringLiteral("ch"));
+    EXPECT_EQ(window->properties.m_pixelsize, (std::vector<double>{100, 100, 300, 0}));
+
+    // An upper-case F is not the TIFF ending: the ICS reader gets it (and libics wants ".ics").
+    window->LoadImageW(path("upper.TIF"));
+    EXPECT_EQ(window->image, nullptr);
+    EXPECT_TRUE(window->windowTitle().endsWith(QStringLiteral("not a readable ICS image")));
+}
+
+TEST_F(Files, TiffSeriesAndIcsShowTheSamePixels)
+{
+    auto ics = MakeWindow();
+    auto tif = MakeWindow();
+    ics->LoadImageW(path("cells.ics"));
+    tif->LoadImageW(path("cells_z000_c0.tif"));
+    ASSERT_FALSE(ics->GDIImageXY.isNull());
+    ASSERT_FALSE(tif->GDIImageXY.isNull());
+    EXPECT_EQ(ics->GDIImageXY, tif->GDIImageXY);
+    EXPECT_EQ(ics->lblPixelValue->text(), tif->lblPixelValue->text());
+}
+
+TEST_F(Files, CommandLineNamesTheFirstFile)
+{
+    formImageViewer window(QStringList{path("cells.ics"), path("cells_z000_c0.tif")});
+    ASSERT_NE(window.image, nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window.reader.get()), nullptr);
+    formImageViewer empty;
+    EXPECT_EQ(empty.image, nullptr);
+    EXPECT_EQ(empty.windowTitle(), QStringLiteral("Lumora"));
+}
+#endif
+
+} // namespace
+
+LUMORA_VIEWER_TEST_MAIN()
