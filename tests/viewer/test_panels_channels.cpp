@@ -1,0 +1,294 @@
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "PanelsFixture.h"
+
+using ImageViewer::formImageViewer;
+using PanelsTest::OpenWindow;
+
+namespace {
+
+QColor swatch(const formImageViewer& w)
+{
+    return w.labelChannelColor->palette().color(QPalette::Window);
+}
+
+QRect checkBoxRect(QListWidget* list, QListWidgetItem* item)
+{
+    QStyleOptionViewItem opt;
+    opt.initFrom(list->viewport());
+    opt.rect = list->visualItemRect(item);
+    opt.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
+    opt.text = item->text();
+    opt.checkState = item->checkState();
+    return list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, list);
+}
+
+// Brings the "Channels" page to the front so that clicks reach the list.
+void showChannelsPage(formImageViewer& w)
+{
+    w.tabControl1->setCurrentIndex(1);
+    QApplication::processEvents();
+}
+
+std::unique_ptr<formImageViewer> threeChannels()
+{
+    // z on the side views keeps every picture a plane of one channel.
+    return OpenWindow({32, 24, 2, 3}, {"x", "y", "z", "ch"}, {}, [](const std::vector<int>& c) {
+        return static_cast<unsigned short>(1000 * (c[3] + 1) + c[0] + c[1]);
+    });
+}
+
+// Answers the next modal colour chooser: with `colour`, or cancels it when invalid.
+void answerColourChooser(const QColor& colour)
+{
+    QTimer::singleShot(0, [colour] {
+        auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        if (colour.isValid()) {
+            dialog->setCurrentColor(colour);
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
+    });
+}
+
+} // namespace
+
+TEST(PanelsChannels, ThreeEntriesListRedGreenBlue)
+{
+    auto w = threeChannels();
+    ASSERT_EQ(w->comboDimC->currentIndex(), 4);
+    ASSERT_EQ(w->listChannels->count(), 3);
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(w->listChannels->item(i)->text(), QString::number(i));
+        EXPECT_EQ(w->listChannels->item(i)->checkState(), Qt::Checked);
+        const auto& ch = *(*w->channels)[static_cast<size_t>(i)];
+        EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), colours[i]);
+    }
+    EXPECT_EQ(w->listChannels->currentRow(), -1);
+    EXPECT_TRUE(w->textChannel->text().isEmpty());
+    EXPECT_TRUE(w->listChannels->isEnabled());
+
+    w->listChannels->setCurrentRow(1);
+    EXPECT_EQ(w->textChannel->text(), "1");
+    EXPECT_EQ(swatch(*w), QColor(Qt::green));
+}
+
+TEST(PanelsChannels, EightEntriesAddWhiteChannels)
+{
+    // Four dimensions, so that the side views show planes of single channels too.
+    const auto voxel = [](const std::vector<int>& c) { return static_cast<unsigned short>(100 + 10 * c[3] + c[0]); };
+    for (const bool expand : {true, false}) {
+        auto w = std::make_unique<formImageViewer>();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        w->checkAutoExpand->setChecked(expand);
+        w->LoadReader(std::make_unique<PanelsTest::MemoryReader>(std::vector<int>{16, 12, 2, 8},
+                                                                 std::vector<std::string>{"x", "y", "z", "c"},
+                                                                 std::vector<double>{}, voxel),
+                      "Lumora - memory");
+        ASSERT_EQ(w->listChannels->count(), 8);
+        ASSERT_EQ(w->channels->size(), 8u);
+        for (const size_t i : {size_t(6), size_t(7)}) {
+            const auto& ch = *(*w->channels)[i];
+            EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(Qt::white));
+            EXPECT_TRUE(ch.m_enabled);
+            EXPECT_EQ(ch.m_gamma, 0);
+            EXPECT_EQ(ch.m_autoscaling, expand);
+            if (expand) {
+                // Started empty and took exactly the range of its data (100 + 10 c .. + 15).
+                EXPECT_EQ(ch.m_min, 100 + 10 * static_cast<int>(i));
+                EXPECT_EQ(ch.m_max, 115 + 10 * static_cast<int>(i));
+            } else {
+                EXPECT_EQ(ch.m_min, 0);
+                EXPECT_EQ(ch.m_max, 65535);
+            }
+        }
+    }
+}
+
+TEST(PanelsChannels, TenEntriesSwitchToGlobal)
+{
+    auto w = OpenWindow({16, 12, 10}, {"x", "y", "c"}, {}, [](const std::vector<int>& c) {
+        return static_cast<unsigned short>(c[0] + c[2]);
+    });
+    ASSERT_EQ(w->listChannels->count(), 1);
+    EXPECT_EQ(w->listChannels->item(0)->text(), "Global");
+    EXPECT_EQ(w->listChannels->item(0)->checkState(), Qt::Checked);
+    EXPECT_EQ(w->listChannels->currentRow(), 0);
+    EXPECT_FALSE(w->listChannels->isEnabled());
+    EXPECT_EQ(w->textChannel->text(), "Global");
+    EXPECT_FALSE(w->textChannel->isEnabled());
+    EXPECT_EQ(swatch(*w), QColor(Qt::white));
+    // The list never grows past nine: ten entries add no channels.
+    EXPECT_EQ(w->channels->size(), 6u);
+}
+
+TEST(PanelsChannels, GlobalItemReenablesChannelZero)
+{
+    auto w = threeChannels();
+    w->listChannels->item(0)->setCheckState(Qt::Unchecked);
+    EXPECT_FALSE((*w->channels)[0]->m_enabled);
+    w->comboDimC->setCurrentIndex(0); // "(none)"
+    EXPECT_EQ(w->listChannels->item(0)->text(), "Global");
+    w->comboDimC->setCurrentIndex(4);
+    EXPECT_EQ(w->listChannels->item(0)->checkState(), Qt::Checked);
+    EXPECT_TRUE((*w->channels)[0]->m_enabled);
+}
+
+TEST(PanelsChannels, SettingsSurviveAndNamesDoNot)
+{
+    auto w = OpenWindow({16, 12, 3, 5}, {"x", "y", "ch", "t"}, {}, [](const std::vector<int>& c) {
+        return static_cast<unsigned short>(c[0] + 100 * c[2]);
+    });
+    ASSERT_EQ(w->listChannels->count(), 3);
+    w->listChannels->setCurrentRow(2);
+    w->textChannel->setText("DAPI");
+    EXPECT_EQ(w->listChannels->item(2)->text(), "DAPI");
+    w->listChannels->item(1)->setCheckState(Qt::Unchecked);
+
+    // t has 5 entries: two more listed, the first three keep their switches.
+    w->comboDimC->setCurrentIndex(4);
+    ASSERT_EQ(w->listChannels->count(), 5);
+    EXPECT_EQ(w->listChannels->item(1)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(w->listChannels->item(2)->text(), "2");
+    w->comboDimC->setCurrentIndex(3);
+    EXPECT_EQ(w->listChannels->item(2)->text(), "2");
+    EXPECT_EQ(w->listChannels->item(1)->checkState(), Qt::Unchecked);
+    EXPECT_FALSE((*w->channels)[1]->m_enabled);
+}
+
+TEST(PanelsChannels, LabelClickSelectsAndBoxClickToggles)
+{
+    auto w = threeChannels();
+    showChannelsPage(*w);
+    QListWidget* list = w->listChannels;
+    QListWidgetItem* item = list->item(1);
+    const QRect row = list->visualItemRect(item);
+    const QRect box = checkBoxRect(list, item);
+    ASSERT_FALSE(box.isEmpty());
+
+    const int before = w->recomputeCount[0];
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(box.right() + 30, row.center().y()));
+    EXPECT_EQ(list->currentRow(), 1);
+    EXPECT_EQ(item->checkState(), Qt::Checked);
+    EXPECT_TRUE((*w->channels)[1]->m_enabled);
+    EXPECT_EQ(w->recomputeCount[0], before);
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, box.center());
+    EXPECT_EQ(item->checkState(), Qt::Unchecked);
+    EXPECT_FALSE((*w->channels)[1]->m_enabled);
+    EXPECT_GT(w->recomputeCount[0], before);
+    // Without channel 1 no green reaches the XY picture.
+    const QRgb pixel = w->GDIImageXY.pixel(3, 3);
+    EXPECT_EQ(qGreen(pixel), 0);
+    EXPECT_GT(qRed(pixel) + qBlue(pixel), 0);
+}
+
+TEST(PanelsChannels, ColourChooser)
+{
+    auto w = threeChannels();
+    w->listChannels->setCurrentRow(1);
+
+    answerColourChooser(QColor());
+    w->labelChannelColor_Click();
+    EXPECT_EQ(swatch(*w), QColor(Qt::green));
+    const auto& ch = *(*w->channels)[1];
+    EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(Qt::green));
+
+    const int before = w->recomputeCount[0];
+    answerColourChooser(QColor(10, 20, 30));
+    w->labelChannelColor_Click();
+    EXPECT_EQ(swatch(*w), QColor(10, 20, 30));
+    EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(10, 20, 30));
+    EXPECT_GT(w->recomputeCount[0], before);
+}
+
+TEST(PanelsChannels, AutoExpandReachesUnlistedChannels)
+{
+    auto w = threeChannels();
+    w->checkAutoExpand->setChecked(false);
+    EXPECT_FALSE(w->globalchannel->m_autoscaling);
+    for (const auto& ch : *w->channels)
+        EXPECT_FALSE(ch->m_autoscaling);
+
+    // Narrowed by hand, the range now stays where it is put.
+    (*w->channels)[0]->m_min = 1010;
+    w->RefreshPictures(ImageViewer::ViewAll);
+    EXPECT_EQ((*w->channels)[0]->m_min, 1010);
+
+    w->checkAutoExpand->setChecked(true);
+    for (const auto& ch : *w->channels)
+        EXPECT_TRUE(ch->m_autoscaling);
+    EXPECT_EQ((*w->channels)[0]->m_min, 1000); // widened again by the redraw
+}
+
+TEST(PanelsChannels, GammaSliderFollowsTheCurrentChannel)
+{
+    auto w = threeChannels();
+    EXPECT_FALSE(w->trackGamma->isEnabled()); // nothing selected
+    w->listChannels->setCurrentRow(1);
+    EXPECT_TRUE(w->trackGamma->isEnabled());
+    EXPECT_EQ(w->trackGamma->value(), 0);
+    w->trackGamma->setValue(4);
+    EXPECT_EQ((*w->channels)[1]->m_gamma, 4);
+    EXPECT_EQ((*w->channels)[0]->m_gamma, 0);
+    w->listChannels->setCurrentRow(0);
+    EXPECT_EQ(w->trackGamma->value(), 0);
+    w->listChannels->setCurrentRow(1);
+    EXPECT_EQ(w->trackGamma->value(), 4);
+}
+
+TEST(PanelsChannels, GammaCurvesTheRampAndZeroChangesNothing)
+{
+    // A horizontal ramp over the whole 16-bit range in the white global channel.
+    auto w = OpenWindow({256, 4}, {"x", "y"}, {}, [](const std::vector<int>& c) {
+        return static_cast<unsigned short>(c[0] * 257);
+    });
+    // The ramp runs from m_min - 1 (black) to m_max - 1 (full colour); those ends stay put.
+    w->checkAutoExpand->setChecked(false);
+    w->globalchannel->m_min = 1;
+    w->globalchannel->m_max = 255 * 257 + 1;
+    w->RefreshPictures(ImageViewer::ViewAll);
+    ASSERT_FALSE(w->GDIImageXY.isNull());
+    const QImage plain = w->GDIImageXY.copy();
+    ASSERT_EQ(qRed(plain.pixel(0, 0)), 0);
+    ASSERT_EQ(qRed(plain.pixel(255, 0)), 255);
+    ASSERT_TRUE(w->trackGamma->isEnabled());
+
+    for (const int gamma : {5, -5, 10}) {
+        w->trackGamma->setValue(gamma);
+        EXPECT_EQ(w->globalchannel->m_gamma, gamma);
+        const QImage curved = w->GDIImageXY;
+        int previous = -1;
+        for (int x = 0; x < 256; ++x) {
+            const int red = qRed(curved.pixel(x, 0));
+            EXPECT_GE(red, previous) << "gamma " << gamma << " x " << x;
+            previous = red;
+        }
+        EXPECT_EQ(qRed(curved.pixel(0, 0)), qRed(plain.pixel(0, 0)));
+        EXPECT_EQ(qRed(curved.pixel(255, 0)), qRed(plain.pixel(255, 0)));
+        if (gamma > 0)
+            EXPECT_GT(qRed(curved.pixel(128, 0)), qRed(plain.pixel(128, 0)) + 20);
+        else
+            EXPECT_LT(qRed(curved.pixel(128, 0)) + 20, qRed(plain.pixel(128, 0)));
+    }
+    w->trackGamma->setValue(0);
+    EXPECT_EQ(w->GDIImageXY, plain);
+}
+
+int main(int argc, char** argv)
+{
+    return PanelsTest::RunAll(argc, argv);
+}
