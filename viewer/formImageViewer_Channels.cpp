@@ -51,9 +51,11 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
 {
     if (!image)
         return;
-    // The slider only matters once an image has channels; connecting here keeps it to one
-    // connection however often the channel dimension changes.
+    // What the panels need beyond the window's own wiring matters only once an image is
+    // loaded: the gamma slider's handler (one connection however often this runs) and mouse
+    // moves without a button over the histogram, which show the resize cursor at a marker.
     connect(trackGamma, &QSlider::valueChanged, this, &formImageViewer::trackGamma_Scroll, Qt::UniqueConnection);
+    pctHistogram->setMouseTracking(true);
 
     listChannels->clear();
     textChannel->setText(QString());
