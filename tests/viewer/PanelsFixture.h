@@ -114,7 +114,8 @@ inline std::unique_ptr<ImageViewer::formImageViewer> OpenWindow(std::vector<int>
     return window;
 }
 
-// Sends a press, moves and a release through a picture box's handlers, as a drag would.
+// Sends a press, a move and a release through a picture box's handlers, as a drag would.
+// (QTest takes the point (0, 0) for the widget's centre, so drags start elsewhere.)
 inline void Drag(ImageViewer::PictureBox* box, QPoint from, QPoint to, Qt::MouseButton button,
                  Qt::KeyboardModifiers modifiers)
 {

@@ -1,0 +1,220 @@
+#include <filesystem>
+
+#include <QAction>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include "PanelsFixture.h"
+#include "TablePanel.h"
+#include "formImageProperties.h"
+
+using ImageViewer::formImageViewer;
+using PanelsTest::Drag;
+using PanelsTest::OpenWindow;
+
+namespace {
+
+const PanelsTest::Voxel gradient = [](const std::vector<int>& c) {
+    return static_cast<unsigned short>(100 + 3 * c[0] + 5 * c[1]);
+};
+
+std::unique_ptr<formImageViewer> plane(std::vector<double> pixelsize)
+{
+    return OpenWindow({64, 48}, {"x", "y"}, std::move(pixelsize), gradient);
+}
+
+bool allBlack(const QImage& img)
+{
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if ((img.pixel(x, y) & 0xffffff) != 0)
+                return false;
+    return true;
+}
+
+// Answers the next modal properties dialog: types `size` into row `row`, then OK or Cancel.
+void answerPropertiesDialog(int row, const QString& size, bool ok)
+{
+    QTimer::singleShot(0, [=] {
+        auto* dialog = dynamic_cast<ImageViewer::formImageProperties*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* box = dialog->findChild<QLineEdit*>(QString("textPixelSize%1").arg(row));
+        ASSERT_NE(box, nullptr);
+        box->setText(size);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(ok ? "cmdOK" : "cmdCancel"), Qt::LeftButton);
+    });
+}
+
+} // namespace
+
+TEST(PanelsMeasure, RegionHistogramFollowsTheRectangleOnScreen)
+{
+    auto w = plane({});
+    w->properties.m_zoom = 2.0;
+    const QImage before = w->pictureXY->grab().toImage();
+    // (20, 20) and (38, 28) at zoom 2 are the pixels (10, 10) and (19, 14).
+    Drag(w->pictureXY, {20, 20}, {38, 28}, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(w->meastype, 1);
+    ASSERT_TRUE(w->histogram);
+    EXPECT_EQ(w->histogram->m_bitmap.size(), QSize(20, 10));
+    // 10 x 5 pixels of 100 + 3x + 5y.
+    EXPECT_EQ(w->histogram->m_valmin, 100 + 30 + 50);
+    EXPECT_EQ(w->histogram->m_valmax, 100 + 57 + 70);
+    EXPECT_EQ(w->curslice[0], 32); // a Shift-drag leaves the cursor
+
+    // Drawn over the rectangle: inside it the picture changes, far from it nothing does.
+    const QImage after = w->pictureXY->grab().toImage();
+    EXPECT_NE(after.pixel(25, 25), before.pixel(25, 25));
+    EXPECT_EQ(after.pixel(110, 90), before.pixel(110, 90));
+}
+
+TEST(PanelsMeasure, RegionIsClampedAndItsBitmapCapped)
+{
+    auto w = plane({});
+    Drag(w->pictureXY, {60, 40}, {200, 300}, Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_TRUE(w->histogram);
+    EXPECT_EQ(w->histogram->m_bitmap.size(), QSize(4, 8)); // (60, 40) .. (63, 47)
+
+    // Dragged upwards and leftwards: no new histogram.
+    Drag(w->pictureXY, {30, 30}, {10, 10}, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_FALSE(w->histogram);
+
+    // At zoom 1000 a 10 x 10 region would be 10000 pixels wide on screen.
+    w->properties.m_zoom = 1000.0;
+    Drag(w->pictureXY, {1, 1}, {9999, 9999}, Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_TRUE(w->histogram);
+    EXPECT_EQ(w->histogram->m_bitmap.size(), QSize(4096, 4096));
+}
+
+TEST(PanelsMeasure, LineLengthInPhysicalUnits)
+{
+    struct Case { std::vector<double> sizes; QPoint from, to; int dist; QString label; };
+    // Pixel sizes 100 x 300 nm draw y three times as tall: (5, 7) is at (5, 21) on screen.
+    const Case cases[] = {
+        {{100, 300}, {5, 21}, {25, 21}, 2000, "2.0 um"},
+        {{0, 0}, {5, 7}, {25, 7}, 0, ""},
+        {{1, 1}, {1, 1}, {4, 5}, 5, "5 nm"},
+    };
+    for (const Case& c : cases) {
+        auto w = plane(c.sizes);
+        Drag(w->pictureXY, c.from, c.to, Qt::LeftButton, Qt::ControlModifier);
+        EXPECT_EQ(w->meastype, 2);
+        ASSERT_TRUE(w->profile);
+        EXPECT_EQ(w->profile->m_dist, c.dist);
+        EXPECT_EQ(ImageViewer::FormatLength(w->profile->m_dist), c.label);
+    }
+}
+
+TEST(PanelsMeasure, LineFromAnIcsFile)
+{
+    const std::string path = PanelsTest::TempPath("line.ics");
+    ASSERT_TRUE(PanelsTest::WriteIcs(path, {64, 48}, {"x", "y"}, {100, 300}, gradient));
+    formImageViewer w;
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.LoadImageW(QString::fromStdString(path));
+    ASSERT_TRUE(w.image);
+    Drag(w.pictureXY, {5, 21}, {25, 21}, Qt::LeftButton, Qt::ControlModifier);
+    ASSERT_TRUE(w.profile);
+    EXPECT_EQ(w.profile->m_dist, 2000);
+    // The line runs through values 100 + 3x + 35 for x = 6 .. 25.
+    EXPECT_EQ(w.profile->m_valmin, 100 + 18 + 35);
+    EXPECT_EQ(w.profile->m_valmax, 100 + 75 + 35);
+    std::filesystem::remove(path);
+    std::filesystem::remove(std::filesystem::path(path).replace_extension(".ids"));
+}
+
+TEST(PanelsMeasure, LineOutsideKeepsThePreviousProfile)
+{
+    auto w = plane({1, 1});
+    Drag(w->pictureXY, {1, 1}, {4, 5}, Qt::LeftButton, Qt::ControlModifier);
+    ASSERT_TRUE(w->profile);
+    const ImageViewer::ProfileRenderer* first = w->profile.get();
+    Drag(w->pictureXY, {10, 10}, {80, 10}, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(w->profile.get(), first);
+    EXPECT_EQ(w->profile->m_dist, 5);
+    // Back inside, the line is measured again.
+    QMouseEvent back(QEvent::MouseMove, QPointF(40, 10), w->pictureXY->mapToGlobal(QPointF(40, 10)), Qt::NoButton,
+                     Qt::LeftButton, Qt::ControlModifier);
+    QTest::mousePress(w->pictureXY, Qt::LeftButton, Qt::ControlModifier, {10, 10});
+    QApplication::sendEvent(w->pictureXY, &back);
+    EXPECT_NE(w->profile.get(), first);
+    EXPECT_EQ(w->profile->m_dist, 30);
+}
+
+TEST(PanelsMeasure, CursorProfileFollowsChannelsAndNone)
+{
+    // z along the profile; three channels with the values rising along z.
+    auto w = OpenWindow({16, 12, 5, 3}, {"x", "y", "z", "ch"}, {}, [](const std::vector<int>& c) {
+        return static_cast<unsigned short>(200 + 50 * c[2] + 10 * c[3]);
+    });
+    EXPECT_FALSE(w->cursorprofile);
+    EXPECT_TRUE(allBlack(w->pictureProfile->grab().toImage()));
+
+    w->comboDimP->setCurrentIndex(3); // z
+    ASSERT_TRUE(w->cursorprofile);
+    EXPECT_EQ(w->cursorprofile->m_bitmap.width(), 5);
+    EXPECT_EQ(w->cursorprofile->m_bitmap.height(), w->pictureProfile->height());
+    EXPECT_FALSE(allBlack(w->pictureProfile->grab().toImage()));
+
+    // Only the green channel left: the curve has no red or blue.
+    w->listChannels->item(0)->setCheckState(Qt::Unchecked);
+    w->listChannels->item(2)->setCheckState(Qt::Unchecked);
+    const QImage bars = w->cursorprofile->m_bitmap;
+    int green = 0;
+    for (int y = 0; y < bars.height(); ++y)
+        for (int x = 0; x < bars.width(); ++x) {
+            const QColor p = bars.pixelColor(x, y);
+            if (p.alpha() == 0 || x == w->curslice[2])
+                continue; // transparent, or the column of the position marker
+            EXPECT_EQ(p.red(), 0);
+            EXPECT_EQ(p.blue(), 0);
+            green += p.green() > 0;
+        }
+    EXPECT_GT(green, 0);
+
+    // A cursor move along z moves the position marker.
+    const QImage old = w->cursorprofile->m_bitmap.copy();
+    w->trackDim[2]->setValue(1);
+    w->trackDim_Scroll(w->trackDim[2]);
+    ASSERT_TRUE(w->cursorprofile);
+    EXPECT_NE(w->cursorprofile->m_bitmap, old);
+
+    w->comboDimP->setCurrentIndex(0); // "(none)"
+    EXPECT_FALSE(w->cursorprofile);
+    EXPECT_TRUE(allBlack(w->pictureProfile->grab().toImage()));
+}
+
+TEST(PanelsMeasure, PropertiesDialogFromTheMenu)
+{
+    formImageViewer empty;
+    emit empty.fileToolStripMenuItem->aboutToShow();
+    EXPECT_FALSE(empty.propertiesToolStripMenuItem->isEnabled());
+
+    auto w = OpenWindow({64, 48, 20}, {"x", "y", "z"}, {100, 100, 100}, gradient);
+    emit w->fileToolStripMenuItem->aboutToShow();
+    EXPECT_TRUE(w->propertiesToolStripMenuItem->isEnabled());
+    const std::vector<int> columns = w->layoutImage->columnWidths();
+    EXPECT_EQ(columns[0], 20);
+
+    answerPropertiesDialog(2, "500", false);
+    w->propertiesToolStripMenuItem->trigger();
+    EXPECT_EQ(w->properties.m_pixelsize[2], 100);
+    EXPECT_EQ(w->layoutImage->columnWidths(), columns);
+
+    // 300 nm in z: the side column shows 20 planes three pixels each.
+    answerPropertiesDialog(2, "300", true);
+    w->propertiesToolStripMenuItem->trigger();
+    EXPECT_EQ(w->properties.m_pixelsize[2], 300);
+    EXPECT_EQ(w->layoutImage->columnWidths()[0], 60);
+    EXPECT_EQ(w->layoutImage->rowHeights()[0], 60);
+}
+
+int main(int argc, char** argv)
+{
+    return PanelsTest::RunAll(argc, argv);
+}
