@@ -52,7 +52,8 @@ TEST(Views, ProjectionOnlyInMaxMode)
     auto w = MakeWindow();
     Load(*w, {8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(10 * p[2] + p[0]); });
     ASSERT_EQ(w->curslice[2], 2);
-    // The side views have already widened the range to all planes (0 .. 47).
+    // The side views widen the range to all planes (0 .. 47); draw plane 2 again with it.
+    w->RefreshPictures(1);
     const int plane2 = qRed(w->GDIImageXY.pixel(0, 0));
     auto* box = w->findChild<QCheckBox*>(QStringLiteral("checkDimProj2"));
     w->comboProj->setCurrentIndex(1);
