@@ -56,24 +56,52 @@ void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
     long long range = static_cast<long long>(m_max) - mn;
     if (range == 0)
         range = 1;
-    const long long colour[3] = {m_b, m_g, m_r};
+    // Beyond 2^16 in size every nonzero colour saturates whatever t is; capping keeps
+    // the products exact in doubles and in range in integers.
+    const auto capColour = [](long long c) { return std::clamp<long long>(c, -65536, 65536); };
+    const long long colour[3] = {capColour(m_b), capColour(m_g), capColour(m_r)};
+    const double drange = static_cast<double>(range);
+    const auto linear = [&](long long a, unsigned char* px) {
+        // The numerator stays below 2^53, so the correctly rounded quotient never crosses
+        // an integer and truncating it gives the integer quotient: no 64-bit division per
+        // entry, which would cost more than the rest of the table together.
+        const long long t = static_cast<long long>(static_cast<double>(a * 256) / drange);
+        // Past 2^24 every nonzero colour saturates anyway.
+        const long long tc = std::clamp<long long>(t, -(1ll << 24), 1ll << 24);
+        for (int j = 0; j < 3; ++j)
+            px[j] = ClampByte((colour[j] * tc) / 256);
+    };
+    if (m_gamma == 0) {
+        // The same arithmetic in doubles, where every step is exact (see above; the
+        // products stay below 2^41), written without branches so that it vectorises.
+        const double cb = static_cast<double>(colour[0]), cg = static_cast<double>(colour[1]),
+                     cr = static_cast<double>(colour[2]);
+        const auto byte = [](double y) { return static_cast<std::uint32_t>(std::clamp(y, 0.0, 255.0)); };
+        for (long long v = lo; v <= hi; ++v) {
+            const double q = std::clamp(static_cast<double>(v - mn + 1) * 256.0 / drange, -16777216.0, 16777216.0);
+            const double t = static_cast<double>(static_cast<int>(q));
+            const std::uint32_t px = byte(cb * t / 256.0) | byte(cg * t / 256.0) << 8 | byte(cr * t / 256.0) << 16;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            table[v] = __builtin_bswap32(px);
+#else
+            table[v] = px;
+#endif
+        }
+        return;
+    }
     // Gamma bends the ramp between m_min - 1 and m_max - 1 (normalised to 0..1) into
     // u^(2^(-gamma/5)); both ends and everything outside the ramp map as without gamma.
-    const bool curved = m_gamma != 0;
     const double exponent = std::exp2(-static_cast<double>(m_gamma) / 5.0);
     for (long long v = lo; v <= hi; ++v) {
         const long long a = v - mn + 1;
         unsigned char px[4] = {0, 0, 0, 0};
         const bool inside = range > 0 ? (a > 0 && a < range) : (a < 0 && a > range);
-        if (curved && inside) {
-            const double k = std::pow(static_cast<double>(a) / static_cast<double>(range), exponent);
+        if (inside) {
+            const double k = std::pow(static_cast<double>(a) / drange, exponent);
             for (int j = 0; j < 3; ++j)
                 px[j] = ClampByte(static_cast<long long>(std::floor(static_cast<double>(colour[j]) * k)));
         } else {
-            // Past 2^24 every nonzero colour saturates anyway; the cap keeps the products in range.
-            const long long t = std::clamp<long long>((a * 256) / range, -(1ll << 24), 1ll << 24);
-            for (int j = 0; j < 3; ++j)
-                px[j] = ClampByte((colour[j] * t) / 256);
+            linear(a, px);
         }
         std::memcpy(&table[v], px, 4);
     }

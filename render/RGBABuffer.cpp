@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace ImageViewer {
 
 RGBABuffer NewBlackRGBA(int w, int h)
@@ -26,8 +30,17 @@ RGBABuffer AllocateRGBA(size_t pixels)
 
 void CompositeAdd(unsigned char* dst, const unsigned char* src, size_t bytes)
 {
-    // Written so that the compiler turns it into saturating vector adds.
-    for (size_t i = 0; i < bytes; ++i) {
+    size_t i = 0;
+#ifdef __SSE2__
+    // Compilers do not recognise the saturating byte add in the plain loop below and widen
+    // every byte to 16 bits instead; the instruction does 16 bytes at once.
+    for (; i + 16 <= bytes; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), _mm_adds_epu8(a, b));
+    }
+#endif
+    for (; i < bytes; ++i) {
         const unsigned s = static_cast<unsigned>(dst[i]) + src[i];
         dst[i] = static_cast<unsigned char>(s > 255u ? 255u : s);
     }

@@ -7,6 +7,13 @@
 #include <type_traits>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "ChannelRenderer.h"
 
 namespace ImageViewer {
@@ -30,24 +37,117 @@ std::uint32_t ToTable(double x)
     return x > 0 ? static_cast<std::uint32_t>(x * 256) : 0;
 }
 
-// Adds the weighted excess over m0 of n contiguous samples to n contiguous output pixels,
-// and widens lo/hi. The hot loop of the projection: kept free of anything but arithmetic.
-void AccumulatePlane(const unsigned short* in, size_t n, std::uint32_t m0, const Weights& w, std::uint32_t* out,
-                     unsigned short& lo, unsigned short& hi)
+// Adds the weighted excess over m0 of n contiguous samples to the planar accumulators of
+// n pixels, and widens lo/hi. The hot loop of the projection. m0 is at most 65535 here
+// (a larger offset leaves every excess 0, as 65535 does).
+void AccumulatePlane(const unsigned short* in, size_t n, unsigned short m0, const Weights& w, std::uint32_t* accB,
+                     std::uint32_t* accG, std::uint32_t* accR, unsigned short& lo, unsigned short& hi)
 {
-    const std::uint32_t cb = w.c[0], cg = w.c[1], cr = w.c[2];
+    size_t i = 0;
     unsigned short l = lo, u = hi;
-    for (size_t i = 0; i < n; ++i) {
-        const std::uint32_t v = in[i];
-        const std::uint32_t d = std::max(v, m0) - m0;
-        out[4 * i] += (d * cb) >> 8;
-        out[4 * i + 1] += (d * cg) >> 8;
-        out[4 * i + 2] += (d * cr) >> 8;
+#ifdef __SSE2__
+    // Eight samples at a time in 16-bit lanes: the excess is a saturating subtraction, and
+    // each product d * weight (below 2^26) is put together from its low and high 16 bits.
+    const __m128i offset = _mm_set1_epi16(static_cast<short>(m0));
+    const __m128i wb = _mm_set1_epi16(static_cast<short>(w.c[0]));
+    const __m128i wg = _mm_set1_epi16(static_cast<short>(w.c[1]));
+    const __m128i wr = _mm_set1_epi16(static_cast<short>(w.c[2]));
+    // Unsigned 16-bit minimum and maximum through the signed instructions, on values
+    // shifted by 0x8000.
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i vmin = _mm_set1_epi16(0x7FFF), vmax = _mm_set1_epi16(static_cast<short>(0x8000));
+    const auto add = [](std::uint32_t* acc, __m128i d, __m128i weight) {
+        const __m128i low = _mm_mullo_epi16(d, weight), high = _mm_mulhi_epu16(d, weight);
+        const __m128i p0 = _mm_srli_epi32(_mm_unpacklo_epi16(low, high), 8);
+        const __m128i p1 = _mm_srli_epi32(_mm_unpackhi_epi16(low, high), 8);
+        __m128i* a = reinterpret_cast<__m128i*>(acc);
+        _mm_storeu_si128(a, _mm_add_epi32(_mm_loadu_si128(a), p0));
+        _mm_storeu_si128(a + 1, _mm_add_epi32(_mm_loadu_si128(a + 1), p1));
+    };
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        const __m128i d = _mm_subs_epu16(v, offset);
+        add(accB + i, d, wb);
+        add(accG + i, d, wg);
+        add(accR + i, d, wr);
+        const __m128i s = _mm_xor_si128(v, flip);
+        vmin = _mm_min_epi16(vmin, s);
+        vmax = _mm_max_epi16(vmax, s);
+    }
+    alignas(16) unsigned short mins[8], maxs[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(mins), _mm_xor_si128(vmin, flip));
+    _mm_store_si128(reinterpret_cast<__m128i*>(maxs), _mm_xor_si128(vmax, flip));
+    for (int k = 0; k < 8; ++k) {
+        l = std::min(l, mins[k]);
+        u = std::max(u, maxs[k]);
+    }
+#endif
+    for (; i < n; ++i) {
+        const std::uint32_t d = in[i] > m0 ? in[i] - m0 : 0u;
+        accB[i] += (d * w.c[0]) >> 8;
+        accG[i] += (d * w.c[1]) >> 8;
+        accR[i] += (d * w.c[2]) >> 8;
         l = std::min(l, in[i]);
         u = std::max(u, in[i]);
     }
     lo = l;
     hi = u;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define LUMORA_HAVE_AVX2_KERNEL 1
+// The same with sixteen samples at a time, for processors that have the wider instructions.
+__attribute__((target("avx2"))) void AccumulatePlaneAVX2(const unsigned short* in, size_t n, unsigned short m0,
+                                                         const Weights& w, std::uint32_t* accB, std::uint32_t* accG,
+                                                         std::uint32_t* accR, unsigned short& lo, unsigned short& hi)
+{
+    size_t i = 0;
+    const __m256i offset = _mm256_set1_epi16(static_cast<short>(m0));
+    const __m256i weight[3] = {_mm256_set1_epi32(static_cast<int>(w.c[0])),
+                               _mm256_set1_epi32(static_cast<int>(w.c[1])),
+                               _mm256_set1_epi32(static_cast<int>(w.c[2]))};
+    std::uint32_t* const acc[3] = {accB, accG, accR};
+    __m256i vmin = _mm256_set1_epi16(-1), vmax = _mm256_setzero_si256();
+    for (; i + 16 <= n; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+        const __m256i d = _mm256_subs_epu16(v, offset);
+        const __m256i d0 = _mm256_cvtepu16_epi32(_mm256_castsi256_si128(d));
+        const __m256i d1 = _mm256_cvtepu16_epi32(_mm256_extracti128_si256(d, 1));
+        for (int k = 0; k < 3; ++k) {
+            __m256i* a = reinterpret_cast<__m256i*>(acc[k] + i);
+            const __m256i p0 = _mm256_srli_epi32(_mm256_mullo_epi32(d0, weight[k]), 8);
+            const __m256i p1 = _mm256_srli_epi32(_mm256_mullo_epi32(d1, weight[k]), 8);
+            _mm256_storeu_si256(a, _mm256_add_epi32(_mm256_loadu_si256(a), p0));
+            _mm256_storeu_si256(a + 1, _mm256_add_epi32(_mm256_loadu_si256(a + 1), p1));
+        }
+        vmin = _mm256_min_epu16(vmin, v);
+        vmax = _mm256_max_epu16(vmax, v);
+    }
+    alignas(32) unsigned short mins[16], maxs[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(mins), vmin);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(maxs), vmax);
+    unsigned short l = lo, u = hi;
+    for (int k = 0; k < 16 && i > 0; ++k) {
+        l = std::min(l, mins[k]);
+        u = std::max(u, maxs[k]);
+    }
+    lo = l;
+    hi = u;
+    if (i < n)
+        AccumulatePlane(in + i, n - i, m0, w, accB + i, accG + i, accR + i, lo, hi);
+}
+#endif
+
+using PlaneKernel = void (*)(const unsigned short*, size_t, unsigned short, const Weights&, std::uint32_t*,
+                             std::uint32_t*, std::uint32_t*, unsigned short&, unsigned short&);
+
+PlaneKernel ChoosePlaneKernel()
+{
+#ifdef LUMORA_HAVE_AVX2_KERNEL
+    if (__builtin_cpu_supports("avx2"))
+        return AccumulatePlaneAVX2;
+#endif
+    return AccumulatePlane;
 }
 
 // Walks the iterated entries of pos (element i belongs to dimension i + 2); false when
@@ -128,19 +228,33 @@ ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int di
         if (dim0 == 0 && dim1 == 1 && dims >= 2) {
             // The plain view of a projected spectrum: every slice adds its whole plane,
             // coloured by one wavelength, to the whole output. A batch of slices is added
-            // tile by tile so that the output tile stays in cache across the batch instead
-            // of streaming the whole output through memory once per slice.
-            constexpr size_t batch = 32;
-            constexpr size_t tile = 2048;
+            // tile by tile into accumulators that stay in the first-level cache, and only
+            // then into the output, instead of streaming the whole output through memory
+            // once per slice. Unsigned sums wrap the same in any order.
+            constexpr size_t batch = 64;
+            constexpr size_t tile = 1024;
             const size_t n = w0 * h0;
+            const unsigned short offset = static_cast<unsigned short>(std::min<std::uint32_t>(m0, 65535));
             std::vector<std::pair<ImageSlice<T>, const Weights*>> layers;
+            std::vector<std::uint32_t> acc(3 * tile);
+            static const PlaneKernel accumulate = ChoosePlaneKernel();
             const auto flush = [&]() {
+                if (layers.empty())
+                    return;
+                std::uint32_t *accB = acc.data(), *accG = accB + tile, *accR = accG + tile;
                 for (size_t i = 0; i < n; i += tile) {
                     const size_t m = std::min(tile, n - i);
+                    std::fill(acc.begin(), acc.end(), 0u);
                     for (const auto& layer : layers)
-                        AccumulatePlane(layer.first.GetData() + i, m, m0, *layer.second, out + 4 * i, lo, hi);
+                        accumulate(layer.first.GetData() + i, m, offset, *layer.second, accB, accG, accR, lo, hi);
+                    std::uint32_t* o = out + 4 * i;
+                    for (size_t j = 0; j < m; ++j) {
+                        o[4 * j] += accB[j];
+                        o[4 * j + 1] += accG[j];
+                        o[4 * j + 2] += accR[j];
+                    }
                 }
-                sampled = sampled || !layers.empty();
+                sampled = true;
                 layers.clear();
             };
             do {
@@ -245,8 +359,9 @@ RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long sc
         // integer, so the floor is the integer quotient.
         const double ds = static_cast<double>(scale);
         for (size_t i = 0; i < 4 * n; ++i) {
-            const double q = std::floor(static_cast<double>(s[i]) * 255.0 / ds);
-            o[i] = static_cast<unsigned char>(q >= 255.0 ? 255.0 : q);
+            const double q = static_cast<double>(s[i]) * 255.0 / ds;
+            // Non-negative, so the conversion's truncation is the floor.
+            o[i] = static_cast<unsigned char>(q >= 255.0 ? 255u : static_cast<unsigned>(q));
         }
     } else {
         for (size_t i = 0; i < 4 * n; ++i) {

@@ -87,6 +87,49 @@ TEST(SpectralProjection, ProjectedSpectrumSumsEveryVisibleIndex)
     }
 }
 
+TEST(SpectralProjection, LargePlanesInSeveralTilesAndBatches)
+{
+    // 1500 pixels span two tiles of the plane loop, 70 planes more than one batch of slices.
+    MemoryImage image({50, 30, 70});
+    image.Fill([](const std::vector<int>& c) {
+        return static_cast<unsigned short>((c[0] * 977 + c[1] * 131 + c[2] * 4099) % 60000);
+    });
+    const int cycle[6] = {700, 545, 300, 600, 450, 500};
+    ImageReader::Vector wl;
+    for (int k = 0; k < 70; ++k)
+        wl.push_back(cycle[k % 6]);
+    unsigned mi = 65535, ma = 0;
+    const auto sums = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), wl, mi, ma);
+    ASSERT_EQ(sums.GetSize(), V({50, 30}));
+    unsigned lo = 65535, hi = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 50; ++x) {
+            std::vector<unsigned> want(4, 0);
+            for (int k = 0; k < 70; ++k) {
+                const unsigned v = image.at({x, y, k});
+                AddSample(want, v, 65535, wl[k]);
+                if (wl[k] != 300) {
+                    lo = std::min(lo, v);
+                    hi = std::max(hi, v);
+                }
+            }
+            ASSERT_EQ(SumsAt(sums, x, y), want) << x << "," << y;
+        }
+    EXPECT_EQ(mi, lo);
+    EXPECT_EQ(ma, hi);
+
+    // Again with an offset that leaves most of every sample.
+    mi = 1000;
+    const auto offset = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), wl, mi, ma);
+    for (int y = 0; y < 30; y += 7)
+        for (int x = 0; x < 50; x += 3) {
+            std::vector<unsigned> want(4, 0);
+            for (int k = 0; k < 70; ++k)
+                AddSample(want, image.at({x, y, k}), 1000, wl[k]);
+            ASSERT_EQ(SumsAt(offset, x, y), want) << x << "," << y;
+        }
+}
+
 TEST(SpectralProjection, SpectrumAlongAViewAxis)
 {
     Spectrum s;
