@@ -58,24 +58,6 @@ ImageReader::ImageSlice<unsigned short> EveryValue()
 
 } // namespace
 
-TEST(ImageChannel, ConstructorsFillTheDefaults)
-{
-    const ImageChannel a(1, 2, 3, 4, 5, 6, true), b(1, 2, 3, 4, 5, 6), c(1, 2, 3), d(1, 2);
-    for (const ImageChannel* ch : {&a, &b, &c, &d}) {
-        EXPECT_EQ(ch->m_min, 1);
-        EXPECT_EQ(ch->m_max, 2);
-        EXPECT_TRUE(ch->m_enabled);
-    }
-    EXPECT_TRUE(a.m_autoscaling);
-    EXPECT_FALSE(b.m_autoscaling);
-    EXPECT_EQ(b.m_r * 10000 + b.m_g * 100 + b.m_b, 40506);
-    EXPECT_EQ(c.m_gamma, 3);
-    EXPECT_EQ(c.m_r + c.m_g + c.m_b, 3 * 255);
-    EXPECT_FALSE(c.m_autoscaling);
-    EXPECT_EQ(d.m_gamma, 0);
-    EXPECT_EQ(d.m_r + d.m_g + d.m_b, 3 * 255);
-}
-
 TEST(ImageChannel, WorkedExampleBytes)
 {
     ImageChannel red(0, 255, 0, 255, 0, 0);
@@ -93,19 +75,6 @@ TEST(ImageChannel, ForcedRangeOfOne)
     EXPECT_EQ(PixelAt(buf.get(), 0), (Bgr{0, 0, 0}));       // t = 0
     EXPECT_EQ(PixelAt(buf.get(), 1), (Bgr{40, 100, 200}));  // t = 256: the colour itself
     EXPECT_EQ(PixelAt(buf.get(), 2), (Bgr{80, 200, 255}));  // t = 512: doubled, red saturated
-}
-
-TEST(ImageChannel, LayoutAndFourthByte)
-{
-    ImageChannel red(0, 10, 0, 255, 0, 0);
-    const auto buf = red.RenderToRGBA(MakeSlice(3, 2, {0, 2, 4, 6, 8, 10}));
-    ASSERT_TRUE(buf);
-    for (size_t i = 0; i < 6; ++i) {
-        EXPECT_EQ(buf[4 * i], 0);
-        EXPECT_EQ(buf[4 * i + 1], 0);
-        EXPECT_EQ(buf[4 * i + 2], Component(static_cast<long long>(2 * i), 0, 10, 255));
-        EXPECT_EQ(buf[4 * i + 3], 0);
-    }
 }
 
 TEST(ImageChannel, EmptySliceRendersNothing)
