@@ -25,18 +25,29 @@ PanelBins HistogramPanel::Count(const unsigned short* values, size_t count) cons
     PanelBins bins;
     if (!IsDrawable())
         return bins;
-    for (size_t i = 0; i < count; ++i) {
-        bins.lo = std::min<int>(bins.lo, values[i]);
-        bins.hi = std::max<int>(bins.hi, values[i]);
+    // One pass tallies every 16-bit value; range and bins then come from the 65536 tallies,
+    // so the per-pixel work is a single increment instead of a division.
+    std::vector<unsigned long long> tally(65536, 0);
+    for (size_t i = 0; i < count; ++i)
+        ++tally[values[i]];
+    int lo = 0;
+    while (lo < 65536 && tally[static_cast<size_t>(lo)] == 0)
+        ++lo;
+    int hi = 65535;
+    while (hi >= 0 && tally[static_cast<size_t>(hi)] == 0)
+        --hi;
+    if (lo <= hi) {
+        bins.lo = lo;
+        bins.hi = hi;
     }
     // An empty plane leaves lo above hi; keep R positive so that nothing divides by zero.
     bins.R = std::max(bins.hi - bins.lo + 1, 1);
 
-    std::vector<long long> counters(static_cast<size_t>(m_width), 0);
+    std::vector<unsigned long long> counters(static_cast<size_t>(m_width), 0);
     const long long w = m_width;
-    for (size_t i = 0; i < count; ++i) {
-        const long long b = (static_cast<long long>(values[i] - bins.lo) * w) / bins.R;
-        ++counters[static_cast<size_t>(b)];
+    for (int v = lo; v <= hi; ++v) {
+        const long long b = (static_cast<long long>(v - bins.lo) * w) / bins.R;
+        counters[static_cast<size_t>(b)] += tally[static_cast<size_t>(v)];
     }
 
     const double ln15 = std::log(1.5);
