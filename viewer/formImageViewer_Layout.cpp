@@ -264,7 +264,7 @@ void formImageViewer::BuildLocationPanel()
     const std::pair<QWidget*, QRect> header[] = {{label3, QRect(4, 0, 35, 13)},
                                                  {label4, QRect(36, 0, 44, 13)},
                                                  {label5, QRect(112, 0, 28, 13)},
-                                                 {comboProj, QRect(144, 0, std::max(48, comboProj->sizeHint().width()), 21)}};
+                                                 {comboProj, QRect(144, 0, std::clamp(comboProj->sizeHint().width(), 48, 58), 21)}};
     for (const auto& [widget, rect] : header) {
         widget->setParent(panelLocationContent);
         widget->setGeometry(rect);

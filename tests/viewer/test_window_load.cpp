@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -158,6 +160,19 @@ TEST(Load, FailuresLeaveNoImageAndSayWhy)
     EXPECT_TRUE(window->propertiesToolStripMenuItem->isEnabled());
 }
 
+TEST(Menus, ShortcutsAndExit)
+{
+    auto window = MakeWindow();
+    EXPECT_EQ(window->openToolStripMenuItem->shortcut(), QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(window->exitToolStripMenuItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(window->fileToolStripMenuItem->title(), QStringLiteral("&File"));
+    EXPECT_EQ(window->helpToolStripMenuItem->title(), QStringLiteral("&Help"));
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
+}
+
 #ifdef LUMORA_HAVE_DEMODATA
 // Real files: the demo image as ICS and as a TIFF series.
 class Files : public ::testing::Test
@@ -222,6 +237,20 @@ TEST_F(Files, TiffSeriesAndIcsShowTheSamePixels)
     ASSERT_FALSE(tif->GDIImageXY.isNull());
     EXPECT_EQ(ics->GDIImageXY, tif->GDIImageXY);
     EXPECT_EQ(ics->lblPixelValue->text(), tif->lblPixelValue->text());
+}
+
+TEST_F(Files, DroppedFileOpens)
+{
+    auto window = MakeWindow();
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path("cells.ics"))});
+    QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    ASSERT_NE(window->image, nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora - ") + path("cells.ics"));
 }
 
 TEST_F(Files, CommandLineNamesTheFirstFile)
