@@ -91,6 +91,8 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
 
 void formImageViewer::listChannels_SelectedIndexChanged()
 {
+    if (!image)
+        return;
     QListWidgetItem* item = listChannels->currentItem();
     const ChannelPtr channel = ChannelChoice(*this).Current();
     if (item) {
