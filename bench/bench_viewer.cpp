@@ -3,6 +3,7 @@
 // 1024 x 1024 x 100 x 3 image with a warm and a cold slice cache, each next to a same-run
 // baseline that touches the same bytes.
 #include <QApplication>
+#include <QMouseEvent>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -14,6 +15,7 @@
 
 #include "DemoData.h"
 #include "Diagnostics.h"
+#include "PictureBox.h"
 #include "formImageViewer.h"
 
 namespace {
@@ -122,6 +124,30 @@ void BM_SliderStepZCold1024(benchmark::State& state)
     sliderSteps(state, true);
 }
 
+// Dragging the cursor across the XY view: every mouse move recomputes the XZ and YZ views
+// (each a projection through all 100 cached planes of three channels).
+void BM_DragStepXYWarm1024(benchmark::State& state)
+{
+    auto window = openWindow(files().big);
+    for (int i = 0; i <= window->trackDim[2]->maximum(); ++i)
+        window->trackDim[2]->setValue(i);
+    QWidget* xy = window->pictureXY;
+    const auto send = [&](QEvent::Type type, int x, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(x, x), xy->mapToGlobal(QPointF(x, x)), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(xy, &event);
+    };
+    send(QEvent::MouseButtonPress, 100, Qt::LeftButton, Qt::LeftButton);
+    int x = 100;
+    const auto before = window->recomputeCount;
+    for (auto _ : state) {
+        x = x == 100 ? 200 : 100;
+        send(QEvent::MouseMove, x, Qt::NoButton, Qt::LeftButton);
+    }
+    send(QEvent::MouseButtonRelease, x, Qt::LeftButton, Qt::NoButton);
+    state.counters["xy_recomputes"] = window->recomputeCount[0] - before[0];
+    state.counters["side_recomputes"] = window->recomputeCount[1] + window->recomputeCount[2] - before[1] - before[2];
+}
+
 // Baseline of a warm step: copying the 1024 x 1024 colour picture and one plain read pass
 // over its three 16-bit channel planes.
 void BM_BaselineStepBytes1024(benchmark::State& state)
@@ -167,6 +193,7 @@ BENCHMARK(BM_RefreshPicturesMask1Demo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineDemoXYBytes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SliderStepZWarm1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SliderStepZCold1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DragStepXYWarm1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineStepBytes1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineReadPlanes1024)->Unit(benchmark::kMillisecond);
 
