@@ -40,7 +40,7 @@ status=0
 for target in bmp pgm tiff; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
-  if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+  if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
       -print_final_stats=1 -artifact_prefix="$corpus/artifacts/${target}-" >"$log" 2>&1; then
     echo "fuzz_$target found a problem; see $log and $corpus/artifacts/"
     tail -40 "$log"
