@@ -21,6 +21,7 @@ void PictureBox::setBackground(const QColor& color)
 
 void PictureBox::paintEvent(QPaintEvent* event)
 {
+    ++paintCount;
     {
         QPainter painter(this);
         painter.fillRect(rect(), m_background);

@@ -26,6 +26,9 @@ public:
     std::function<void(QWheelEvent*)> wheelHandler;
     std::function<void()> enterHandler;
 
+    // Paints so far; lets tests tell a repaint from a recompute.
+    int paintCount = 0;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -53,6 +53,27 @@ TEST(Slider, RecomputesOnlyTheViewsThatDependOnIt3D)
     EXPECT_EQ(SliderMask(*w, 0, 10), 4);
 }
 
+TEST(Slider, ViewsNotRecomputedAreRepaintedWithNewCursorLines)
+{
+    auto w = MakeWindow();
+    Load(*w, {32, 32, 31}, {"x", "y", "z"});
+    QApplication::processEvents();
+    const int xz = w->pictureXZ->paintCount, yz = w->pictureYZ->paintCount, xy = w->pictureXY->paintCount;
+    EXPECT_EQ(SliderMask(*w, 2, 3), 1);
+    QApplication::processEvents();
+    EXPECT_GT(w->pictureXZ->paintCount, xz);
+    EXPECT_GT(w->pictureYZ->paintCount, yz);
+    EXPECT_GT(w->pictureXY->paintCount, xy);
+    // A pan repaints all three and recomputes none.
+    const auto before = Counts(*w);
+    const int xz2 = w->pictureXZ->paintCount;
+    Press(w->pictureXY, QPoint(5, 5), Qt::MiddleButton);
+    Drag(w->pictureXY, QPoint(9, 5), Qt::MiddleButton);
+    QApplication::processEvents();
+    EXPECT_GT(w->pictureXZ->paintCount, xz2);
+    EXPECT_EQ(Counts(*w), before);
+}
+
 TEST(Slider, FourthDimensionRecomputesAllUnlessItIsTheChannel)
 {
     auto w = MakeWindow();
