@@ -5,6 +5,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTabWidget>
+#include <QMenuBar>
+#include "AnchorPanel.h"
 #include <QMimeData>
 #include <QUrl>
 #include <QRegularExpression>
@@ -158,6 +161,37 @@ TEST(Load, FailuresLeaveNoImageAndSayWhy)
     Load(*window, {16, 16}, {"x", "y"});
     window->fileToolStripMenuItem_DropDownOpening();
     EXPECT_TRUE(window->propertiesToolStripMenuItem->isEnabled());
+}
+
+TEST(Start, EmptyWindow)
+{
+    auto window = MakeWindow();
+    EXPECT_EQ(window->size(), QSize(758, 549));
+    EXPECT_EQ(window->minimumSize(), QSize(405, 421));
+    EXPECT_EQ(window->layoutImage->geometry(), QRect(8, 32, 520, 480));
+    EXPECT_EQ(window->pictureXY->geometry(), QRect(124, 89, 396, 391)); // 121 + 3, 86 + 3
+    EXPECT_EQ(window->pictureProfile->geometry(), QRect(0, 0, 118, 83));
+    for (ImageViewer::PictureBox* box : {window->pictureXY, window->pictureXZ, window->pictureYZ, window->pictureProfile}) {
+        const QImage shot = box->grab().toImage();
+        EXPECT_EQ(shot.pixel(shot.width() / 2, shot.height() / 2) & 0xffffff, 0u) << box->objectName().toStdString();
+    }
+    EXPECT_EQ(window->tabControl1->currentWidget(), static_cast<QWidget*>(window->tabPage3));
+    EXPECT_EQ(window->tabControl1->tabText(0), QStringLiteral("Gamma"));
+    EXPECT_EQ(window->tabControl1->tabText(1), QStringLiteral("Channels"));
+    EXPECT_EQ(window->tabControl1->tabText(2), QStringLiteral("Spectrum"));
+    EXPECT_EQ(window->lblMin->text(), QStringLiteral("998"));
+    EXPECT_EQ(window->lblMax->text(), QStringLiteral("3945"));
+    EXPECT_EQ(window->label3->text(), QStringLiteral("Name"));
+    EXPECT_EQ(window->label4->text(), QStringLiteral("Position"));
+    EXPECT_EQ(window->label5->text(), QStringLiteral("Proj."));
+    EXPECT_EQ(window->comboProj->currentText(), QStringLiteral("none"));
+    EXPECT_TRUE(window->checkAutoExpand->isChecked());
+    EXPECT_EQ(window->textSpectrumPos1->text(), QStringLiteral("367"));
+    EXPECT_EQ(window->textSpectrumWavelength2->text(), QStringLiteral("658"));
+    // Help sits at the right end of the menu bar.
+    EXPECT_GT(window->helpMenuBar->geometry().left(), window->width() / 2);
+    window->settingsToolStripMenuItem->trigger(); // does nothing
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora"));
 }
 
 TEST(Menus, ShortcutsAndExit)
