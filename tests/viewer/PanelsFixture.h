@@ -3,6 +3,7 @@
 // Shared set-up of the panel widget tests: images held in memory or written as ICS files,
 // a window that has loaded one, and mouse helpers for the picture boxes.
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -88,6 +89,15 @@ inline bool WriteIcs(const std::string& path, const std::vector<int>& size, cons
         }
         data[i] = voxel(c);
     }
+    // libics saves and restores the process locale by its name while it writes; a
+    // composite name (as a Qt application can have) is freed before it is read back.
+    const std::string locale = std::setlocale(LC_ALL, nullptr);
+    std::setlocale(LC_ALL, "C");
+    struct Restore
+    {
+        const std::string& name;
+        ~Restore() { std::setlocale(LC_ALL, name.c_str()); }
+    } restore{locale};
     ICS* ics = nullptr;
     if (IcsOpen(&ics, path.c_str(), "w2") != IcsErr_Ok)
         return false;
