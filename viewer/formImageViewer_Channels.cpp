@@ -34,15 +34,18 @@ QListWidgetItem* newChannelItem(QListWidget* list, const QString& label)
     return item;
 }
 
-// The gamma slider shows the current channel's setting; with no current channel there is
-// nothing for it to set.
+// The gamma slider shows the current channel's setting. With no current channel there is
+// nothing for it to set, and the spectral colouring does not use gamma.
 void showCurrentGamma(const formImageViewer& window)
 {
     const ChannelPtr channel = ChannelChoice(window).Current();
+    const bool spectral = window.IsSpectral();
     const QSignalBlocker block(window.trackGamma);
     window.trackGamma->setValue(channel ? channel->m_gamma : 0);
-    window.trackGamma->setEnabled(channel != nullptr);
-    window.trackGamma->setToolTip(channel ? QString() : QStringLiteral("Select a channel on the Channels page"));
+    window.trackGamma->setEnabled(channel && !spectral);
+    window.trackGamma->setToolTip(spectral  ? QStringLiteral("Gamma does not apply to a spectrum")
+                                  : channel ? QString()
+                                            : QStringLiteral("Select a channel on the Channels page"));
 }
 
 } // namespace

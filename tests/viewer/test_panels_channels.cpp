@@ -133,6 +133,8 @@ TEST(PanelsChannels, TenEntriesSwitchToGlobal)
     EXPECT_EQ(swatch(*w), QColor(Qt::white));
     // The list never grows past nine: ten entries add no channels.
     EXPECT_EQ(w->channels->size(), 6u);
+    // The spectral colouring has no gamma to set.
+    EXPECT_FALSE(w->trackGamma->isEnabled());
 }
 
 TEST(PanelsChannels, GlobalItemReenablesChannelZero)
