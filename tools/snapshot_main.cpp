@@ -1,33 +1,76 @@
 // lumora-snapshot FILE OUT.png: opens FILE in the real viewer window without a display and
 // saves what the window shows.
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPixmap>
+#include <QWheelEvent>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "Diagnostics.h"
+#include "PictureBox.h"
 #include "formImageViewer.h"
+
+namespace {
+
+void usage(FILE* out)
+{
+    std::fprintf(out,
+                 "Usage: lumora-snapshot FILE OUT.png [options]\n"
+                 "Opens FILE in the viewer window offscreen and saves the window as a PNG.\n"
+                 "  --size W H      window size (default 758 549)\n"
+                 "  --zoom NOTCHES  turn the wheel over the middle of the XY view first\n"
+                 "  --project DIM   projection mode \"max\" with dimension DIM collapsed\n");
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     if (argc < 3 || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(argc < 3 ? stderr : stdout,
-                     "Usage: lumora-snapshot FILE OUT.png [WIDTH HEIGHT]\n"
-                     "Opens FILE in the viewer window offscreen and saves the window as a PNG.\n");
+        usage(argc < 3 ? stderr : stdout);
         return argc < 3 ? 2 : 0;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
+    int width = 758, height = 549, zoom = 0, project = -1;
+    for (int i = 3; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--size") == 0 && i + 2 < argc) {
+            width = std::atoi(argv[++i]);
+            height = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--zoom") == 0 && i + 1 < argc) {
+            zoom = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--project") == 0 && i + 1 < argc) {
+            project = std::atoi(argv[++i]);
+        } else {
+            usage(stderr);
+            return 2;
+        }
+    }
+
     ImageViewer::formImageViewer window;
     // No one can answer a message box here: reader diagnostics go to standard error.
     ImageReader::SetDiagnosticHandler({});
-    if (argc >= 5)
-        window.resize(std::atoi(argv[3]), std::atoi(argv[4]));
+    window.resize(width, height);
     window.show();
     QApplication::processEvents();
     window.LoadImageW(QString::fromLocal8Bit(argv[1]));
+    QApplication::processEvents();
+    if (project >= 0 && project < static_cast<int>(window.checkDimProj.size())) {
+        window.comboProj->setCurrentIndex(1);
+        window.checkDimProj[static_cast<size_t>(project)]->setChecked(true);
+    }
+    if (zoom != 0) {
+        QWidget* xy = window.pictureXY;
+        const QPointF at(xy->width() / 2.0, xy->height() / 2.0);
+        QWheelEvent wheel(at, xy->mapToGlobal(at), QPoint(), QPoint(0, 120 * zoom), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(xy, &wheel);
+    }
     QApplication::processEvents();
     const QPixmap shot = window.grab();
     if (!shot.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
