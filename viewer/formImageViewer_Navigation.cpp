@@ -37,14 +37,14 @@ bool inside(int v, int extent)
     return v >= 0 && v < extent;
 }
 
-} // namespace
-
 // A cursor coordinate that is collapsed by maximum does not change any picture; the
 // spectral colouring ignores projection, so there it still does.
-static bool collapsedForCursor(const formImageViewer& w, int d)
+bool collapsedForCursor(const formImageViewer& w, int d)
 {
     return w.IsProjected(d) && !w.IsSpectral();
 }
+
+} // namespace
 
 void formImageViewer::comboDimX_SelectedIndexChanged()
 {
