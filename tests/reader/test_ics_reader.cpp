@@ -3,6 +3,7 @@
 #include <libics.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <unistd.h>
@@ -184,6 +185,25 @@ TEST_F(IcsFiles, OutOfRangePositionsGiveEmptySlices)
     EXPECT_TRUE(plane(r, V({-1})).empty());
     EXPECT_TRUE(plane(r, Vector()).empty());
     EXPECT_EQ(plane(r, V({2})).size(), 4u);
+}
+
+TEST_F(IcsFiles, OpensUnderACompositeLocale)
+{
+    // A GUI program's locale name is usually composite; the reader must leave it intact.
+    const std::vector<uint16_t> d(4, 3);
+    const auto path = write("loc.ics", Ics_uint16, {{2, "x", 0.5, "um"}, {2, "y", 0.5, "um"}}, d);
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "C"), nullptr);
+    const std::string composite = std::setlocale(LC_ALL, nullptr);
+    {
+        Reader r(path);
+        EXPECT_EQ(r.GetSize(), Vector(2, 2));
+        EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 500.0);
+        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{3, 3, 3, 3}));
+    }
+    EXPECT_EQ(std::setlocale(LC_ALL, nullptr), composite);
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 TEST(IcsRealFile, ReadsTheSampleImage)
