@@ -71,6 +71,15 @@ struct Image : IMAGE
     Bytes Head(size_t n) const { return Bytes(Bytes8(), Bytes8() + n); }
 };
 
+// Descriptors this process holds open; a reader that forgets to close raises it.
+inline size_t OpenFileCount()
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
 inline std::string TestData(const std::string& relative)
 {
     return std::string(LUMORA_TESTDATA) + "/" + relative;

@@ -168,9 +168,11 @@ TEST(BMP, Refusals)
         {"block too large to allocate", with([](BmpSpec& s) { s.width = 3000000; s.height = 2000000; }), -3},
         {"block overflows", with([](BmpSpec& s) { s.width = 0x7FFFFFFF; s.height = 0x7FFFFFFF; }), -3},
     };
+    const size_t open = OpenFileCount();
     for (const Case& c : cases) {
         EXPECT_EQ(Decode(MakeBmp(c.spec)).result, c.result) << c.name;
     }
+    EXPECT_EQ(OpenFileCount(), open) << "every path closes its file";
     EXPECT_EQ(Decode(Bytes({'B', 'M', 1, 2, 3})).result, -1) << "header cut short";
     EXPECT_EQ(Decode(Bytes({'B', 'A', 0, 0})).result, -4) << "bitmap array";
     EXPECT_EQ(Decode(Bytes()).result, -4) << "empty file";

@@ -112,6 +112,7 @@ TEST(BmpSuite, RunLengthFilesThatSkipPixelsShowPaletteEntryZero)
 // code is 0, and a block of the announced size (the sanitizer build checks every byte).
 TEST(BmpSuite, QuestionableBadAndForeignFilesFailCleanly)
 {
+    const size_t open = OpenFileCount();
     size_t files = 0;
     for (const char* folder : {"b", "q", "x"}) {
         for (const auto& entry : std::filesystem::directory_iterator(kSuite + folder)) {
@@ -134,6 +135,7 @@ TEST(BmpSuite, QuestionableBadAndForeignFilesFailCleanly)
         }
     }
     EXPECT_GT(files, 60u);
+    EXPECT_EQ(OpenFileCount(), open) << "every path closes its file";
     Image big;
     EXPECT_EQ(BMPReadImage((kSuite + "b/reallybig.bmp").c_str(), &big), -3);
     Image array;

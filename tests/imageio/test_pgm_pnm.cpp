@@ -80,6 +80,7 @@ TEST(PGM, HeaderForms)
         {"16-bit data one byte short", Concat("P5\n1 1\n65535\n", {1}), -EIO},
     };
     TempDir dir;
+    const size_t open = OpenFileCount();
     for (const Case& c : cases) {
         WriteFile(dir.File("h.pgm"), c.file);
         Image image;
@@ -91,6 +92,7 @@ TEST(PGM, HeaderForms)
             EXPECT_EQ(image.data, nullptr) << c.name;
         }
     }
+    EXPECT_EQ(OpenFileCount(), open) << "every path closes its file";
 }
 
 TEST(PGM, MissingFileGivesNegatedErrno)
@@ -164,6 +166,7 @@ TEST(PNM, FormsAndMaxvalScaling)
         {"one byte", Concat("P", {}), -4, {}},
     };
     TempDir dir;
+    const size_t open = OpenFileCount();
     for (const PnmCase& c : cases) {
         WriteFile(dir.File("p.pnm"), c.file);
         Image image;
@@ -178,6 +181,7 @@ TEST(PNM, FormsAndMaxvalScaling)
             EXPECT_EQ(image.data, nullptr) << c.name;
         }
     }
+    EXPECT_EQ(OpenFileCount(), open) << "every path closes its file";
 }
 
 TEST(PNM, MissingFileIsMinusOne)
