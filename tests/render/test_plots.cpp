@@ -1,6 +1,10 @@
 #include <cmath>
+#include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -11,316 +15,235 @@
 
 using namespace ImageViewer;
 
-static ::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
 namespace {
+
+// Text drawing needs a QGuiApplication; the offscreen platform keeps the tests headless.
+class QtEnvironment : public ::testing::Environment
+{
+    void SetUp() override
+    {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "render_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+    std::unique_ptr<QGuiApplication> m_app;
+};
+
+::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 ChannelListPtr OneChannel(int r, int g, int b)
 {
-    auto list = std::make_shared<ChannelList>();
-    list->push_back(std::make_shared<ImageChannel>(0, 65535, 0, r, g, b));
+    return std::make_shared<ChannelList>(ChannelList{std::make_shared<ImageChannel>(0, 65535, 0, r, g, b)});
+}
+
+ChannelListPtr BlueAndDisabledRed()
+{
+    auto list = std::make_shared<ChannelList>(ChannelList{std::make_shared<ImageChannel>(0, 1, 0, 0, 0, 255),
+                                                          std::make_shared<ImageChannel>(0, 1, 0, 255, 0, 0)});
+    (*list)[1]->m_enabled = false;
     return list;
 }
-
-MemoryImage Plane(int w, int h, const std::vector<unsigned short>& values)
-{
-    MemoryImage image({w, h});
-    image.voxels = values;
-    return image;
-}
-
-bool Transparent(const QImage& img, int x, int y)
-{
-    return qAlpha(img.pixel(x, y)) == 0;
-}
-
-bool Opaque(const QImage& img, int x, int y, int r, int g, int b)
-{
-    return img.pixel(x, y) == qRgba(r, g, b, 255);
-}
-
-// The row of the opaque top pixel in column x, -1 when the column has none.
-int TopRow(const QImage& img, int x)
-{
-    for (int y = 0; y < img.height(); ++y)
-        if (qAlpha(img.pixel(x, y)) == 255)
-            return y;
-    return -1;
-}
-
-bool ColumnEmpty(const QImage& img, int x)
-{
-    for (int y = 0; y < img.height(); ++y)
-        if (!Transparent(img, x, y))
-            return false;
-    return true;
-}
-
-} // namespace
-
-TEST(HistogramRenderer, EqualValuesFillBinZeroToTheTop)
-{
-    MemoryImage image = Plane(10, 10, std::vector<unsigned short>(100, 1000));
-    HistogramRenderer hist(-1, OneChannel(255, 0, 0));
-    hist.Calculate(image, 256, 50);
-    ASSERT_FALSE(hist.m_bitmap.isNull());
-    EXPECT_EQ(hist.m_bitmap.size(), QSize(256, 50));
-    EXPECT_EQ(hist.m_valmin, 1000);
-    EXPECT_EQ(hist.m_valmax, 1000);
-    EXPECT_EQ(hist.m_binmax, static_cast<int>(std::ceil(std::log(101.0) / std::log(1.5))));
-    EXPECT_TRUE(Opaque(hist.m_bitmap, 0, 0, 255, 0, 0));
-    EXPECT_EQ(qAlpha(hist.m_bitmap.pixel(0, 49)), 128);
-    for (int x = 1; x < 256; ++x)
-        ASSERT_TRUE(ColumnEmpty(hist.m_bitmap, x)) << x;
-}
-
-TEST(HistogramRenderer, OneValuePerBinFillsEveryColumn)
-{
-    std::vector<unsigned short> values(256);
-    for (int v = 0; v < 256; ++v)
-        values[v] = static_cast<unsigned short>(v);
-    MemoryImage image = Plane(16, 16, values);
-    HistogramRenderer hist(-1, OneChannel(0, 255, 0));
-    hist.Calculate(image, 256, 40);
-    EXPECT_EQ(hist.m_binmax, 2);
-    for (int x = 0; x < 256; ++x)
-        ASSERT_TRUE(Opaque(hist.m_bitmap, x, 0, 0, 255, 0)) << x;
-}
-
-TEST(HistogramRenderer, BarTopsFollowTheLogScale)
-{
-    // Values 0..3 in 4 bins: bin b counts how often b occurs.
-    const int counts[4] = {1, 3, 7, 20};
-    std::vector<unsigned short> values;
-    for (int b = 0; b < 4; ++b)
-        values.insert(values.end(), counts[b], static_cast<unsigned short>(b));
-    MemoryImage image = Plane(static_cast<int>(values.size()), 1, values);
-    HistogramRenderer hist(-1, OneChannel(10, 20, 30));
-    const int height = 60;
-    hist.Calculate(image, 4, height);
-    const double peak = std::log(21.0) / std::log(1.5);
-    for (int b = 0; b < 4; ++b) {
-        const double h = std::log(counts[b] + 1.0) / std::log(1.5);
-        const int y = static_cast<int>(height - h * height / peak);
-        EXPECT_EQ(TopRow(hist.m_bitmap, b), y) << b;
-        EXPECT_TRUE(Opaque(hist.m_bitmap, b, y, 10, 20, 30));
-        if (y > 0) {
-            EXPECT_TRUE(Transparent(hist.m_bitmap, b, y - 1));
-        }
-        for (int row = y + 1; row < height; ++row)
-            ASSERT_EQ(qAlpha(hist.m_bitmap.pixel(b, row)), 128) << b << "," << row;
-    }
-}
-
-TEST(HistogramRenderer, WideBitmapsCountIn64Bits)
-{
-    // (65535 - 0) * 40000 passes 2^31: the largest value must still land in the last bin.
-    MemoryImage image = Plane(2, 1, {0, 65535});
-    HistogramRenderer hist(-1, OneChannel(255, 255, 255));
-    hist.Calculate(image, 40000, 1);
-    EXPECT_TRUE(Opaque(hist.m_bitmap, 0, 0, 255, 255, 255));
-    EXPECT_TRUE(Opaque(hist.m_bitmap, 39999, 0, 255, 255, 255));
-    EXPECT_TRUE(Transparent(hist.m_bitmap, 20000, 0));
-}
-
-TEST(HistogramRenderer, OnlyListedEnabledChannelsCount)
-{
-    // Channel dimension 2 with 3 entries, a list of 2 whose second channel is disabled.
-    MemoryImage image({4, 1, 3});
-    image.voxels = {10, 11, 12, 13, 60000, 60000, 60000, 60000, 5, 5, 5, 5};
-    auto list = std::make_shared<ChannelList>();
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 0, 0, 255));
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 255, 0, 0));
-    (*list)[1]->m_enabled = false;
-    HistogramRenderer hist(2, list);
-    hist.Calculate(image, 4, 10);
-    EXPECT_EQ(hist.m_valmin, 10);
-    EXPECT_EQ(hist.m_valmax, 13);
-    EXPECT_EQ(image.reads, 1);
-    for (int x = 0; x < 4; ++x)
-        EXPECT_TRUE(Opaque(hist.m_bitmap, x, 0, 0, 0, 255)) << x;
-
-    // No enabled channel: transparent, no grid, the untouched range.
-    (*list)[0]->m_enabled = false;
-    hist.Calculate(image, 4, 10);
-    ASSERT_FALSE(hist.m_bitmap.isNull());
-    for (int x = 0; x < 4; ++x)
-        EXPECT_TRUE(ColumnEmpty(hist.m_bitmap, x));
-    EXPECT_EQ(hist.m_binmax, 0);
-    EXPECT_EQ(hist.m_valmin, 999999999);
-    EXPECT_EQ(hist.m_valmax, 0);
-}
-
-TEST(HistogramRenderer, NothingToDrawGivesNoBitmap)
-{
-    MemoryImage image = Plane(2, 1, {1, 2});
-    HistogramRenderer empty(-1);
-    empty.Calculate(image, 10, 10);
-    EXPECT_TRUE(empty.m_bitmap.isNull());
-    HistogramRenderer hist(-1, OneChannel(1, 2, 3));
-    for (const auto& [w, h] : {std::pair{0, 10}, std::pair{10, 0}, std::pair{-3, 5}}) {
-        hist.Calculate(image, w, h);
-        EXPECT_TRUE(hist.m_bitmap.isNull());
-    }
-    HistogramRenderer wrongDim(5, OneChannel(1, 2, 3));
-    wrongDim.Calculate(image, 10, 10);
-    EXPECT_TRUE(wrongDim.m_bitmap.isNull());
-
-    // Render without a bitmap paints nothing.
-    QImage canvas(50, 50, QImage::Format_ARGB32);
-    canvas.fill(Qt::transparent);
-    QPainter painter(&canvas);
-    hist.Render(painter, 10, 10);
-    painter.end();
-    for (int y = 0; y < 50; ++y)
-        for (int x = 0; x < 50; ++x)
-            ASSERT_TRUE(Transparent(canvas, x, y));
-}
-
-TEST(HistogramRenderer, RenderPaintsBackdropAndBars)
-{
-    MemoryImage image = Plane(4, 1, {0, 7, 7, 7});
-    HistogramRenderer hist(-1, OneChannel(255, 0, 0));
-    hist.Calculate(image, 8, 30);
-    QImage canvas(120, 100, QImage::Format_ARGB32);
-    canvas.fill(Qt::transparent);
-    QPainter painter(&canvas);
-    hist.Render(painter, 40, 20);
-    painter.end();
-    // Bin 7 (count 3) is the tallest: its top pixel sits at the bitmap's top row.
-    EXPECT_EQ(canvas.pixel(47, 20), qRgba(255, 0, 0, 255));
-    // Inside the plot, away from bars, grid lines (rows 29 and 50) and the outline, the
-    // half-transparent backdrop shows.
-    EXPECT_EQ(qAlpha(canvas.pixel(43, 25)), 128);
-    // Far from plot and labels nothing is drawn.
-    EXPECT_TRUE(Transparent(canvas, 110, 5));
-}
-
-namespace {
 
 // 20 x 10 with value 100 + 10 x + y: every sampled point can be told from its neighbours.
 MemoryImage Ramp()
 {
     MemoryImage image({20, 10});
-    image.Fill([](const std::vector<int>& c) { return static_cast<unsigned short>(100 + 10 * c[0] + c[1]); });
+    image.Fill([](const std::vector<int>& c) { return 100 + 10 * c[0] + c[1]; });
     return image;
 }
 
-int RowOf(long long v, long long lo, long long hi, int height)
+// The row of the bar in column x: transparent above, its opaque `top` pixel, half-transparent
+// below. -1 for an empty column, -2 for a column of any other shape.
+int BarTop(const QImage& img, int x, QRgb top)
 {
-    const long long h = (v - lo) * height / (hi - lo + 1);
-    return h == 0 ? height - 1 : static_cast<int>(height - h);
+    int y = 0;
+    while (y < img.height() && qAlpha(img.pixel(x, y)) == 0)
+        ++y;
+    if (y == img.height())
+        return -1;
+    if (img.pixel(x, y) != top)
+        return -2;
+    for (int row = y + 1; row < img.height(); ++row)
+        if (qAlpha(img.pixel(x, row)) != 128)
+            return -2;
+    return y;
 }
 
-struct LineCase
+bool AllTransparent(const QImage& img)
 {
-    int x0, y0, x1, y1;
-    int width;                                  // bitmap width: the truncated length
-    std::vector<std::pair<int, int>> columns;   // column, value sampled there
-    std::vector<std::pair<int, int>> fillers;   // column, row of the filler's top
-    int lo, hi;
-};
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (qAlpha(img.pixel(x, y)) != 0)
+                return false;
+    return true;
+}
+
+QImage Paint(int w, int h, const std::function<void(QPainter&)>& draw)
+{
+    QImage canvas(w, h, QImage::Format_ARGB32);
+    canvas.fill(Qt::transparent);
+    QPainter painter(&canvas);
+    draw(painter);
+    painter.end();
+    return canvas;
+}
 
 } // namespace
 
-TEST(ProfileRenderer, LineWalkColumnsAndFillers)
+TEST(HistogramRenderer, BinsAndLogScaleBarTops)
 {
-    const LineCase cases[] = {
-        // Horizontal: (11,5)..(14,5) at columns 1..4; column 4 is clipped, column 0 stays empty.
-        {10, 5, 14, 5, 4, {{1, 215}, {2, 225}, {3, 235}}, {}, 215, 245},
-        // Diagonal: (1,1), (2,2), (3,3) at columns 1, 2, 4, with a filler at 3.
-        {0, 0, 3, 3, 4, {{1, 111}, {2, 122}}, {{3, 100 - (47 + 95) / 2}}, 111, 133},
-        // Shallow: (1,0), (2,1), (3,1), (4,2), (5,2).
-        {0, 0, 5, 2, 5, {{1, 110}, {2, 121}, {3, 131}, {4, 142}}, {}, 110, 152},
-        // Partly outside: only x = 0..4 are sampled, at columns 3..7; the bitmap keeps the full
-        // length. The first sample is 3 columns from the start column, so a filler of height
-        // (0 + 0) / 2 marks column 1.
-        {-3, 5, 4, 5, 7, {{3, 105}, {4, 115}, {5, 125}, {6, 135}}, {{1, 99}}, 105, 145},
+    std::vector<unsigned short> ramp(256), counted;
+    for (int v = 0; v < 256; ++v)
+        ramp[v] = static_cast<unsigned short>(v);
+    for (int b = 0; b < 4; ++b)
+        counted.insert(counted.end(), std::vector<size_t>{1, 3, 7, 20}[b], static_cast<unsigned short>(b));
+    struct Case
+    {
+        std::vector<unsigned short> values;
+        int width, height, binmax, lo, hi;
+        std::function<int(int)> top; // bar top row of a bin
     };
-    for (const LineCase& c : cases) {
-        MemoryImage image = Ramp();
-        ProfileRenderer profile(-1, OneChannel(0, 200, 100));
-        profile.Calculate(image, V({c.x0, c.y0}), V({c.x1, c.y1}), 1234);
-        ASSERT_FALSE(profile.m_bitmap.isNull());
-        const QImage& bmp = profile.m_bitmap;
-        EXPECT_EQ(bmp.size(), QSize(c.width, 100));
-        EXPECT_EQ(profile.m_valmin, c.lo);
-        EXPECT_EQ(profile.m_valmax, c.hi);
-        EXPECT_EQ(profile.m_dist, 1234);
-        std::vector<bool> marked(c.width, false);
-        for (const auto& [column, value] : c.columns) {
-            EXPECT_EQ(TopRow(bmp, column), RowOf(value, c.lo, c.hi, 100)) << c.x1 << ": column " << column;
-            EXPECT_TRUE(Opaque(bmp, column, TopRow(bmp, column), 0, 200, 100));
-            marked[column] = true;
-        }
-        for (const auto& [column, row] : c.fillers) {
-            EXPECT_EQ(TopRow(bmp, column), row) << "filler " << column;
-            marked[column] = true;
-        }
-        for (int x = 0; x < c.width; ++x)
-            if (!marked[x]) {
-                EXPECT_TRUE(ColumnEmpty(bmp, x)) << c.x1 << ": column " << x;
-            }
+    const Case cases[] = {
+        // Equal values all land in bin 0, which reaches the top; binmax = ceil(log 101 / log 1.5).
+        {std::vector<unsigned short>(100, 1000), 256, 50, 12, 1000, 1000, [](int b) { return b ? -1 : 0; }},
+        // One value per bin: every column reaches the top; binmax = ceil(log 2 / log 1.5).
+        {ramp, 256, 40, 2, 0, 255, [](int) { return 0; }},
+        // Counts k = 1, 3, 7, 20 reach row 60 - 60 log(k + 1) / log 21.
+        {counted, 4, 60, 8, 0, 3, [](int b) { return std::vector<int>{46, 32, 19, 0}[b]; }},
+        // (65535 - 0) * 40000 passes 2^31: the largest value must still land in the last bin.
+        {{0, 65535}, 40000, 1, 2, 0, 65535, [](int b) { return b == 0 || b == 39999 ? 0 : -1; }},
+    };
+    for (const Case& c : cases) {
+        MemoryImage image({static_cast<int>(c.values.size()), 1}, c.values);
+        HistogramRenderer hist(-1, OneChannel(10, 20, 30));
+        hist.Calculate(image, c.width, c.height);
+        ASSERT_EQ(hist.m_bitmap.size(), QSize(c.width, c.height));
+        EXPECT_EQ(hist.m_binmax, c.binmax);
+        EXPECT_EQ(std::pair(hist.m_valmin, hist.m_valmax), std::pair(c.lo, c.hi));
+        for (int b = 0; b < c.width; ++b)
+            ASSERT_EQ(BarTop(hist.m_bitmap, b, qRgb(10, 20, 30)), c.top(b)) << c.width << " bins, bin " << b;
     }
 }
 
-TEST(ProfileRenderer, BarOfHeightZeroKeepsItsTopPixel)
+TEST(PlotRenderers, DisabledAndUnlistedChannelsNeitherDrawNorRange)
 {
-    MemoryImage image = Plane(4, 1, {0, 100, 199, 150});
-    ProfileRenderer profile(-1, OneChannel(255, 255, 0));
-    profile.Calculate(image, V({0, 0}), V({3, 0}), 0);
-    ASSERT_FALSE(profile.m_bitmap.isNull());
-    EXPECT_EQ(profile.m_valmin, 100);
-    EXPECT_EQ(profile.m_valmax, 199);
-    EXPECT_EQ(TopRow(profile.m_bitmap, 1), 99); // value 100: height 0, marked in the bottom row
-    EXPECT_EQ(TopRow(profile.m_bitmap, 2), 1);  // value 199: height 99
-    EXPECT_EQ(qAlpha(profile.m_bitmap.pixel(2, 99)), 128);
+    // Channel dimension 2 with 3 planes; of the list of 2 only the first is enabled.
+    MemoryImage image({6, 1, 3}, {0, 10, 20, 30, 40, 50, 60000, 60000, 60000, 60000, 60000, 60000, 5, 5, 5, 5, 5, 5});
+    const ChannelListPtr list = BlueAndDisabledRed();
+    HistogramRenderer hist(2, list);
+    hist.Calculate(image, 6, 10);
+    EXPECT_EQ(image.reads, 1);
+    EXPECT_EQ(std::pair(hist.m_valmin, hist.m_valmax), std::pair(0, 50));
+    for (int x = 0; x < 6; ++x)
+        EXPECT_EQ(BarTop(hist.m_bitmap, x, qRgb(0, 0, 255)), 0) << x;
+
+    ProfileRenderer profile(2, list, 50);
+    profile.Calculate(image, V({0, 0}), V({5, 0}), 0);
+    EXPECT_EQ(std::pair(profile.m_valmin, profile.m_valmax), std::pair(10, 50));
+    EXPECT_EQ(BarTop(profile.m_bitmap, 4, qRgb(0, 0, 255)), 14); // 40: height 30 * 50 / 41 = 36
+
+    // No enabled channel: a transparent histogram without grid, the untouched range.
+    (*list)[0]->m_enabled = false;
+    hist.Calculate(image, 6, 10);
+    EXPECT_EQ(hist.m_bitmap.size(), QSize(6, 10));
+    EXPECT_TRUE(AllTransparent(hist.m_bitmap));
+    EXPECT_EQ(hist.m_binmax, 0);
+    EXPECT_EQ(std::pair(hist.m_valmin, hist.m_valmax), std::pair(999999999, 0));
+}
+
+TEST(HistogramRenderer, NothingToDrawGivesNoBitmapAndPaintsNothing)
+{
+    MemoryImage image({2, 1}, {1, 2});
+    HistogramRenderer empty(-1), hist(-1, OneChannel(1, 2, 3)), wrongDim(5, OneChannel(1, 2, 3));
+    empty.Calculate(image, 10, 10);
+    wrongDim.Calculate(image, 10, 10);
+    EXPECT_TRUE(empty.m_bitmap.isNull());
+    EXPECT_TRUE(wrongDim.m_bitmap.isNull());
+    for (const auto& [w, h] : {std::pair{0, 10}, std::pair{10, 0}, std::pair{-3, 5}}) {
+        hist.Calculate(image, w, h);
+        EXPECT_TRUE(hist.m_bitmap.isNull()) << w << " x " << h;
+    }
+    EXPECT_TRUE(AllTransparent(Paint(50, 50, [&](QPainter& p) { hist.Render(p, 10, 10); })));
+}
+
+TEST(HistogramRenderer, RenderPaintsBackdropAndBars)
+{
+    MemoryImage image({4, 1}, {0, 7, 7, 7});
+    HistogramRenderer hist(-1, OneChannel(255, 0, 0));
+    hist.Calculate(image, 8, 30);
+    const QImage canvas = Paint(120, 100, [&](QPainter& p) { hist.Render(p, 40, 20); });
+    // Bin 7 (count 3) is the tallest: its top pixel sits at the bitmap's top row.
+    EXPECT_EQ(canvas.pixel(47, 20), qRgb(255, 0, 0));
+    // Away from bars, grid lines (rows 29 and 50) and the outline the backdrop shows; far
+    // from plot and labels nothing is drawn.
+    EXPECT_EQ(qAlpha(canvas.pixel(43, 25)), 128);
+    EXPECT_EQ(qAlpha(canvas.pixel(110, 5)), 0);
+}
+
+TEST(ProfileRenderer, LineWalkColumnsAndFillers)
+{
+    MemoryImage ramp = Ramp(), low({4, 1}, {0, 100, 199, 150});
+    // Top rows: 100 - (v - lo) * 100 / (hi - lo + 1), and 99 for a bar of height 0.
+    struct Case
+    {
+        MemoryImage* image;
+        int x0, y0, x1, y1, width, lo, hi; // width: the truncated length
+        std::map<int, int> tops;            // column, top row; other columns stay empty
+    };
+    const Case cases[] = {
+        // Horizontal: (11,5)..(14,5) at columns 1..4; column 4 is clipped.
+        {&ramp, 10, 5, 14, 5, 4, 215, 245, {{1, 99}, {2, 68}, {3, 36}}},
+        // Diagonal: (1,1), (2,2), (3,3) at columns 1, 2, 4, with a filler of height (47 + 95) / 2 at 3.
+        {&ramp, 0, 0, 3, 3, 4, 111, 133, {{1, 99}, {2, 53}, {3, 29}}},
+        // Shallow: (1,0), (2,1), (3,1), (4,2), (5,2).
+        {&ramp, 0, 0, 5, 2, 5, 110, 152, {{1, 99}, {2, 75}, {3, 52}, {4, 26}}},
+        // Partly outside: x = 0..4 at columns 3..7, the bitmap keeps the full length. The first
+        // sample lies 3 columns from the start column, so a filler of height (0 + 0) / 2 marks column 1.
+        {&ramp, -3, 5, 4, 5, 7, 105, 145, {{1, 99}, {3, 99}, {4, 76}, {5, 52}, {6, 27}}},
+        // A sample at the minimum keeps its top pixel in the bottom row.
+        {&low, 0, 0, 3, 0, 3, 100, 199, {{1, 99}, {2, 1}}},
+    };
+    for (const Case& c : cases) {
+        ProfileRenderer profile(-1, OneChannel(0, 200, 100));
+        profile.Calculate(*c.image, V({c.x0, c.y0}), V({c.x1, c.y1}), 1234);
+        ASSERT_EQ(profile.m_bitmap.size(), QSize(c.width, 100));
+        EXPECT_EQ(std::pair(profile.m_valmin, profile.m_valmax), std::pair(c.lo, c.hi));
+        EXPECT_EQ(profile.m_dist, 1234);
+        for (int x = 0; x < c.width; ++x)
+            EXPECT_EQ(BarTop(profile.m_bitmap, x, qRgb(0, 200, 100)), c.tops.count(x) ? c.tops.at(x) : -1)
+                << "line to " << c.x1 << "," << c.y1 << ": column " << x;
+    }
 }
 
 TEST(ProfileRenderer, NothingSampledKeepsTheLabels)
 {
-    MemoryImage image = Ramp();
+    MemoryImage ramp = Ramp(), zeros({20, 10});
     ProfileRenderer profile(-1, OneChannel(255, 255, 255));
-    profile.Calculate(image, V({0, 0}), V({5, 0}), 700);
-    MemoryImage zeros = Plane(20, 10, std::vector<unsigned short>(200, 0));
+    profile.Calculate(ramp, V({0, 0}), V({5, 0}), 700);
     profile.Calculate(zeros, V({0, 0}), V({9, 0}), 42);
-    ASSERT_FALSE(profile.m_bitmap.isNull());
-    EXPECT_EQ(profile.m_bitmap.width(), 9);
-    for (int x = 0; x < 9; ++x)
-        EXPECT_TRUE(ColumnEmpty(profile.m_bitmap, x));
-    EXPECT_EQ(profile.m_valmin, 110);
-    EXPECT_EQ(profile.m_valmax, 150);
-    EXPECT_EQ(profile.m_dist, 700);
+    EXPECT_EQ(profile.m_bitmap.size(), QSize(9, 100));
+    EXPECT_TRUE(AllTransparent(profile.m_bitmap));
+    EXPECT_EQ(std::tuple(profile.m_valmin, profile.m_valmax, profile.m_dist), std::tuple(110, 150, 700));
 
     // A line of length 0 and an empty channel list give no bitmap.
-    profile.Calculate(image, V({3, 3}), V({3, 3}), 0);
+    profile.Calculate(ramp, V({3, 3}), V({3, 3}), 0);
     EXPECT_TRUE(profile.m_bitmap.isNull());
     ProfileRenderer none(-1);
-    none.Calculate(image, V({0, 0}), V({5, 0}), 0);
+    none.Calculate(ramp, V({0, 0}), V({5, 0}), 0);
     EXPECT_TRUE(none.m_bitmap.isNull());
-}
-
-TEST(ProfileRenderer, DisabledChannelsNeitherDrawNorRange)
-{
-    MemoryImage image({6, 1, 2});
-    image.voxels = {0, 10, 20, 30, 40, 50, 9000, 9000, 9000, 9000, 9000, 9000};
-    auto list = std::make_shared<ChannelList>();
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 0, 0, 255));
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 255, 0, 0));
-    (*list)[1]->m_enabled = false;
-    ProfileRenderer profile(2, list, 50);
-    profile.Calculate(image, V({0, 0}), V({5, 0}), 0);
-    EXPECT_EQ(profile.m_valmax, 50);
-    EXPECT_EQ(profile.m_valmin, 10);
-    EXPECT_TRUE(Opaque(profile.m_bitmap, 4, RowOf(40, 10, 50, 50), 0, 0, 255));
 }
 
 TEST(ProfileRenderer, LengthLabels)
 {
     const std::pair<int, const char*> cases[] = {
-        {0, ""},          {850, "850 nm"},        {1, "1 nm"},           {999, "999 nm"},
-        {-5, "-5 nm"},    {1000, "1.0 um"},       {12345, "12.3 um"},    {1250, "1.3 um"},
-        {2000, "2.0 um"}, {999999, "1000.0 um"},  {2500000, "2.5 mm"},   {999999999, "1000.0 mm"},
+        {0, ""},          {850, "850 nm"},       {1, "1 nm"},         {999, "999 nm"},
+        {-5, "-5 nm"},    {1000, "1.0 um"},      {12345, "12.3 um"},  {1250, "1.3 um"},
+        {2000, "2.0 um"}, {999999, "1000.0 um"}, {2500000, "2.5 mm"}, {999999999, "1000.0 mm"},
         {1000000000, ""},
     };
     for (const auto& [dist, label] : cases)
@@ -330,78 +253,53 @@ TEST(ProfileRenderer, LengthLabels)
 TEST(ProfileRenderer, RenderStandsTheBarsOnTheLine)
 {
     MemoryImage image({70, 1});
-    image.Fill([](const std::vector<int>& c) { return static_cast<unsigned short>(500 + 10 * c[0]); });
+    image.Fill([](const std::vector<int>& c) { return 500 + 10 * c[0]; });
     ProfileRenderer profile(-1, OneChannel(0, 0, 255));
     profile.Calculate(image, V({0, 0}), V({60, 0}), 0);
     ASSERT_EQ(profile.m_bitmap.width(), 60);
-
-    const auto drawn = [&](const ImageReader::Vector& s, const ImageReader::Vector& e) {
-        QImage canvas(200, 200, QImage::Format_ARGB32);
-        canvas.fill(Qt::transparent);
-        QPainter painter(&canvas);
-        profile.Render(painter, s, e, false);
-        painter.end();
-        return canvas;
+    // The bars' opaque pixels on the given side of the line, and off it.
+    const auto count = [&](const ImageReader::Vector& s, const ImageReader::Vector& e, auto onSide) {
+        const QImage canvas = Paint(200, 200, [&](QPainter& p) { profile.Render(p, s, e, false); });
+        std::pair<int, int> n{0, 0};
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 200; ++x)
+                if (canvas.pixel(x, y) == qRgb(0, 0, 255))
+                    ++(onSide(x, y) ? n.first : n.second);
+        return n;
     };
-    // Left to right: the bars (all at the top row here) stand above the line.
-    QImage canvas = drawn(V({20, 150}), V({80, 150}));
-    int above = 0, below = 0;
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 200; ++x)
-            if (canvas.pixel(x, y) == qRgba(0, 0, 255, 255))
-                (y < 150 ? above : below)++;
-    EXPECT_GT(above, 50);
-    EXPECT_EQ(below, 0);
-    // Downwards: they stand to the right of the line on screen (the line x = 20 is the left
-    // edge of pixel column 20).
-    canvas = drawn(V({20, 20}), V({20, 80}));
-    int right = 0, left = 0;
-    for (int y = 0; y < 200; ++y)
-        for (int x = 0; x < 200; ++x)
-            if (canvas.pixel(x, y) == qRgba(0, 0, 255, 255))
-                (x >= 20 ? right : left)++;
-    EXPECT_GT(right, 50);
-    EXPECT_EQ(left, 0);
+    // Left to right the bars (all at the top row here) stand above the line; downwards, to
+    // its right on screen (the line x = 20 is the left edge of pixel column 20).
+    const auto above = count(V({20, 150}), V({80, 150}), [](int, int y) { return y < 150; });
+    const auto right = count(V({20, 20}), V({20, 80}), [](int x, int) { return x >= 20; });
+    EXPECT_GT(above.first, 50);
+    EXPECT_EQ(above.second, 0);
+    EXPECT_GT(right.first, 50);
+    EXPECT_EQ(right.second, 0);
 }
 
-TEST(FlatProfileRenderer, RowsPerChannelAndMarker)
+TEST(FlatProfileRenderer, RowsPerChannelMarkerAndStretching)
 {
-    auto list = std::make_shared<ChannelList>();
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 255, 128, 0));
-    list->push_back(std::make_shared<ImageChannel>(0, 1, 0, 0, 0, 255));
-    (*list)[1]->m_enabled = false;
-    FlatProfileRenderer flat(list, 50);
+    FlatProfileRenderer flat(BlueAndDisabledRed(), 50);
     flat.Calculate(MakeSlice(5, 2, {100, 150, 200, 0, 50, 60000, 60000, 60000, 60000, 60000}), 3);
     ASSERT_EQ(flat.m_bitmap.size(), QSize(5, 50));
-    // lo 0, hi 200, r 201: heights 24, 37, 49, 0, 12.
-    const int rows[5] = {26, 13, 1, 49, 38};
-    for (int x : {0, 1, 2, 4}) {
-        EXPECT_EQ(TopRow(flat.m_bitmap, x), rows[x]) << x;
-        EXPECT_TRUE(Opaque(flat.m_bitmap, x, rows[x], 255, 128, 0));
-    }
-    // The marker runs down column 3 in the grid colour, over the bar's bottom pixel.
-    const QColor marker = flat.m_bitmap.pixelColor(3, 0);
-    EXPECT_EQ(marker.alpha(), 64);
-    EXPECT_EQ(marker.red(), 255);
-    EXPECT_EQ(qAlpha(flat.m_bitmap.pixel(3, 20)), 64);
+    // lo 0, hi 200, r 201: heights 24, 37, 49, 0 (under the marker), 12.
+    const int rows[5] = {26, 13, 1, -1, 38};
     for (int x : {0, 1, 2, 4})
-        EXPECT_TRUE(Transparent(flat.m_bitmap, x, 0));
+        EXPECT_EQ(BarTop(flat.m_bitmap, x, qRgb(0, 0, 255)), rows[x]) << x;
+    // The marker runs down column 3 in the grid colour.
+    EXPECT_EQ(flat.m_bitmap.pixel(3, 0), qRgba(255, 255, 255, 64));
+    EXPECT_EQ(flat.m_bitmap.pixel(3, 20), qRgba(255, 255, 255, 64));
 
     // Only zeros: a transparent bitmap without marker.
     flat.Calculate(MakeSlice(5, 1, {0, 0, 0, 0, 0}), 2);
-    ASSERT_FALSE(flat.m_bitmap.isNull());
-    for (int x = 0; x < 5; ++x)
-        EXPECT_TRUE(ColumnEmpty(flat.m_bitmap, x));
+    EXPECT_EQ(flat.m_bitmap.size(), QSize(5, 50));
+    EXPECT_TRUE(AllTransparent(flat.m_bitmap));
 
-    // Painted stretched into the rectangle.
+    // Painted stretched into the rectangle: bitmap column 1 (value 10, top row 5 of 50)
+    // covers canvas columns 2..3, rows 10..11.
     flat.Calculate(MakeSlice(2, 1, {0, 10}), -1);
-    QImage canvas(20, 200, QImage::Format_ARGB32);
-    canvas.fill(Qt::transparent);
-    QPainter painter(&canvas);
-    flat.Render(painter, V({0, 0}), V({4, 100}));
-    painter.end();
-    // Column 1 of the bitmap (value 10, the top row 5 of 50) covers canvas columns 2..3, rows 10..11.
-    EXPECT_EQ(canvas.pixel(3, 11), qRgba(255, 128, 0, 255));
-    EXPECT_TRUE(Transparent(canvas, 3, 8));
-    EXPECT_TRUE(Transparent(canvas, 10, 50));
+    const QImage canvas = Paint(20, 200, [&](QPainter& p) { flat.Render(p, V({0, 0}), V({4, 100})); });
+    EXPECT_EQ(canvas.pixel(3, 11), qRgb(0, 0, 255));
+    EXPECT_EQ(qAlpha(canvas.pixel(3, 8)), 0);
+    EXPECT_EQ(qAlpha(canvas.pixel(10, 50)), 0);
 }

@@ -9,244 +9,135 @@
 #include "SpectralProjection.h"
 
 using namespace ImageViewer;
+using Sums = std::vector<unsigned>;
 
 namespace {
 
 // Colour table entries (blue, green, red) worked out by hand from the bands.
-const std::map<int, std::vector<unsigned>> kWeights = {
-    {700, {0, 0, 256}}, {545, {0, 392, 128}}, {600, {0, 272, 256}}, {450, {546, 78, 0}},
+const std::map<int, Sums> kWeights = {
+    {700, {0, 0, 256}},  {545, {0, 392, 128}}, {600, {0, 272, 256}}, {450, {546, 78, 0}},
     {500, {273, 392, 0}}, {400, {354, 0, 110}}, {300, {0, 0, 0}},   {200, {0, 0, 0}},   {100, {0, 0, 0}},
     {-100, {0, 0, 0}},   {-300, {0, 0, 0}},
 };
 
-// Adds one sample to an expected sum pixel.
-void AddSample(std::vector<unsigned>& px, unsigned v, unsigned m0, int wl)
+// Brute force over every voxel: the view shows voxel c at (c[dim0], c[dim1]) when every other
+// dimension is summed (pv < 0) or fixed at c's coordinate; the spectrum is always summed.
+// Planes that cannot be read add nothing.
+Sums Reference(MemoryImage& image, int dim0, int dim1, int dims, const ImageReader::Vector& pv,
+               const ImageReader::Vector& wl, unsigned m0)
 {
-    const unsigned d = v > m0 ? v - m0 : 0;
-    const std::vector<unsigned>& c = kWeights.at(wl);
-    for (int j = 0; j < 3; ++j)
-        px[j] += (d * c[j]) >> 8;
+    const int w = image.extent[dim0];
+    Sums sums(static_cast<size_t>(4 * w * image.extent[dim1]), 0);
+    image.Each([&](const std::vector<int>& c, unsigned short& v, size_t plane) {
+        for (int k = 0; k < static_cast<int>(c.size()); ++k)
+            if (k != dim0 && k != dim1 && k != dims && pv[k] >= 0 && c[k] != pv[k])
+                return;
+        const unsigned d = v > m0 && !image.failing.count(plane) ? v - m0 : 0;
+        for (int j = 0; j < 3; ++j)
+            sums[static_cast<size_t>(4 * (c[dim1] * w + c[dim0]) + j)] += (d * kWeights.at(wl[c[dims]])[j]) >> 8;
+    });
+    return sums;
 }
 
-std::vector<unsigned> SumsAt(const ImageReader::ImageSlice<unsigned int>& sums, int x, int y)
+Sums Values(const ImageReader::ImageSlice<unsigned>& sums)
 {
-    const int w = sums.GetSize()[0];
-    const unsigned* p = sums.GetData() + 4 * (y * w + x);
-    return {p[0], p[1], p[2], p[3]};
+    return Sums(sums.GetData(), sums.GetData() + 4 * sums.GetSize().prod());
 }
 
 // 4 x 3 x 6 with the spectrum along dimension 2; index 2 lies outside the visible range and
 // holds extreme values that must not reach the minimum and maximum.
-struct Spectrum
+MemoryImage Spectrum()
 {
-    MemoryImage image{{4, 3, 6}};
-    ImageReader::Vector wl = V({700, 545, 300, 600, 450, 500});
+    MemoryImage image({4, 3, 6});
+    image.Fill([](const std::vector<int>& c) {
+        return c[2] == 2 ? ((c[0] + c[1]) % 2 ? 65535 : 0) : 100 + 10 * c[0] + 7 * c[1] + 50 * c[2];
+    });
+    return image;
+}
 
-    Spectrum()
-    {
-        image.Fill([](const std::vector<int>& c) -> unsigned short {
-            if (c[2] == 2)
-                return (c[0] + c[1]) % 2 ? 65535 : 0;
-            return static_cast<unsigned short>(100 + 10 * c[0] + 7 * c[1] + 50 * c[2]);
-        });
-    }
-    unsigned At(int x, int y, int s) { return image.at({x, y, s}); }
-};
+const ImageReader::Vector kWl6 = V({700, 545, 300, 600, 450, 500});
 
 } // namespace
 
 TEST(SpectralProjection, SingleSampleAt545)
 {
-    MemoryImage image({1, 1, 1});
-    image.voxels[0] = 1000;
+    MemoryImage image({1, 1, 1}, {1000});
     unsigned mi = 0, ma = 0;
     const auto sums = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), V({545}), mi, ma);
-    ASSERT_FALSE(sums.IsEmpty());
-    EXPECT_EQ(SumsAt(sums, 0, 0), (std::vector<unsigned>{0, 1531, 500, 0}));
+    EXPECT_EQ(Values(sums), (Sums{0, 1531, 500, 0}));
     EXPECT_EQ(ma, 1000u);
 }
 
-TEST(SpectralProjection, ProjectedSpectrumSumsEveryVisibleIndex)
+TEST(SpectralProjection, SumsAndRangeOfEveryViewMatchBruteForce)
 {
-    Spectrum s;
-    for (unsigned incomingMin : {60000u, 50u}) {
-        unsigned mi = incomingMin, ma = 0;
-        const unsigned m0 = incomingMin == 50u ? 50u : 60000u;
-        const auto sums = GetSpectralProjection(s.image, 0, 1, 2, V({7, 7, 3}), s.wl, mi, ma);
-        ASSERT_FALSE(sums.IsEmpty());
-        EXPECT_EQ(sums.GetSize(), V({4, 3}));
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < 4; ++x) {
-                std::vector<unsigned> want(4, 0);
-                for (int k = 0; k < 6; ++k)
-                    AddSample(want, s.At(x, y, k), m0, s.wl[k]);
-                EXPECT_EQ(SumsAt(sums, x, y), want) << x << "," << y << " m0 " << m0;
-            }
-        EXPECT_EQ(mi, std::min(incomingMin, 100u));
-        EXPECT_EQ(ma, 100u + 30 + 14 + 250);
-    }
-}
-
-TEST(SpectralProjection, LargePlanesInSeveralTilesAndBatches)
-{
-    // 1500 pixels span two tiles of the plane loop, 70 planes more than one batch of slices.
-    MemoryImage image({50, 30, 70});
-    image.Fill([](const std::vector<int>& c) {
-        return static_cast<unsigned short>((c[0] * 977 + c[1] * 131 + c[2] * 4099) % 60000);
-    });
-    const int cycle[6] = {700, 545, 300, 600, 450, 500};
-    ImageReader::Vector wl;
+    MemoryImage spectrum = Spectrum(), large({50, 30, 70}), row({6, 2}), deep({3, 2, 2, 4});
+    large.Fill([](const std::vector<int>& c) { return (c[0] * 977 + c[1] * 131 + c[2] * 4099) % 60000; });
+    row.Fill([](const std::vector<int>& c) { return c[0] == 2 ? 5 : 1000 + 100 * c[0] + 9 * c[1]; });
+    deep.Fill([](const std::vector<int>& c) { return 200 + 3 * c[0] + 5 * c[1] + 40 * c[2] + 70 * c[3]; });
+    ImageReader::Vector wl70;
     for (int k = 0; k < 70; ++k)
-        wl.push_back(cycle[k % 6]);
-    unsigned mi = 65535, ma = 0;
-    const auto sums = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), wl, mi, ma);
-    ASSERT_EQ(sums.GetSize(), V({50, 30}));
-    unsigned lo = 65535, hi = 0;
-    for (int y = 0; y < 30; ++y)
-        for (int x = 0; x < 50; ++x) {
-            std::vector<unsigned> want(4, 0);
-            for (int k = 0; k < 70; ++k) {
-                const unsigned v = image.at({x, y, k});
-                AddSample(want, v, 65535, wl[k]);
-                if (wl[k] != 300) {
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-            }
-            ASSERT_EQ(SumsAt(sums, x, y), want) << x << "," << y;
-        }
-    EXPECT_EQ(mi, lo);
-    EXPECT_EQ(ma, hi);
-
-    // Again with an offset that leaves most of every sample.
-    mi = 1000;
-    const auto offset = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), wl, mi, ma);
-    for (int y = 0; y < 30; y += 7)
-        for (int x = 0; x < 50; x += 3) {
-            std::vector<unsigned> want(4, 0);
-            for (int k = 0; k < 70; ++k)
-                AddSample(want, image.at({x, y, k}), 1000, wl[k]);
-            ASSERT_EQ(SumsAt(offset, x, y), want) << x << "," << y;
-        }
-}
-
-TEST(SpectralProjection, SpectrumAlongAViewAxis)
-{
-    Spectrum s;
-    // Horizontal x, vertical spectrum, row fixed by the position: (x, k) shows sample (x, 1, k).
-    unsigned mi = 0, ma = 0;
-    auto sums = GetSpectralProjection(s.image, 0, 2, 2, V({0, 1, 0}), s.wl, mi, ma);
-    ASSERT_EQ(sums.GetSize(), V({4, 6}));
-    for (int k = 0; k < 6; ++k)
-        for (int x = 0; x < 4; ++x) {
-            std::vector<unsigned> want(4, 0);
-            AddSample(want, s.At(x, 1, k), 0, s.wl[k]);
-            EXPECT_EQ(SumsAt(sums, x, k), want) << x << "," << k;
-        }
-    EXPECT_EQ(ma, 100u + 30 + 7 + 250);
-
-    // Horizontal spectrum, vertical y, column fixed: (k, y) shows sample (3, y, k).
-    sums = GetSpectralProjection(s.image, 2, 1, 2, V({3, 0, 0}), s.wl, mi, ma);
-    ASSERT_EQ(sums.GetSize(), V({6, 3}));
-    for (int y = 0; y < 3; ++y)
-        for (int k = 0; k < 6; ++k) {
-            std::vector<unsigned> want(4, 0);
-            AddSample(want, s.At(3, y, k), 0, s.wl[k]);
-            EXPECT_EQ(SumsAt(sums, k, y), want) << k << "," << y;
-        }
-}
-
-TEST(SpectralProjection, SpectrumAlongDimensionZeroColoursEachColumn)
-{
-    MemoryImage image({6, 2});
-    image.Fill([](const std::vector<int>& c) {
-        return static_cast<unsigned short>(c[0] == 2 ? 5 : 1000 + 100 * c[0] + 9 * c[1]);
-    });
-    const auto wl = V({700, 545, 300, 600, 450, 500});
-    unsigned mi = 1050, ma = 0;
-    const auto sums = GetSpectralProjection(image, 0, 1, 0, V({-1, -1}), wl, mi, ma);
-    ASSERT_EQ(sums.GetSize(), V({6, 2}));
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 6; ++x) {
-            std::vector<unsigned> want(4, 0);
-            AddSample(want, image.at({x, y}), 1050, wl[x]);
-            EXPECT_EQ(SumsAt(sums, x, y), want);
-        }
-    // No row is skipped when the spectrum runs along the row: the invisible column counts.
-    EXPECT_EQ(mi, 5u);
-    EXPECT_EQ(ma, 1000u + 500 + 9);
-    EXPECT_EQ(image.reads, 1);
-}
-
-TEST(SpectralProjection, OtherFreeDimensionsAreSummedAndFixedOnesSelect)
-{
-    // 3 x 2 x 2 x 4: depth z (dimension 2), spectrum (dimension 3).
-    MemoryImage image({3, 2, 2, 4});
-    image.Fill([](const std::vector<int>& c) {
-        return static_cast<unsigned short>(200 + 3 * c[0] + 5 * c[1] + 40 * c[2] + 70 * c[3]);
-    });
-    const auto wl = V({450, 200, 600, 400});
-    for (int z : {-1, 0, 1}) {
-        unsigned mi = 0, ma = 0;
-        const auto sums = GetSpectralProjection(image, 0, 1, 3, V({-1, -1, z, 0}), wl, mi, ma);
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 3; ++x) {
-                std::vector<unsigned> want(4, 0);
-                for (int zz = 0; zz < 2; ++zz)
-                    if (z < 0 || zz == z)
-                        for (int k = 0; k < 4; ++k)
-                            AddSample(want, image.at({x, y, zz, k}), 0, wl[k]);
-                EXPECT_EQ(SumsAt(sums, x, y), want) << "z " << z;
-            }
+        wl70.push_back(kWl6[k % 6]);
+    const ImageReader::Vector all3 = V({-1, -1, -1}), wl4 = V({450, 200, 600, 400});
+    struct Case
+    {
+        MemoryImage* image;
+        int dim0, dim1, dims;
+        ImageReader::Vector pv, wl;
+        unsigned mi, wantMi, wantMa;
+        std::set<size_t> failing = {};
+    };
+    const Case cases[] = {
+        // The projected spectrum: an incoming minimum is kept or lowered, never raised.
+        {&spectrum, 0, 1, 2, V({7, 7, 3}), kWl6, 60000, 100, 394},
+        {&spectrum, 0, 1, 2, all3, kWl6, 50, 50, 394},
+        // 1500 pixels span two tiles of the plane loop, 70 planes more than one batch of slices.
+        {&large, 0, 1, 2, all3, wl70, 65535, 0, 59997},
+        {&large, 0, 1, 2, all3, wl70, 1000, 0, 59997},
+        // The spectrum as a view axis, the third dimension fixed by the position.
+        {&spectrum, 0, 2, 2, V({0, 1, 0}), kWl6, 0, 0, 387},
+        {&spectrum, 2, 1, 2, V({3, 0, 0}), kWl6, 0, 0, 394},
+        // Along dimension 0 no row is skipped: the invisible column counts.
+        {&row, 0, 1, 0, V({-1, -1}), kWl6, 1050, 5, 1509},
+        // Other free dimensions are summed and fixed ones select.
+        {&deep, 0, 1, 3, V({-1, -1, -1, 0}), wl4, 0, 0, 461},
+        {&deep, 0, 1, 3, V({-1, -1, 0, 0}), wl4, 0, 0, 421},
+        {&deep, 0, 1, 3, V({-1, -1, 1, 0}), wl4, 0, 0, 461},
+        {&deep, 0, 2, 3, V({-1, 1, -1, -1}), wl4, 0, 0, 461},
+        // A plane that cannot be read adds nothing.
+        {&spectrum, 0, 1, 2, all3, kWl6, 0, 0, 394, {3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        c.image->failing = c.failing;
+        unsigned mi = c.mi, ma = 0;
+        const auto sums = GetSpectralProjection(*c.image, c.dim0, c.dim1, c.dims, c.pv, c.wl, mi, ma);
+        ASSERT_EQ(sums.GetSize(), V({c.image->extent[c.dim0], c.image->extent[c.dim1]}));
+        EXPECT_EQ(Values(sums), Reference(*c.image, c.dim0, c.dim1, c.dims, c.pv, c.wl, c.mi));
+        EXPECT_EQ(mi, c.wantMi);
+        EXPECT_EQ(ma, c.wantMa);
     }
-    // The same through a view whose vertical axis is the depth: (x, z) summed over the spectrum.
     unsigned mi = 0, ma = 0;
-    const auto sums = GetSpectralProjection(image, 0, 2, 3, V({-1, 1, -1, -1}), wl, mi, ma);
-    ASSERT_EQ(sums.GetSize(), V({3, 2}));
-    for (int zz = 0; zz < 2; ++zz)
-        for (int x = 0; x < 3; ++x) {
-            std::vector<unsigned> want(4, 0);
-            for (int k = 0; k < 4; ++k)
-                AddSample(want, image.at({x, 1, zz, k}), 0, wl[k]);
-            EXPECT_EQ(SumsAt(sums, x, zz), want);
-        }
-}
-
-TEST(SpectralProjection, MissingPlanesAndBadArguments)
-{
-    Spectrum s;
-    s.image.failing.insert(3);
-    unsigned mi = 0, ma = 0;
-    const auto sums = GetSpectralProjection(s.image, 0, 1, 2, V({-1, -1, -1}), s.wl, mi, ma);
-    ASSERT_FALSE(sums.IsEmpty());
-    std::vector<unsigned> want(4, 0);
-    for (int k : {0, 1, 4, 5})
-        AddSample(want, s.At(2, 1, k), 0, s.wl[k]);
-    EXPECT_EQ(SumsAt(sums, 2, 1), want);
-
-    EXPECT_TRUE(GetSpectralProjection(s.image, 0, 1, 2, V({-1, -1, -1}), V({700, 545}), mi, ma).IsEmpty());
-    EXPECT_TRUE(GetSpectralProjection(s.image, 0, 3, 2, V({-1, -1, -1}), s.wl, mi, ma).IsEmpty());
-    EXPECT_TRUE(GetSpectralProjection(s.image, 0, 2, 2, V({-1, 9, -1}), s.wl, mi, ma).IsEmpty());
+    EXPECT_TRUE(GetSpectralProjection(spectrum, 0, 1, 2, all3, V({700, 545}), mi, ma).IsEmpty());
+    EXPECT_TRUE(GetSpectralProjection(spectrum, 0, 3, 2, all3, kWl6, mi, ma).IsEmpty());
+    EXPECT_TRUE(GetSpectralProjection(spectrum, 0, 2, 2, V({-1, 9, -1}), kWl6, mi, ma).IsEmpty());
 }
 
 TEST(SpectralProjection, DefaultCalibrationBoundaries)
 {
     const ImageReader::Vector wl = CalibrateWavelengths(367, 488, 646, 658, 1000);
     ASSERT_EQ(wl.size(), 1000u);
-    const std::pair<int, int> expected[] = {{0, 264}, {189, 379}, {190, 380}, {367, 488},
-                                            {646, 658}, {847, 780}, {848, 781}};
+    const std::pair<int, int> expected[] = {{0, 264}, {189, 379}, {190, 380}, {367, 488}, {646, 658}, {847, 780}, {848, 781}};
     for (const auto& [index, nm] : expected)
         EXPECT_EQ(wl[index], nm) << index;
 
     // Index 0 (264 nm) and 848 contribute nothing; 190 and 847 do.
     MemoryImage image({1, 1, 1000});
-    image.Fill([](const std::vector<int>& c) {
-        return static_cast<unsigned short>(c[2] == 0 || c[2] == 190 || c[2] == 847 || c[2] == 848 ? 4000 : 0);
-    });
+    for (int k : {0, 190, 847, 848})
+        image.voxels[static_cast<size_t>(k)] = 4000;
     unsigned mi = 0, ma = 0;
     const auto sums = GetSpectralProjection(image, 0, 1, 2, V({-1, -1, -1}), wl, mi, ma);
     // 380 nm: r 0.3, b 0.63993 -> (163, 0, 76); 780 nm: r 0.3 -> (0, 0, 76), each times 4000 / 256.
-    EXPECT_EQ(SumsAt(sums, 0, 0), (std::vector<unsigned>{(4000 * 163) >> 8, 0, 2 * ((4000 * 76) >> 8), 0}));
+    EXPECT_EQ(Values(sums), (Sums{(4000 * 163) >> 8, 0, 2 * ((4000 * 76) >> 8), 0}));
 
     EXPECT_EQ(CalibrateWavelengths(5, 400, 5, 500, 10).size(), 0u); // two points at one index
 }
@@ -257,67 +148,44 @@ TEST(SpectralDisplay, SumsToBytesIn64Bits)
     const unsigned values[8] = {20000000, 67107840, 70000000, 0, 1000, 0, 4294967295u, 0};
     std::copy(values, values + 8, block);
     const ImageReader::ImageSlice<unsigned> sums(V({2, 1}), block);
-
-    const auto bytes = SpectralSumsToRGBA(sums, 65535ll * 1024);
-    ASSERT_TRUE(bytes);
+    const auto Bytes = [&](long long scale) {
+        const auto out = SpectralSumsToRGBA(sums, scale);
+        return out ? std::vector<int>(out.get(), out.get() + 8) : std::vector<int>();
+    };
     // 20000000 * 255 passes 2^32; in 64 bits it is 75.99... of 255.
-    const int want[8] = {75, 255, 255, 0, 0, 0, 255, 0};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(bytes[i], want[i]) << i;
-
-    const auto small = SpectralSumsToRGBA(sums, 1000000000);
-    EXPECT_EQ(small[0], 5);   // 20000000 * 255 / 1e9 = 5.1
-    EXPECT_EQ(small[4], 0);
-    EXPECT_EQ(small[6], 255);
-    const auto huge = SpectralSumsToRGBA(sums, 1ll << 50);
-    EXPECT_EQ(huge[6], 0);
-    for (long long scale : {0ll, -5ll}) {
-        const auto black = SpectralSumsToRGBA(sums, scale);
-        ASSERT_TRUE(black);
-        for (int i = 0; i < 8; ++i)
-            EXPECT_EQ(black[i], 0);
-    }
+    EXPECT_EQ(Bytes(65535ll * 1024), (std::vector<int>{75, 255, 255, 0, 0, 0, 255, 0}));
+    // 20000000 * 255 / 1e9 = 5.1, 67107840 * 255 / 1e9 = 17.1; below 1 of 255 for every sum over 2^50.
+    EXPECT_EQ(Bytes(1000000000), (std::vector<int>{5, 17, 17, 0, 0, 0, 255, 0}));
+    EXPECT_EQ(Bytes(1ll << 50), std::vector<int>(8, 0));
+    EXPECT_EQ(Bytes(0), std::vector<int>(8, 0));
+    EXPECT_EQ(Bytes(-5), std::vector<int>(8, 0));
     EXPECT_FALSE(SpectralSumsToRGBA(ImageReader::ImageSlice<unsigned>(), 10));
 }
 
 TEST(SpectralDisplay, RenderSpectralViewWidensAndScales)
 {
-    Spectrum s;
+    MemoryImage s = Spectrum();
     // Index i at 700 - 200 i nm: only indices 0 and 1 are visible.
+    const Sums sums = Reference(s, 0, 1, 2, V({0, 0, 0}), V({700, 500, 300, 100, -100, -300}), 0);
     ImageChannel global(0, 150, 0, 255, 255, 255, true);
-    const auto buf = RenderSpectralView(s.image, 0, 1, 2, V({0, 0, 0}), 0, 700, 2, 300, global);
+    const auto buf = RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), 0, 700, 2, 300, global);
     ASSERT_TRUE(buf);
-    EXPECT_EQ(global.m_min, 0);
-    EXPECT_EQ(global.m_max, 194); // widened by the largest visible sample
-    const int wls[6] = {700, 500, 300, 100, -100, -300};
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) {
-            std::vector<unsigned> sum(4, 0);
-            for (int k = 0; k < 6; ++k)
-                AddSample(sum, s.At(x, y, k), 0, wls[k]);
-            for (int j = 0; j < 4; ++j) {
-                const unsigned long long b = std::min<unsigned long long>(sum[j] * 255ull / (194 * 6), 255);
-                EXPECT_EQ(buf[4 * (y * 4 + x) + j], b) << x << "," << y << "," << j;
-            }
-        }
+    EXPECT_EQ(std::pair(global.m_min, global.m_max), std::pair(0, 194)); // widened by the largest visible sample
+    for (size_t i = 0; i < sums.size(); ++i)
+        ASSERT_EQ(buf[i], std::min(sums[i] * 255ull / (194 * 6), 255ull)) << i;
 
     // A range end dragged below 0 offsets by 0 and is left alone.
     ImageChannel negative(-50, 1000, 0, 255, 255, 255, true);
-    const auto withNegative = RenderSpectralView(s.image, 0, 1, 2, V({0, 0, 0}), 0, 700, 2, 300, negative);
-    EXPECT_EQ(negative.m_min, -50);
-    EXPECT_EQ(negative.m_max, 1000);
-    std::vector<unsigned> sum(4, 0);
-    for (int k = 0; k < 6; ++k)
-        AddSample(sum, s.At(0, 0, k), 0, wls[k]);
-    EXPECT_EQ(withNegative[2], sum[2] * 255ull / 6000);
+    const auto withNegative = RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), 0, 700, 2, 300, negative);
+    EXPECT_EQ(std::pair(negative.m_min, negative.m_max), std::pair(-50, 1000));
+    EXPECT_EQ(withNegative[2], sums[2] * 255ull / 6000);
     EXPECT_GT(withNegative[2], 0);
 
     // Calibrations that give no wavelengths show black.
     for (double bad : {std::nan(""), std::numeric_limits<double>::infinity(), 0.0}) {
         ImageChannel g(0, 300);
-        const auto black = RenderSpectralView(s.image, 0, 1, 2, V({0, 0, 0}), 0, 700, bad, 600, g);
+        const auto black = RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), 0, 700, bad, 600, g);
         ASSERT_TRUE(black) << bad;
-        for (int i = 0; i < 4 * 12; ++i)
-            ASSERT_EQ(black[i], 0) << bad;
+        EXPECT_EQ(std::vector<int>(black.get(), black.get() + 4 * 12), std::vector<int>(4 * 12, 0)) << bad;
     }
 }
