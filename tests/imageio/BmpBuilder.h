@@ -9,7 +9,7 @@ namespace korveltest {
 using Rgb = std::array<std::uint8_t, 3>;
 
 // Writes BMP files field by field, independently of the decoder.
-struct BmpSpec
+struct BmpLayout
 {
     std::uint32_t headerSize = 40;
     std::uint32_t width = 0;
@@ -23,7 +23,7 @@ struct BmpSpec
     long offset = -1; // -1: right after the palette
 };
 
-inline Bytes MakeBmp(const BmpSpec& s)
+inline Bytes MakeBmp(const BmpLayout& s)
 {
     Bytes out;
     auto put = [&](std::uint32_t v, int size, bool big) {

@@ -10,7 +10,7 @@ namespace korveltest {
 // libtiff's own warnings would mix with the lines the tests compare.
 inline const bool kLibtiffQuiet = (TIFFSetErrorHandler(nullptr), TIFFSetWarningHandler(nullptr), true);
 
-struct TiffSpec
+struct TiffLayout
 {
     std::uint32_t width = 1;
     std::uint32_t height = 1;
@@ -23,7 +23,7 @@ struct TiffSpec
 };
 
 // Writes a TIFF with plain libtiff calls, independently of the library under test.
-inline void WriteTiff(const std::string& path, const TiffSpec& s, const Bytes& pixels)
+inline void WriteTiff(const std::string& path, const TiffLayout& s, const Bytes& pixels)
 {
     TIFF* tif = TIFFOpen(path.c_str(), "w");
     ASSERT_NE(tif, nullptr);

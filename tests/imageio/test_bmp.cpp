@@ -50,7 +50,7 @@ Decoded Decode(const Bytes& file)
 
 TEST(BMP, TwentyFourBitRowsAreBottomUpBgrWithPadding)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 2;
     s.height = 2;
     s.bpp = 24;
@@ -81,7 +81,7 @@ TEST(BMP, UncompressedDepths)
         {"32 bits, fourth byte ignored", 2, 1, 32, {1, 2, 3, 99, 4, 5, 6, 98}, {3, 2, 1, 6, 5, 4}},
     };
     for (const Case& c : cases) {
-        BmpSpec s;
+        BmpLayout s;
         s.width = c.w;
         s.height = c.h;
         s.bpp = c.bpp;
@@ -96,7 +96,7 @@ TEST(BMP, UncompressedDepths)
 TEST(BMP, HeaderVariants)
 {
     const std::vector<Rgb> pal = Palette16();
-    BmpSpec base;
+    BmpLayout base;
     base.width = 2;
     base.height = 1;
     base.bpp = 8;
@@ -104,30 +104,30 @@ TEST(BMP, HeaderVariants)
     base.pixels = {3, 1, 0, 0};
     const Bytes expected = Expand({{3, 1}}, pal);
 
-    BmpSpec big = base;
+    BmpLayout big = base;
     big.bigEndian = true;
     EXPECT_EQ(Decode(MakeBmp(big)).rgb, expected) << "big-endian header";
 
-    BmpSpec os2 = base;
+    BmpLayout os2 = base;
     os2.headerSize = 12;
     EXPECT_EQ(Decode(MakeBmp(os2)).rgb, expected) << "OS/2 header with 3-byte palette";
 
-    BmpSpec zeroUsed = base;
+    BmpLayout zeroUsed = base;
     zeroUsed.bpp = 1;
     zeroUsed.palette = {pal[4], pal[5]};
     zeroUsed.coloursUsed = 0; // two entries for one bit per pixel
     zeroUsed.pixels = {0x40, 0, 0, 0};
     EXPECT_EQ(Decode(MakeBmp(zeroUsed)).rgb, Expand({{4, 5}}, pal)) << "colours used 0";
 
-    BmpSpec oversize = base;
+    BmpLayout oversize = base;
     oversize.palette.resize(300, Rgb{1, 1, 1});
     EXPECT_EQ(Decode(MakeBmp(oversize)).rgb, expected) << "entries past 256 are skipped";
 
-    BmpSpec gap = base;
+    BmpLayout gap = base;
     gap.offset = 14 + 40 + 64 + 10; // pixel data some way after the palette
     EXPECT_EQ(Decode(MakeBmp(gap)).rgb, expected) << "data offset after the palette";
 
-    BmpSpec shortPalette = base;
+    BmpLayout shortPalette = base;
     shortPalette.palette = {pal[0], pal[1]};
     shortPalette.pixels = {1, 7, 0, 0};
     EXPECT_EQ(Decode(MakeBmp(shortPalette)).rgb, Bytes({pal[1][0], pal[1][1], pal[1][2], 0, 0, 0}))
@@ -138,39 +138,39 @@ TEST(BMP, Refusals)
 {
     struct Case {
         const char* name;
-        BmpSpec spec;
+        BmpLayout layout;
         int32_t result;
     };
-    BmpSpec ok;
+    BmpLayout ok;
     ok.width = 2;
     ok.height = 2;
     ok.bpp = 24;
     ok.pixels = Bytes(16, 7);
     auto with = [&](auto change) {
-        BmpSpec s = ok;
+        BmpLayout s = ok;
         change(s);
         return s;
     };
     const Case cases[] = {
-        {"header size 108", with([](BmpSpec& s) { s.headerSize = 108; }), -1},
-        {"header size 64", with([](BmpSpec& s) { s.headerSize = 64; }), -1},
-        {"16 bits per pixel", with([](BmpSpec& s) { s.bpp = 16; }), -1},
-        {"2 bits per pixel", with([](BmpSpec& s) { s.bpp = 2; }), -1},
-        {"bit fields", with([](BmpSpec& s) { s.bpp = 32; s.compression = 3; }), -1},
-        {"RLE8 on a 24-bit picture", with([](BmpSpec& s) { s.compression = 1; }), -1},
-        {"RLE4 on an 8-bit picture", with([](BmpSpec& s) { s.bpp = 8; s.compression = 2; }), -1},
-        {"top-down", with([](BmpSpec& s) { s.height = static_cast<std::uint32_t>(-2); }), -1},
-        {"negative width", with([](BmpSpec& s) { s.width = 0x80000001u; }), -1},
-        {"zero width", with([](BmpSpec& s) { s.width = 0; }), -1},
-        {"data offset inside the header", with([](BmpSpec& s) { s.offset = 20; }), -1},
-        {"pixel data short", with([](BmpSpec& s) { s.pixels.resize(13); }), -2},
-        {"no pixel data", with([](BmpSpec& s) { s.pixels.clear(); }), -2},
-        {"block too large to allocate", with([](BmpSpec& s) { s.width = 3000000; s.height = 2000000; }), -3},
-        {"block overflows", with([](BmpSpec& s) { s.width = 0x7FFFFFFF; s.height = 0x7FFFFFFF; }), -3},
+        {"header size 108", with([](BmpLayout& s) { s.headerSize = 108; }), -1},
+        {"header size 64", with([](BmpLayout& s) { s.headerSize = 64; }), -1},
+        {"16 bits per pixel", with([](BmpLayout& s) { s.bpp = 16; }), -1},
+        {"2 bits per pixel", with([](BmpLayout& s) { s.bpp = 2; }), -1},
+        {"bit fields", with([](BmpLayout& s) { s.bpp = 32; s.compression = 3; }), -1},
+        {"RLE8 on a 24-bit picture", with([](BmpLayout& s) { s.compression = 1; }), -1},
+        {"RLE4 on an 8-bit picture", with([](BmpLayout& s) { s.bpp = 8; s.compression = 2; }), -1},
+        {"top-down", with([](BmpLayout& s) { s.height = static_cast<std::uint32_t>(-2); }), -1},
+        {"negative width", with([](BmpLayout& s) { s.width = 0x80000001u; }), -1},
+        {"zero width", with([](BmpLayout& s) { s.width = 0; }), -1},
+        {"data offset inside the header", with([](BmpLayout& s) { s.offset = 20; }), -1},
+        {"pixel data short", with([](BmpLayout& s) { s.pixels.resize(13); }), -2},
+        {"no pixel data", with([](BmpLayout& s) { s.pixels.clear(); }), -2},
+        {"block too large to allocate", with([](BmpLayout& s) { s.width = 3000000; s.height = 2000000; }), -3},
+        {"block overflows", with([](BmpLayout& s) { s.width = 0x7FFFFFFF; s.height = 0x7FFFFFFF; }), -3},
     };
     const size_t open = OpenFileCount();
     for (const Case& c : cases) {
-        EXPECT_EQ(Decode(MakeBmp(c.spec)).result, c.result) << c.name;
+        EXPECT_EQ(Decode(MakeBmp(c.layout)).result, c.result) << c.name;
     }
     EXPECT_EQ(OpenFileCount(), open) << "every path closes its file";
     EXPECT_EQ(Decode(Bytes({'B', 'M', 1, 2, 3})).result, -1) << "header cut short";
@@ -189,7 +189,7 @@ struct RleCase {
 void CheckRle(const RleCase& c, std::uint16_t bpp)
 {
     const std::vector<Rgb> pal = Palette16();
-    BmpSpec s;
+    BmpLayout s;
     s.width = c.w;
     s.height = c.h;
     s.bpp = bpp;

@@ -98,7 +98,7 @@ TEST(TiffWrite, FailureNamesOutputTifWhateverTheName)
 TEST(TiffRead, MinIsWhiteIsInverted)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 3;
     s.photometric = PHOTOMETRIC_MINISWHITE;
     WriteTiff(dir.File("w8.tif"), s, {0, 10, 255});
@@ -121,7 +121,7 @@ TEST(TiffRead, MinIsWhiteIsInverted)
 TEST(TiffRead, OnlyWhiteIsZeroIsInvertedByTheGreyReader)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 2;
     s.photometric = PHOTOMETRIC_SEPARATED; // neither black- nor white-is-zero
     WriteTiff(dir.File("s.tif"), s, {3, 200});
@@ -135,7 +135,7 @@ TEST(TiffRead, OnlyWhiteIsZeroIsInvertedByTheGreyReader)
 TEST(TiffRead, PaletteImagesAreRefused)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 2;
     s.photometric = PHOTOMETRIC_PALETTE;
     WriteTiff(dir.File("p.tif"), s, {3, 200});
@@ -150,7 +150,7 @@ TEST(TiffRead, PaletteImagesAreRefused)
 TEST(TiffRead, FillOrderTwoReadsTheTrueSamples)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 4;
     WriteTiff(dir.File("msb.tif"), s, {0x01, 0x06, 0x80, 0xF0});
     const std::string lsb = dir.File("lsb.tif");
@@ -179,7 +179,7 @@ TEST(TiffRead, FillOrderTwoReadsTheTrueSamples)
 TEST(TiffRead, StripsThatDoNotCoverTheImageFail)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 4;
     s.height = 4;
     s.rowsPerStrip = 2;
@@ -196,7 +196,7 @@ TEST(TiffRead, StripsThatDoNotCoverTheImageFail)
 TEST(TiffRead, TiledFilesFail)
 {
     TempDir dir;
-    TiffSpec s;
+    TiffLayout s;
     s.width = 32;
     s.height = 32;
     s.tile = 16;
