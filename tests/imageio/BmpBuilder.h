@@ -25,53 +25,35 @@ struct BmpLayout
 
 inline Bytes MakeBmp(const BmpLayout& s)
 {
-    Bytes out;
-    auto put = [&](std::uint32_t v, int size, bool big) {
-        for (int i = 0; i < size; ++i) {
-            const int shift = big ? 8 * (size - 1 - i) : 8 * i;
-            out.push_back(static_cast<std::uint8_t>(v >> shift));
-        }
+    Bytes out = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0}; // file size and reserved fields, ignored
+    auto put = [&](std::uint32_t v, int size) {
+        for (int i = 0; i < size; ++i)
+            out.push_back(static_cast<std::uint8_t>(v >> (s.bigEndian ? 8 * (size - 1 - i) : 8 * i)));
     };
     const bool os2 = s.headerSize == 12;
     const std::uint32_t entry = os2 ? 3 : 4;
-    const std::uint32_t offset = s.offset >= 0 ? static_cast<std::uint32_t>(s.offset)
-                                               : 14 + s.headerSize + entry * static_cast<std::uint32_t>(s.palette.size());
-    out.push_back('B');
-    out.push_back('M');
-    put(0, 4, false); // file size, ignored
-    put(0, 4, false);
-    put(offset, 4, s.bigEndian);
-    put(s.headerSize, 4, s.bigEndian);
-    if (os2) {
-        put(s.width, 2, s.bigEndian);
-        put(s.height, 2, s.bigEndian);
-        put(1, 2, s.bigEndian);
-        put(s.bpp, 2, s.bigEndian);
-    } else {
-        put(s.width, 4, s.bigEndian);
-        put(s.height, 4, s.bigEndian);
-        put(1, 2, s.bigEndian);
-        put(s.bpp, 2, s.bigEndian);
-        put(s.compression, 4, s.bigEndian);
-        put(static_cast<std::uint32_t>(s.pixels.size()), 4, s.bigEndian);
-        put(2835, 4, s.bigEndian);
-        put(2835, 4, s.bigEndian);
-        put(s.coloursUsed >= 0 ? static_cast<std::uint32_t>(s.coloursUsed) : static_cast<std::uint32_t>(s.palette.size()),
-            4, s.bigEndian);
-        put(0, 4, s.bigEndian);
+    const auto offset = static_cast<std::uint32_t>(s.offset >= 0 ? s.offset : 14 + s.headerSize + entry * s.palette.size());
+    put(offset, 4);
+    put(s.headerSize, 4);
+    put(s.width, os2 ? 2 : 4);
+    put(s.height, os2 ? 2 : 4);
+    put(1, 2);
+    put(s.bpp, 2);
+    if (!os2) {
+        put(s.compression, 4);
+        put(static_cast<std::uint32_t>(s.pixels.size()), 4);
+        put(2835, 4);
+        put(2835, 4);
+        put(static_cast<std::uint32_t>(s.coloursUsed >= 0 ? s.coloursUsed : static_cast<long>(s.palette.size())), 4);
         // Later header forms carry more fields; zeros keep the layout honest.
-        while (out.size() < 14 + s.headerSize)
-            out.push_back(0);
+        out.resize(14 + s.headerSize, 0);
     }
     for (const Rgb& c : s.palette) {
-        out.push_back(c[2]);
-        out.push_back(c[1]);
-        out.push_back(c[0]);
+        out.insert(out.end(), {c[2], c[1], c[0]});
         if (!os2)
             out.push_back(0);
     }
-    while (out.size() < offset)
-        out.push_back(0);
+    out.resize(std::max<size_t>(out.size(), offset), 0);
     out.insert(out.end(), s.pixels.begin(), s.pixels.end());
     return out;
 }

@@ -1,32 +1,26 @@
-#include <gtest/gtest.h>
-
-#include <unistd.h>
+#include <tiffio.h>
 
 #include <TIFFImageReader.h>
 
-#include "TiffTestUtil.h"
+#include "KorvelTestUtil.h"
 
 using namespace korveltest;
 using ImageReader::ImageSlice;
-using ImageReader::TIFFImageReader;
 using ImageReader::Vector;
-using Reader = TIFFImageReader<unsigned short>;
+using Series = ImageReader::TIFFImageReader<unsigned short>;
 
 namespace {
+
+// libtiff's warnings about the files that are not TIFFs would only clutter the log.
+[[maybe_unused]] const bool kLibtiffQuiet = (TIFFSetErrorHandler(nullptr), TIFFSetWarningHandler(nullptr), true);
 
 // A w x h plane whose samples are all `value`.
 void WritePlane(const std::string& path, std::uint32_t value, int bits = 16, int w = 3, int h = 2)
 {
     Image image;
     ASSERT_EQ(NewImage(w, h, bits, &image), 0);
-    for (int i = 0; i < w * h; ++i) {
-        if (bits == 8)
-            static_cast<std::uint8_t*>(image.data)[i] = static_cast<std::uint8_t>(value);
-        else if (bits == 16)
-            static_cast<std::uint16_t*>(image.data)[i] = static_cast<std::uint16_t>(value);
-        else
-            static_cast<std::uint32_t*>(image.data)[i] = value;
-    }
+    for (size_t i = 0; i < static_cast<size_t>(w * h); ++i)
+        image.Set(i, value);
     ASSERT_EQ(SimpleTIFFWriteImage(&image, path.c_str()), 0);
 }
 
@@ -38,122 +32,72 @@ Vector V(std::initializer_list<int> values)
     return v;
 }
 
-// The value of the plane's first sample, or -1 for an empty slice.
-int FirstSample(const ImageSlice<unsigned short>& slice)
+// The plane's samples, or none for an empty slice.
+std::vector<unsigned short> Samples(const ImageSlice<unsigned short>& slice)
 {
-    return slice.IsEmpty() ? -1 : slice.GetData()[0];
+    if (slice.IsEmpty())
+        return {};
+    const Vector size = slice.GetSize();
+    return std::vector<unsigned short>(slice.GetData(), slice.GetData() + size[0] * size[1]);
 }
 
-std::vector<std::string> Names(Reader& reader)
+// What Samples gives for a 3 x 2 plane of `value`; -1 for an empty slice.
+std::vector<unsigned short> Plane(int value)
+{
+    return value < 0 ? std::vector<unsigned short>() : std::vector<unsigned short>(6, static_cast<unsigned short>(value));
+}
+
+std::vector<std::string> Names(Series& series)
 {
     std::vector<std::string> names;
-    for (unsigned d = 0; d < reader.GetSize().size(); ++d)
-        names.push_back(reader.GetDimName(d));
+    for (unsigned d = 0; d <= series.GetSize().size(); ++d)
+        names.push_back(series.GetDimName(d));
     return names;
 }
 
 } // namespace
 
-TEST(TiffSeries, TwoDigitRunsGiveTwoDimensions)
-{
-    TempDir dir;
-    WritePlane(dir.File("cell_z012_t3.tif"), 123);
-    WritePlane(dir.File("cell_z007_t2.tif"), 72);
-    WritePlane(dir.File("cell_z001_t0.tif"), 10);
-    Reader reader(dir.File("cell_z012_t3.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 13, 4}));
-    EXPECT_EQ(Names(reader), (std::vector<std::string>{"x", "y", "z", "t"}));
-    EXPECT_EQ(reader.GetDimName(4), "");
-    EXPECT_EQ(reader.GetDimPixelSize(2), 0.0);
-
-    const ImageSlice<unsigned short> plane = reader.GetSlice(V({7, 2}));
-    ASSERT_FALSE(plane.IsEmpty());
-    EXPECT_EQ(plane.GetSize(), V({3, 2}));
-    EXPECT_EQ(std::vector<unsigned short>(plane.GetData(), plane.GetData() + 6), std::vector<unsigned short>(6, 72));
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({1, 0}))), 10);
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({12, 3}))), 123);
-    EXPECT_TRUE(reader.GetSlice(V({0, 0})).IsEmpty()) << "a gap in the numbering";
-    EXPECT_TRUE(reader.GetSlice(V({7})).IsEmpty()) << "position too short";
-    EXPECT_TRUE(reader.GetSlice(V({-1, 2})).IsEmpty());
-}
-
-TEST(TiffSeries, IndicesRunFromZeroToTheLargestNumber)
-{
-    TempDir dir;
-    for (int i = 1; i <= 40; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "img%04d.tif", i);
-        WritePlane(dir.File(name), static_cast<std::uint32_t>(i));
-    }
-    Reader reader(dir.File("img0001.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 41}));
-    EXPECT_EQ(reader.GetDimName(2), "img");
-    EXPECT_TRUE(reader.GetSlice(V({0})).IsEmpty());
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({40}))), 40);
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({9}))), 9);
-}
-
-TEST(TiffSeries, DimensionNamesComeFromTheLettersBeforeEachNumber)
+// The first file of each case is opened; every plane's samples are its place in the list.
+TEST(TiffSeries, FolderScanCutsTheTemplateIntoNamedDimensions)
 {
     struct Case {
-        const char* file;
-        std::vector<std::string> names;
+        std::vector<std::string> files; // a trailing '/' makes a folder
+        Vector size;
+        std::vector<std::string> names; // the one past the last dimension is empty
+        std::vector<std::pair<Vector, int>> planes; // position, Plane value
     };
     const Case cases[] = {
-        {"0001.tif", {"x", "y", ""}},
-        {"series1_z05.tif", {"x", "y", "series", "z"}},
-        {"a-b3.tif", {"x", "y", "b"}},
-        {"run 7.tif", {"x", "y", ""}},
-        {"scan.tif", {"x", "y"}},
+        {{"cell_z012_t3.tif", "cell_z007_t2.tif", "cell_z001_t0.tif"}, V({3, 2, 13, 4}), {"x", "y", "z", "t", ""},
+         {{V({12, 3}), 0}, {V({7, 2}), 1}, {V({1, 0}), 2}, {V({0, 0}), -1}, {V({7}), -1}, {V({-1, 2}), -1}}},
+        // Indices run from 0 to the largest number; widths come from the template.
+        {{"img0001.tif", "img0009.tif", "img0040.tif"}, V({3, 2, 41}), {"x", "y", "img", ""},
+         {{V({0}), -1}, {V({9}), 1}, {V({40}), 2}}},
+        {{"0001.tif"}, V({3, 2, 2}), {"x", "y", "", ""}, {}},
+        {{"series1_z05.tif"}, V({3, 2, 2, 6}), {"x", "y", "series", "z", ""}, {{V({1, 5}), 0}}},
+        {{"a-b3.tif"}, V({3, 2, 4}), {"x", "y", "b", ""}, {}},
+        {{"run 7.tif"}, V({3, 2, 8}), {"x", "y", "", ""}, {}},
+        {{"scan.tif", "other.tif"}, V({3, 2}), {"x", "y", ""}, {{Vector(), 0}}},
+        // Only "12" of "123" fits the two-digit field; other names, extensions and folders do not count.
+        {{"s_z05.tif", "s_z123.tif", "s_z07.txt", "t_z40.tif", "s_z60.tif/"}, V({3, 2, 13}), {"x", "y", "z", ""}, {}},
+        // A name without the "_t" segment still counts for z.
+        {{"cell_z001_t1.tif", "cell_z004.tif"}, V({3, 2, 5, 2}), {"x", "y", "z", "t", ""}, {}},
+        {{"p0.tiff", "p1.tiff", "p2.tiff"}, V({3, 2, 3}), {"x", "y", "p", ""}, {{V({2}), 2}}},
     };
     for (const Case& c : cases) {
         TempDir dir;
-        WritePlane(dir.File(c.file), 5);
-        Reader reader(dir.File(c.file));
-        EXPECT_EQ(Names(reader), c.names) << c.file;
+        for (size_t i = 0; i < c.files.size(); ++i) {
+            if (c.files[i].back() == '/')
+                std::filesystem::create_directory(dir.File(c.files[i]));
+            else
+                WritePlane(dir.File(c.files[i]), static_cast<std::uint32_t>(i));
+        }
+        Series series(dir.File(c.files[0]));
+        EXPECT_EQ(series.GetSize(), c.size) << c.files[0];
+        EXPECT_EQ(Names(series), c.names) << c.files[0];
+        EXPECT_EQ(series.GetDimPixelSize(2), 0.0);
+        for (const auto& [position, value] : c.planes)
+            EXPECT_EQ(Samples(series.GetSlice(position)), Plane(value)) << c.files[0];
     }
-}
-
-TEST(TiffSeries, NameWithoutDigitsIsOnePlane)
-{
-    TempDir dir;
-    WritePlane(dir.File("scan.tif"), 77);
-    WritePlane(dir.File("other.tif"), 1);
-    Reader reader(dir.File("scan.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2}));
-    EXPECT_EQ(FirstSample(reader.GetSlice(Vector())), 77);
-}
-
-TEST(TiffSeries, NumbersAreReadWithTheTemplateWidths)
-{
-    TempDir dir;
-    WritePlane(dir.File("s_z05.tif"), 5);
-    WritePlane(dir.File("s_z123.tif"), 9); // only "12" fits the two-digit field
-    WritePlane(dir.File("s_z07.txt"), 9);  // not a TIFF name
-    WritePlane(dir.File("t_z40.tif"), 9);  // another series
-    std::filesystem::create_directory(dir.File("s_z60.tif"));
-    Reader reader(dir.File("s_z05.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 13}));
-}
-
-TEST(TiffSeries, SegmentThatDoesNotMatchIsSkipped)
-{
-    // "cell_z004.tif" lacks the "_t" segment: its z still counts, its t does not exist.
-    TempDir dir;
-    WritePlane(dir.File("cell_z001_t1.tif"), 1);
-    WritePlane(dir.File("cell_z004.tif"), 1);
-    Reader reader(dir.File("cell_z001_t1.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 5, 2}));
-}
-
-TEST(TiffSeries, TiffExtensionSeriesOpensWhole)
-{
-    TempDir dir;
-    for (int i = 0; i < 3; ++i)
-        WritePlane(dir.File("p" + std::to_string(i) + ".tiff"), static_cast<std::uint32_t>(100 + i));
-    Reader reader(dir.File("p0.tiff"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 3}));
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({2}))), 102);
 }
 
 TEST(TiffSeries, PlanesOfOtherDepthsAreConverted)
@@ -161,16 +105,14 @@ TEST(TiffSeries, PlanesOfOtherDepthsAreConverted)
     TempDir dir;
     WritePlane(dir.File("a1.tif"), 200, 8);
     WritePlane(dir.File("a2.tif"), 255, 8);
-    Reader bytes(dir.File("a1.tif"));
-    EXPECT_EQ(FirstSample(bytes.GetSlice(V({1}))), 200);
-    EXPECT_EQ(FirstSample(bytes.GetSlice(V({2}))), 255);
+    Series bytes(dir.File("a1.tif"));
+    EXPECT_EQ(Samples(bytes.GetSlice(V({1}))), Plane(200));
+    EXPECT_EQ(Samples(bytes.GetSlice(V({2}))), Plane(255));
 
     TempDir wide;
-    WritePlane(wide.File("b1.tif"), 70000, 32); // 70000 - 65536
-    Reader words(wide.File("b1.tif"));
-    const ImageSlice<unsigned short> plane = words.GetSlice(V({1}));
-    ASSERT_FALSE(plane.IsEmpty());
-    EXPECT_EQ(std::vector<unsigned short>(plane.GetData(), plane.GetData() + 6), std::vector<unsigned short>(6, 4464));
+    WritePlane(wide.File("b1.tif"), 70000, 32);
+    Series words(wide.File("b1.tif"));
+    EXPECT_EQ(Samples(words.GetSlice(V({1}))), Plane(70000 - 65536));
 }
 
 TEST(TiffSeries, PlaneThatDoesNotMatchTheChosenFileIsMissing)
@@ -180,12 +122,12 @@ TEST(TiffSeries, PlaneThatDoesNotMatchTheChosenFileIsMissing)
     WritePlane(dir.File("m2.tif"), 2, 16, 4, 2); // wider
     WritePlane(dir.File("m3.tif"), 3, 16, 3, 3); // taller
     WritePlane(dir.File("m4.tif"), 4, 8);        // other depth
-    WriteFile(dir.File("m5.tif"), std::string("not a TIFF"));
-    Reader reader(dir.File("m1.tif"));
-    EXPECT_EQ(reader.GetSize(), V({3, 2, 6}));
-    EXPECT_EQ(FirstSample(reader.GetSlice(V({1}))), 1);
+    dir.Write("m5.tif", Text("not a TIFF"));
+    Series series(dir.File("m1.tif"));
+    EXPECT_EQ(series.GetSize(), V({3, 2, 6}));
+    EXPECT_EQ(Samples(series.GetSlice(V({1}))), Plane(1));
     for (int i = 2; i <= 5; ++i)
-        EXPECT_TRUE(reader.GetSlice(V({i})).IsEmpty()) << i;
+        EXPECT_TRUE(series.GetSlice(V({i})).IsEmpty()) << i;
 }
 
 TEST(TiffSeries, PathWithoutFolderMeansTheCurrentFolder)
@@ -195,37 +137,31 @@ TEST(TiffSeries, PathWithoutFolderMeansTheCurrentFolder)
     WritePlane(dir.File("c2.tif"), 12);
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.Path());
-    Reader reader("c1.tif");
-    const Vector size = reader.GetSize();
-    const int sample = FirstSample(reader.GetSlice(V({2})));
+    Series series("c1.tif");
+    const Vector size = series.GetSize();
+    const auto plane = Samples(series.GetSlice(V({2})));
     std::filesystem::current_path(previous);
     EXPECT_EQ(size, V({3, 2, 3}));
-    EXPECT_EQ(sample, 12);
+    EXPECT_EQ(plane, Plane(12));
 }
 
-TEST(TiffSeries, UnreadableChoiceLeavesAnEmptyReader)
+TEST(TiffSeries, UnreadableChoiceLeavesAnEmptySeriesAndReopeningReplacesIt)
 {
     TempDir dir;
-    WriteFile(dir.File("bad1.tif"), std::string("not a TIFF"));
-    for (const std::string& path : {dir.File("none1.tif"), dir.File("bad1.tif"), dir.Path().string()}) {
-        Reader reader(path);
-        EXPECT_EQ(reader.GetSize(), Vector()) << path;
-        EXPECT_EQ(reader.GetDimName(0), "") << path;
-        EXPECT_TRUE(reader.GetSlice(V({1})).IsEmpty()) << path;
+    const std::string bad = dir.Write("bad1.tif", Text("not a TIFF"));
+    for (const std::string& path : {dir.File("none1.tif"), bad, dir.Path().string(), std::string()}) {
+        Series series;
+        if (!path.empty())
+            series.Open(path);
+        EXPECT_EQ(series.GetSize(), Vector()) << path;
+        EXPECT_EQ(series.GetDimName(0), "") << path;
+        EXPECT_TRUE(series.GetSlice(V({1})).IsEmpty() && series.GetSlice(Vector()).IsEmpty()) << path;
     }
-    Reader unopened;
-    EXPECT_EQ(unopened.GetSize(), Vector());
-    EXPECT_TRUE(unopened.GetSlice(Vector()).IsEmpty());
-}
-
-TEST(TiffSeries, ReopeningReplacesTheSeries)
-{
-    TempDir dir;
     WritePlane(dir.File("r_a1_b2.tif"), 1);
     WritePlane(dir.File("q5.tif"), 1, 16, 4, 4);
-    Reader reader(dir.File("r_a1_b2.tif"));
-    EXPECT_EQ(reader.GetSize().size(), 4u);
-    reader.Open(dir.File("q5.tif"));
-    EXPECT_EQ(reader.GetSize(), V({4, 4, 6}));
-    EXPECT_EQ(reader.GetDimName(2), "q");
+    Series series(dir.File("r_a1_b2.tif"));
+    EXPECT_EQ(series.GetSize().size(), 4u);
+    series.Open(dir.File("q5.tif"));
+    EXPECT_EQ(series.GetSize(), V({4, 4, 6}));
+    EXPECT_EQ(series.GetDimName(2), "q");
 }
