@@ -70,9 +70,10 @@ TEST(SpectralProjection, SingleSampleAt545)
 
 TEST(SpectralProjection, SumsAndRangeOfEveryViewMatchBruteForce)
 {
-    MemoryImage spectrum = Spectrum(), large({50, 30, 70}), row({6, 2}), deep({3, 2, 2, 4});
+    MemoryImage spectrum = Spectrum(), large({50, 30, 70}), row({6, 2}), column({2, 6}), deep({3, 2, 2, 4});
     large.Fill([](const std::vector<int>& c) { return (c[0] * 977 + c[1] * 131 + c[2] * 4099) % 60000; });
     row.Fill([](const std::vector<int>& c) { return c[0] == 2 ? 5 : 1000 + 100 * c[0] + 9 * c[1]; });
+    column.Fill([](const std::vector<int>& c) { return c[1] == 2 ? 5 : 1000 + 100 * c[1] + 9 * c[0]; });
     deep.Fill([](const std::vector<int>& c) { return 200 + 3 * c[0] + 5 * c[1] + 40 * c[2] + 70 * c[3]; });
     ImageReader::Vector wl70;
     for (int k = 0; k < 70; ++k)
@@ -96,7 +97,9 @@ TEST(SpectralProjection, SumsAndRangeOfEveryViewMatchBruteForce)
         // The spectrum as a view axis, the third dimension fixed by the position.
         {&spectrum, 0, 2, 2, V({0, 1, 0}), kWl6, 0, 0, 387},
         {&spectrum, 2, 1, 2, V({3, 0, 0}), kWl6, 0, 0, 394},
-        // Along dimension 0 no row is skipped: the invisible column counts.
+        // Along dimension 1 the row of an invisible wavelength is skipped; along dimension 0
+        // no row is: the invisible column counts.
+        {&column, 0, 1, 1, V({-1, -1}), kWl6, 1050, 1000, 1509},
         {&row, 0, 1, 0, V({-1, -1}), kWl6, 1050, 5, 1509},
         // Other free dimensions are summed and fixed ones select.
         {&deep, 0, 1, 3, V({-1, -1, -1, 0}), wl4, 0, 0, 461},
