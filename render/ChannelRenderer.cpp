@@ -61,31 +61,44 @@ RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, i
     return out;
 }
 
-RGBABuffer ChannelRenderer::RenderToRGBA(ImageReader::ImageBase<unsigned short>& image)
+std::vector<ImageSlice<unsigned short>> ReadChannelPlanes(ImageReader::ImageBase<unsigned short>& image,
+                                                          const Vector& size, int dim, const ChannelList& channels)
 {
-    const Vector size = image.GetSize();
-    if (size.size() < 2)
-        return nullptr;
-    const ChannelList& channels = *m_channels;
+    const size_t n = dim < 0 ? 1 : std::min(channels.size(), static_cast<size_t>(std::max(size[dim], 0)));
+    std::vector<ImageSlice<unsigned short>> planes(n);
     Vector pos;
     for (unsigned i = 0; i < size.size(); ++i)
         pos.push_back(0);
-    if (m_dim < 0) {
-        if (channels.empty() || !channels[0])
-            return nullptr;
-        return channels[0]->RenderToRGBA(image.GetSlice(pos(2, Vector::end)));
-    }
-    if (static_cast<unsigned>(m_dim) >= size.size())
-        return nullptr;
-    // A list shorter than the dimension is a caller error; only listed channels are visited.
-    const size_t count = std::min(static_cast<size_t>(std::max(size[m_dim], 0)), channels.size());
-    std::vector<Layer> layers;
-    for (size_t c = 0; c < count; ++c) {
+    for (size_t c = 0; c < n; ++c) {
         if (!channels[c] || !channels[c]->m_enabled)
             continue;
-        pos[m_dim] = static_cast<int>(c);
-        layers.emplace_back(channels[c].get(), image.GetSlice(pos(2, Vector::end)));
+        if (dim >= 0)
+            pos[dim] = static_cast<int>(c);
+        planes[c] = image.GetSlice(pos(2, Vector::end));
     }
+    return planes;
+}
+
+RGBABuffer ChannelRenderer::RenderToRGBA(ImageReader::ImageBase<unsigned short>& image)
+{
+    const Vector size = image.GetSize();
+    if (size.size() < 2 || (m_dim >= 0 && static_cast<unsigned>(m_dim) >= size.size()))
+        return nullptr;
+    const ChannelList& channels = *m_channels;
+    if (m_dim < 0) {
+        // Without a channel dimension channel 0 renders the first plane, enabled or not.
+        if (channels.empty() || !channels[0])
+            return nullptr;
+        Vector first;
+        for (unsigned i = 2; i < size.size(); ++i)
+            first.push_back(0);
+        return channels[0]->RenderToRGBA(image.GetSlice(first));
+    }
+    std::vector<ImageSlice<unsigned short>> planes = ReadChannelPlanes(image, size, m_dim, channels);
+    std::vector<Layer> layers;
+    for (size_t c = 0; c < planes.size(); ++c)
+        if (channels[c] && channels[c]->m_enabled)
+            layers.emplace_back(channels[c].get(), std::move(planes[c]));
     return Composite(layers, size[0], size[1]);
 }
 

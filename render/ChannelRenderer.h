@@ -30,6 +30,14 @@ public:
     int m_dim;
 };
 
+// The planes of the listed channels along the channel dimension `dim` (dim < 0: the first
+// plane, for channel 0), one per channel considered; a disabled channel's stays empty, as
+// does one the image cannot give. A list shorter than the dimension is a caller error: only
+// listed channels count. `size` is the image's size, with `dim` inside it.
+std::vector<ImageReader::ImageSlice<unsigned short>> ReadChannelPlanes(ImageReader::ImageBase<unsigned short>& image,
+                                                                       const ImageReader::Vector& size, int dim,
+                                                                       const ChannelList& channels);
+
 // Light wavelength in nm to red, green and blue weights.
 void WavelengthToRGB(double wl, double& r, double& g, double& b);
 

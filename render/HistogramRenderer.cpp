@@ -6,6 +6,7 @@
 
 #include <QPainter>
 
+#include "ChannelRenderer.h"
 #include "PlotDrawing.h"
 
 namespace ImageViewer {
@@ -43,25 +44,15 @@ void HistogramRenderer::Calculate(ImageReader::ImageBase<unsigned short>& image,
     }
     bitmap.fill(Qt::transparent);
 
-    const size_t n = m_channeldim < 0 ? 1 : std::min(channels.size(), static_cast<size_t>(std::max(size[m_channeldim], 0)));
-    const auto enabled = [&](size_t c) { return channels[c] && channels[c]->m_enabled; };
-    Vector pos;
-    for (unsigned i = 0; i < size.size(); ++i)
-        pos.push_back(0);
-
     // The slices are kept from the range pass for the counting pass, so both passes see
     // the same values.
-    std::vector<ImageSlice<unsigned short>> slices(n);
+    const std::vector<ImageSlice<unsigned short>> slices = ReadChannelPlanes(image, size, m_channeldim, channels);
+    const size_t n = slices.size();
+    const auto enabled = [&](size_t c) { return channels[c] && channels[c]->m_enabled; };
     int lo = 999999999, hi = 0;
-    for (size_t c = 0; c < n; ++c) {
-        if (!enabled(c))
-            continue;
-        if (m_channeldim >= 0)
-            pos[m_channeldim] = static_cast<int>(c);
-        slices[c] = image.GetSlice(pos(2, Vector::end));
-        const Vector s = slices[c].GetSize();
-        const size_t count = slices[c].IsEmpty() ? 0 : static_cast<size_t>(std::max(s.prod(), 0));
-        const unsigned short* data = slices[c].GetData();
+    for (const ImageSlice<unsigned short>& slice : slices) {
+        const size_t count = slice.IsEmpty() ? 0 : static_cast<size_t>(std::max(slice.GetSize().prod(), 0));
+        const unsigned short* data = slice.GetData();
         for (size_t i = 0; i < count; ++i) {
             lo = std::min(lo, static_cast<int>(data[i]));
             hi = std::max(hi, static_cast<int>(data[i]));

@@ -9,6 +9,7 @@
 #include <QPolygonF>
 #include <QTransform>
 
+#include "ChannelRenderer.h"
 #include "PlotDrawing.h"
 
 namespace ImageViewer {
@@ -31,29 +32,19 @@ void WalkLine(long long x0, long long y0, long long x1, long long y1, Visit visi
     const long long dx = x1 - x0, dy = y1 - y0;
     const long long ax = std::llabs(dx), ay = std::llabs(dy);
     const long long sx = (dx > 0) - (dx < 0), sy = (dy > 0) - (dy < 0);
-    long long x = x0, y = y0;
-    if (ax >= ay) {
-        long long e = ax >> 1;
-        for (long long i = 0; i < ax; ++i) {
-            e += ay;
-            if (e >= ax) {
-                e -= ax;
-                y += sy;
-            }
-            x += sx;
-            visit(x, y, x - x0, y - y0);
-        }
-    } else {
-        long long e = ay >> 1;
-        for (long long i = 0; i < ay; ++i) {
-            e += ax;
-            if (e >= ay) {
-                e -= ay;
-                x += sx;
-            }
-            y += sy;
-            visit(x, y, x - x0, y - y0);
-        }
+    // Every point steps along the major axis, and along the minor one whenever the error
+    // term passes the major length.
+    const bool xMajor = ax >= ay;
+    const long long major = xMajor ? ax : ay, minor = xMajor ? ay : ax;
+    long long x = x0, y = y0, e = major >> 1;
+    for (long long i = 0; i < major; ++i) {
+        e += minor;
+        const bool side = e >= major;
+        if (side)
+            e -= major;
+        x += xMajor || side ? sx : 0;
+        y += !xMajor || side ? sy : 0;
+        visit(x, y, x - x0, y - y0);
     }
 }
 
@@ -70,14 +61,6 @@ void SampleLine(const ImageSlice<unsigned short>& slice, const Vector& start, co
         if (x >= 0 && x < w && y >= 0 && y < h)
             sample(data[x + y * w], ox, oy);
     });
-}
-
-Vector Zeros(unsigned n)
-{
-    Vector v;
-    for (unsigned i = 0; i < n; ++i)
-        v.push_back(0);
-    return v;
 }
 
 } // namespace
@@ -106,24 +89,16 @@ void ProfileRenderer::Calculate(ImageReader::ImageBase<unsigned short>& image, c
         m_bitmap = QImage();
         return;
     }
-    const size_t n = m_channeldim < 0 ? 1 : std::min(channels.size(), static_cast<size_t>(std::max(size[m_channeldim], 0)));
-    const auto enabled = [&](size_t c) { return channels[c] && channels[c]->m_enabled; };
-
     // Slices are kept from the range pass for the drawing pass, so both see the same values.
-    std::vector<ImageSlice<unsigned short>> slices(n);
-    Vector pos = Zeros(size.size());
+    const std::vector<ImageSlice<unsigned short>> slices = ReadChannelPlanes(image, size, m_channeldim, channels);
+    const size_t n = slices.size();
+    const auto enabled = [&](size_t c) { return channels[c] && channels[c]->m_enabled; };
     int lo = 999999999, hi = 0;
-    for (size_t c = 0; c < n; ++c) {
-        if (!enabled(c))
-            continue;
-        if (m_channeldim >= 0)
-            pos[m_channeldim] = static_cast<int>(c);
-        slices[c] = image.GetSlice(pos(2, Vector::end));
-        SampleLine(slices[c], start, end, [&](int v, long long, long long) {
+    for (const ImageSlice<unsigned short>& slice : slices)
+        SampleLine(slice, start, end, [&](int v, long long, long long) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         });
-    }
 
     const double dx = static_cast<double>(end[0]) - start[0], dy = static_cast<double>(end[1]) - start[1];
     const long long length = static_cast<long long>(std::sqrt(dx * dx + dy * dy));
