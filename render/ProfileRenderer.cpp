@@ -24,6 +24,19 @@ namespace {
 // outside the plane must not turn into gigabytes of transparent pixels.
 constexpr long long maxBitmapBytes = 1ll << 30;
 
+// A transparent bitmap; null for a size that is empty, past maxBitmapBytes or cannot be allocated.
+QImage TransparentBitmap(long long width, int height)
+{
+    // Divided rather than multiplied: a line between far-apart ends times a large height
+    // would pass 2^63.
+    if (width <= 0 || height <= 0 || width > maxBitmapBytes / 4 / height)
+        return QImage();
+    QImage bitmap(static_cast<int>(width), height, QImage::Format_ARGB32);
+    if (!bitmap.isNull())
+        bitmap.fill(Qt::transparent);
+    return bitmap;
+}
+
 // Visits the points of the line from (x0, y0) to (x1, y1) after the start, as
 // visit(x, y, x - x0, y - y0). 64-bit, so ends far outside the plane cannot overflow.
 template <class Visit>
@@ -102,17 +115,8 @@ void ProfileRenderer::Calculate(ImageReader::ImageBase<unsigned short>& image, c
 
     const double dx = static_cast<double>(end[0]) - start[0], dy = static_cast<double>(end[1]) - start[1];
     const long long length = static_cast<long long>(std::sqrt(dx * dx + dy * dy));
-    if (length == 0 || m_height <= 0 || length * m_height > maxBitmapBytes / 4) {
-        m_bitmap = QImage();
-        return;
-    }
-    QImage bitmap(static_cast<int>(length), m_height, QImage::Format_ARGB32);
-    if (bitmap.isNull()) {
-        m_bitmap = QImage();
-        return;
-    }
-    bitmap.fill(Qt::transparent);
-    if (hi == 0) {
+    QImage bitmap = TransparentBitmap(length, m_height);
+    if (bitmap.isNull() || hi == 0) {
         m_bitmap = bitmap;
         return;
     }
@@ -242,17 +246,8 @@ void FlatProfileRenderer::Calculate(const ImageSlice<unsigned short>& slice, int
             hi = std::max(hi, static_cast<int>(data[row * n + x]));
         }
     }
-    if (m_height <= 0 || n * m_height > maxBitmapBytes / 4) {
-        m_bitmap = QImage();
-        return;
-    }
-    QImage bitmap(static_cast<int>(n), m_height, QImage::Format_ARGB32);
-    if (bitmap.isNull()) {
-        m_bitmap = QImage();
-        return;
-    }
-    bitmap.fill(Qt::transparent);
-    if (hi != 0) {
+    QImage bitmap = TransparentBitmap(n, m_height);
+    if (!bitmap.isNull() && hi != 0) {
         const long long r = static_cast<long long>(hi) - lo + 1;
         QPainter painter(&bitmap);
         for (size_t row = 0; row < rows; ++row) {
