@@ -77,9 +77,11 @@ PlaneStack& Spectral(int planes)
     return *s;
 }
 
-// Allocating and filling an output of `bytes` by memcpy: what any renderer of that output costs at least.
-void CopyBaseline(benchmark::State& state, size_t bytes)
+// Allocating and filling an output of `pixels` pixels of `pixelBytes` bytes each by memcpy:
+// what any renderer of that output costs at least.
+void CopyBaseline(benchmark::State& state, size_t pixels, size_t pixelBytes)
 {
+    const size_t bytes = pixels * pixelBytes;
     std::vector<unsigned char> src(bytes, 7);
     for (auto _ : state) {
         auto* dst = static_cast<unsigned char*>(std::malloc(bytes));
@@ -89,41 +91,29 @@ void CopyBaseline(benchmark::State& state, size_t bytes)
         std::free(dst);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * pixels));
 }
 
 } // namespace
 
-static void BM_Memcpy_2048x2048_RGBA(benchmark::State& state)
-{
-    CopyBaseline(state, 2048ull * 2048 * 4);
-    state.SetItemsProcessed(state.iterations() * 2048 * 2048);
-}
-BENCHMARK(BM_Memcpy_2048x2048_RGBA)->Unit(benchmark::kMillisecond);
+// The colour picture of 2048 x 2048 pixels, and the sums blocks (16 bytes a pixel) of a
+// 512 x 512 and a 512 x 1024 view.
+BENCHMARK_CAPTURE(CopyBaseline, 2048x2048_RGBA, 2048 * 2048, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CopyBaseline, 512x512_Sums, 512 * 512, 16)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(CopyBaseline, 512x1024_Sums, 512 * 1024, 16)->Unit(benchmark::kMillisecond);
 
-// Argument: autoscaling off (0) or on (1).
+// Arguments: autoscaling off (0) or on (1), gamma.
 static void BM_RenderToRGBA_2048x2048(benchmark::State& state)
 {
     const ImageSlice<unsigned short> slice = Stack2048x3().GetSlice(Pos(0));
-    ImageChannel channel(100, 3000, 0, 255, 200, 40, state.range(0) != 0);
+    ImageChannel channel(100, 3000, static_cast<int>(state.range(1)), 255, 200, 40, state.range(0) != 0);
     for (auto _ : state) {
         RGBABuffer out = channel.RenderToRGBA(slice);
         benchmark::DoNotOptimize(out.get());
     }
     state.SetItemsProcessed(state.iterations() * 2048 * 2048);
 }
-BENCHMARK(BM_RenderToRGBA_2048x2048)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-static void BM_RenderToRGBA_Gamma_2048x2048(benchmark::State& state)
-{
-    const ImageSlice<unsigned short> slice = Stack2048x3().GetSlice(Pos(0));
-    ImageChannel channel(100, 3000, 4, 255, 200, 40, false);
-    for (auto _ : state) {
-        RGBABuffer out = channel.RenderToRGBA(slice);
-        benchmark::DoNotOptimize(out.get());
-    }
-    state.SetItemsProcessed(state.iterations() * 2048 * 2048);
-}
-BENCHMARK(BM_RenderToRGBA_Gamma_2048x2048)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderToRGBA_2048x2048)->Args({0, 0})->Args({1, 0})->Args({0, 4})->Unit(benchmark::kMillisecond);
 
 static void BM_Composite3_2048x2048(benchmark::State& state)
 {
@@ -139,13 +129,6 @@ static void BM_Composite3_2048x2048(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 2048 * 2048);
 }
 BENCHMARK(BM_Composite3_2048x2048)->Unit(benchmark::kMillisecond);
-
-// The sums block of a 512 x 512 view: 16 bytes a pixel.
-static void BM_Memcpy_512x512_Sums(benchmark::State& state)
-{
-    CopyBaseline(state, 512ull * 512 * 16);
-}
-BENCHMARK(BM_Memcpy_512x512_Sums)->Unit(benchmark::kMillisecond);
 
 // Every sample of the volume read once and summed: the floor for anything that visits them all.
 static void BM_ReadPass_512x512xN(benchmark::State& state)
@@ -200,12 +183,6 @@ static void BM_SpectralViewAxis_512x512x1024(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * 512 * 1024);
 }
 BENCHMARK(BM_SpectralViewAxis_512x512x1024)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
-static void BM_Memcpy_512x1024_Sums(benchmark::State& state)
-{
-    CopyBaseline(state, 512ull * 1024 * 16);
-}
-BENCHMARK(BM_Memcpy_512x1024_Sums)->Unit(benchmark::kMillisecond);
 
 static void BM_SpectralSumsToRGBA_512x512(benchmark::State& state)
 {
