@@ -10,14 +10,7 @@ int CursorMoveMask(int d, const ViewAxes& axes, bool collapsed, int cd)
 {
     if (d < 0 || collapsed || d == cd)
         return 0;
-    int mask = 0;
-    if (d != axes.x && d != axes.y)
-        mask |= ViewXY;
-    if (d != axes.x && d != axes.xz)
-        mask |= ViewXZ;
-    if (d != axes.y && d != axes.yz)
-        mask |= ViewYZ;
-    return mask;
+    return ProjectionChangeMask(d, axes);
 }
 
 int ProjectionChangeMask(int d, const ViewAxes& axes)

@@ -38,6 +38,7 @@ class QWheelEvent;
 namespace ImageViewer {
 
 class AnchorPanel;
+class Measurement;
 class PictureBox;
 class TablePanel;
 
@@ -243,6 +244,8 @@ private:
     void ReportOpenFailure(const QString& path, const QString& reason);
     // Repaints the views whose bits are not in `mask`.
     void RepaintOthers(int mask);
+    // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.
+    Measurement XYMeasurement() const;
 };
 
 } // namespace ImageViewer

@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
+#include <optional>
 
 #include "ChannelChoice.h"
 #include "HistogramPanel.h"
@@ -38,17 +39,41 @@ PanelAxis axisFromLabels(const QLabel* lblMin, const QLabel* lblMax)
     return HistogramPanel::MakeAxis(a0, a1, a0, a1);
 }
 
+// Where a press or move on the panel stands against the current channel's markers. None
+// without an image, and none (with the arrow cursor) without a current channel.
+struct MarkerPlace
+{
+    ChannelPtr channel;
+    HistogramPanel panel;
+    PanelAxis axis;
+    int x;
+    int xmin;
+    int xmax;
+};
+
+std::optional<MarkerPlace> markerPlace(formImageViewer& w, const QMouseEvent* e)
+{
+    if (!w.image)
+        return std::nullopt;
+    ChannelPtr channel = ChannelChoice(w).Current();
+    if (!channel) {
+        w.pctHistogram->setCursor(Qt::ArrowCursor);
+        return std::nullopt;
+    }
+    const HistogramPanel panel = panelOf(w.pctHistogram);
+    const PanelAxis axis = axisFromLabels(w.lblMin, w.lblMax);
+    const int xmin = panel.MarkerX(axis, channel->m_min);
+    const int xmax = panel.MarkerX(axis, channel->m_max);
+    return MarkerPlace{std::move(channel), panel, axis, panelX(w.pctHistogram, e), xmin, xmax};
+}
+
 } // namespace
 
 void formImageViewer::UpdateHistogram()
 {
     if (!image)
         return;
-    const Vector size = image->GetSize();
-    const ChannelChoice choice(*this);
-    const int dx = comboDimX->currentIndex();
-    const int dy = comboDimY->currentIndex();
-    const Measurement m(size, dx, dy, ChannelDimension(), choice.IsListMode());
+    const Measurement m = XYMeasurement();
     Vector start, end;
     if (!m.RegionBlock(measstart, measend, curslice, start, end))
         return;
@@ -57,11 +82,11 @@ void formImageViewer::UpdateHistogram()
     ImageReader::ImagePermutation<unsigned short> plane(&block, m.Order());
     const Vector extent = plane.GetSize();
     const std::vector<double> zooms = properties.GetPixelZooms();
-    if (zooms.size() != size.size())
+    if (zooms.size() != image->GetSize().size())
         return;
-    const BitmapSize bitmap = Measurement::RegionBitmapSize(extent[0], extent[1], zooms[static_cast<size_t>(dx)],
-                                                            zooms[static_cast<size_t>(dy)]);
-    histogram = std::make_unique<HistogramRenderer>(m.ChannelDim(), choice.ForMeasurement());
+    const auto zoom = [&](const QComboBox* axis) { return zooms[static_cast<size_t>(axis->currentIndex())]; };
+    const BitmapSize bitmap = Measurement::RegionBitmapSize(extent[0], extent[1], zoom(comboDimX), zoom(comboDimY));
+    histogram = std::make_unique<HistogramRenderer>(m.ChannelDim(), ChannelChoice(*this).ForMeasurement());
     histogram->Calculate(plane, bitmap.width, bitmap.height);
 }
 
@@ -130,46 +155,31 @@ void formImageViewer::pctHistogram_Paint(QPainter& e)
 
 void formImageViewer::pctHistogram_MouseDown(QMouseEvent* e)
 {
-    if (!image)
+    const std::optional<MarkerPlace> at = markerPlace(*this, e);
+    if (!at)
         return;
-    const ChannelPtr channel = ChannelChoice(*this).Current();
-    if (!channel) {
-        pctHistogram->setCursor(Qt::ArrowCursor);
-        return;
-    }
-    const HistogramPanel panel = panelOf(pctHistogram);
-    const PanelAxis axis = axisFromLabels(lblMin, lblMax);
-    const int x = panelX(pctHistogram, e);
-    histstart = x;
-    histdim = HistogramPanel::HitTest(x, panel.MarkerX(axis, channel->m_min), panel.MarkerX(axis, channel->m_max));
+    histstart = at->x;
+    histdim = HistogramPanel::HitTest(at->x, at->xmin, at->xmax);
     if (histdim == 0)
-        histdimstart = channel->m_min;
+        histdimstart = at->channel->m_min;
     else if (histdim == 1)
-        histdimstart = channel->m_max;
+        histdimstart = at->channel->m_max;
 }
 
 void formImageViewer::pctHistogram_MouseMove(QMouseEvent* e)
 {
-    if (!image)
+    const std::optional<MarkerPlace> at = markerPlace(*this, e);
+    if (!at)
         return;
-    const ChannelPtr channel = ChannelChoice(*this).Current();
-    if (!channel) {
-        pctHistogram->setCursor(Qt::ArrowCursor);
-        return;
-    }
-    const HistogramPanel panel = panelOf(pctHistogram);
-    const PanelAxis axis = axisFromLabels(lblMin, lblMax);
-    const int x = panelX(pctHistogram, e);
-    const bool near =
-        HistogramPanel::NearMarker(x, panel.MarkerX(axis, channel->m_min), panel.MarkerX(axis, channel->m_max));
+    const bool near = HistogramPanel::NearMarker(at->x, at->xmin, at->xmax);
     pctHistogram->setCursor(near ? Qt::SizeHorCursor : Qt::ArrowCursor);
     if (!(e->buttons() & Qt::LeftButton))
         return;
-    const int delta = panel.DragDelta(axis, x, histstart);
+    const int delta = at->panel.DragDelta(at->axis, at->x, histstart);
     if (histdim == 0)
-        channel->m_min = HistogramPanel::MoveMarker(histdimstart, delta);
+        at->channel->m_min = HistogramPanel::MoveMarker(histdimstart, delta);
     else if (histdim == 1)
-        channel->m_max = HistogramPanel::MoveMarker(histdimstart, delta);
+        at->channel->m_max = HistogramPanel::MoveMarker(histdimstart, delta);
     RefreshPictures(ViewAll);
 }
 

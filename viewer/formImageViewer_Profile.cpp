@@ -15,23 +15,27 @@ namespace ImageViewer {
 
 using ImageReader::Vector;
 
+Measurement formImageViewer::XYMeasurement() const
+{
+    return Measurement(image->GetSize(), comboDimX->currentIndex(), comboDimY->currentIndex(), ChannelDimension(),
+                       ChannelChoice(*this).IsListMode());
+}
+
 void formImageViewer::UpdateProfile()
 {
     if (!image)
         return;
-    const Vector size = image->GetSize();
-    const ChannelChoice choice(*this);
-    const int dx = comboDimX->currentIndex();
-    const int dy = comboDimY->currentIndex();
-    const Measurement m(size, dx, dy, ChannelDimension(), choice.IsListMode());
-    if (!m.LineAccepted(measstart, measend) || curslice.size() != size.size())
+    const Measurement m = XYMeasurement();
+    if (!m.LineAccepted(measstart, measend) || curslice.size() != image->GetSize().size())
         return;
 
     Vector start, end;
     m.PlaneBlock(curslice, start, end);
     ImageReader::ImageVolume<unsigned short> block = image->GetVolume(start, end);
     ImageReader::ImagePermutation<unsigned short> plane(&block, m.Order());
-    profile = std::make_unique<ProfileRenderer>(m.ChannelDim(), choice.ForMeasurement());
+    profile = std::make_unique<ProfileRenderer>(m.ChannelDim(), ChannelChoice(*this).ForMeasurement());
+    const int dx = comboDimX->currentIndex();
+    const int dy = comboDimY->currentIndex();
     const Vector p1(measstart[dx], measstart[dy]);
     const Vector p2(measend[dx], measend[dy]);
     profile->Calculate(plane, p1, p2, m.LineLength(measstart, measend, properties.m_pixelsize));
