@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <cmath>
 #include <optional>
+#include <vector>
 
 #include "BusyCursor.h"
 #include "ChannelRenderer.h"
@@ -141,22 +142,24 @@ RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)
     if (cd < 0)
         return globalchannel->RenderToRGBA(image->GetMaximumProjection(xdim, ydim, pv));
 
-    RGBABuffer buffer = NewBlackRGBA(w, h);
-    if (!buffer || cd >= n)
-        return buffer;
+    if (cd >= n)
+        return NewBlackRGBA(w, h);
     if (size[cd] < 10) {
-        const size_t bytes = 4 * static_cast<size_t>(w) * static_cast<size_t>(h);
+        // One pass over the output for all channels instead of a full picture per channel.
+        std::vector<ChannelRenderer::Layer> layers;
         for (int c = 0; c < size[cd] && c < static_cast<int>(channels->size()); ++c) {
             ImageChannel& channel = *(*channels)[static_cast<size_t>(c)];
             if (!channel.m_enabled)
                 continue;
             pv[cd] = c;
-            const RGBABuffer picture = channel.RenderToRGBA(image->GetMaximumProjection(xdim, ydim, pv));
-            if (picture)
-                CompositeAdd(buffer.get(), picture.get(), bytes);
+            layers.emplace_back(&channel, image->GetMaximumProjection(xdim, ydim, pv));
         }
-        return buffer;
+        return ChannelRenderer::Composite(layers, w, h);
     }
+
+    RGBABuffer buffer = NewBlackRGBA(w, h);
+    if (!buffer)
+        return buffer;
 
     // Spectral colouring. Equal reference positions would make the calibration divide by
     // zero, so they count as unusable just like text that is not a number.
