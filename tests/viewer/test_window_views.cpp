@@ -8,7 +8,6 @@
 #include "ViewerTestUtil.h"
 
 using namespace ViewerTest;
-using ImageViewer::formImageViewer;
 
 namespace {
 
@@ -21,7 +20,7 @@ TEST(Views, ChannelsAddUpAndDisabledOnesDropOut)
 {
     auto w = MakeWindow();
     // Every channel ramps from 0 at x = 0 to its maximum at x = 7.
-    Load(*w, {8, 8, 3}, {"x", "y", "ch"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(p[0] * 100); });
+    Load(*w, {8, 8, 3}, {"x", "y", "ch"}, [](const std::vector<int>& p) { return p[0] * 100; });
     ASSERT_FALSE(w->GDIImageXY.isNull());
     EXPECT_EQ(At(w->GDIImageXY, 7, 3), 0xffffffu); // red + green + blue
     EXPECT_EQ(At(w->GDIImageXY, 0, 3), 0x000000u);
@@ -36,8 +35,7 @@ TEST(Views, ChannelsAddUpAndDisabledOnesDropOut)
 
 TEST(Views, EqualAxesLeaveThatViewBlack)
 {
-    auto w = MakeWindow();
-    Load(*w, {8, 8, 4}, {"x", "y", "z"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(p[0] + p[1]); });
+    auto w = Open({8, 8, 4}, {"x", "y", "z"}, [](const std::vector<int>& p) { return p[0] + p[1]; });
     w->comboDimY->setCurrentIndex(0);
     EXPECT_TRUE(w->GDIImageXY.isNull());
     EXPECT_FALSE(w->GDIImageXZ.isNull());
@@ -49,8 +47,7 @@ TEST(Views, EqualAxesLeaveThatViewBlack)
 
 TEST(Views, ProjectionOnlyInMaxMode)
 {
-    auto w = MakeWindow();
-    Load(*w, {8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(10 * p[2] + p[0]); });
+    auto w = Open({8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) { return 10 * p[2] + p[0]; });
     ASSERT_EQ(w->curslice[2], 2);
     // The side views widen the range to all planes (0 .. 47); draw plane 2 again with it.
     w->RefreshPictures(1);
@@ -67,9 +64,7 @@ TEST(Views, ProjectionOnlyInMaxMode)
 
 TEST(Views, PixelValueReadsImageDimensionsZeroAndOne)
 {
-    auto w = MakeWindow();
-    Load(*w, {8, 8, 5}, {"x", "y", "z"},
-         [](const std::vector<int>& p) { return static_cast<unsigned short>(p[1] * 8 + p[0] + 100 * p[2]); });
+    auto w = Open({8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) { return p[1] * 8 + p[0] + 100 * p[2]; });
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("236")); // (4, 4, 2)
     w->comboDimX->setCurrentIndex(2);
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("236"));
@@ -81,39 +76,26 @@ TEST(Views, PixelValueReadsImageDimensionsZeroAndOne)
 
 TEST(Views, SpectralPathFollowsTheCalibrationBoxes)
 {
+    // Twelve spectral samples calibrated from 500 to 600 nm before the load: the very first
+    // picture has colour.
     auto w = MakeWindow();
-    // Twelve spectral samples; the default calibration puts them all below 380 nm (black).
-    Load(*w, {8, 8, 12}, {"x", "y", "w"}, [](const std::vector<int>& p) { return static_cast<unsigned short>(100 + 50 * p[2]); });
-    ASSERT_EQ(w->comboDimC->currentIndex(), 3);
+    const auto calibrate = [&](const char* pos1) {
+        w->textSpectrumPos1->setText(QString::fromLatin1(pos1));
+        w->textSpectrumWavelength1->setText(QStringLiteral("500"));
+        w->textSpectrumPos2->setText(QStringLiteral("11"));
+        w->textSpectrumWavelength2->setText(QStringLiteral("600"));
+    };
+    calibrate("0");
+    Load(*w, {8, 8, 12}, {"x", "y", "w"}, [](const std::vector<int>& p) { return 100 + 50 * p[2] + p[0]; });
     ASSERT_TRUE(w->IsSpectral());
-    ASSERT_FALSE(w->GDIImageXY.isNull());
-    EXPECT_EQ(At(w->GDIImageXY, 3, 3), 0x000000u);
-
-    w->textSpectrumPos1->setText(QStringLiteral("0"));
-    w->textSpectrumWavelength1->setText(QStringLiteral("500"));
-    w->textSpectrumPos2->setText(QStringLiteral("11"));
-    w->textSpectrumWavelength2->setText(QStringLiteral("600"));
-    w->RefreshPictures(7);
     EXPECT_NE(At(w->GDIImageXY, 3, 3), 0x000000u);
 
     for (const char* bad : {"abc", "11"}) { // not a number; equal reference positions
-        w->textSpectrumPos1->setText(QString::fromLatin1(bad));
+        calibrate(bad);
         w->RefreshPictures(7);
         ASSERT_FALSE(w->GDIImageXY.isNull()) << bad;
         EXPECT_EQ(At(w->GDIImageXY, 3, 3), 0x000000u) << bad;
     }
-}
-
-TEST(Views, SpectralImageIsNotBlackOnItsFirstPicture)
-{
-    auto w = MakeWindow();
-    w->textSpectrumPos1->setText(QStringLiteral("0"));
-    w->textSpectrumWavelength1->setText(QStringLiteral("500"));
-    w->textSpectrumPos2->setText(QStringLiteral("11"));
-    w->textSpectrumWavelength2->setText(QStringLiteral("600"));
-    Load(*w, {8, 8, 12}, {"x", "y", "w"},
-         [](const std::vector<int>& p) { return static_cast<unsigned short>(100 + 50 * p[2] + p[0]); });
-    EXPECT_NE(At(w->GDIImageXY, 3, 3), 0x000000u);
 }
 
 } // namespace
