@@ -200,32 +200,25 @@ int32_t korvel_read_bmp(const char* name, void** data, int32_t* width, int32_t* 
     if ((w & 0x80000000u) || (h & 0x80000000u) || w == 0 || h == 0)
         goto done;
 
-    if (bpp <= 8 && header_size == 40) {
-        const uint64_t count = colours ? colours : (uint64_t)1 << bpp;
+    if (bpp <= 8) {
+        /* The OS/2 form keeps 3-byte entries, as many as fit between the header and the
+         * pixel data; the 40-byte form says how many 4-byte entries it has. */
+        const size_t entry = header_size == 12 ? 3 : 4;
+        uint64_t count = colours ? colours : (uint64_t)1 << bpp;
+        if (entry == 3) {
+            const uint64_t room = offset > in.pos ? (offset - in.pos) / 3 : 0;
+            count = room < count ? room : count;
+        }
         for (uint64_t i = 0; i < count && i < 256; ++i) {
             uint8_t e[4];
-            if (fread(e, 1, 4, in.f) != 4)
+            if (fread(e, 1, entry, in.f) != entry)
                 goto done;
             palette[i] = (Rgb){e[2], e[1], e[0]};
         }
-        in.pos += 4 * count;
-    } else if (bpp <= 8 && header_size == 12) {
-        /* The OS/2 form keeps 3-byte entries between the header and the pixel data. */
-        const uint64_t room = offset > in.pos ? (offset - in.pos) / 3 : 0;
-        const uint64_t count = room < ((uint64_t)1 << bpp) ? room : ((uint64_t)1 << bpp);
-        for (uint64_t i = 0; i < count && i < 256; ++i) {
-            uint8_t e[3];
-            if (fread(e, 1, 3, in.f) != 3)
-                goto done;
-            palette[i] = (Rgb){e[2], e[1], e[0]};
-        }
-        in.pos += 3 * count;
+        in.pos += entry * count;
     }
 
-    int ok = 0;
-    const size_t bytes = korvel_block_size(w, h, 3, 1, &ok);
-    if (ok)
-        block = korvel_alloc(bytes);
+    block = korvel_alloc_rgb(w, h);
     if (!block) {
         result = -3;
         goto done;

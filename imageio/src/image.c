@@ -30,6 +30,21 @@ void* korvel_alloc(size_t bytes)
     return calloc(bytes, 1);
 }
 
+size_t korvel_record_bytes(const IMAGE* image, int* ok)
+{
+    *ok = 0;
+    if (image->width < 0 || image->height < 0 || image->bits < 0)
+        return 0;
+    return korvel_block_size((uint64_t)image->width, (uint64_t)image->height, (uint64_t)image->bits / 8, 1, ok);
+}
+
+uint8_t* korvel_alloc_rgb(uint64_t width, uint64_t height)
+{
+    int ok = width <= INT32_MAX && height <= INT32_MAX;
+    const size_t bytes = ok ? korvel_block_size(width, height, 3, 1, &ok) : 0;
+    return ok ? korvel_alloc(bytes) : NULL;
+}
+
 int32_t NewImage(int32_t width, int32_t height, int32_t bits, IMAGE* image)
 {
     image->width = width;
@@ -37,13 +52,9 @@ int32_t NewImage(int32_t width, int32_t height, int32_t bits, IMAGE* image)
     image->bits = bits;
     image->channels = 1;
     image->data = NULL;
-    if (bits != 8 && bits != 16 && bits != 32)
-        return -1;
-    if (width < 0 || height < 0)
-        return -1;
     int ok = 0;
-    size_t bytes = korvel_block_size((uint64_t)width, (uint64_t)height, (uint64_t)bits / 8, 1, &ok);
-    if (!ok)
+    const size_t bytes = korvel_record_bytes(image, &ok);
+    if (!ok || (bits != 8 && bits != 16 && bits != 32))
         return -1;
     /* An empty picture still gets a block, so that success always means data != NULL. */
     image->data = calloc(bytes ? bytes : 1, 1);

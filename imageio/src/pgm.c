@@ -82,10 +82,8 @@ int32_t PGMWriteImage(const IMAGE* image, const char* name)
 {
     const int32_t bits = image->bits;
     int ok = 0;
-    size_t bytes = 0;
-    if (image->data && image->width >= 0 && image->height >= 0 && (bits == 8 || bits == 16))
-        bytes = korvel_block_size((uint64_t)image->width, (uint64_t)image->height, (uint64_t)bits / 8, 1, &ok);
-    if (!ok)
+    const size_t bytes = korvel_record_bytes(image, &ok);
+    if (!ok || !image->data || (bits != 8 && bits != 16))
         return -EINVAL;
 
     FILE* f = fopen(name, "wb");

@@ -98,10 +98,7 @@ int32_t korvel_read_pnm(const char* name, void** data, int32_t* width, int32_t* 
         result = -1;
         goto done;
     }
-    int ok = w <= INT32_MAX && h <= INT32_MAX;
-    const size_t bytes = ok ? korvel_block_size(w, h, 3, 1, &ok) : 0;
-    if (ok)
-        block = korvel_alloc(bytes);
+    block = korvel_alloc_rgb(w, h);
     if (!block) {
         result = -3;
         goto done;

@@ -135,10 +135,9 @@ int32_t SimpleTIFFWriteImage(const IMAGE* image, const char* name)
 {
     const int32_t bits = image->bits;
     int ok = 0;
-    size_t bytes = 0;
-    if (image->data && image->width > 0 && image->height > 0 && (bits == 8 || bits == 16 || bits == 32))
-        bytes = korvel_block_size((uint64_t)image->width, (uint64_t)image->height, (uint64_t)bits / 8, 1, &ok);
-    if (!ok || (uint64_t)bytes > (uint64_t)INT64_MAX) {
+    const size_t bytes = korvel_record_bytes(image, &ok);
+    if (!ok || !image->data || image->width == 0 || image->height == 0 || (bits != 8 && bits != 16 && bits != 32)
+        || (uint64_t)bytes > (uint64_t)INT64_MAX) {
         puts("Image record holds no writable image");
         return 1;
     }
