@@ -172,25 +172,18 @@ ImageSlice<T> TIFFImageReader<T>::GetSlice(const Vector& position)
     const Vector size(image.width, image.height);
     const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
 
-    if constexpr (std::is_same_v<T, std::uint16_t>) {
-        if (image.bits == 16)
-            return ImageSlice<T>(size, static_cast<T*>(image.data));
+    // 8-bit samples widen and 32-bit ones keep their low 16 bits, as Korvel converts them.
+    if (ConvertImageInt16(&image) != 0) {
+        DeleteImage(&image);
+        return ImageSlice<T>();
     }
+    if constexpr (std::is_same_v<T, std::uint16_t>)
+        return ImageSlice<T>(size, static_cast<T*>(image.data));
     T* data = static_cast<T*>(std::malloc(n * sizeof(T)));
     if (data) {
-        if (image.bits == 8) {
-            const auto* in = static_cast<const std::uint8_t*>(image.data);
-            for (size_t i = 0; i < n; ++i)
-                data[i] = static_cast<T>(in[i]);
-        } else if (image.bits == 16) {
-            const auto* in = static_cast<const std::uint16_t*>(image.data);
-            for (size_t i = 0; i < n; ++i)
-                data[i] = static_cast<T>(in[i]);
-        } else {
-            const auto* in = static_cast<const std::uint32_t*>(image.data);
-            for (size_t i = 0; i < n; ++i)
-                data[i] = static_cast<T>(in[i] & 0xFFFFu);
-        }
+        const auto* in = static_cast<const std::uint16_t*>(image.data);
+        for (size_t i = 0; i < n; ++i)
+            data[i] = static_cast<T>(in[i]);
     }
     DeleteImage(&image);
     return ImageSlice<T>(size, data);
