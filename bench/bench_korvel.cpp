@@ -93,6 +93,25 @@ void PlainRead(benchmark::State& state, const std::string& path)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
 }
 
+// Checks one read against the expected bytes, then times the reader alone.
+void KorvelRead(benchmark::State& state, int32_t (*reader)(const char*, IMAGE*), const std::string& path,
+                const void* expected, size_t bytes)
+{
+    IMAGE image = {0, 0, 0, 0, nullptr};
+    const bool same = reader(path.c_str(), &image) == 0 && std::memcmp(image.data, expected, bytes) == 0;
+    DeleteImage(&image);
+    if (!same) {
+        state.SkipWithError("read back differs");
+        return;
+    }
+    for (auto _ : state) {
+        reader(path.c_str(), &image);
+        benchmark::DoNotOptimize(image.data);
+        DeleteImage(&image);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
 void BM_TiffPlainRead(benchmark::State& state)
 {
     PlainRead(state, TestFiles().tiff);
@@ -101,19 +120,7 @@ void BM_TiffPlainRead(benchmark::State& state)
 void BM_SimpleTIFFReadImage16(benchmark::State& state)
 {
     const Files& files = TestFiles();
-    IMAGE image;
-    if (SimpleTIFFReadImage(files.tiff.c_str(), &image) != 0
-        || std::memcmp(image.data, files.samples.data(), files.samples.size() * 2) != 0) {
-        state.SkipWithError("plane read back differs");
-        return;
-    }
-    DeleteImage(&image);
-    for (auto _ : state) {
-        SimpleTIFFReadImage(files.tiff.c_str(), &image);
-        benchmark::DoNotOptimize(image.data);
-        DeleteImage(&image);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * files.samples.size() * 2));
+    KorvelRead(state, SimpleTIFFReadImage, files.tiff, files.samples.data(), files.samples.size() * 2);
 }
 
 void BM_BmpPlainRead(benchmark::State& state)
@@ -124,18 +131,7 @@ void BM_BmpPlainRead(benchmark::State& state)
 void BM_BMPReadImage24(benchmark::State& state)
 {
     const Files& files = TestFiles();
-    IMAGE image;
-    if (BMPReadImage(files.bmp.c_str(), &image) != 0 || std::memcmp(image.data, files.rgb.data(), files.rgb.size()) != 0) {
-        state.SkipWithError("decoded pixels differ");
-        return;
-    }
-    DeleteImage(&image);
-    for (auto _ : state) {
-        BMPReadImage(files.bmp.c_str(), &image);
-        benchmark::DoNotOptimize(image.data);
-        DeleteImage(&image);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * files.rgb.size()));
+    KorvelRead(state, BMPReadImage, files.bmp, files.rgb.data(), files.rgb.size());
 }
 
 } // namespace
