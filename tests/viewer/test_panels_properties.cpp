@@ -37,22 +37,6 @@ private:
 
 } // namespace
 
-TEST(PanelsProperties, LastRowIsReachedByScrolling)
-{
-    ImageProperties props = sixDimensions();
-    formImageProperties dialog(props);
-    dialog.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-    auto* page = dialog.findChild<QScrollArea*>("tabPixelSize");
-    ASSERT_TRUE(page);
-    EXPECT_GT(page->verticalScrollBar()->maximum(), 0);
-    auto* last = dialog.findChild<QLineEdit*>("textPixelSize5");
-    page->ensureWidgetVisible(last);
-    const QPoint inViewport = last->mapTo(page->viewport(), QPoint(0, 0));
-    EXPECT_GE(inViewport.y(), 0);
-    EXPECT_LE(inViewport.y() + last->height(), page->viewport()->height());
-}
-
 TEST(PanelsProperties, ParsingRules)
 {
     struct Case { const char* text; double value; };
@@ -100,7 +84,7 @@ TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
     EXPECT_EQ(props.m_dimname[4], "ch");
 }
 
-TEST(PanelsProperties, ButtonsCloseAndKeysDoNot)
+TEST(PanelsProperties, LastRowIsReachedByScrollingAndOnlyButtonsClose)
 {
     ImageProperties props = sixDimensions();
     enum Close { OkButton, CancelButton, Frame };
@@ -108,6 +92,15 @@ TEST(PanelsProperties, ButtonsCloseAndKeysDoNot)
         formImageProperties dialog(props);
         dialog.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        auto* page = dialog.findChild<QScrollArea*>("tabPixelSize");
+        auto* last = dialog.findChild<QLineEdit*>("textPixelSize5");
+        ASSERT_TRUE(page && last);
+        EXPECT_GT(page->verticalScrollBar()->maximum(), 0);
+        page->ensureWidgetVisible(last);
+        const QPoint inViewport = last->mapTo(page->viewport(), QPoint(0, 0));
+        EXPECT_GE(inViewport.y(), 0);
+        EXPECT_LE(inViewport.y() + last->height(), page->viewport()->height());
+
         auto* box = dialog.findChild<QLineEdit*>("textPixelSize0");
         box->setFocus();
         QTest::keyClick(box, Qt::Key_Return);

@@ -12,24 +12,9 @@ using namespace ViewerTest;
 
 namespace {
 
-QSlider* Track(formImageViewer& w, int d)
-{
-    return w.findChild<QSlider*>(QStringLiteral("trackDim") + QString::number(d));
-}
-
-QLineEdit* Box(formImageViewer& w, int d)
-{
-    return w.findChild<QLineEdit*>(QStringLiteral("textDimNum") + QString::number(d));
-}
-
-QCheckBox* ProjBox(formImageViewer& w, int d)
-{
-    return w.findChild<QCheckBox*>(QStringLiteral("checkDimProj") + QString::number(d));
-}
-
 int SliderMask(formImageViewer& w, int d, int value)
 {
-    return RecomputedBy(w, [&] { Track(w, d)->setValue(value); });
+    return RecomputedBy(w, [&] { w.trackDim[static_cast<size_t>(d)]->setValue(value); });
 }
 
 TEST(Slider, RecomputesOnlyTheViewsThatDependOnIt)
@@ -53,7 +38,7 @@ TEST(Slider, RecomputesOnlyTheViewsThatDependOnIt)
         for (const Step& s : c.steps) {
             EXPECT_EQ(SliderMask(*w, s.d, s.value), s.mask) << c.names.size() << "-D, dimension " << s.d;
             EXPECT_EQ(w->curslice[s.d], s.value);
-            EXPECT_EQ(Box(*w, s.d)->text(), QString::number(s.value));
+            EXPECT_EQ(w->textDimNum[s.d]->text(), QString::number(s.value));
         }
     }
 }
@@ -73,13 +58,13 @@ TEST(Slider, ViewsNotRecomputedAreRepaintedWithNewCursorLines)
     // A programmatic cursor update moves the slider without a recompute.
     w->curslice[2] = 6;
     EXPECT_EQ(RecomputedBy(*w, [&] { w->UpdateLocation(); }), 0);
-    EXPECT_EQ(Track(*w, 2)->value(), 6);
+    EXPECT_EQ(w->trackDim[2]->value(), 6);
 }
 
 TEST(PositionBox, RejectsOutOfRangeAndShowsTheCursorAgain)
 {
     auto w = Open({32, 32, 31}, {"x", "y", "z"});
-    QLineEdit* box = Box(*w, 2);
+    QLineEdit* box = w->textDimNum[2];
     struct Case { const char* typed; int cursor; const char* shown; int mask; } cases[] = {
         {"999", 15, "15", 7},     // out of range: the cursor is shown back and everything redrawn
         {"12", 12, "12", 7},      // (the slider follows)
@@ -90,7 +75,7 @@ TEST(PositionBox, RejectsOutOfRangeAndShowsTheCursorAgain)
         box->setText(QString::fromLatin1(c.typed));
         EXPECT_EQ(RecomputedBy(*w, [&] { QTest::keyClick(box, Qt::Key_Return); }), c.mask) << c.typed;
         EXPECT_EQ(w->curslice[2], c.cursor) << c.typed;
-        EXPECT_EQ(Track(*w, 2)->value(), c.cursor) << c.typed;
+        EXPECT_EQ(w->trackDim[2]->value(), c.cursor) << c.typed;
         EXPECT_EQ(box->text(), QString::fromLatin1(c.shown)) << c.typed;
     }
 }
@@ -101,7 +86,7 @@ TEST(MouseXY, ClicksMoveTheCursorByTruncation)
     EXPECT_EQ(RecomputedBy(*w, [&] { Press(w->pictureXY, QPoint(30, 40)); }), 6);
     EXPECT_EQ(w->curslice, Vec({30, 40, 4}));
     EXPECT_EQ(w->meastype, 0);
-    EXPECT_EQ(Box(*w, 0)->text(), QStringLiteral("30"));
+    EXPECT_EQ(w->textDimNum[0]->text(), QStringLiteral("30"));
     Release(w->pictureXY, QPoint(30, 40));
 
     w->properties.m_zoom = 2;
@@ -239,19 +224,19 @@ TEST(Projection, ModeHidesAndShowsTheBoxesKeepingTheirState)
 {
     auto w = Open({16, 16, 4}, {"x", "y", "z"});
     w->comboProj->setCurrentIndex(1);
-    EXPECT_TRUE(ProjBox(*w, 2)->isVisibleTo(w.get()));
-    EXPECT_EQ(RecomputedBy(*w, [&] { ProjBox(*w, 2)->setChecked(true); }), 1);
-    ProjBox(*w, 0)->setChecked(true);
+    EXPECT_TRUE(w->checkDimProj[2]->isVisibleTo(w.get()));
+    EXPECT_EQ(RecomputedBy(*w, [&] { w->checkDimProj[2]->setChecked(true); }), 1);
+    w->checkDimProj[0]->setChecked(true);
     EXPECT_EQ(SliderMask(*w, 0, 9), 0); // a projected x moves no picture
     EXPECT_EQ(w->curslice[0], 9);
     w->comboProj->setCurrentIndex(0);
-    EXPECT_FALSE(ProjBox(*w, 2)->isVisibleTo(w.get()));
-    EXPECT_TRUE(ProjBox(*w, 2)->isChecked());
+    EXPECT_FALSE(w->checkDimProj[2]->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->checkDimProj[2]->isChecked());
     // A checked box without the "max" mode projects nothing, so the picture must follow.
     EXPECT_EQ(SliderMask(*w, 0, 10), 4);
     w->comboProj->setCurrentIndex(1);
-    EXPECT_TRUE(ProjBox(*w, 2)->isVisibleTo(w.get()));
-    EXPECT_TRUE(ProjBox(*w, 2)->isChecked());
+    EXPECT_TRUE(w->checkDimProj[2]->isVisibleTo(w.get()));
+    EXPECT_TRUE(w->checkDimProj[2]->isChecked());
 }
 
 TEST(Axes, XChangeResetsPanAndMeasurementXZChangeKeepsThem)
