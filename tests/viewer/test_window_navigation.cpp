@@ -29,7 +29,7 @@ TEST(Slider, RecomputesOnlyTheViewsThatDependOnIt)
     } cases[] = {
         {{32, 32, 31}, {"x", "y", "z"}, 0, {{2, 3, 1}, {0, 5, 4}, {1, 5, 2}}},
         {{16, 16, 4, 5}, {"x", "y", "z", "t"}, 0, {{3, 1, 7}, {2, 1, 1}}},
-        {{16, 16, 4, 5}, {"x", "y", "z", "t"}, 4, {{3, 2, 0}, {2, 1, 1}}}, // t as the channel dimension
+        {{16, 16, 4, 5}, {"x", "y", "z", "t"}, 4, {{3, 1, 0}, {2, 1, 1}}}, // t as the channel dimension
     };
     for (const Case& c : cases) {
         auto w = Open(c.size, c.names);
