@@ -1,6 +1,5 @@
 #include "ICSImageReader.h"
 
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +7,7 @@
 #include <limits>
 
 #include "Diagnostics.h"
+#include "IcsLocale.h"
 
 namespace ImageReader {
 
@@ -15,31 +15,6 @@ namespace {
 
 constexpr int kMaxDims = ICS_MAXDIM;
 
-// libics switches the global locale to "C" while it parses or writes a header and then
-// restores the name it got from setlocale(LC_ALL, NULL). A composite locale name (as a Qt
-// program has) is freed by that switch, so libics would restore from freed memory. Entering
-// "C" ourselves first, with a private copy of the name, makes its save/restore harmless.
-class CLocaleScope
-{
-public:
-    CLocaleScope()
-    {
-        const char* current = std::setlocale(LC_ALL, nullptr);
-        m_saved = current ? current : "C";
-        if (m_saved != "C")
-            std::setlocale(LC_ALL, "C");
-    }
-    ~CLocaleScope()
-    {
-        if (m_saved != "C")
-            std::setlocale(LC_ALL, m_saved.c_str());
-    }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    std::string m_saved;
-};
 
 // Float samples: truncated toward zero to an unsigned 32-bit integer, low 16 bits kept.
 // Negative, non-finite and out-of-range values (undefined for that truncation) become 0.
@@ -85,7 +60,7 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
 {
     Close();
     m_dims = Vector();
-    const CLocaleScope cLocale;
+    const IcsLocaleScope cLocale;
     const std::string narrow = path.string();
     ICS* ics = nullptr;
     if (IcsOpen(&ics, narrow.c_str(), "r") != IcsErr_Ok)
@@ -121,7 +96,7 @@ template <class T>
 void ICSImageReader<T>::Close()
 {
     if (m_ics) {
-        const CLocaleScope cLocale;
+        const IcsLocaleScope cLocale;
         IcsClose(m_ics);
         m_ics = nullptr;
     }

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <clocale>
 #include <cstdio>
 
+#include "IcsLocale.h"
 #include "korvel.h"
 
 namespace DemoData {
@@ -229,16 +229,8 @@ Volume MakeSpectral(int width, int height, int samples, uint32_t seed)
 
 bool WriteICS(const Volume& volume, const std::filesystem::path& file)
 {
-    // libics prints the pixel sizes with the C library's number format; a program that has
-    // adopted the user's locale (as every Qt application does) could write "100,0".
-    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
-    std::setlocale(LC_NUMERIC, "C");
-    struct Restore
-    {
-        const std::string& locale;
-        ~Restore() { std::setlocale(LC_NUMERIC, locale.c_str()); }
-    } restore{previous};
-
+    // Pixel sizes must be written in C number format whatever locale the program adopted.
+    const ImageReader::IcsLocaleScope cLocale;
     ICS* ics = nullptr;
     if (IcsOpen(&ics, file.string().c_str(), "w2") != IcsErr_Ok)
         return false;
