@@ -15,7 +15,7 @@
 
 #include "Diagnostics.h"
 #include "ICSImageReader.h"
-#include "TestImage.h"
+#include "FormulaImage.h"
 
 using ImageReader::ICSImageReader;
 using ImageReader::Vector;

@@ -4,7 +4,7 @@
 
 #include "ImagePermutation.h"
 #include "SliceCache.h"
-#include "TestImage.h"
+#include "FormulaImage.h"
 
 using ImageReader::ImagePermutation;
 using ImageReader::Vector;
@@ -22,7 +22,7 @@ unsigned short pixel(const Slice& s, int x, int y) { return s.GetData()[x + y * 
 
 TEST(MaximumProjection, CollapsesTheThirdDimension)
 {
-    TestImage img(V({4, 3, 5}), value4x3x5);
+    FormulaImage img({4, 3, 5}, value4x3x5);
     const Slice out = img.GetMaximumProjection(0, 1, V({-1, -1, -1}));
     ASSERT_EQ(out.GetSize(), Vector(4, 3));
     for (int y = 0; y < 3; ++y)
@@ -40,7 +40,7 @@ TEST(MaximumProjection, CollapsesTheThirdDimension)
 
 TEST(MaximumProjection, SideViewsAndPinnedPlanes)
 {
-    TestImage img(V({4, 3, 5}), value4x3x5);
+    FormulaImage img({4, 3, 5}, value4x3x5);
 
     const Slice xz = img.GetMaximumProjection(0, 2, V({-1, -1, -1}));
     ASSERT_EQ(xz.GetSize(), Vector(4, 5));
@@ -71,7 +71,7 @@ TEST(MaximumProjection, SideViewsAndPinnedPlanes)
 
 TEST(MaximumProjection, LineProfileAndEmptyPlanes)
 {
-    TestImage img(V({4, 3, 5}), value4x3x5);
+    FormulaImage img({4, 3, 5}, value4x3x5);
     img.failing.insert({2});
 
     const Slice line = img.GetMaximumProjection(2, -1, V({1, 2, -1}));
@@ -91,7 +91,7 @@ TEST(MaximumProjection, LineProfileAndEmptyPlanes)
 
 TEST(MaximumProjection, TwoDimensionalTransposeAndCollapsedRows)
 {
-    TestImage img(Vector(4, 3), [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] * 10 + c[1]); });
+    FormulaImage img({4, 3}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] * 10 + c[1]); });
     const Slice t = img.GetMaximumProjection(1, 0);
     ASSERT_EQ(t.GetSize(), Vector(3, 4));
     for (int y = 0; y < 4; ++y)
@@ -100,7 +100,7 @@ TEST(MaximumProjection, TwoDimensionalTransposeAndCollapsedRows)
     EXPECT_EQ(img.reads, 1);
 
     // Dimension 0 collapsed: the row maximum, i.e. the value at x = 3.
-    TestImage cube(V({4, 3, 2}), value4x3x5);
+    FormulaImage cube({4, 3, 2}, value4x3x5);
     const Slice yz = cube.GetMaximumProjection(1, 2, V({-1, -1, -1}));
     for (int z = 0; z < 2; ++z)
         for (int y = 0; y < 3; ++y) {
@@ -113,7 +113,7 @@ TEST(MaximumProjection, TwoDimensionalTransposeAndCollapsedRows)
 
 TEST(MaximumProjection, FourDimensionsWithOnePinned)
 {
-    TestImage img(V({3, 2, 4, 3}), [](const std::vector<int>& c) {
+    FormulaImage img({3, 2, 4, 3}, [](const std::vector<int>& c) {
         return static_cast<unsigned short>((c[0] * 7 + c[1] * 13 + c[2] * 29 + c[3] * 31 + c[2] * c[3] * 17) % 97);
     });
     const Slice out = img.GetMaximumProjection(0, 3, V({-1, 1, -1, -1}));
@@ -130,7 +130,7 @@ TEST(MaximumProjection, FourDimensionsWithOnePinned)
 
 TEST(ImagePermutation, OrdersOfThreeDimensions)
 {
-    TestImage img(V({4, 3, 5}), value4x3x5);
+    FormulaImage img({4, 3, 5}, value4x3x5);
     ImageReader::SliceCache<unsigned short> cache(&img);
 
     ImagePermutation<unsigned short> identity(&cache, V({0, 1, 2}));
@@ -169,7 +169,7 @@ TEST(ImagePermutation, OrdersOfThreeDimensions)
 
 TEST(ImagePermutation, EmptySourcePlanesGiveZeros)
 {
-    TestImage img(V({4, 3, 5}), [](const std::vector<int>&) { return static_cast<unsigned short>(500); });
+    FormulaImage img({4, 3, 5}, [](const std::vector<int>&) { return static_cast<unsigned short>(500); });
     img.failing.insert({3});
     ImagePermutation<unsigned short> xz(&img, V({0, 2, 1}));
     const Slice s = xz.GetSlice(V({0}));
@@ -183,7 +183,7 @@ TEST(ImagePermutation, EmptySourcePlanesGiveZeros)
 
 TEST(ImagePermutation, BothPlaneAxesFromHigherDimensions)
 {
-    TestImage img(V({2, 2, 3, 4}), [](const std::vector<int>& c) {
+    FormulaImage img({2, 2, 3, 4}, [](const std::vector<int>& c) {
         return static_cast<unsigned short>(c[0] + 2 * c[1] + 4 * c[2] + 12 * c[3]);
     });
     ImagePermutation<unsigned short> p(&img, V({3, 2, 1, 0}));

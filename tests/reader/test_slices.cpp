@@ -2,7 +2,7 @@
 
 #include "ImageBase.h"
 #include "SliceCache.h"
-#include "TestImage.h"
+#include "FormulaImage.h"
 
 using ImageReader::ImageSlice;
 using ImageReader::SliceCache;
@@ -60,7 +60,7 @@ TEST(ImageSlice, AssignmentReleasesTheOldBuffer)
 
 TEST(ImageVolume, WholePlanesAreSharedWithTheSource)
 {
-    TestImage source(V({6, 5, 10}), planeValue);
+    FormulaImage source({6, 5, 10}, planeValue);
     SliceCache<unsigned short> cache(&source);
     auto volume = cache.GetVolume(V({0, 0, 3}), V({6, 5, 5}));
     EXPECT_EQ(volume.GetSize(), V({6, 5, 2}));
@@ -71,7 +71,7 @@ TEST(ImageVolume, WholePlanesAreSharedWithTheSource)
 
 TEST(ImageVolume, CropsDimensionsZeroAndOne)
 {
-    TestImage source(V({10, 10, 1}), [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] + 10 * c[1]); });
+    FormulaImage source({10, 10, 1}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] + 10 * c[1]); });
     auto volume = source.GetVolume(V({2, 1, 0}), V({5, 3, 1}));
     const Slice s = volume.GetSlice(V({0}));
     ASSERT_EQ(s.GetSize(), Vector(3, 2));
@@ -85,7 +85,7 @@ TEST(ImageVolume, CropsDimensionsZeroAndOne)
 
 TEST(SliceCache, ReadsEachPositionOnceAndKeysByWholeVector)
 {
-    TestImage source(V({4, 3, 5, 2}), [](const std::vector<int>& c) { return static_cast<unsigned short>(c[2] * 7 + c[3]); });
+    FormulaImage source({4, 3, 5, 2}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[2] * 7 + c[3]); });
     SliceCache<unsigned short> cache(&source);
     {
         const Slice a = cache.GetSlice(Vector(3, 1));
@@ -113,7 +113,7 @@ TEST(SliceCache, ReadsEachPositionOnceAndKeysByWholeVector)
 
 TEST(SliceCache, TwoDimensionalImageHoldsOneEntry)
 {
-    TestImage source(Vector(8, 8), [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0]); });
+    FormulaImage source({8, 8}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0]); });
     SliceCache<unsigned short> cache(&source);
     cache.GetSlice(Vector());
     cache.GetSlice(Vector());

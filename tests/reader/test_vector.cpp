@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "TestImage.h"
+#include "FormulaImage.h"
 #include "Vector.h"
 
 using ImageReader::Vector;

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "Diagnostics.h"
+#include "FormulaImage.h"
 #include "ImageReaderBase.h"
 #include "PictureBox.h"
 #include "formImageViewer.h"
@@ -27,60 +28,7 @@
 namespace ViewerTest {
 
 using ImageViewer::formImageViewer;
-using Voxel = std::function<unsigned short(const std::vector<int>&)>;
-
-// An image source with the names and pixel sizes (nm) a file reader would report.
-class MemoryImage : public ImageReader::ImageReaderBase<unsigned short>
-{
-public:
-    MemoryImage(std::vector<int> size, std::vector<std::string> names, Voxel voxel, std::vector<double> pixelsize)
-        : m_size(std::move(size)), m_names(std::move(names)), m_voxel(std::move(voxel)),
-          m_pixelsize(std::move(pixelsize))
-    {
-        m_pixelsize.resize(m_size.size(), 0.0);
-    }
-
-    ImageReader::Vector GetSize() override
-    {
-        ImageReader::Vector v;
-        for (int s : m_size)
-            v.push_back(s);
-        return v;
-    }
-
-    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector& position) override
-    {
-        const int w = m_size.size() > 0 ? m_size[0] : 1;
-        const int h = m_size.size() > 1 ? m_size[1] : 1;
-        auto* data = static_cast<unsigned short*>(std::malloc(sizeof(unsigned short) * w * h));
-        std::vector<int> at(std::max<size_t>(m_size.size(), 2), 0);
-        for (size_t k = 2; k < m_size.size(); ++k)
-            at[k] = position[static_cast<int>(k - 2)];
-        for (at[1] = 0; at[1] < h; ++at[1])
-            for (at[0] = 0; at[0] < w; ++at[0])
-                data[at[1] * w + at[0]] = m_voxel(at);
-        return ImageReader::ImageSlice<unsigned short>(ImageReader::Vector(w, h), data);
-    }
-
-    void Open(const std::filesystem::path&) override {}
-    void Close() override {}
-    std::string GetDimName(unsigned int dim) override { return dim < m_names.size() ? m_names[dim] : std::string(); }
-    double GetDimPixelSize(unsigned int dim) override { return dim < m_pixelsize.size() ? m_pixelsize[dim] : 0.0; }
-
-private:
-    std::vector<int> m_size;
-    std::vector<std::string> m_names;
-    Voxel m_voxel;
-    std::vector<double> m_pixelsize;
-};
-
-inline ImageReader::Vector Vec(std::initializer_list<int> values)
-{
-    ImageReader::Vector v;
-    for (int x : values)
-        v.push_back(x);
-    return v;
-}
+using Voxel = FormulaImage::Formula;
 
 const Voxel Zero = [](const std::vector<int>&) -> unsigned short { return 0; };
 
@@ -100,7 +48,7 @@ inline void Load(formImageViewer& window, std::vector<int> size, std::vector<std
                  std::vector<double> pixelsize = {})
 {
     window.LoadReader(
-        std::make_unique<MemoryImage>(std::move(size), std::move(names), std::move(voxel), std::move(pixelsize)),
+        std::make_unique<FormulaImage>(std::move(size), std::move(voxel), std::move(names), std::move(pixelsize)),
         QStringLiteral("Lumora - memory"));
 }
 

@@ -55,7 +55,7 @@ TEST(Load, CursorRowsAndSliders)
 {
     auto window = MakeWindow();
     Load(*window, {512, 512, 31}, {"x", "y", "z"});
-    EXPECT_EQ(window->curslice, Vec({256, 256, 15}));
+    EXPECT_EQ(window->curslice, V({256, 256, 15}));
     auto* track2 = window->findChild<QSlider*>(QStringLiteral("trackDim2"));
     ASSERT_NE(track2, nullptr);
     EXPECT_EQ(track2->maximum(), 30);
@@ -177,7 +177,7 @@ TEST(Files, ReaderChosenByTheLastCharacter)
     window->LoadImageW(path("cells_z000_c0.tif"));
     ASSERT_NE(window->image, nullptr);
     EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->reader.get()), nullptr);
-    EXPECT_EQ(window->image->GetSize(), Vec({32, 24, 5, 3}));
+    EXPECT_EQ(window->image->GetSize(), V({32, 24, 5, 3}));
     EXPECT_EQ(window->comboDimC->currentText(), QStringLiteral("c"));
     EXPECT_EQ(window->comboDimXZ->currentText(), QStringLiteral("z"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora - ") + path("cells_z000_c0.tif"));

@@ -84,7 +84,7 @@ TEST(MouseXY, ClicksMoveTheCursorByTruncation)
 {
     auto w = Open({64, 64, 8}, {"x", "y", "z"});
     EXPECT_EQ(RecomputedBy(*w, [&] { Press(w->pictureXY, QPoint(30, 40)); }), 6);
-    EXPECT_EQ(w->curslice, Vec({30, 40, 4}));
+    EXPECT_EQ(w->curslice, V({30, 40, 4}));
     EXPECT_EQ(w->meastype, 0);
     EXPECT_EQ(w->textDimNum[0]->text(), QStringLiteral("30"));
     Release(w->pictureXY, QPoint(30, 40));
@@ -93,10 +93,10 @@ TEST(MouseXY, ClicksMoveTheCursorByTruncation)
     w->imagedelta = ImageReader::Vector(10, 0);
     Press(w->pictureXY, QPoint(9, 5)); // (9 - 10) / 2 = -0.5 -> 0
     Release(w->pictureXY, QPoint(9, 5));
-    EXPECT_EQ(w->curslice, Vec({0, 2, 4}));
+    EXPECT_EQ(w->curslice, V({0, 2, 4}));
     w->curslice[0] = 5;
     Press(w->pictureXY, QPoint(7, 9)); // (7 - 10) / 2 = -1.5 -> -1: outside, x keeps 5
-    EXPECT_EQ(w->curslice, Vec({5, 4, 4}));
+    EXPECT_EQ(w->curslice, V({5, 4, 4}));
 }
 
 TEST(MouseXY, DraggingPastTheEdgeKeepsTheLastInsideCoordinate)
@@ -120,13 +120,13 @@ TEST(MouseXY, ModifiersChooseTheMeasurement)
                  {Qt::AltModifier, 0}};
     auto w = Open({64, 64, 8}, {"x", "y", "z"});
     for (const Case& c : cases) {
-        w->curslice = Vec({30, 40, 4});
+        w->curslice = V({30, 40, 4});
         Press(w->pictureXY, QPoint(5, 6), Qt::LeftButton, c.mods);
         Move(w->pictureXY, QPoint(9, 11), Qt::LeftButton, c.mods);
         EXPECT_EQ(w->meastype, c.meastype) << c.mods;
-        EXPECT_EQ(w->curslice, Vec({30, 40, 4})) << c.mods;
-        EXPECT_EQ(w->measstart, Vec({5, 6, 4})) << c.mods;
-        EXPECT_EQ(w->measend, Vec({9, 11, 4})) << c.mods;
+        EXPECT_EQ(w->curslice, V({30, 40, 4})) << c.mods;
+        EXPECT_EQ(w->measstart, V({5, 6, 4})) << c.mods;
+        EXPECT_EQ(w->measend, V({9, 11, 4})) << c.mods;
         Release(w->pictureXY, QPoint(9, 11));
     }
 }
@@ -162,9 +162,9 @@ TEST(MouseSideViews, PressMovesTheCursorThere)
 {
     auto w = Open({64, 64, 8}, {"x", "y", "z"});
     EXPECT_EQ(RecomputedBy(*w, [&] { Press(w->pictureXZ, QPoint(20, 3)); }), 5);
-    EXPECT_EQ(w->curslice, Vec({20, 32, 3}));
+    EXPECT_EQ(w->curslice, V({20, 32, 3}));
     EXPECT_EQ(RecomputedBy(*w, [&] { Press(w->pictureYZ, QPoint(4, 25)); }), 3);
-    EXPECT_EQ(w->curslice, Vec({20, 25, 4}));
+    EXPECT_EQ(w->curslice, V({20, 25, 4}));
     // The side views ignore a press without the left button and any vertical / horizontal pan.
     w->imagedelta = ImageReader::Vector(0, 30);
     Press(w->pictureXZ, QPoint(5, 5), Qt::MiddleButton);
@@ -261,7 +261,7 @@ TEST(Safety, ExtremeZoomsCountAsOutside)
     Press(w->pictureXY, QPoint(5, 5));
     Press(w->pictureXZ, QPoint(5, 5));
     Press(w->pictureYZ, QPoint(5, 5));
-    EXPECT_EQ(w->curslice, Vec({32, 32, 4}));
+    EXPECT_EQ(w->curslice, V({32, 32, 4}));
     Press(w->pictureXY, QPoint(5, 5), Qt::LeftButton, Qt::ShiftModifier);
     EXPECT_EQ(w->measstart[0], ImageViewer::kPixelLimit);
 
