@@ -2,6 +2,8 @@
 
 #include <libics.h>
 
+#include <string>
+
 #include "ImageReaderBase.h"
 
 namespace ImageReader {
@@ -26,10 +28,15 @@ public:
     double GetDimPixelSize(unsigned int dim) override;
 
 private:
+    bool ReadPlane(size_t plane, void* dest, size_t bytes);
+
     ICS* m_ics = nullptr;
     Ics_DataType m_datatype = Ics_unknown;
     int m_imelsize = 0;
     Vector m_dims;
+    std::string m_path;       // narrow path, for reopening
+    size_t m_nextplane = 0;   // plane at the data stream's read position
+
 };
 
 } // namespace ImageReader

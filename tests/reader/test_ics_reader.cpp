@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <unistd.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <numeric>
 #include <string>
@@ -175,6 +177,64 @@ TEST_F(IcsFiles, PixelSizeUnits)
     ImageReader::SetDiagnosticHandler(previous);
     EXPECT_EQ(shown.rfind("7 ", 0), 0u) << shown;
     EXPECT_NE(shown, "7 0") << "the message carries libics's error code";
+}
+
+TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
+{
+    // 4-D so that the plane number mixes two dimensions; values differ in both bytes.
+    std::vector<uint16_t> data(3 * 2 * 4 * 3);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint16_t>(0x0102 + i * 0x0301);
+    auto expected = [&](int z, int t) {
+        const size_t start = static_cast<size_t>(z + 4 * t) * 6;
+        return std::vector<unsigned short>(data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(start) + 6);
+    };
+    const auto path = write("order.ics", Ics_uint16, {{3, "x", 1, "nm"}, {2, "y", 1, "nm"}, {4, "z", 1, "nm"}, {3, "t", 1, "nm"}}, data);
+
+    // The same image with big-endian samples: header and separate data file edited by hand.
+    const fs::path big = dir / "big.ics";
+    {
+        ICS* ics = nullptr;
+        ASSERT_EQ(IcsOpen(&ics, big.c_str(), "w1"), IcsErr_Ok);
+        const size_t dims[4] = {3, 2, 4, 3};
+        IcsSetLayout(ics, Ics_uint16, 4, dims);
+        IcsSetData(ics, data.data(), data.size() * 2);
+        ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
+        std::ifstream in(big);
+        std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t at = header.find("byte_order\t1\t2");
+        ASSERT_NE(at, std::string::npos) << header;
+        header.replace(at, 14, "byte_order\t2\t1");
+        std::ofstream(big) << header;
+        std::vector<unsigned char> swapped;
+        for (uint16_t v : data) {
+            swapped.push_back(static_cast<unsigned char>(v >> 8));
+            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
+        }
+        std::ofstream(dir / "big.ids", std::ios::binary).write(reinterpret_cast<const char*>(swapped.data()),
+                                                               static_cast<std::streamsize>(swapped.size()));
+    }
+
+    // And compressed, where skipping means decompressing.
+    const fs::path gz = dir / "gz.ics";
+    {
+        ICS* ics = nullptr;
+        ASSERT_EQ(IcsOpen(&ics, gz.c_str(), "w2"), IcsErr_Ok);
+        const size_t dims[4] = {3, 2, 4, 3};
+        IcsSetLayout(ics, Ics_uint16, 4, dims);
+        IcsSetData(ics, data.data(), data.size() * 2);
+        IcsSetCompression(ics, IcsCompr_gzip, 6);
+        ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
+    }
+
+    for (const fs::path& file : {path, big, gz}) {
+        Reader r(file);
+        ASSERT_EQ(r.GetSize(), V({3, 2, 4, 3})) << file;
+        // Backwards, repeated and skipping requests all land on the right plane.
+        for (const auto& zt : std::vector<std::pair<int, int>>{{3, 2}, {0, 0}, {0, 0}, {1, 2}, {2, 0}, {0, 1}, {3, 1}, {3, 0}})
+            EXPECT_EQ(plane(r, Vector(zt.first, zt.second)), expected(zt.first, zt.second))
+                << file.filename() << " z " << zt.first << " t " << zt.second;
+    }
 }
 
 TEST_F(IcsFiles, OutOfRangePositionsGiveEmptySlices)
