@@ -47,16 +47,19 @@ protected:
 
     // Writes an image with libics's own writer.
     template <class S>
-    fs::path write(const std::string& name, Ics_DataType type, const std::vector<Dim>& dims, const std::vector<S>& data)
+    fs::path write(const std::string& name, Ics_DataType type, const std::vector<Dim>& dims, const std::vector<S>& data,
+                   const char* mode = "w2", bool gzip = false)
     {
         const fs::path path = dir / name;
         ICS* ics = nullptr;
-        EXPECT_EQ(IcsOpen(&ics, path.c_str(), "w2"), IcsErr_Ok);
+        EXPECT_EQ(IcsOpen(&ics, path.c_str(), mode), IcsErr_Ok);
         std::vector<size_t> extents;
         for (const Dim& d : dims)
             extents.push_back(d.extent);
         EXPECT_EQ(IcsSetLayout(ics, type, static_cast<int>(dims.size()), extents.data()), IcsErr_Ok);
         EXPECT_EQ(IcsSetData(ics, data.data(), data.size() * sizeof(S)), IcsErr_Ok);
+        if (gzip)
+            IcsSetCompression(ics, IcsCompr_gzip, 6);
         for (size_t i = 0; i < dims.size(); ++i) {
             IcsSetOrder(ics, static_cast<int>(i), dims[i].order, dims[i].order);
             if (dims[i].unit)
@@ -189,17 +192,14 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
         const size_t start = static_cast<size_t>(z + 4 * t) * 6;
         return std::vector<unsigned short>(data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(start) + 6);
     };
-    const auto path = write("order.ics", Ics_uint16, {{3, "x", 1, "nm"}, {2, "y", 1, "nm"}, {4, "z", 1, "nm"}, {3, "t", 1, "nm"}}, data);
+    const std::vector<Dim> dims = {{3, "x", 1, "nm"}, {2, "y", 1, "nm"}, {4, "z", 1, "nm"}, {3, "t", 1, "nm"}};
+    const auto path = write("order.ics", Ics_uint16, dims, data);
+    // Compressed, where skipping means decompressing.
+    const auto gz = write("gz.ics", Ics_uint16, dims, data, "w2", true);
 
-    // The same image with big-endian samples: header and separate data file edited by hand.
-    const fs::path big = dir / "big.ics";
+    // Big-endian samples: header and separate data file edited by hand.
+    const auto big = write("big.ics", Ics_uint16, dims, data, "w1");
     {
-        ICS* ics = nullptr;
-        ASSERT_EQ(IcsOpen(&ics, big.c_str(), "w1"), IcsErr_Ok);
-        const size_t dims[4] = {3, 2, 4, 3};
-        IcsSetLayout(ics, Ics_uint16, 4, dims);
-        IcsSetData(ics, data.data(), data.size() * 2);
-        ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
         std::ifstream in(big);
         std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         const size_t at = header.find("byte_order\t1\t2");
@@ -213,18 +213,6 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
         }
         std::ofstream(dir / "big.ids", std::ios::binary).write(reinterpret_cast<const char*>(swapped.data()),
                                                                static_cast<std::streamsize>(swapped.size()));
-    }
-
-    // And compressed, where skipping means decompressing.
-    const fs::path gz = dir / "gz.ics";
-    {
-        ICS* ics = nullptr;
-        ASSERT_EQ(IcsOpen(&ics, gz.c_str(), "w2"), IcsErr_Ok);
-        const size_t dims[4] = {3, 2, 4, 3};
-        IcsSetLayout(ics, Ics_uint16, 4, dims);
-        IcsSetData(ics, data.data(), data.size() * 2);
-        IcsSetCompression(ics, IcsCompr_gzip, 6);
-        ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
     }
 
     for (const fs::path& file : {path, big, gz}) {
