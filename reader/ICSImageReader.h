@@ -26,6 +26,7 @@ public:
     void Close() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
+    std::string GetFormatName() override { return "ICS"; }
 
 private:
     bool ReadPlane(size_t plane, void* dest, size_t bytes);

@@ -1,24 +1,55 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "ImageBase.h"
+#include "SampleType.h"
 
 namespace ImageReader {
 
 // An image source read from a file, which also knows the names and pixel sizes of its
-// dimensions.
+// dimensions, the type of its samples and how its delivered 16-bit values stand for them.
 template <class T>
 class ImageReaderBase : public ImageBase<T>
 {
 public:
-    // On failure the reader stays without dimensions (empty size).
+    // On failure the reader stays without dimensions (empty size) and GetError says why.
     virtual void Open(const std::filesystem::path& path) = 0;
     virtual void Close() = 0;
     virtual std::string GetDimName(unsigned int dim) = 0;
     // Pixel spacing in nanometres; 0 when not given.
     virtual double GetDimPixelSize(unsigned int dim) = 0;
+
+    // The sample type the file holds, and the map from delivered values to real ones.
+    virtual SampleType GetSampleType() { return SampleType::UInt16; }
+    virtual ValueMap GetValueMap() { return ValueMap(); }
+    // The real value at a full position (x, y, then the plane's coordinates); nothing when the
+    // position is outside the image or its plane cannot be read. Readers whose map is not
+    // exact override this to read the file's own value.
+    virtual std::optional<double> GetValue(const Vector& position);
+    // What was opened, for titles and the properties dialog ("ICS", "TIFF series", ...).
+    virtual std::string GetFormatName() { return std::string(); }
+    // Why the last Open failed, in words a user understands; empty after a successful Open.
+    virtual std::string GetError() { return std::string(); }
 };
+
+template <class T>
+std::optional<double> ImageReaderBase<T>::GetValue(const Vector& position)
+{
+    const Vector size = this->GetSize();
+    if (size.size() < 2 || position.size() != size.size())
+        return std::nullopt;
+    for (int i = 0; i < static_cast<int>(size.size()); ++i)
+        if (position[i] < 0 || position[i] >= size[i])
+            return std::nullopt;
+    const ImageSlice<T> slice = this->GetSlice(position(2, Vector::end));
+    const Vector ss = slice.GetSize();
+    if (slice.IsEmpty() || ss.size() < 2 || ss[0] != size[0] || ss[1] != size[1])
+        return std::nullopt;
+    const size_t at = static_cast<size_t>(position[1]) * static_cast<size_t>(size[0]) + static_cast<size_t>(position[0]);
+    return GetValueMap().ToReal(static_cast<double>(slice.GetData()[at]));
+}
 
 } // namespace ImageReader

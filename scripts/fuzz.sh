@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Korvel fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for
-# FUZZ_SECONDS seconds (default 600) on a corpus seeded from the shared test data.
+# FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
 # Exits non-zero as soon as a target reports a crash, leak, hang or sanitizer finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +9,7 @@ root=$(pwd)
 seconds=${FUZZ_SECONDS:-600}
 build=${FUZZ_BUILD:-$root/build-fuzz}
 corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
-testdata=${LUMORA_TESTDATA:-$root/../shared/testdata}
+testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 2 >/dev/null

@@ -141,6 +141,8 @@ public:
     std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> reader;
     std::unique_ptr<ImageReader::SliceCache<unsigned short>> image;
     ImageProperties properties;
+    // The reason the last open failed (empty until one does).
+    QString lastOpenError;
     ImageReader::Vector curslice;
     ImageReader::Vector imagedelta;
     ImageReader::Vector imagedeltastart;

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -19,12 +20,9 @@
 
 #include "BusyCursor.h"
 #include "Diagnostics.h"
-#include "ICSImageReader.h"
+#include "OpenImage.h"
 #include "PictureBox.h"
 #include "formImageViewer.h"
-#ifdef LUMORA_HAVE_TIFF_READER
-#include "TIFFImageReader.h"
-#endif
 
 #ifndef LUMORA_VERSION
 #define LUMORA_VERSION "0.0.0"
@@ -71,44 +69,30 @@ void formImageViewer::formImageViewer_Resize() {}
 void formImageViewer::LoadImageW(const QString& path)
 {
     const BusyCursor busy;
-    UnloadImage();
-    comboProj->setCurrentIndex(0);
-
-    const std::filesystem::path file = nativePath(path);
-    std::error_code error;
-    if (!std::filesystem::exists(file, error)) {
-        ReportOpenFailure(path, QStringLiteral("file not found"));
+    // The file is opened before anything is torn down: a file that cannot be opened leaves
+    // the current image as it was.
+    ImageReader::OpenedImage opened = ImageReader::OpenImage(nativePath(path));
+    if (!opened.reader) {
+        ReportOpenFailure(path, QString::fromStdString(opened.error));
         return;
     }
-    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader;
-    const bool tiff = path.endsWith(QLatin1Char('f'));
-    if (tiff) {
-#ifdef LUMORA_HAVE_TIFF_READER
-        newReader = std::make_unique<ImageReader::TIFFImageReader<unsigned short>>(file);
-#endif
-    } else {
-        newReader = std::make_unique<ImageReader::ICSImageReader<unsigned short>>(file);
-    }
-    if (!newReader || newReader->GetSize().size() == 0) {
-        ReportOpenFailure(path, tiff ? QStringLiteral("not a readable TIFF series")
-                                     : QStringLiteral("not a readable ICS image"));
-        return;
-    }
-    LoadReader(std::move(newReader), QStringLiteral("Lumora - ") + path);
+    const QString format = QString::fromStdString(opened.reader->GetFormatName());
+    LoadReader(std::move(opened.reader),
+               QStringLiteral("Lumora - ") + path + (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
 }
 
 void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader,
                                  const QString& title)
 {
     const BusyCursor busy;
-    if (image)
-        UnloadImage();
-    comboProj->setCurrentIndex(0);
-    setWindowTitle(title);
     if (!newReader || newReader->GetSize().size() == 0) {
         ReportOpenFailure(title, QStringLiteral("the image has no dimensions"));
         return;
     }
+    if (image)
+        UnloadImage();
+    comboProj->setCurrentIndex(0);
+    setWindowTitle(title);
     reader = std::move(newReader);
     properties = ImageProperties(*reader);
     image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get());
@@ -253,18 +237,18 @@ void formImageViewer::AdjustLocationContentSize()
 
 void formImageViewer::ReportOpenFailure(const QString& path, const QString& reason)
 {
-    GDIImageXY = QImage();
-    GDIImageXZ = QImage();
-    GDIImageYZ = QImage();
-    dataXY.reset();
-    dataXZ.reset();
-    dataYZ.reset();
-    lblPixelValue->clear();
-    setWindowTitle(QStringLiteral("Lumora - cannot open %1: %2").arg(path, reason));
-    pictureXY->update();
-    pictureXZ->update();
-    pictureYZ->update();
-    pictureProfile->update();
+    // Every loading error reaches the user here: a note in the title bar and a message box.
+    // Whatever was open stays open.
+    const QString title = image ? windowTitle() : QStringLiteral("Lumora");
+    setWindowTitle(QStringLiteral("%1 - cannot open %2: %3").arg(title, path, reason));
+    lastOpenError = reason;
+    // Not modal for the program: the window keeps answering, and tests find the box by name.
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Cannot open image"),
+                                QStringLiteral("Cannot open %1:\n%2").arg(QDir::toNativeSeparators(path), reason),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("messageOpenError"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void formImageViewer::openToolStripMenuItem_Click()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestData.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -130,7 +132,7 @@ inline void ExpectReads(ReadFn reader, const std::vector<FileCase>& cases)
 
 inline std::string TestData(const std::string& relative)
 {
-    return std::string(LUMORA_TESTDATA) + "/" + relative;
+    return testdata::Path(relative);
 }
 
 // Pixels of a binary PGM/PPM with maxval 255 as netpbm writes it: magic, width, height

@@ -18,6 +18,7 @@
 #include "Diagnostics.h"
 #include "ICSImageReader.h"
 #include "FormulaImage.h"
+#include "TestData.h"
 
 using ImageReader::ICSImageReader;
 using ImageReader::Vector;
@@ -256,7 +257,7 @@ TEST_F(IcsFiles, OpensUnderACompositeLocale)
 
 TEST(IcsRealFile, ReadsTheSampleImage)
 {
-    const fs::path folder = fs::path(LUMORA_TESTDATA) / "ics";
+    const fs::path folder = testdata::Path("ics");
     Reader r(folder / "testim.ics");
     ASSERT_EQ(r.GetSize(), V({175, 105, 2}));
     EXPECT_EQ(r.GetDimName(0), "x");

@@ -1,0 +1,95 @@
+#include "OpenImage.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "ICSImageReader.h"
+#ifdef LUMORA_HAVE_TIFF_READER
+#include "TIFFImageReader.h"
+#endif
+
+namespace ImageReader {
+
+namespace {
+
+std::string lowerExtension(const std::filesystem::path& path)
+{
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+template <class R>
+OpenedImage openWith(const std::filesystem::path& path, const std::string& fallback)
+{
+    OpenedImage result;
+    auto reader = std::make_unique<R>(path);
+    if (reader->GetSize().size() == 0) {
+        result.error = reader->GetError().empty() ? fallback : reader->GetError();
+        return result;
+    }
+    result.reader = std::move(reader);
+    return result;
+}
+
+} // namespace
+
+FileKind SniffFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    char head[16] = {};
+    in.read(head, sizeof head);
+    const std::streamsize got = in.gcount();
+    if (got >= 4) {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(head);
+        // Classic TIFF (42) and BigTIFF (43), in either byte order.
+        if ((b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0) ||
+            (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43)))
+            return FileKind::TIFF;
+    }
+    // An ICS header starts with its field and line separators, then "ics_version".
+    if (got >= 13 && std::memcmp(head + 2, "ics_version", 11) == 0)
+        return FileKind::ICS;
+    return FileKind::Unknown;
+}
+
+OpenedImage OpenImage(const std::filesystem::path& path)
+{
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        return {nullptr, "file not found"};
+    if (std::filesystem::is_directory(path, error))
+        return {nullptr, "a folder, not an image file"};
+
+    FileKind kind = SniffFile(path);
+    const std::string ext = lowerExtension(path);
+    if (kind == FileKind::Unknown) {
+        if (ext == ".tif" || ext == ".tiff")
+            kind = FileKind::TIFF;
+        else if (ext == ".ics" || ext == ".ids")
+            kind = FileKind::ICS;
+    }
+    switch (kind) {
+    case FileKind::TIFF:
+#ifdef LUMORA_HAVE_TIFF_READER
+        return openWith<TIFFImageReader<unsigned short>>(path, "not a readable TIFF file");
+#else
+        return {nullptr, "TIFF files are not supported by this build"};
+#endif
+    case FileKind::ICS: {
+        // A data file opens through its header, which has the same name.
+        std::filesystem::path header = path;
+        if (ext == ".ids")
+            header.replace_extension(path.extension().string() == ".IDS" ? ".ICS" : ".ics");
+        return openWith<ICSImageReader<unsigned short>>(header, "not a readable ICS image");
+    }
+    case FileKind::Unknown:
+        break;
+    }
+    return {nullptr, "not a recognised image format (ICS or TIFF)"};
+}
+
+} // namespace ImageReader

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ImageReader {
+
+// The type of the samples a file holds. Readers deliver every plane as 16-bit display values
+// (the fast pipeline the views, histograms and profiles share); a ValueMap says how those
+// stand for the file's real values.
+enum class SampleType { UInt8, Int8, UInt16, Int16, UInt32, Int32, UInt64, Int64, Float32, Float64 };
+
+size_t SampleBytes(SampleType type);
+bool IsFloat(SampleType type);
+bool IsSigned(SampleType type);
+// "uint16", "float32", ...
+std::string SampleTypeName(SampleType type);
+
+// Linear map between a real sample value and its 16-bit display value:
+// real = offset + scale * display. Exact (scale 1, integer offset) for 8- and 16-bit types and
+// for integer data whose values span at most 65536; otherwise the file's value range (or the
+// part of it the reader sampled) is spread over 0..65535, and values outside it saturate.
+struct ValueMap
+{
+    double offset = 0.0;
+    double scale = 1.0;
+
+    double ToReal(double display) const { return offset + scale * display; }
+    // Rounded to the nearest display value, saturating at 0 and 65535; NaN gives 0.
+    std::uint16_t ToDisplay(double real) const;
+    bool IsExact() const { return scale == 1.0; }
+    bool operator==(const ValueMap& o) const { return offset == o.offset && scale == o.scale; }
+};
+
+// The map for `type` given the smallest and largest real value seen (ignored for 8- and 16-bit
+// types, whose map is fixed: unsigned as is, signed shifted by 128 or 32768).
+ValueMap ChooseValueMap(SampleType type, double lo, double hi);
+
+// Widens [lo, hi] by the finite values of n samples of `type` in native byte order.
+void AccumulateRange(const void* samples, SampleType type, size_t n, double& lo, double& hi);
+
+// Maps n samples of `type` (native byte order) to display values; a no-op copy for uint16.
+void ConvertToDisplay(const void* samples, SampleType type, const ValueMap& map, std::uint16_t* out, size_t n);
+
+// Sample i of a raw buffer of `type` as a double.
+double SampleValue(const void* samples, SampleType type, size_t i);
+
+// A real value as the user reads it: integers exactly, floats with 5 significant digits.
+std::string FormatValue(double value, SampleType type);
+
+} // namespace ImageReader
