@@ -1,6 +1,9 @@
 #include "SampleType.h"
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
+#include <new>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -161,6 +164,26 @@ void ConvertToDisplay(const void* samples, SampleType type, const ValueMap& map,
         return;
     }
     dispatch(type, samples, [&](const auto* s) { convert(s, map, out, n); });
+}
+
+ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read)
+{
+    const size_t bytes = SampleBytes(type);
+    if (bytes <= 2 || planes == 0 || planeSamples == 0)
+        return ChooseValueMap(type, 0.0, 0.0);
+    constexpr size_t budget = size_t(64) << 20;
+    const size_t planeBytes = planeSamples * bytes;
+    const size_t count = std::clamp<size_t>(budget / planeBytes, 1, std::min<size_t>(planes, 16));
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[planeBytes]);
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    if (buffer) {
+        for (size_t i = 0; i < count; ++i) {
+            const size_t k = count == 1 ? 0 : i * (planes - 1) / (count - 1);
+            if (read(k, buffer.get()))
+                AccumulateRange(buffer.get(), type, planeSamples, lo, hi);
+        }
+    }
+    return ChooseValueMap(type, lo, hi);
 }
 
 double SampleValue(const void* samples, SampleType type, size_t i)

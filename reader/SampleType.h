@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace ImageReader {
@@ -36,6 +37,14 @@ struct ValueMap
 // The map for `type` given the smallest and largest real value seen (ignored for 8- and 16-bit
 // types, whose map is fixed: unsigned as is, signed shifted by 128 or 32768).
 ValueMap ChooseValueMap(SampleType type, double lo, double hi);
+
+// The map for an image of `planes` planes of `planeSamples` samples each, found from the
+// values of a bounded sample of planes (the first, the last and evenly spaced ones between,
+// at most about 64 MiB of samples), so that opening costs the same for any file size. Values
+// in planes it did not look at that fall outside the range saturate. `read(k, buffer)` reads
+// plane k's raw samples (native byte order) and returns false when it cannot.
+using RawPlaneReader = std::function<bool(size_t plane, void* buffer)>;
+ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read);
 
 // Widens [lo, hi] by the finite values of n samples of `type` in native byte order.
 void AccumulateRange(const void* samples, SampleType type, size_t n, double& lo, double& hi);
