@@ -1,15 +1,19 @@
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "Vector.h"
 
 namespace ImageReader {
 
-// A 2-D block of pixels passed by value. Copies share one malloc'ed buffer through a
-// plain (non-atomic) reference count; the last copy frees it. An empty slice (no data,
-// empty size) marks a plane that could not be read.
+// A 2-D block of pixels passed by value. Copies share one buffer through an atomic reference
+// count (slices cross threads: readers and projections run off the UI thread); the last copy
+// frees it. The buffer is either malloc'ed and owned, or borrowed from something a keep-alive
+// pointer holds (a memory mapping of the file), which lives until the last copy is gone.
+// An empty slice (no data, empty size) marks a plane that could not be read.
 template <class T>
 class ImageSlice
 {
@@ -20,15 +24,28 @@ public:
     ImageSlice(const Vector& size, T* data) : m_data(data), m_size(size)
     {
         if (m_data)
-            m_refcount = new int(1);
+            m_refcount = new Shared{};
         else
             m_size = Vector();
+    }
+
+    // Points into memory that `keepAlive` holds; nothing is copied or freed.
+    static ImageSlice Borrow(const Vector& size, const T* data, std::shared_ptr<const void> keepAlive)
+    {
+        ImageSlice slice;
+        if (data && keepAlive) {
+            slice.m_data = const_cast<T*>(data);
+            slice.m_size = size;
+            slice.m_refcount = new Shared{};
+            slice.m_refcount->owner = std::move(keepAlive);
+        }
+        return slice;
     }
 
     ImageSlice(const ImageSlice& other) : m_data(other.m_data), m_size(other.m_size), m_refcount(other.m_refcount)
     {
         if (m_refcount)
-            ++*m_refcount;
+            m_refcount->count.fetch_add(1, std::memory_order_relaxed);
     }
 
     ImageSlice(ImageSlice&& other) noexcept
@@ -46,7 +63,7 @@ public:
         // Take the new reference before dropping the old one, so that assigning from a
         // slice whose only owner is *this cannot free the buffer under our feet.
         if (other.m_refcount)
-            ++*other.m_refcount;
+            other.m_refcount->count.fetch_add(1, std::memory_order_relaxed);
         release();
         m_data = other.m_data;
         m_size = other.m_size;
@@ -74,14 +91,17 @@ public:
     Vector GetSize() const { return m_size; }
 
     // Number of slices sharing the buffer (0 for an empty slice).
-    int GetRefCount() const { return m_refcount ? *m_refcount : 0; }
+    int GetRefCount() const { return m_refcount ? m_refcount->count.load(std::memory_order_relaxed) : 0; }
     bool IsEmpty() const { return m_data == nullptr; }
+    // True when the pixels live in borrowed memory (see Borrow).
+    bool IsBorrowed() const { return m_refcount && m_refcount->owner; }
 
 private:
     void release()
     {
-        if (m_refcount && --*m_refcount == 0) {
-            std::free(m_data);
+        if (m_refcount && m_refcount->count.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            if (!m_refcount->owner)
+                std::free(m_data);
             delete m_refcount;
         }
         m_data = nullptr;
@@ -89,9 +109,15 @@ private:
         m_size = Vector();
     }
 
+    struct Shared
+    {
+        std::atomic<int> count{1};
+        std::shared_ptr<const void> owner; // set for borrowed memory
+    };
+
     T* m_data = nullptr;
     Vector m_size;
-    int* m_refcount = nullptr;
+    Shared* m_refcount = nullptr;
 };
 
 } // namespace ImageReader
