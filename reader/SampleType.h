@@ -30,6 +30,8 @@ struct ValueMap
     double ToReal(double display) const { return offset + scale * display; }
     // Rounded to the nearest display value, saturating at 0 and 65535; NaN gives 0.
     std::uint16_t ToDisplay(double real) const;
+    // Display steps are whole units; for integer types that makes the map exact, float
+    // values may still carry fractions the display drops.
     bool IsExact() const { return scale == 1.0; }
     bool operator==(const ValueMap& o) const { return offset == o.offset && scale == o.scale; }
 };

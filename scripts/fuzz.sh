@@ -11,7 +11,7 @@ build=${FUZZ_BUILD:-$root/build-fuzz}
 corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
-CC=${CC_FUZZ:-clang} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 2 >/dev/null
 
 seed() {
@@ -32,12 +32,23 @@ seed() {
 seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
+# ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
+# sample header cover the sample types, byte orders and compression.
+mkdir -p "$corpus/ics"
+ics_header=$testdata/ics/testim.ics
+if [ -f "$ics_header" ]; then
+  { printf '\307\107'; cat "$ics_header"; } >"$corpus/ics/testim"
+  { printf '\307\107'; sed 's/byte_order\t1\t2/byte_order\t2\t1/' "$ics_header"; } >"$corpus/ics/big-endian"
+  { printf '\377\377'; sed 's/sizes\t16/sizes\t32/; s/format\tinteger/format\treal/' "$ics_header"; } >"$corpus/ics/float"
+  { printf '\377\377'; sed 's/sign\tunsigned/sign\tsigned/; s/sizes\t16/sizes\t64/' "$ics_header"; } >"$corpus/ics/int64"
+  { printf '\001\000'; sed 's/compression\tuncompressed/compression\tgzip/' "$ics_header"; } >"$corpus/ics/gzip"
+fi
 
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 status=0
-for target in bmp pgm tiff; do
+for target in bmp pgm tiff ics; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
   if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \

@@ -46,9 +46,10 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
+public:
     // Writes an image with libics's own writer.
     template <class S>
-    fs::path write(const std::string& name, Ics_DataType type, const std::vector<Dim>& dims, const std::vector<S>& data,
+    fs::path Write(const std::string& name, Ics_DataType type, const std::vector<Dim>& dims, const std::vector<S>& data,
                    const char* mode = "w2", bool gzip = false)
     {
         const fs::path path = dir / name;
@@ -70,6 +71,7 @@ protected:
         return path;
     }
 
+protected:
     fs::path dir;
 };
 
@@ -88,7 +90,7 @@ TEST_F(IcsFiles, SixteenBitVolumeReadsEveryPlane)
     std::vector<uint16_t> data(5 * 4 * 3);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint16_t>(i * 1000 + 7);
-    const auto path = write("vol.ics", Ics_uint16, {{5, "x", 0.1, "micrometers"}, {4, "y", 0.1, "um"}, {3, "z", 300, "nm"}}, data);
+    const auto path = Write("vol.ics", Ics_uint16, {{5, "x", 0.1, "micrometers"}, {4, "y", 0.1, "um"}, {3, "z", 300, "nm"}}, data);
 
     Reader r(path);
     EXPECT_EQ(r.GetSize(), V({5, 4, 3}));
@@ -105,50 +107,78 @@ TEST_F(IcsFiles, SixteenBitVolumeReadsEveryPlane)
     }
 }
 
-TEST_F(IcsFiles, SampleTypesConvertToSixteenBits)
+// Every sample type: values chosen so that a wrap, a sign error, a truncation or a lost
+// fraction shows. The picture must order the values as the numbers do (equal steps for exact
+// maps), and the readout must give the file's own numbers.
+template <class S>
+void ExpectTrueValues(IcsFiles& files, const std::string& name, Ics_DataType type, const std::vector<double>& values,
+                      bool exact)
 {
-    {
-        const std::vector<uint8_t> d = {0, 128, 255, 1};
-        Reader r(write("u8.ics", Ics_uint8, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{0, 128, 255, 1}));
+    std::vector<S> data;
+    for (double v : values)
+        data.push_back(static_cast<S>(v));
+    const auto path = files.Write(name, type, {{values.size(), "x", 1, "nm"}, {1, "y", 1, "nm"}}, data);
+    Reader r(path);
+    ASSERT_EQ(r.GetSize(), Vector(static_cast<int>(values.size()), 1)) << name << ": " << r.GetError();
+    const auto shown = plane(r, Vector());
+    ASSERT_EQ(shown.size(), values.size()) << name;
+    const ImageReader::ValueMap map = r.GetValueMap();
+    EXPECT_EQ(map.IsExact(), exact) << name;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double real = static_cast<double>(data[i]);
+        const auto readout = r.GetValue(V({static_cast<int>(i), 0}));
+        ASSERT_TRUE(readout.has_value()) << name;
+        EXPECT_EQ(*readout, real) << name << " sample " << i;
+        if (std::isfinite(real))
+            EXPECT_NEAR(map.ToReal(shown[i]), real, exact ? 0.0 : map.scale / 2 + 1e-12 * std::fabs(real)) << name << " " << i;
+        for (size_t j = 0; j < values.size(); ++j) {
+            const double other = static_cast<double>(data[j]);
+            if (real < other)
+                EXPECT_LE(shown[i], shown[j]) << name << ": " << real << " drawn above " << other;
+            if (exact)
+                EXPECT_EQ(static_cast<double>(shown[i]) - shown[j], real - other) << name;
+        }
     }
-    {
-        const std::vector<int16_t> d = {-1, 0, 32767, -32768};
-        Reader r(write("s16.ics", Ics_sint16, {{4, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{65535, 0, 32767, 32768}));
-    }
-    {
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        const float inf = std::numeric_limits<float>::infinity();
-        const std::vector<float> d = {1.9f, 65535.0f, 65536.0f, 70000.9f, -3.5f, nan, inf, 5e9f};
-        Reader r(write("f32.ics", Ics_real32, {{4, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{1, 65535, 0, 4464, 0, 0, 0, 0}));
-    }
-    {
-        const std::vector<double> d = {2.5, 131071.0, -1.0, 4294967295.0};
-        Reader r(write("f64.ics", Ics_real64, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{2, 65535, 0, 65535}));
-    }
-    {
-        const std::vector<int8_t> d = {-1, 5};
-        Reader r(write("s8.ics", Ics_sint8, {{2, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{255, 5}));
-    }
-    {
-        const std::vector<uint32_t> d = {74565, 65535, 65536};
-        Reader r(write("u32.ics", Ics_uint32, {{3, "x", 1, "nm"}, {1, "y", 1, "nm"}}, d));
-        EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{9029, 65535, 0}));
-    }
+}
+
+TEST_F(IcsFiles, EverySampleTypeKeepsItsTrueValues)
+{
+    ExpectTrueValues<uint8_t>(*this, "u8.ics", Ics_uint8, {0, 1, 128, 255}, true);
+    ExpectTrueValues<int8_t>(*this, "s8.ics", Ics_sint8, {-128, -1, 0, 5, 127}, true);
+    ExpectTrueValues<uint16_t>(*this, "u16.ics", Ics_uint16, {0, 1, 40000, 65535}, true);
+    ExpectTrueValues<int16_t>(*this, "s16.ics", Ics_sint16, {-32768, -1, 0, 1, 32767}, true);
+    // Integers spanning at most 65536 values stay exact, wherever they lie.
+    ExpectTrueValues<uint32_t>(*this, "u32.ics", Ics_uint32, {65535, 65536, 74565, 100000}, true);
+    ExpectTrueValues<int32_t>(*this, "s32-narrow.ics", Ics_sint32, {-70000, -40000, -10000}, true);
+    ExpectTrueValues<int32_t>(*this, "s32.ics", Ics_sint32, {-2000000, -1, 0, 65536, 3000000}, false);
+    ExpectTrueValues<uint64_t>(*this, "u64.ics", Ics_uint64, {0, 70000, 5e12}, false);
+    ExpectTrueValues<int64_t>(*this, "s64.ics", Ics_sint64, {-5e12, -1, 4e9}, false);
+    ExpectTrueValues<float>(*this, "f32.ics", Ics_real32, {-3.5, 0.25, 1.9, 65536, 70000.5}, false);
+    ExpectTrueValues<double>(*this, "f64-small.ics", Ics_real64, {0, 0.0001, 0.0005, 0.00099}, false);
+
+    // Fractions below 1 are resolved, not truncated to one value.
+    const std::vector<double> small = {0.0001, 0.0005, 0.00099};
+    Reader r(Write("f64-fractions.ics", Ics_real64, {{3, "x", 1, "nm"}, {1, "y", 1, "nm"}}, small));
+    const auto shown = plane(r, Vector());
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_LT(shown[0], shown[1]);
+    EXPECT_LT(shown[1], shown[2]);
+
+    // Non-finite floats neither widen the range nor wrap: NaN draws black, infinities saturate.
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    Reader f(Write("f32-special.ics", Ics_real32, {{4, "x", 1, "nm"}, {1, "y", 1, "nm"}}, std::vector<float>{nan, -inf, 2, inf}));
+    EXPECT_EQ(plane(f, Vector()), (std::vector<unsigned short>{0, 0, 0, 65535}));
+    EXPECT_TRUE(std::isnan(*f.GetValue(V({0, 0}))));
 }
 
 TEST_F(IcsFiles, RefusesWhatCannotBeShown)
 {
     const std::vector<float> complexData(8, 1.0f);
-    Reader complex(write("c.ics", Ics_complex32, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, complexData));
+    Reader complex(Write("c.ics", Ics_complex32, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, complexData));
     EXPECT_EQ(complex.GetSize().size(), 0u);
 
     const std::vector<uint16_t> line = {1, 2, 3};
-    Reader oneD(write("line.ics", Ics_uint16, {{3, "x", 1, "nm"}}, line));
+    Reader oneD(Write("line.ics", Ics_uint16, {{3, "x", 1, "nm"}}, line));
     EXPECT_EQ(oneD.GetSize().size(), 0u);
 
     Reader missing(dir / "does-not-exist.ics");
@@ -165,13 +195,13 @@ TEST_F(IcsFiles, RefusesWhatCannotBeShown)
 TEST_F(IcsFiles, PixelSizeUnits)
 {
     const std::vector<uint16_t> d(2 * 2 * 2 * 2 * 2, 1);
-    const auto path = write("units.ics", Ics_uint16,
+    const auto path = Write("units.ics", Ics_uint16,
                             {{2, "x", 0.1, "um"}, {2, "y", 2.5, "mm"}, {2, "z", 0.25, "Micrometers"}, {2, "t", 1, nullptr}, {2, "ch", 3, "m"}},
                             d);
     Reader r(path);
     EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 100.0);
     EXPECT_DOUBLE_EQ(r.GetDimPixelSize(1), 2.5e6);
-    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(2), 0.0) << "unit names are case-sensitive";
+    EXPECT_DOUBLE_EQ(r.GetDimPixelSize(2), 250.0) << "unit names in any case";
     EXPECT_DOUBLE_EQ(r.GetDimPixelSize(3), 0.0) << "a missing unit gives no size";
     EXPECT_DOUBLE_EQ(r.GetDimPixelSize(4), 3e9);
 
@@ -194,12 +224,12 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
         return std::vector<unsigned short>(data.begin() + static_cast<long>(start), data.begin() + static_cast<long>(start) + 6);
     };
     const std::vector<Dim> dims = {{3, "x", 1, "nm"}, {2, "y", 1, "nm"}, {4, "z", 1, "nm"}, {3, "t", 1, "nm"}};
-    const auto path = write("order.ics", Ics_uint16, dims, data);
+    const auto path = Write("order.ics", Ics_uint16, dims, data);
     // Compressed, where skipping means decompressing.
-    const auto gz = write("gz.ics", Ics_uint16, dims, data, "w2", true);
+    const auto gz = Write("gz.ics", Ics_uint16, dims, data, "w2", true);
 
     // Big-endian samples: header and separate data file edited by hand.
-    const auto big = write("big.ics", Ics_uint16, dims, data, "w1");
+    const auto big = Write("big.ics", Ics_uint16, dims, data, "w1");
     {
         std::ifstream in(big);
         std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -229,7 +259,7 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
 TEST_F(IcsFiles, OutOfRangePositionsGiveEmptySlices)
 {
     const std::vector<uint16_t> d(2 * 2 * 3, 9);
-    Reader r(write("small.ics", Ics_uint16, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}, {3, "z", 1, "nm"}}, d));
+    Reader r(Write("small.ics", Ics_uint16, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}, {3, "z", 1, "nm"}}, d));
     EXPECT_TRUE(plane(r, V({3})).empty());
     EXPECT_TRUE(plane(r, V({-1})).empty());
     EXPECT_TRUE(plane(r, Vector()).empty());
@@ -240,7 +270,7 @@ TEST_F(IcsFiles, OpensUnderACompositeLocale)
 {
     // A GUI program's locale name is usually composite; the reader must leave it intact.
     const std::vector<uint16_t> d(4, 3);
-    const auto path = write("loc.ics", Ics_uint16, {{2, "x", 0.5, "um"}, {2, "y", 0.5, "um"}}, d);
+    const auto path = Write("loc.ics", Ics_uint16, {{2, "x", 0.5, "um"}, {2, "y", 0.5, "um"}}, d);
     const std::string before = std::setlocale(LC_ALL, nullptr);
     ASSERT_NE(std::setlocale(LC_ALL, "C.UTF-8"), nullptr);
     ASSERT_NE(std::setlocale(LC_NUMERIC, "C"), nullptr);

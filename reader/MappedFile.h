@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace ImageReader {
+
+// A read-only memory mapping of a whole file. Readers of uncompressed data serve planes from
+// it, so that a view costs only the pages it touches; slices borrow from it and keep it alive
+// through a shared pointer.
+class MappedFile
+{
+public:
+    // Null with `error` set when the file cannot be opened or mapped. An empty file maps to
+    // a mapping of size 0.
+    static std::shared_ptr<const MappedFile> Open(const std::filesystem::path& path, std::string& error);
+    ~MappedFile();
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    const unsigned char* Data() const { return m_data; }
+    size_t Size() const { return m_size; }
+    // True while the file on disk still holds [offset, offset + bytes). Touching mapped
+    // pages past a file that was truncated after mapping would end the program, so readers
+    // ask before serving a plane.
+    bool StillHolds(size_t offset, size_t bytes) const;
+
+private:
+    MappedFile() = default;
+    int m_fd = -1;
+    const unsigned char* m_data = nullptr;
+    size_t m_size = 0;
+};
+
+} // namespace ImageReader

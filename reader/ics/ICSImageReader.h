@@ -1,0 +1,77 @@
+#pragma once
+
+#include <libics.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ImageReaderBase.h"
+#include "MappedFile.h"
+
+namespace ImageReader {
+
+// Image source for ICS images. libics parses the header (after the fields it would trust
+// blindly are checked); uncompressed data is served from a memory mapping of the data file,
+// compressed data from libics's sequential stream. Planes of dimensions 0 and 1 are
+// delivered as 16-bit display values through the image's value map.
+//
+// GetSlice, GetValue and the name and size queries may run on any thread: the mapped path
+// shares nothing mutable, and the compressed stream is behind a mutex.
+template <class T>
+class ICSImageReader : public ImageReaderBase<T>
+{
+public:
+    ICSImageReader() = default;
+    explicit ICSImageReader(const std::filesystem::path& path) { Open(path); }
+    ~ICSImageReader() override { Close(); }
+    ICSImageReader(const ICSImageReader&) = delete;
+    ICSImageReader& operator=(const ICSImageReader&) = delete;
+
+    ImageSlice<T> GetSlice(const Vector& position) override;
+    Vector GetSize() override { return m_dims; }
+    void Open(const std::filesystem::path& path) override;
+    void Close() override;
+    std::string GetDimName(unsigned int dim) override;
+    double GetDimPixelSize(unsigned int dim) override;
+    SampleType GetSampleType() override { return m_type; }
+    ValueMap GetValueMap() override { return m_map; }
+    std::optional<double> GetValue(const Vector& position) override;
+    std::string GetFormatName() override;
+    std::string GetError() override { return m_error; }
+
+private:
+    bool Fail(std::string reason);
+    // The plane's raw samples in native byte order; false when it cannot be read.
+    bool ReadRaw(size_t plane, void* dest);
+    bool ReadStream(size_t plane, void* dest);
+    void WarnOnce(const std::string& text);
+
+    ICS* m_ics = nullptr;
+    std::mutex m_mutex; // libics's stream and the warning flag
+    SampleType m_type = SampleType::UInt16;
+    ValueMap m_map;
+    Vector m_dims;
+    std::vector<std::string> m_names;
+    std::string m_error;
+    std::string m_path;      // narrow header path, for reopening the stream
+    std::string m_dataName;  // the data file's name, for messages
+    size_t m_planeSamples = 0;
+    size_t m_planeBytes = 0;
+    size_t m_planes = 0;
+
+    // Uncompressed data: the mapping, where the samples start and how each sample's bytes
+    // are ordered in the file (file byte i is native byte m_order[i]).
+    std::shared_ptr<const MappedFile> m_data;
+    size_t m_offset = 0;
+    bool m_native = true;
+    unsigned char m_order[8] = {};
+
+    // Compressed data: the stream position, and the first plane the stream could not give.
+    size_t m_nextplane = 0;
+    size_t m_endplane = SIZE_MAX;
+    bool m_warned = false;
+};
+
+} // namespace ImageReader
