@@ -3,6 +3,7 @@
 #include <libics.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -318,4 +319,183 @@ TEST(IcsRealFile, ReadsTheSampleImage)
         EXPECT_EQ(p[0], z == 0 ? 208 : 916);
         EXPECT_EQ(p[100 + 50 * 175], z == 0 ? 208 : 313);
     }
+}
+
+namespace {
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void replaceLine(const fs::path& header, const std::string& from, const std::string& to)
+{
+    std::string text = readText(header);
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    text.replace(at, from.size(), to);
+    std::ofstream(header, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The first sample of a plane, or -1 when the plane is missing.
+int firstSample(Reader& r, const Vector& at)
+{
+    const auto p = plane(r, at);
+    return p.empty() ? -1 : p.front();
+}
+
+// Collects the diagnostics shown while it lives.
+struct Diagnostics
+{
+    Diagnostics()
+    {
+        previous = ImageReader::SetDiagnosticHandler([this](const std::string& text) { shown.push_back(text); });
+    }
+    ~Diagnostics() { ImageReader::SetDiagnosticHandler(previous); }
+    std::vector<std::string> shown;
+    ImageReader::DiagnosticHandler previous;
+};
+
+} // namespace
+
+TEST_F(IcsFiles, DataFilesThatDoNotMatchTheirHeaderAreRefusedQuickly)
+{
+    const std::vector<uint16_t> d(7 * 5 * 3, 11);
+    const auto header = Write("cells.ics", Ics_uint16, {{7, "x", 1, "nm"}, {5, "y", 1, "nm"}, {3, "z", 1, "nm"}}, d, "w1");
+    const fs::path ids = dir / "cells.ids";
+    ASSERT_EQ(fs::file_size(ids), 7u * 5 * 3 * 2);
+
+    fs::resize_file(ids, 100);
+    Reader shortData(header);
+    EXPECT_EQ(shortData.GetSize().size(), 0u);
+    EXPECT_EQ(shortData.GetError(), "cells.ids holds 100 bytes; the header needs 210");
+
+    // Headers claiming far more than the file holds: refused from the file's length, at once.
+    const std::pair<const char*, const char*> absurd[] = {
+        {"sizes\t16\t70000\t70000\t2", "cells.ids holds 100 bytes; the header needs 19 600 000 000"},
+        {"sizes\t16\t100000\t100000\t100000", "cells.ids holds 100 bytes; the header needs 2 000 000 000 000 000"},
+    };
+    for (const auto& [sizes, message] : absurd) {
+        replaceLine(header, readText(header).find("sizes\t16\t7\t5\t3") != std::string::npos ? "sizes\t16\t7\t5\t3" : absurd[0].first,
+                    sizes);
+        const auto start = std::chrono::steady_clock::now();
+        Reader r(header);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500)) << sizes;
+        EXPECT_EQ(r.GetSize().size(), 0u) << sizes;
+        EXPECT_EQ(r.GetError(), message);
+    }
+
+    fs::remove(ids);
+    Reader noData(header);
+    EXPECT_EQ(noData.GetSize().size(), 0u);
+    EXPECT_NE(noData.GetError().find("cells.ids"), std::string::npos) << noData.GetError();
+}
+
+TEST_F(IcsFiles, HeaderFieldsAreCheckedBeforeUse)
+{
+    const std::vector<uint16_t> d(4 * 4, 3);
+    const auto header = Write("h.ics", Ics_uint16, {{4, "x", 1, "nm"}, {4, "y", 1, "nm"}}, d, "w1");
+    // A byte index far outside the sample (once a crash inside libics), a repeated byte, a zero.
+    for (const char* order : {"byte_order\t1\t99999", "byte_order\t1\t1", "byte_order\t0\t1"}) {
+        replaceLine(header, readText(header).find("byte_order\t1\t2") != std::string::npos ? "byte_order\t1\t2" : "byte_order", order);
+        Reader r(header);
+        EXPECT_EQ(r.GetSize().size(), 0u) << order;
+        EXPECT_NE(r.GetError().find("byte order"), std::string::npos) << r.GetError();
+        replaceLine(header, order, "byte_order\t1\t2");
+    }
+    Reader good(header);
+    EXPECT_EQ(plane(good, Vector()), std::vector<unsigned short>(16, 3));
+}
+
+TEST_F(IcsFiles, VersionTwoDataFileIsFoundBesideItsHeader)
+{
+    // A header naming its data file relative to itself, opened from another working folder.
+    const fs::path header = dir / "two.ics";
+    ICS* ics = nullptr;
+    ASSERT_EQ(IcsOpen(&ics, header.c_str(), "w2"), IcsErr_Ok);
+    const size_t extents[] = {3, 2};
+    IcsSetLayout(ics, Ics_uint16, 2, extents);
+    IcsSetSource(ics, "data.bin", 4);
+    IcsSetByteOrder(ics, IcsByteOrder_bigEndian);
+    ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
+    const unsigned char bytes[] = {9, 9, 9, 9, 0, 1, 0, 2, 1, 0, 0xff, 0xff, 0, 0, 0x12, 0x34};
+    std::ofstream(dir / "data.bin", std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+
+    const fs::path cwd = fs::current_path();
+    fs::current_path(fs::temp_directory_path());
+    Reader r(header);
+    fs::current_path(cwd);
+    ASSERT_EQ(r.GetSize(), Vector(3, 2)) << r.GetError();
+    EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{1, 2, 256, 65535, 0, 0x1234}));
+}
+
+TEST_F(IcsFiles, PlanesLostAfterOpeningAreMissingNotStale)
+{
+    std::vector<uint16_t> d(4 * 3 * 5);
+    for (size_t i = 0; i < d.size(); ++i)
+        d[i] = static_cast<uint16_t>(100 + i);
+    const std::vector<Dim> dims = {{4, "x", 1, "nm"}, {3, "y", 1, "nm"}, {5, "z", 1, "nm"}};
+
+    // An uncompressed data file cut short while the image is open.
+    {
+        const auto header = Write("cut.ics", Ics_uint16, dims, d, "w1");
+        Reader r(header);
+        ASSERT_EQ(firstSample(r, V({4})), 100 + 4 * 12) << r.GetError();
+        fs::resize_file(dir / "cut.ids", 2 * 12 * 2);
+        Diagnostics seen;
+        EXPECT_TRUE(plane(r, V({4})).empty());
+        EXPECT_TRUE(plane(r, V({3})).empty());
+        EXPECT_FALSE(r.GetValue(V({0, 0, 4})).has_value()) << "the readout must not show an old value";
+        EXPECT_EQ(firstSample(r, V({1})), 100 + 12);
+        EXPECT_EQ(*r.GetValue(V({1, 0, 1})), 100 + 13);
+        EXPECT_EQ(seen.shown.size(), 1u) << "one warning per image";
+    }
+    // A compressed stream that ends early: the planes before the cut stay readable. Samples
+    // that do not compress well, so that the cut falls after the first plane.
+    {
+        std::vector<uint16_t> noisy(64 * 64 * 5);
+        uint32_t state = 12345;
+        for (auto& v : noisy)
+            v = static_cast<uint16_t>((state = state * 1664525u + 1013904223u) >> 16);
+        const auto header = Write("gz.ics", Ics_uint16, {{64, "x", 1, "nm"}, {64, "y", 1, "nm"}, {5, "z", 1, "nm"}}, noisy, "w2", true);
+        const std::string text = readText(header);
+        const size_t dataStart = text.find("end\t\n") + 5;
+        ASSERT_LT(dataStart, text.size());
+        fs::resize_file(header, dataStart + (text.size() - dataStart) * 6 / 10);
+        Diagnostics seen;
+        Reader r(header);
+        ASSERT_EQ(r.GetSize(), V({64, 64, 5})) << r.GetError();
+        EXPECT_TRUE(plane(r, V({4})).empty());
+        EXPECT_EQ(firstSample(r, V({0})), noisy[0]);
+        EXPECT_EQ(firstSample(r, V({1})), noisy[64 * 64]);
+        EXPECT_TRUE(plane(r, V({4})).empty());
+        EXPECT_EQ(seen.shown.size(), 1u);
+    }
+}
+
+TEST(IcsUnits, SpellingsOfLengthUnits)
+{
+    const std::pair<const char*, double> units[] = {
+        {"m", 1e9},         {"mm", 1e6},          {"um", 1e3},       {"UM", 1e3},
+        {"\xc2\xb5m", 1e3}, {"\xb5m", 1e3},       {"micron", 1e3},   {"Microns", 1e3},
+        {"micrometer", 1e3}, {"MICROMETERS", 1e3}, {"nm", 1},        {"nanometers", 1},
+        {"Nanometer", 1},   {"furlong", 0},       {"pixel", 0},
+    };
+    const fs::path folder = fs::temp_directory_path() / ("lumora_units_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    for (const auto& [unit, factor] : units) {
+        const fs::path path = folder / "u.ics";
+        ICS* ics = nullptr;
+        ASSERT_EQ(IcsOpen(&ics, path.c_str(), "w2"), IcsErr_Ok);
+        const size_t extents[] = {1, 1};
+        const uint16_t sample = 0;
+        IcsSetLayout(ics, Ics_uint16, 2, extents);
+        IcsSetData(ics, &sample, sizeof sample);
+        IcsSetPosition(ics, 0, 0.0, 0.5, unit);
+        ASSERT_EQ(IcsClose(ics), IcsErr_Ok);
+        Reader r(path);
+        EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 0.5 * factor) << unit;
+    }
+    fs::remove_all(folder);
 }
