@@ -134,8 +134,8 @@ void HistogramRenderer::Render(QPainter& graphics, int left, int top)
     }
     graphics.drawImage(left, top, m_bitmap);
     graphics.setPen(Qt::white);
-    DrawAnchoredText(graphics, left, top + H, Qt::AlignHCenter | Qt::AlignTop, QString::number(m_valmin));
-    DrawAnchoredText(graphics, left + W, top + H, Qt::AlignHCenter | Qt::AlignTop, QString::number(m_valmax));
+    DrawAnchoredText(graphics, left, top + H, Qt::AlignHCenter | Qt::AlignTop, ValueLabel(m_valmin, m_valuemap, m_sampletype));
+    DrawAnchoredText(graphics, left + W, top + H, Qt::AlignHCenter | Qt::AlignTop, ValueLabel(m_valmax, m_valuemap, m_sampletype));
     graphics.restore();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ImageBase.h"
 #include "ImageChannel.h"
+#include "SampleType.h"
 
 class QPainter;
 
@@ -28,6 +29,9 @@ public:
     int m_binmax = 0;
     int m_valmin = 0;
     int m_valmax = 0;
+    // What the display values stand for: the labels show real values.
+    ImageReader::ValueMap m_valuemap;
+    ImageReader::SampleType m_sampletype = ImageReader::SampleType::UInt16;
 };
 
 } // namespace ImageViewer

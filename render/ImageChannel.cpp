@@ -126,8 +126,11 @@ std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned
         lo = n ? l : 65536;
         hi = u;
         if (m_autoscaling) {
-            m_min = std::min(m_min, lo);
-            m_max = std::max(m_max, hi);
+            // A plane of zeros alone would make the range 0..0, under which 0 is full colour;
+            // widening to 1 instead keeps zero black until real data widens the range.
+            const int a = hi == 0 ? 1 : lo, b = hi == 0 ? 1 : hi;
+            m_min = std::min(m_min, a);
+            m_max = std::max(m_max, b);
         }
     }
     std::vector<std::uint32_t> table(65536);

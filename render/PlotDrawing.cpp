@@ -4,6 +4,11 @@
 
 namespace ImageViewer::PlotDrawing {
 
+QString ValueLabel(int display, const ImageReader::ValueMap& map, ImageReader::SampleType type)
+{
+    return QString::fromStdString(ImageReader::FormatValue(map.ToReal(display), type));
+}
+
 QColor GridColour()
 {
     return QColor(255, 255, 255, 64);

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "ImageChannel.h"
+#include "SampleType.h"
 
 // Drawing pieces shared by the histogram and profile renderers.
 namespace ImageViewer::PlotDrawing {
@@ -18,6 +19,9 @@ QColor BackdropColour();
 QFont LabelFont();
 // The channel colour (components clamped to 0..255) at the given alpha.
 QColor ChannelColour(const ImageChannel& channel, int alpha);
+
+// A display value as the real value it stands for, for axis labels.
+QString ValueLabel(int display, const ImageReader::ValueMap& map, ImageReader::SampleType type);
 
 // Text placed by an anchor point: `flags` say which side of the text touches the anchor
 // (Qt::AlignRight: its right edge; Qt::AlignHCenter: its centre; and so on).

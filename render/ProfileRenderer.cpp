@@ -187,8 +187,8 @@ void ProfileRenderer::Render(QPainter& graphics, const Vector& start, const Vect
     if (renderText) {
         graphics.setFont(LabelFont());
         graphics.setPen(Qt::white);
-        DrawAnchoredText(graphics, S.x(), S.y(), Qt::AlignRight | Qt::AlignVCenter, QString::number(m_valmin));
-        DrawAnchoredText(graphics, P0.x(), P0.y(), Qt::AlignRight | Qt::AlignVCenter, QString::number(m_valmax));
+        DrawAnchoredText(graphics, S.x(), S.y(), Qt::AlignRight | Qt::AlignVCenter, ValueLabel(m_valmin, m_valuemap, m_sampletype));
+        DrawAnchoredText(graphics, P0.x(), P0.y(), Qt::AlignRight | Qt::AlignVCenter, ValueLabel(m_valmax, m_valuemap, m_sampletype));
         DrawAnchoredText(graphics, E.x(), E.y(), Qt::AlignHCenter | Qt::AlignTop, FormatLength(m_dist));
     }
     graphics.restore();

@@ -5,6 +5,7 @@
 
 #include "ImageBase.h"
 #include "ImageChannel.h"
+#include "SampleType.h"
 
 class QPainter;
 
@@ -32,6 +33,9 @@ public:
     int m_valmax = 0;
     int m_dist = 0;
     int m_height;
+    // What the display values stand for: the labels show real values.
+    ImageReader::ValueMap m_valuemap;
+    ImageReader::SampleType m_sampletype = ImageReader::SampleType::UInt16;
 };
 
 // The physical length label: "850 nm", "12.3 um", "2.5 mm", empty for 0 and >= 1 m.

@@ -87,6 +87,8 @@ void formImageViewer::UpdateHistogram()
     const auto zoom = [&](const QComboBox* axis) { return zooms[static_cast<size_t>(axis->currentIndex())]; };
     const BitmapSize bitmap = Measurement::RegionBitmapSize(extent[0], extent[1], zoom(comboDimX), zoom(comboDimY));
     histogram = std::make_unique<HistogramRenderer>(m.ChannelDim(), ChannelChoice(*this).ForMeasurement());
+    histogram->m_valuemap = reader->GetValueMap();
+    histogram->m_sampletype = reader->GetSampleType();
     histogram->Calculate(plane, bitmap.width, bitmap.height);
 }
 

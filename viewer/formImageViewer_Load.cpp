@@ -48,8 +48,18 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
 {
     InitializeComponent();
     comboProj->setCurrentIndex(0);
+    // Readers may speak from worker threads; the note is shown on the window's thread, in a
+    // box that does not stop the program.
     ImageReader::SetDiagnosticHandler([this](const std::string& text) {
-        QMessageBox::information(this, QString(), QString::fromStdString(text));
+        QMetaObject::invokeMethod(
+            this,
+            [this, message = QString::fromStdString(text)] {
+                auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Lumora"), message, QMessageBox::Ok, this);
+                box->setObjectName(QStringLiteral("messageDiagnostic"));
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->open();
+            },
+            Qt::AutoConnection);
     });
     if (!args.isEmpty())
         LoadImageW(args.front());

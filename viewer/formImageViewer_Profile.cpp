@@ -34,6 +34,8 @@ void formImageViewer::UpdateProfile()
     ImageReader::ImageVolume<unsigned short> block = image->GetVolume(start, end);
     ImageReader::ImagePermutation<unsigned short> plane(&block, m.Order());
     profile = std::make_unique<ProfileRenderer>(m.ChannelDim(), ChannelChoice(*this).ForMeasurement());
+    profile->m_valuemap = reader->GetValueMap();
+    profile->m_sampletype = reader->GetSampleType();
     const int dx = comboDimX->currentIndex();
     const int dy = comboDimY->currentIndex();
     const Vector p1(measstart[dx], measstart[dy]);

@@ -108,6 +108,13 @@ TEST(ImageChannel, AutoscalingOnlyWidens)
     const auto second = ch.RenderToRGBA(MakeSlice(2, 1, {5, 300}));
     EXPECT_EQ(std::pair(ch.m_min, ch.m_max), std::pair(5, 500));
     EXPECT_EQ(PixelAt(second.get(), 1), Grey(152)); // t = 296 * 256 / 495 = 153
+
+    // A plane of zeros is black under autoscaling, and does not hold back later data.
+    ImageChannel zeros(65535, 0, 0, 255, 255, 255, true);
+    EXPECT_EQ(PixelAt(zeros.RenderToRGBA(MakeSlice(2, 1, {0, 0})).get(), 0), Grey(0));
+    const auto later = zeros.RenderToRGBA(MakeSlice(2, 1, {0, 400}));
+    EXPECT_EQ(std::pair(zeros.m_min, zeros.m_max), std::pair(0, 400));
+    EXPECT_EQ(PixelAt(later.get(), 0), Grey(0));
 }
 
 TEST(ImageChannel, GammaBendsTheRampMonotonicallyBetweenFixedEnds)
