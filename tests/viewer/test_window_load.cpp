@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <filesystem>
+#include <libics.h>
 
 #include "ICSImageReader.h"
 #include "TablePanel.h"
@@ -163,6 +164,61 @@ TEST(Start, EmptyWindowAndMenus)
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_Q, Qt::ControlModifier);
     EXPECT_FALSE(window->isVisible());
+}
+
+// Writes a 2 x 2 x 2 ICS image of `values` with libics.
+template <class S>
+QString WriteIcs(const QTemporaryDir& dir, const char* name, Ics_DataType type, const std::vector<S>& values)
+{
+    const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+    ICS* ics = nullptr;
+    EXPECT_EQ(IcsOpen(&ics, path.c_str(), "w2"), IcsErr_Ok);
+    const size_t extents[] = {2, 2, 2};
+    IcsSetLayout(ics, type, 3, extents);
+    IcsSetData(ics, values.data(), values.size() * sizeof(S));
+    const char* const names[] = {"x", "y", "z"};
+    for (int i = 0; i < 3; ++i)
+        IcsSetOrder(ics, i, names[i], names[i]);
+    EXPECT_EQ(IcsClose(ics), IcsErr_Ok);
+    return QString::fromStdString(path);
+}
+
+TEST(TrueValues, ReadoutShowsTheFilesNumbersAndMissingPlanes)
+{
+    QTemporaryDir dir;
+    auto window = MakeWindow();
+    const auto readoutAt = [&](int x, int y, int z) {
+        window->curslice = V({x, y, z});
+        window->RefreshPictures(7);
+        return window->lblPixelValue->text();
+    };
+    // Signed samples keep their sign; 32-bit integers and floats keep values a 16-bit
+    // picture cannot hold.
+    window->LoadImageW(WriteIcs<int16_t>(dir, "s16.ics", Ics_sint16, {-300, -1, 0, 7, 32767, -32768, 5, 6}));
+    ASSERT_NE(window->image, nullptr) << window->lastOpenError.toStdString();
+    EXPECT_EQ(readoutAt(0, 0, 0), QStringLiteral("-300"));
+    EXPECT_EQ(readoutAt(1, 0, 1), QStringLiteral("-32768"));
+    window->LoadImageW(WriteIcs<int32_t>(dir, "s32.ics", Ics_sint32, {-2000000, 1, 2, 3, 4, 5, 6, 3000001}));
+    EXPECT_EQ(readoutAt(1, 1, 1), QStringLiteral("3000001"));
+    EXPECT_EQ(readoutAt(0, 0, 0), QStringLiteral("-2000000"));
+    window->LoadImageW(WriteIcs<float>(dir, "f32.ics", Ics_real32, {0.25f, 0.0005f, 1e6f, -2.5f, 0, 0, 0, 0}));
+    EXPECT_EQ(readoutAt(0, 0, 0), QStringLiteral("0.25"));
+    EXPECT_EQ(readoutAt(1, 0, 0), QStringLiteral("0.0005"));
+    EXPECT_EQ(readoutAt(1, 1, 0), QStringLiteral("-2.5"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora - ") + dir.filePath(QStringLiteral("f32.ics")) +
+                                         QStringLiteral(" (ICS, float32)"));
+
+    // A plane that cannot be read: black, and "missing" instead of the last value shown.
+    auto image = std::make_unique<FormulaImage>(std::vector<int>{4, 4, 3},
+                                                [](const std::vector<int>& c) -> unsigned short { return 1000 + c[2]; },
+                                                std::vector<std::string>{"x", "y", "z"});
+    image->failing.insert({2});
+    window->LoadReader(std::move(image), QStringLiteral("Lumora - memory"));
+    EXPECT_EQ(readoutAt(1, 1, 1), QStringLiteral("1001"));
+    EXPECT_EQ(readoutAt(1, 1, 2), QStringLiteral("missing"));
+    const QImage xy = window->GDIImageXY;
+    ASSERT_FALSE(xy.isNull());
+    EXPECT_EQ(xy.pixel(1, 1) & 0xffffff, 0u) << "a missing plane draws black";
 }
 
 #ifdef LUMORA_HAVE_DEMODATA
