@@ -101,11 +101,15 @@ bool SeriesTemplate::Match(const std::string& fileName, std::vector<long long>& 
 
 std::string SeriesTemplate::RunName(size_t k) const
 {
+    // "img_001" is "img", as "z012" is "z": separators just before the number are skipped.
     const std::string& text = m_text[k];
-    size_t start = text.size();
+    size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '_' || text[end - 1] == '-' || text[end - 1] == ' ' || text[end - 1] == '.'))
+        --end;
+    size_t start = end;
     while (start > 0 && isLetter(text[start - 1]))
         --start;
-    return text.substr(start);
+    return text.substr(start, end - start);
 }
 
 template <class T>

@@ -23,7 +23,8 @@ public:
     size_t Runs() const { return m_widths.size(); }
     // The numbers of a matching name, or false.
     bool Match(const std::string& fileName, std::vector<long long>& numbers) const;
-    // Letters just before run k ("z" of "cell_z012"); empty when there are none.
+    // Letters just before run k ("z" of "cell_z012", "img" of "img_001"); empty when there
+    // are none.
     std::string RunName(size_t k) const;
 
 private:
