@@ -477,3 +477,69 @@ TEST(TiffFile, JpegYCbCrTilesReadAsRgb)
         EXPECT_LE(hi, 255) << c;
     }
 }
+
+// Files another writer made (tests/data/tiff-other/README.md): each sample is its index in the
+// array the writer was given, through the formula of that file's command.
+TEST(TiffFile, FilesFromAnotherWriter)
+{
+    struct Case {
+        const char* file;
+        Vector size;
+        std::vector<std::string> names;
+        std::vector<double> nm;
+        std::string format;
+        // The array index (numpy's arange) of a full position, and the value it becomes.
+        std::function<double(const Vector&)> index;
+        std::function<double(double)> value;
+    };
+    const Case cases[] = {
+        {"imagej-hyperstack.tif", V({4, 5, 2, 3, 2}), {"x", "y", "c", "z", "t"}, {200, 200, 0, 750, 0}, "ImageJ TIFF, uint16",
+         [](const Vector& p) { return (((p[4] * 3.0 + p[3]) * 2 + p[2]) * 5 + p[1]) * 4 + p[0]; },
+         [](double i) { return i; }},
+        {"ome-czyx.ome.tif", V({5, 6, 3, 2}), {"x", "y", "z", "c"}, {300, 400, 1200, 0}, "OME-TIFF, float32",
+         [](const Vector& p) { return ((p[3] * 3.0 + p[2]) * 6 + p[1]) * 5 + p[0]; },
+         [](double i) { return i * 0.5 - 7; }},
+        {"tiled-int16-deflate.tif", V({48, 64}), {"x", "y"}, {0, 0}, "TIFF, int16",
+         [](const Vector& p) { return p[1] * 48.0 + p[0]; }, [](double i) { return i - 1500; }},
+        {"rgb-planar.tif", V({30, 20, 3}), {"x", "y", "c"}, {0, 0, 0}, "TIFF, uint8",
+         [](const Vector& p) { return p[2] * 600.0 + p[1] * 30 + p[0]; }, [](double i) { return std::fmod(i, 251); }},
+        {"float64-pages.tif", V({9, 8, 4}), {"x", "y", "z"}, {0, 0, 0}, "multi-page TIFF, float64",
+         [](const Vector& p) { return p[2] * 72.0 + p[1] * 9 + p[0]; }, [](double i) { return i * 1e6 - 3.25; }},
+        {"bigtiff-uint32.tif", V({6, 7, 3}), {"x", "y", "z"}, {0, 0, 0}, "multi-page TIFF, uint32",
+         [](const Vector& p) { return p[2] * 42.0 + p[1] * 6 + p[0]; }, [](double i) { return i * 100000; }},
+    };
+    for (const Case& c : cases) {
+        Folder folder;
+        const std::string path = folder.File(c.file);
+        std::filesystem::copy_file(testdata::Path(std::string("tiff-other/") + c.file), path);
+        Messages messages;
+        const Reader r = Open(path);
+        if (!r)
+            continue;
+        EXPECT_EQ(r->GetSize(), c.size) << c.file;
+        EXPECT_EQ(Names(*r), c.names) << c.file;
+        EXPECT_EQ(PixelSizes(*r), c.nm) << c.file;
+        EXPECT_EQ(r->GetFormatName(), c.format) << c.file;
+        // Every position, in the order of the dimensions, last fastest.
+        const Vector size = c.size;
+        Vector p;
+        for (unsigned i = 0; i < size.size(); ++i)
+            p.push_back(0);
+        for (bool more = true; more;) {
+            EXPECT_EQ(r->GetValue(p), std::optional<double>(c.value(c.index(p)))) << c.file;
+            more = false;
+            for (int i = 0; i < static_cast<int>(size.size()) && !more; ++i) {
+                if (++p[i] < size[i])
+                    more = true;
+                else
+                    p[i] = 0;
+            }
+        }
+        EXPECT_TRUE(messages.list.empty()) << c.file << ": " << (messages.list.empty() ? "" : messages.list[0]);
+    }
+    Folder folder;
+    std::filesystem::copy_file(testdata::Path("tiff-other/ome-czyx.ome.tif"), folder.File("o.ome.tif"));
+    const Reader r = Open(folder.File("o.ome.tif"));
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->GetIndexName(3, 0) + "," + r->GetIndexName(3, 1), "DAPI,GFP");
+}
