@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Korvel fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for
-# FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
+# Builds the Korvel and TIFF reader fuzz targets with clang (ASan + UBSan + libFuzzer) and runs
+# each for FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
 # Exits non-zero as soon as a target reports a crash, leak, hang or sanitizer finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +11,7 @@ build=${FUZZ_BUILD:-$root/build-fuzz}
 corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
-CC=${CC_FUZZ:-clang} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 2 >/dev/null
 
 seed() {
@@ -32,12 +32,13 @@ seed() {
 seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
+seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
 
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 status=0
-for target in bmp pgm tiff; do
+for target in bmp pgm tiff tiff_reader; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
   if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
