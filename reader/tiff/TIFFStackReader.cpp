@@ -44,7 +44,7 @@ void TIFFStackReader<T>::Open(const std::filesystem::path& path)
     } else {
         if (ome)
             ReportDiagnostic(path.filename().string() + ": " + omeError + "; its pages are shown as z.");
-        LayOutImageJ(nm[2]);
+        LayOutImageJ(path.filename().string(), nm[2]);
     }
     this->Finish(static_cast<long long>(m_file.Pages()));
 }
@@ -52,7 +52,7 @@ void TIFFStackReader<T>::Open(const std::filesystem::path& path)
 // ImageJ's planes run channel fastest, then slice, then frame. A description that promises
 // more planes than the file has pages is not trusted: the pages then form "z".
 template <class T>
-void TIFFStackReader<T>::LayOutImageJ(double zNm)
+void TIFFStackReader<T>::LayOutImageJ(const std::string& fileName, double zNm)
 {
     const long long pages = static_cast<long long>(m_file.Pages());
     ImageJDescription ij;
@@ -60,8 +60,15 @@ void TIFFStackReader<T>::LayOutImageJ(double zNm)
         long long c = ij.channels, z = ij.slices, t = ij.frames;
         if (c * z * t == 1 && ij.images > 1)
             z = ij.images;
-        if (c * z * t <= pages) {
+        // A single image's description (ImageJ writes one into every file of an image
+        // sequence) leaves the file a plain page, so that it opens with its series.
+        if (c * z * t > pages) {
+            ReportDiagnostic(fileName + ": the ImageJ description promises more images than the file holds; "
+                                        "its pages are shown as z.");
+        } else if (c * z * t > 1) {
             m_kind = Kind::ImageJ;
+            if (c > 1 && this->m_layout.samples > 1)
+                this->m_dims[2].name = "s"; // the pages' own samples; "c" is ImageJ's channel
             long long stride = 1;
             const char* names[] = {"c", "z", "t"};
             const long long sizes[] = {c, z, t};
@@ -74,7 +81,6 @@ void TIFFStackReader<T>::LayOutImageJ(double zNm)
             }
             return;
         }
-        ReportDiagnostic("The ImageJ description promises more images than the file holds; its pages are shown as z.");
     }
     if (pages > 1) {
         m_kind = Kind::MultiPage;

@@ -31,7 +31,7 @@ protected:
 
 private:
     bool LayOutOme(const std::string& fileName, double zNm, std::string& error);
-    void LayOutImageJ(double zNm);
+    void LayOutImageJ(const std::string& fileName, double zNm);
 
     TiffFile m_file;
     Kind m_kind = Kind::Single;

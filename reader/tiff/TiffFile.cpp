@@ -212,6 +212,7 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
     // costs one directory read, however far into the file it is. Reduced-resolution pages
     // (previews) are left out.
     m_offsets.push_back(TIFFCurrentDirOffset(m_tif));
+    m_lastError.clear();
     while (allPages && m_offsets.size() < kMaxPages && TIFFReadDirectory(m_tif)) {
         std::uint32_t kind = 0;
         if (TIFFGetField(m_tif, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE))
@@ -220,6 +221,10 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
     }
     m_current = m_offsets.size() == 1 ? 0 : SIZE_MAX;
     m_opening = false;
+    // A broken link in the page chain ends the stack there; the user learns why it is short.
+    if (!m_lastError.empty() && m_reported->insert(m_lastError).second)
+        ReportDiagnostic(m_name + ": " + m_lastError + "; only the first " + std::to_string(m_offsets.size()) +
+                         " pages are shown");
     return true;
 }
 

@@ -543,3 +543,33 @@ TEST(TiffFile, FilesFromAnotherWriter)
     ASSERT_TRUE(r);
     EXPECT_EQ(r->GetIndexName(3, 0) + "," + r->GetIndexName(3, 1), "DAPI,GFP");
 }
+
+// A page chain that points outside the file ends the stack there, and the user is told once.
+TEST(TiffFile, BrokenPageChainEndsTheStackWithOneMessage)
+{
+    Folder folder;
+    const std::string path = folder.File("chain.tif");
+    tifftest::Write(path, Page(), 4, [](int p, int, int, int) { return p + 1; });
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    ASSERT_TRUE(TIFFSetDirectory(tif, 1));
+    const std::uint64_t ifd = TIFFCurrentDirOffset(tif);
+    TIFFClose(tif);
+    // Little-endian classic TIFF: entry count, 12-byte entries, then the next page's offset.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::uint16_t entries = 0;
+    file.seekg(static_cast<std::streamoff>(ifd));
+    file.read(reinterpret_cast<char*>(&entries), 2);
+    const std::uint32_t outside = 0x7FFFFFF0u;
+    file.seekp(static_cast<std::streamoff>(ifd + 2 + 12u * entries));
+    file.write(reinterpret_cast<const char*>(&outside), 4);
+    file.close();
+
+    Messages messages;
+    const Reader r = Open(path);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->GetSize(), V({3, 2, 2}));
+    EXPECT_EQ(r->GetSlice(V({1})).GetData()[0], 2);
+    ASSERT_EQ(messages.list.size(), 1u);
+    EXPECT_NE(messages.list[0].find("only the first 2 pages"), std::string::npos) << messages.list[0];
+}

@@ -180,6 +180,26 @@ TEST(TiffSeries, SampleTypesAndCalibrationComeFromThePlanes)
     EXPECT_EQ(series.GetSlice(V({2})).GetData()[5], 65535);
 }
 
+// ImageJ's "Image Sequence" writes a description into every file; the files still form
+// the series, calibrated by their descriptions.
+TEST(TiffSeries, ImageJSequenceFilesFormTheirSeries)
+{
+    Folder folder;
+    tifftest::Page g;
+    g.description = "ImageJ=1.54f\nunit=micron\nmin=0.0\nmax=255.0\n";
+    g.xres = g.yres = 8; // pixels per micron
+    g.resolutionUnit = RESUNIT_NONE;
+    for (int i = 0; i < 4; ++i)
+        tifftest::Write(folder.File("grad16_000" + std::to_string(i) + ".tif"), g, 1, [i](int, int, int, int) { return i; });
+    OpenedImage opened = OpenImage(folder.File("grad16_0002.tif"));
+    ASSERT_NE(opened.reader, nullptr) << opened.error;
+    EXPECT_EQ(opened.reader->GetSize(), V({3, 2, 4}));
+    EXPECT_EQ(opened.reader->GetFormatName(), "TIFF series, uint16");
+    EXPECT_EQ(opened.reader->GetDimPixelSize(0), 125.0);
+    EXPECT_EQ(opened.reader->GetDimPixelSize(1), 125.0);
+    EXPECT_EQ(PlaneValue(*opened.reader, V({3})), 3);
+}
+
 TEST(TiffSeries, AThousandPlanesScanQuickly)
 {
     Folder folder;
