@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sstream>
 
@@ -210,6 +211,10 @@ bool ParseImageJDescription(const std::string& text, ImageJDescription& out)
 bool ParseOmeDescription(const std::string& xml, OmeDescription& out, std::string& error)
 {
     out = OmeDescription();
+    if (xml.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        error = "the OME-XML description is too long";
+        return false;
+    }
     std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser(XML_ParserCreateNS(nullptr, '|'), XML_ParserFree);
     if (!parser) {
         error = "out of memory";

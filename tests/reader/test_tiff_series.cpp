@@ -40,6 +40,46 @@ struct Messages
 
 } // namespace
 
+// Which names a template matches, and the numbers it reads from them.
+TEST(TiffSeries, TemplateMatchesNumbersByTheirWriting)
+{
+    struct Case {
+        const char* chosen;
+        const char* other;
+        std::vector<long long> numbers; // empty: no match
+    };
+    const Case cases[] = {
+        {"img_007.tif", "img_012.tif", {12}},      // padded: same width
+        {"img_007.tif", "img_1234.tif", {1234}},   // padded: wider once the padding is outgrown
+        {"img_007.tif", "img_0012.tif", {}},       // padded wider with a leading zero: another series
+        {"img_007.tif", "img_12.tif", {}},         // padded: narrower
+        {"img_50.tif", "img_7.tif", {7}},          // unpadded: any width by value
+        {"img_50.tif", "img_119.tif", {119}},
+        {"img_50.tif", "img_07.tif", {7}},         // the chosen one's width, padded
+        {"img_50.tif", "img_007.tif", {}},
+        {"img_0.tif", "img_10.tif", {10}},         // a lone 0 is not padding
+        {"a1b22.tif", "a3b04.TIFF", {3, 4}},
+        {"a1b22.tif", "a3c04.tif", {}},            // other text
+        {"a1b22.tif", "a3b04.tif.bak", {}},        // other extension
+        {"a1b22.tif", "a3b04x.tif", {}},           // text after the last number
+        {"a1b22.tif", "a3b.tif", {}},              // a number missing
+        {"scan.TIF", "scan.tiff", std::vector<long long>{}}, // no numbers: matches, nothing read
+        {"n1.ics", "n2.ics", {2}},
+        {"n1.ics", "n2.tif", {}},
+        {"z1.tif", "z1234567890.tif", {}},         // more digits than an extent holds
+    };
+    for (const Case& c : cases) {
+        const SeriesTemplate pattern(c.chosen);
+        std::vector<long long> numbers;
+        const bool matched = pattern.Match(c.other, numbers);
+        const bool expected = !c.numbers.empty() || std::string(c.chosen) == "scan.TIF";
+        EXPECT_EQ(matched, expected) << c.chosen << " / " << c.other;
+        if (matched && expected) {
+            EXPECT_EQ(numbers, c.numbers) << c.chosen << " / " << c.other;
+        }
+    }
+}
+
 // Each file holds its place in the list plus one; the case opens `open`.
 TEST(TiffSeries, NamesAsPeopleWriteThem)
 {
