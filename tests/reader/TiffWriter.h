@@ -1,6 +1,7 @@
 #pragma once
 
-// Writes the TIFF files the reader tests open, with plain libtiff calls.
+// Writes the TIFF files the reader tests open, with plain libtiff calls; and the small
+// helpers both TIFF test programs share.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -12,7 +13,27 @@
 #include <string>
 #include <vector>
 
+#include "Diagnostics.h"
+#include "Vector.h"
+
 namespace tifftest {
+
+inline ImageReader::Vector V(std::initializer_list<int> values)
+{
+    ImageReader::Vector v;
+    for (int x : values)
+        v.push_back(x);
+    return v;
+}
+
+// Collects the readers' diagnostics while it lives.
+struct Messages
+{
+    std::vector<std::string> list;
+    ImageReader::DiagnosticHandler previous;
+    Messages() { previous = ImageReader::SetDiagnosticHandler([this](const std::string& m) { list.push_back(m); }); }
+    ~Messages() { ImageReader::SetDiagnosticHandler(previous); }
+};
 
 // A fresh folder per test, removed afterwards.
 class Folder

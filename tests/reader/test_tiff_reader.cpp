@@ -16,19 +16,13 @@
 
 using namespace ImageReader;
 using tifftest::Folder;
+using tifftest::Messages;
+using tifftest::V;
 using tifftest::Page;
 
 namespace {
 
 using Reader = std::unique_ptr<ImageReaderBase<unsigned short>>;
-
-Vector V(std::initializer_list<int> values)
-{
-    Vector v;
-    for (int x : values)
-        v.push_back(x);
-    return v;
-}
 
 Reader Open(const std::string& path)
 {
@@ -52,15 +46,6 @@ std::vector<double> PixelSizes(ImageReaderBase<unsigned short>& r)
         sizes.push_back(r.GetDimPixelSize(d));
     return sizes;
 }
-
-// Collects the readers' diagnostics while it lives.
-struct Messages
-{
-    std::vector<std::string> list;
-    DiagnosticHandler previous;
-    Messages() { previous = SetDiagnosticHandler([this](const std::string& m) { list.push_back(m); }); }
-    ~Messages() { SetDiagnosticHandler(previous); }
-};
 
 // Every sample of a file of `pages` pages, one page per plane along the last dimension and
 // the samples of a page along dimension 2 when there are several, read back by value and

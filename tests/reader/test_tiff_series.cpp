@@ -11,17 +11,11 @@
 
 using namespace ImageReader;
 using tifftest::Folder;
+using tifftest::Messages;
+using tifftest::V;
 using Series = TIFFImageReader<unsigned short>;
 
 namespace {
-
-Vector V(std::initializer_list<int> values)
-{
-    Vector v;
-    for (int x : values)
-        v.push_back(x);
-    return v;
-}
 
 // The value every sample of a plane holds, or -1 for an empty slice.
 int PlaneValue(ImageBase<unsigned short>& image, const Vector& position)
@@ -29,14 +23,6 @@ int PlaneValue(ImageBase<unsigned short>& image, const Vector& position)
     const ImageSlice<unsigned short> slice = image.GetSlice(position);
     return slice.IsEmpty() ? -1 : slice.GetData()[0];
 }
-
-struct Messages
-{
-    std::vector<std::string> list;
-    DiagnosticHandler previous;
-    Messages() { previous = SetDiagnosticHandler([this](const std::string& m) { list.push_back(m); }); }
-    ~Messages() { SetDiagnosticHandler(previous); }
-};
 
 } // namespace
 
