@@ -16,8 +16,9 @@ namespace ImageReader {
 namespace {
 
 #ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-constexpr size_t kMaxPageBytes = size_t(64) << 20;
-constexpr size_t kMaxPages = 4096;
+// Small enough that a made-up header cannot slow the fuzzer down to a crawl.
+constexpr size_t kMaxPageBytes = size_t(4) << 20;
+constexpr size_t kMaxPages = 1024;
 #else
 // The views address a plane with 32-bit sizes; a page of several channels may be larger.
 constexpr size_t kMaxPageBytes = size_t(16) << 30;
