@@ -21,6 +21,12 @@ public:
     virtual std::string GetDimName(unsigned int dim) = 0;
     // Pixel spacing in nanometres; 0 when not given.
     virtual double GetDimPixelSize(unsigned int dim) = 0;
+    // The number the file itself gives index 0 of a dimension (a series numbered from 1
+    // starts at 1), so that a position can be shown as the user's own file numbers.
+    virtual int GetDimOrigin(unsigned int) { return 0; }
+    // The name of one index of a dimension where the file names it (channel names, "red"
+    // for the first sample of an RGB file); empty otherwise.
+    virtual std::string GetIndexName(unsigned int, int) { return std::string(); }
 
     // The sample type the file holds, and the map from delivered values to real ones.
     virtual SampleType GetSampleType() { return SampleType::UInt16; }

@@ -9,6 +9,7 @@
 #include "ICSImageReader.h"
 #ifdef LUMORA_HAVE_TIFF_READER
 #include "TIFFImageReader.h"
+#include "TIFFStackReader.h"
 #endif
 
 namespace ImageReader {
@@ -34,6 +35,22 @@ OpenedImage openWith(const std::filesystem::path& path, const std::string& fallb
     result.reader = std::move(reader);
     return result;
 }
+
+#ifdef LUMORA_HAVE_TIFF_READER
+// A file of several pages, or one whose ImageJ or OME description makes it an image of its
+// own, opens as a stack; a plain single-page file opens with the series its name belongs to
+// (a series of one when no other file matches).
+OpenedImage openTiff(const std::filesystem::path& path)
+{
+    auto stack = std::make_unique<TIFFStackReader<unsigned short>>(path);
+    if (stack->GetSize().size() == 0)
+        return {nullptr, stack->GetError().empty() ? "not a readable TIFF file" : stack->GetError()};
+    if (stack->GetKind() != TIFFStackReader<unsigned short>::Kind::Single)
+        return {std::move(stack), std::string()};
+    stack.reset();
+    return openWith<TIFFImageReader<unsigned short>>(path, "not a readable TIFF file");
+}
+#endif
 
 } // namespace
 
@@ -75,7 +92,7 @@ OpenedImage OpenImage(const std::filesystem::path& path)
     switch (kind) {
     case FileKind::TIFF:
 #ifdef LUMORA_HAVE_TIFF_READER
-        return openWith<TIFFImageReader<unsigned short>>(path, "not a readable TIFF file");
+        return openTiff(path);
 #else
         return {nullptr, "TIFF files are not supported by this build"};
 #endif

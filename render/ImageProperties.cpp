@@ -6,11 +6,14 @@ namespace ImageViewer {
 
 ImageProperties::ImageProperties(ImageReader::ImageReaderBase<unsigned short>& reader)
 {
-    const unsigned n = reader.GetSize().size();
-    for (unsigned i = 0; i < n; ++i) {
+    const ImageReader::Vector size = reader.GetSize();
+    for (unsigned i = 0; i < size.size(); ++i) {
         m_dimname.push_back(reader.GetDimName(i));
         m_pixelsize.push_back(reader.GetDimPixelSize(i));
+        m_dimsize.push_back(size[static_cast<int>(i)]);
     }
+    m_format = reader.GetFormatName();
+    m_sampletype = ImageReader::SampleTypeName(reader.GetSampleType());
 }
 
 std::vector<double> ImageProperties::GetPixelZooms() const

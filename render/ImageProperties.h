@@ -21,6 +21,11 @@ public:
     std::vector<std::string> m_dimname;
     std::vector<double> m_pixelsize;
     double m_zoom = 1.0;
+    // What was opened, for the properties dialog: format ("OME-TIFF, float32"), sample type
+    // and the extent of every dimension.
+    std::string m_format;
+    std::string m_sampletype;
+    std::vector<int> m_dimsize;
 };
 
 } // namespace ImageViewer

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Korvel fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for
-# FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
+# Builds the Korvel and TIFF reader fuzz targets with clang (ASan + UBSan + libFuzzer) and runs
+# each for FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
 # Exits non-zero as soon as a target reports a crash, leak, hang or sanitizer finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +32,7 @@ seed() {
 seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
+seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
 # sample header cover the sample types, byte orders and compression.
 mkdir -p "$corpus/ics"
@@ -48,7 +49,7 @@ mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 status=0
-for target in bmp pgm tiff ics; do
+for target in bmp pgm tiff tiff_reader ics; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
   if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \

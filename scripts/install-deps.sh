@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config ninja-build
   clang libclang-rt-dev
-  libics-dev libtiff-dev libtiff-tools
+  libics-dev libtiff-dev libtiff-tools libexpat1-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core

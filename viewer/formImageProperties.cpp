@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStringList>
 #include <QTabWidget>
 
 namespace ImageViewer {
@@ -80,6 +81,20 @@ formImageProperties::formImageProperties(ImageProperties& properties, QWidget* p
     page->setMinimumSize(140, contentHeight);
     tabPixelSize->setWidget(page);
     tabControl1->addTab(tabPixelSize, "Pixel size");
+
+    // What was opened: format, sample type, and each dimension's name and extent.
+    QStringList dims;
+    for (size_t i = 0; i < properties.m_dimsize.size(); ++i)
+        dims << QString("%1 %2").arg(i < properties.m_dimname.size() ? QString::fromStdString(properties.m_dimname[i]) : QString())
+                    .arg(properties.m_dimsize[i]);
+    auto* info = new QLabel(QString("Format: %1\nSample type: %2\nDimensions: %3")
+                                .arg(QString::fromStdString(properties.m_format), QString::fromStdString(properties.m_sampletype),
+                                     dims.join(", ")));
+    info->setObjectName("labelImageInfo");
+    info->setWordWrap(true);
+    info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    info->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    tabControl1->addTab(info, "Image");
 
     cmdOK = makeButton(this, "cmdOK", "OK", 168);
     cmdCancel = makeButton(this, "cmdCancel", "Cancel", 248);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
@@ -113,6 +114,18 @@ TEST(PanelsProperties, LastRowIsReachedByScrollingAndOnlyButtonsClose)
         EXPECT_FALSE(dialog.isVisible());
         EXPECT_EQ(dialog.result(), how == OkButton ? QDialog::Accepted : QDialog::Rejected);
     }
+}
+
+TEST(PanelsProperties, ImagePageSaysWhatWasOpened)
+{
+    ImageProperties props = sixDimensions();
+    props.m_format = "OME-TIFF, float32";
+    props.m_sampletype = "float32";
+    props.m_dimsize = {512, 256, 20, 3, 2, 1};
+    formImageProperties dialog(props);
+    auto* info = dialog.findChild<QLabel*>("labelImageInfo");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->text(), "Format: OME-TIFF, float32\nSample type: float32\nDimensions: x 512, y 256, z 20, t 3, ch 2, w 1");
 }
 
 int main(int argc, char** argv)
