@@ -130,14 +130,17 @@ void ExpectTrueValues(IcsFiles& files, const std::string& name, Ics_DataType typ
         const auto readout = r.GetValue(V({static_cast<int>(i), 0}));
         ASSERT_TRUE(readout.has_value()) << name;
         EXPECT_EQ(*readout, real) << name << " sample " << i;
-        if (std::isfinite(real))
+        if (std::isfinite(real)) {
             EXPECT_NEAR(map.ToReal(shown[i]), real, exact ? 0.0 : map.scale / 2 + 1e-12 * std::fabs(real)) << name << " " << i;
+        }
         for (size_t j = 0; j < values.size(); ++j) {
             const double other = static_cast<double>(data[j]);
-            if (real < other)
+            if (real < other) {
                 EXPECT_LE(shown[i], shown[j]) << name << ": " << real << " drawn above " << other;
-            if (exact)
+            }
+            if (exact) {
                 EXPECT_EQ(static_cast<double>(shown[i]) - shown[j], real - other) << name;
+            }
         }
     }
 }
