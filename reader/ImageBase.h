@@ -21,6 +21,12 @@ struct ProjectionControl
     std::atomic<size_t> total{0};
 };
 
+// Threads: GetSlice and GetSize may run on any thread, also on several at once. Views read
+// and project on a worker thread while the UI thread reads the plane under the cursor, so
+// a source that holds a stream or other per-read state serialises it internally (a mutex
+// around the read); sources serving memory-mapped or immutable data need no lock. Open and
+// Close run on the UI thread with no read in flight (the window stops its work first).
+//
 // The abstract n-dimensional image source. It delivers the plane spanned by dimensions 0
 // and 1 at a position of dimensions 2 and up, and its size. Sources stack on one another
 // (cache over reader, permutation over sub-volume) through plain, non-owning pointers.
