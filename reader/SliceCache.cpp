@@ -69,7 +69,7 @@ ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
     for (unsigned i = 0; i < ss.size(); ++i)
         bytes *= static_cast<size_t>(ss[static_cast<int>(i)] > 0 ? ss[static_cast<int>(i)] : 0);
 
-    const std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     auto it = m_cache.find(position);
     if (it != m_cache.end()) {
         // Another thread read the same plane meanwhile; share its copy.
@@ -79,31 +79,49 @@ ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
     const size_t budget = m_budget.load();
     if (bytes > budget)
         return slice;
-    evictTo(budget - bytes);
+    const bool trim = evictTo(budget - bytes);
     m_lru.push_front(position);
     m_cache.emplace(position, Entry{slice, bytes, m_lru.begin()});
     m_bytes += bytes;
     m_peak = std::max(m_peak, m_bytes);
+    lock.unlock();
+    if (trim)
+        malloc_trim(0);
     return slice;
 }
 
+namespace {
+// Trimming walks the heap; once per this much evicted keeps its cost negligible.
+constexpr size_t kTrimEvery = size_t(64) << 20;
+} // namespace
+
 template <class T>
-void SliceCache<T>::evictTo(size_t limit)
+bool SliceCache<T>::evictTo(size_t limit)
 {
     while (m_bytes > limit && !m_lru.empty()) {
         auto it = m_cache.find(m_lru.back());
         m_bytes -= it->second.bytes;
+        m_evictedSinceTrim += it->second.bytes;
         m_cache.erase(it);
         m_lru.pop_back();
     }
+    if (m_evictedSinceTrim < kTrimEvery)
+        return false;
+    m_evictedSinceTrim = 0;
+    return true;
 }
 
 template <class T>
 void SliceCache<T>::SetBudget(size_t budgetBytes)
 {
-    const std::lock_guard<std::mutex> lock(m_lock);
-    m_budget = budgetBytes ? budgetBytes : DefaultBudget();
-    evictTo(m_budget.load());
+    bool trim;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        m_budget = budgetBytes ? budgetBytes : DefaultBudget();
+        trim = evictTo(m_budget.load());
+    }
+    if (trim)
+        malloc_trim(0);
 }
 
 template <class T>

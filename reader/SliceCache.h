@@ -21,6 +21,8 @@ namespace ImageReader {
 //   mapping cost no private memory: they pass through without being kept.
 // - Eviction drops the cache's reference only: a plane a caller still holds lives on with
 //   it (ImageSlice's shared count), so nothing is freed under a view.
+// - Evicted memory goes back to the system in batches (malloc_trim): planes are freed into
+//   the heap arena of the thread that read them, where no other thread would reuse them.
 // - Empty slices (unreadable or missing planes) are never kept: the next request asks the
 //   source again. Each one counts in GetFailureCount.
 // - A plane whose size alone exceeds the budget is refused without asking the source; it
@@ -60,7 +62,8 @@ private:
         size_t bytes;
         typename std::list<Vector>::iterator lru;
     };
-    void evictTo(size_t limit); // with m_lock held
+    // With m_lock held; true when enough was evicted that the heap should be trimmed.
+    bool evictTo(size_t limit);
 
     ImageBase<T>* m_image;
     const Vector m_size;
@@ -71,6 +74,7 @@ private:
     std::list<Vector> m_lru; // most recently used first
     size_t m_bytes = 0;
     size_t m_peak = 0;
+    size_t m_evictedSinceTrim = 0;
     std::atomic<size_t> m_failures{0};
     std::atomic<size_t> m_refused{0};
 };
