@@ -71,6 +71,9 @@ public:
     void pictureYZ_Paint(QPainter& e);
     void UpdateLayout();
 
+    // Re-reads the memory budget (command line, else preferences, else the default) and
+    // applies it to the open image at once; for the preferences dialog.
+    void ApplyCacheBudget();
     // Blocks until background view work is done and its pictures are shown (tests,
     // benchmarks, scripted use).
     void WaitForViews();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BusyCursor.h"
+#include "CacheBudget.h"
 #include "ChannelRenderer.h"
 #include "PictureBox.h"
 #include "SpectralProjection.h"
@@ -294,6 +295,12 @@ void formImageViewer::StopViewWork()
     work->Wait();
     for (ViewData& vd : viewData)
         vd = ViewData();
+}
+
+void formImageViewer::ApplyCacheBudget()
+{
+    if (image)
+        image->SetBudget(CacheBudgetBytes());
 }
 
 void formImageViewer::WaitForViews()

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -128,6 +130,43 @@ TEST(Background, ViewsLargerThanTheBudgetAreRefused)
     EXPECT_EQ(Source(*w).reads, 0) << "nothing attempted";
     EXPECT_TRUE(w->GDIImageXY.isNull());
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("memory budget")));
+}
+
+TEST(Background, BudgetFromCommandLineThenPreferencesThenDefault)
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    const size_t mib = size_t(1) << 20;
+    const size_t fallback = ImageReader::SliceCache<unsigned short>::DefaultBudget();
+    struct Case
+    {
+        size_t commandLine;
+        int stored; // -1: not set
+        size_t expected;
+    };
+    const Case cases[] = {
+        {0, -1, fallback},
+        {0, 0, fallback}, // 0 in the preferences means the default
+        {0, 300, 300 * mib},
+        {50, 300, 50 * mib},
+        {50, -1, 50 * mib},
+    };
+    for (const Case& c : cases) {
+        QSettings settings;
+        if (c.stored < 0)
+            settings.remove(QStringLiteral("cacheBudgetMB"));
+        else
+            settings.setValue(QStringLiteral("cacheBudgetMB"), c.stored);
+        settings.sync();
+        ImageViewer::SetCacheBudgetOverrideMB(c.commandLine);
+        EXPECT_EQ(ImageViewer::CacheBudgetBytes(), c.expected) << c.commandLine << " " << c.stored;
+    }
+    auto w = Open({8, 8, 2}, {"x", "y", "z"}, Ramp);
+    EXPECT_EQ(w->image->GetBudget(), 50 * mib);
+    ImageViewer::SetCacheBudgetOverrideMB(0);
+    w->ApplyCacheBudget();
+    EXPECT_EQ(w->image->GetBudget(), fallback) << "the preferences' change reaches the open image";
 }
 
 TEST(Background, SliderDragShowsTheNewestPositionOnly)
