@@ -49,6 +49,7 @@ std::unique_ptr<ImageViewer::formImageViewer> openWindow(const std::filesystem::
     window->show();
     QApplication::processEvents();
     window->LoadImageW(QString::fromStdString(file.string()));
+    window->WaitForViews();
     QApplication::processEvents();
     return window;
 }
@@ -123,6 +124,7 @@ void sliderSteps(benchmark::State& state, bool cold)
         }
         next = (next + 1) % depth;
         z->setValue(next);
+        window->WaitForViews();
     }
     countRecomputes(state, *window, before);
     state.SetBytesProcessed(state.iterations() * int64_t(1024) * 1024 * 4);
@@ -156,6 +158,7 @@ void BM_DragStepXYWarm1024(benchmark::State& state)
     for (auto _ : state) {
         x = x == 100 ? 200 : 100;
         send(QEvent::MouseMove, x, Qt::NoButton, Qt::LeftButton);
+        window->WaitForViews(); // the side views are computed on the worker
     }
     send(QEvent::MouseButtonRelease, x, Qt::LeftButton, Qt::NoButton);
     countRecomputes(state, *window, before);

@@ -81,7 +81,7 @@ void foldPlane(T* out, const T* plane, size_t W, size_t x0, size_t x1, size_t y0
 } // namespace
 
 template <class T>
-ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed)
+ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, ProjectionControl* control)
 {
     const Vector S = GetSize();
     const int n = static_cast<int>(S.size());
@@ -119,8 +119,23 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed)
     const size_t y0 = fixed[1] >= 0 ? static_cast<size_t>(fixed[1]) : 0;
     const size_t y1 = fixed[1] >= 0 ? y0 + 1 : H;
 
+    if (control) {
+        size_t planes = 1;
+        for (int i = 2; i < n; ++i)
+            if (fixed[i] < 0)
+                planes *= static_cast<size_t>(S[i]);
+        control->total += planes;
+    }
+
+    bool folded = false;
     for (;;) {
+        if (control && control->cancel.load(std::memory_order_relaxed)) {
+            std::free(out);
+            return ImageSlice<T>();
+        }
         const ImageSlice<T> slice = GetSlice(position);
+        if (control)
+            control->done.fetch_add(1, std::memory_order_relaxed);
         const Vector ss = slice.GetSize();
         // A plane that cannot be read, or that does not have the image's plane size, adds nothing.
         if (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == W && static_cast<size_t>(ss[1]) == H) {
@@ -128,6 +143,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed)
             for (int i = 2; i < n; ++i)
                 base += stride[static_cast<size_t>(i)] * static_cast<size_t>(position[i - 2]);
             foldPlane(out + base, slice.GetData(), W, x0, x1, y0, y1, stride[0], stride[1]);
+            folded = true;
         }
 
         // Odometer over the free higher dimensions, last dimension fastest.
@@ -141,6 +157,12 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed)
         }
         if (k < 2)
             break;
+    }
+    if (!folded) {
+        // Every plane it needed is missing: empty, so that it draws black and takes no part
+        // in autoscaling, as a missing plane does.
+        std::free(out);
+        return ImageSlice<T>();
     }
     return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+
 #include "ImageSlice.h"
 #include "Vector.h"
 
@@ -8,6 +11,22 @@ namespace ImageReader {
 template <class T>
 class ImageVolume;
 
+// Lets another thread follow a long projection and stop it. `total` grows by the planes a
+// projection will visit when it starts and `done` by each plane visited, so one control can
+// span several projections.
+struct ProjectionControl
+{
+    std::atomic<bool> cancel{false};
+    std::atomic<size_t> done{0};
+    std::atomic<size_t> total{0};
+};
+
+// Threads: GetSlice and GetSize may run on any thread, also on several at once. Views read
+// and project on a worker thread while the UI thread reads the plane under the cursor, so
+// a source that holds a stream or other per-read state serialises it internally (a mutex
+// around the read); sources serving memory-mapped or immutable data need no lock. Open and
+// Close run on the UI thread with no read in flight (the window stops its work first).
+//
 // The abstract n-dimensional image source. It delivers the plane spanned by dimensions 0
 // and 1 at a position of dimensions 2 and up, and its size. Sources stack on one another
 // (cache over reader, permutation over sub-volume) through plain, non-owning pointers.
@@ -27,7 +46,9 @@ public:
     // Folds the image onto the plane spanned by d1 (horizontal) and d2 (vertical, or -1 for
     // a single row). fixed[i] >= 0 pins dimension i; every other free dimension besides d1
     // and d2 is collapsed by its maximum.
-    ImageSlice<T> GetMaximumProjection(int d1, int d2, Vector fixed);
+    // With a control, a cancelled projection returns an empty slice. May run on any thread
+    // when GetSlice may (see SliceCache).
+    ImageSlice<T> GetMaximumProjection(int d1, int d2, Vector fixed, ProjectionControl* control = nullptr);
     ImageSlice<T> GetMaximumProjection(int d1, int d2);
 };
 

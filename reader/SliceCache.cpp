@@ -1,15 +1,164 @@
 #include "SliceCache.h"
 
+#include <algorithm>
+#include <malloc.h>
+#include <unistd.h>
+
 namespace ImageReader {
+
+template <class T>
+size_t SliceCache<T>::DefaultBudget()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return size_t(256) << 20;
+    return static_cast<size_t>(pages) / 4 * static_cast<size_t>(pageSize);
+}
+
+template <class T>
+SliceCache<T>::SliceCache(ImageBase<T>* image, size_t budgetBytes)
+    : m_image(image), m_size(image->GetSize()), m_budget(budgetBytes ? budgetBytes : DefaultBudget())
+{
+}
+
+template <class T>
+SliceCache<T>::~SliceCache()
+{
+    Clear();
+}
+
+template <class T>
+size_t SliceCache<T>::PlaneBytes() const
+{
+    if (m_size.size() < 2 || m_size[0] <= 0 || m_size[1] <= 0)
+        return 0;
+    return static_cast<size_t>(m_size[0]) * static_cast<size_t>(m_size[1]) * sizeof(T);
+}
 
 template <class T>
 ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
 {
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        auto it = m_cache.find(position);
+        if (it != m_cache.end()) {
+            m_lru.splice(m_lru.begin(), m_lru, it->second.lru);
+            return it->second.slice;
+        }
+    }
+    if (PlaneBytes() > m_budget.load()) {
+        ++m_refused;
+        return ImageSlice<T>();
+    }
+
+    ImageSlice<T> slice;
+    {
+        const std::lock_guard<std::mutex> source(m_sourceLock);
+        slice = m_image->GetSlice(position);
+    }
+    if (slice.IsEmpty()) {
+        ++m_failures;
+        return slice;
+    }
+    if (slice.IsBorrowed())
+        return slice;
+
+    const Vector ss = slice.GetSize();
+    size_t bytes = sizeof(T);
+    for (unsigned i = 0; i < ss.size(); ++i)
+        bytes *= static_cast<size_t>(ss[static_cast<int>(i)] > 0 ? ss[static_cast<int>(i)] : 0);
+
+    std::unique_lock<std::mutex> lock(m_lock);
     auto it = m_cache.find(position);
-    if (it != m_cache.end())
-        return it->second;
-    // Failed reads are cached too, so a missing plane is asked for only once.
-    return m_cache.emplace(position, m_image->GetSlice(position)).first->second;
+    if (it != m_cache.end()) {
+        // Another thread read the same plane meanwhile; share its copy.
+        m_lru.splice(m_lru.begin(), m_lru, it->second.lru);
+        return it->second.slice;
+    }
+    const size_t budget = m_budget.load();
+    if (bytes > budget)
+        return slice;
+    const bool trim = evictTo(budget - bytes);
+    m_lru.push_front(position);
+    m_cache.emplace(position, Entry{slice, bytes, m_lru.begin()});
+    m_bytes += bytes;
+    m_peak = std::max(m_peak, m_bytes);
+    lock.unlock();
+    if (trim)
+        malloc_trim(0);
+    return slice;
+}
+
+namespace {
+// Trimming walks the heap; once per this much evicted keeps its cost negligible.
+constexpr size_t kTrimEvery = size_t(64) << 20;
+} // namespace
+
+template <class T>
+bool SliceCache<T>::evictTo(size_t limit)
+{
+    while (m_bytes > limit && !m_lru.empty()) {
+        auto it = m_cache.find(m_lru.back());
+        m_bytes -= it->second.bytes;
+        m_evictedSinceTrim += it->second.bytes;
+        m_cache.erase(it);
+        m_lru.pop_back();
+    }
+    if (m_evictedSinceTrim < kTrimEvery)
+        return false;
+    m_evictedSinceTrim = 0;
+    return true;
+}
+
+template <class T>
+void SliceCache<T>::SetBudget(size_t budgetBytes)
+{
+    bool trim;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        m_budget = budgetBytes ? budgetBytes : DefaultBudget();
+        trim = evictTo(m_budget.load());
+    }
+    if (trim)
+        malloc_trim(0);
+}
+
+template <class T>
+void SliceCache<T>::Clear()
+{
+    std::map<Vector, Entry, VectorCompare> dropped;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        dropped.swap(m_cache);
+        m_lru.clear();
+        m_bytes = 0;
+    }
+    dropped.clear();
+    // glibc keeps freed plane-sized blocks for reuse; hand them back now that a whole
+    // image's planes are gone.
+    malloc_trim(0);
+}
+
+template <class T>
+size_t SliceCache<T>::GetCount() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_cache.size();
+}
+
+template <class T>
+size_t SliceCache<T>::GetBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_bytes;
+}
+
+template <class T>
+size_t SliceCache<T>::GetPeakBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_peak;
 }
 
 template class SliceCache<unsigned short>;

@@ -1,28 +1,82 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <list>
 #include <map>
+#include <mutex>
 
 #include "ImageBase.h"
 
 namespace ImageReader {
 
-// Remembers every slice delivered, keyed by slice position, so each plane is read from
-// its source once. No eviction: it grows until Clear() or destruction.
+// Keeps the planes read from a source within a memory budget, so each plane is read once
+// while it stays among the most recently used. Keyed by slice position.
+//
+// Threads: every call may run on any thread, concurrently. The cache's own state is under
+// one lock, and calls into the source are serialised by a second lock, so a source only has
+// to tolerate being called from a thread other than the one that opened it.
+//
+// - Only owned planes count against the budget. Planes a source borrows from a memory
+//   mapping cost no private memory: they pass through without being kept.
+// - Eviction drops the cache's reference only: a plane a caller still holds lives on with
+//   it (ImageSlice's shared count), so nothing is freed under a view.
+// - Evicted memory goes back to the system in batches (malloc_trim): planes are freed into
+//   the heap arena of the thread that read them, where no other thread would reuse them.
+// - Empty slices (unreadable or missing planes) are never kept: the next request asks the
+//   source again. Each one counts in GetFailureCount.
+// - A plane whose size alone exceeds the budget is refused without asking the source; it
+//   comes back empty and counts in GetRefusedCount.
 template <class T>
 class SliceCache : public ImageBase<T>
 {
 public:
-    explicit SliceCache(ImageBase<T>* image) : m_image(image) {}
+    // budgetBytes 0: DefaultBudget().
+    explicit SliceCache(ImageBase<T>* image, size_t budgetBytes = 0);
+    ~SliceCache() override;
 
     ImageSlice<T> GetSlice(const Vector& position) override;
-    Vector GetSize() override { return m_image->GetSize(); }
+    Vector GetSize() override { return m_size; }
 
-    void Clear() { m_cache.clear(); }
-    size_t GetCount() const { return m_cache.size(); }
+    // Drops every plane and gives freed heap memory back to the system.
+    void Clear();
+    size_t GetCount() const;
+    // Bytes of the planes held now, and the most ever held at once.
+    size_t GetBytes() const;
+    size_t GetPeakBytes() const;
+    size_t GetBudget() const { return m_budget.load(); }
+    // Shrinks or grows the budget; shrinking evicts at once.
+    void SetBudget(size_t budgetBytes);
+    size_t GetFailureCount() const { return m_failures.load(); }
+    size_t GetRefusedCount() const { return m_refused.load(); }
+    // Bytes of one plane of the source.
+    size_t PlaneBytes() const;
+
+    // A quarter of physical memory (256 MiB when that cannot be found out).
+    static size_t DefaultBudget();
 
 private:
+    struct Entry
+    {
+        ImageSlice<T> slice;
+        size_t bytes;
+        typename std::list<Vector>::iterator lru;
+    };
+    // With m_lock held; true when enough was evicted that the heap should be trimmed.
+    bool evictTo(size_t limit);
+
     ImageBase<T>* m_image;
-    std::map<Vector, ImageSlice<T>, VectorCompare> m_cache;
+    const Vector m_size;
+    std::atomic<size_t> m_budget;
+    mutable std::mutex m_lock;
+    std::mutex m_sourceLock;
+    std::map<Vector, Entry, VectorCompare> m_cache;
+    std::list<Vector> m_lru; // most recently used first
+    size_t m_bytes = 0;
+    size_t m_peak = 0;
+    size_t m_evictedSinceTrim = 0;
+    std::atomic<size_t> m_failures{0};
+    std::atomic<size_t> m_refused{0};
 };
 
 } // namespace ImageReader

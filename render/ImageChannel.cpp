@@ -133,10 +133,29 @@ std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned
             m_max = std::max(m_max, b);
         }
     }
-    std::vector<std::uint32_t> table(65536);
-    if (lo <= hi)
-        FillLookupTable(table.data(), lo, hi);
-    return table;
+    const std::array<int, 6> settings{m_min, m_max, m_gamma, m_r, m_g, m_b};
+    if (m_table.empty() || settings != m_tableSettings) {
+        m_table.assign(65536, 0);
+        m_tableSettings = settings;
+        m_tableLo = 1;
+        m_tableHi = 0;
+    }
+    if (lo <= hi) {
+        if (m_tableLo > m_tableHi) {
+            FillLookupTable(m_table.data(), lo, hi);
+            m_tableLo = lo;
+            m_tableHi = hi;
+        } else {
+            // Extend the filled span to cover [lo, hi]; it stays one interval.
+            if (lo < m_tableLo)
+                FillLookupTable(m_table.data(), lo, m_tableLo - 1);
+            if (hi > m_tableHi)
+                FillLookupTable(m_table.data(), m_tableHi + 1, hi);
+            m_tableLo = std::min(m_tableLo, lo);
+            m_tableHi = std::max(m_tableHi, hi);
+        }
+    }
+    return m_table;
 }
 
 RGBABuffer ImageChannel::RenderToRGBA(const ImageSlice<unsigned short>& slice)

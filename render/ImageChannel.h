@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -37,6 +38,15 @@ public:
     int m_b;
     bool m_autoscaling;
     bool m_enabled = true;
+
+private:
+    // The last table built and the settings it was built for, with the value span filled so
+    // far: the views of one refresh share the settings, so each entry is computed once (the
+    // gamma curve costs a pow per entry).
+    std::vector<std::uint32_t> m_table;
+    std::array<int, 6> m_tableSettings{};
+    int m_tableLo = 1;
+    int m_tableHi = 0;
 };
 
 using ChannelPtr = std::shared_ptr<ImageChannel>;

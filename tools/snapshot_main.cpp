@@ -71,6 +71,8 @@ int main(int argc, char* argv[])
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(xy, &wheel);
     }
+    // Large views are computed off the UI thread: the picture must show their results.
+    window.WaitForViews();
     QApplication::processEvents();
     const QPixmap shot = window.grab();
     if (!shot.save(QString::fromLocal8Bit(argv[2]), "PNG")) {

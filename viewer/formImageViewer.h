@@ -16,6 +16,7 @@
 #include "SliceCache.h"
 #include "Vector.h"
 #include "ViewMath.h"
+#include "ViewWork.h"
 
 class QAction;
 class QCheckBox;
@@ -33,6 +34,7 @@ class QScrollArea;
 class QSlider;
 class QSplitter;
 class QTabWidget;
+class QTimer;
 class QWheelEvent;
 
 namespace ImageViewer {
@@ -68,6 +70,13 @@ public:
     void pictureXZ_Paint(QPainter& e);
     void pictureYZ_Paint(QPainter& e);
     void UpdateLayout();
+
+    // Re-reads the memory budget (command line, else preferences, else the default) and
+    // applies it to the open image at once; for the preferences dialog.
+    void ApplyCacheBudget();
+    // Blocks until background view work is done and its pictures are shown (tests,
+    // benchmarks, scripted use).
+    void WaitForViews();
 
     // ---- navigation (formImageViewer_Navigation.cpp) ----
     void comboDimX_SelectedIndexChanged();
@@ -165,6 +174,15 @@ public:
     RGBABuffer dataXZ;
     RGBABuffer dataYZ;
 
+    // The data of each view (XY, XZ, YZ) before colouring, and the worker computing what
+    // would take the UI thread too long: views whose planes read more than inlineLimitBytes
+    // are computed there, smaller ones at once.
+    std::array<ViewData, 3> viewData;
+    std::unique_ptr<ViewWork> work;
+    double inlineLimitBytes = 32.0 * 1024 * 1024;
+    // Counts loads, so that data of an earlier image never matches a view key.
+    std::uint64_t imageSerial = 0;
+
     // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
     // and benchmarks tell recomputes from repaints.
     std::array<int, 3> recomputeCount{};
@@ -244,6 +262,18 @@ private:
     void AdjustLocationContentSize();
     // Shows a one-line note about a file that could not be opened.
     void ReportOpenFailure(const QString& path, const QString& reason);
+    // View data and background work (formImageViewer_Views.cpp).
+    void SetUpViewWork();
+    void StopViewWork();
+    // Brings view `index` up to date: re-colours its data, computes missing data at once or
+    // hands it to the worker (the picture follows when it arrives).
+    void ShowView(int index);
+    // Says once per image that planes are missing or that something was too big to compute.
+    void NoteImageProblems(bool refusedView);
+    QTimer* progressTimer = nullptr;
+    bool progressShown = false;
+    bool missingReported = false;
+    bool refusedReported = false;
     // Repaints the views whose bits are not in `mask`.
     void RepaintOthers(int mask);
     // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.

@@ -22,6 +22,7 @@
 #include "Diagnostics.h"
 #include "OpenImage.h"
 #include "PictureBox.h"
+#include "CacheBudget.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -47,6 +48,7 @@ std::filesystem::path nativePath(const QString& path)
 formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMainWindow(parent)
 {
     InitializeComponent();
+    SetUpViewWork();
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.
@@ -68,7 +70,8 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
 formImageViewer::~formImageViewer()
 {
     ImageReader::SetDiagnosticHandler({});
-    // The cache reads through the reader: drop it first.
+    // Work in progress reads through the cache, and the cache through the reader.
+    StopViewWork();
     image.reset();
     reader.reset();
 }
@@ -105,7 +108,10 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     setWindowTitle(title);
     reader = std::move(newReader);
     properties = ImageProperties(*reader);
-    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get());
+    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), CacheBudgetBytes());
+    ++imageSerial;
+    missingReported = false;
+    refusedReported = false;
 
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
@@ -179,6 +185,7 @@ void formImageViewer::UnloadImage()
     trackDim.clear();
     checkDimProj.clear();
     AdjustLocationContentSize();
+    StopViewWork();
     if (image)
         image->Clear();
     image.reset();

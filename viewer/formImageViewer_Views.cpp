@@ -4,12 +4,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QCoreApplication>
 #include <QPainter>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QTimer>
 #include <cmath>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "BusyCursor.h"
+#include "CacheBudget.h"
 #include "ChannelRenderer.h"
 #include "PictureBox.h"
 #include "SpectralProjection.h"
@@ -117,14 +123,11 @@ void formImageViewer::RefreshPictures(int mask)
                                PictureBox* pct) {
         if (!(mask & bit))
             return;
-        bmp = QImage();
         if (xdim >= 0 && ydim >= 0 && xdim != ydim && xdim < n && ydim < n && colouring) {
             ++recomputeCount[static_cast<size_t>(index)];
-            data = RefreshPicture(xdim, ydim);
-            if (data)
-                bmp = QImage(data.get(), size[xdim], size[ydim], 4 * static_cast<qsizetype>(size[xdim]),
-                             QImage::Format_RGB32);
+            ShowView(index);
         } else {
+            bmp = QImage();
             data.reset();
         }
         pct->repaint();
@@ -133,6 +136,191 @@ void formImageViewer::RefreshPictures(int mask)
     recompute(ViewXZ, 1, a.x, a.xz, GDIImageXZ, dataXZ, pictureXZ);
     recompute(ViewYZ, 2, a.yz, a.y, GDIImageYZ, dataYZ, pictureYZ);
     pctHistogram->update();
+}
+
+namespace {
+
+// The axes of view `index` (XY, XZ, YZ).
+std::pair<int, int> viewDims(const ViewAxes& a, int index)
+{
+    return index == 0 ? std::make_pair(a.x, a.y) : index == 1 ? std::make_pair(a.x, a.xz) : std::make_pair(a.yz, a.y);
+}
+
+} // namespace
+
+void formImageViewer::ShowView(int index)
+{
+    QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
+    RGBABuffer* const buffers[] = {&dataXY, &dataXZ, &dataYZ};
+    QImage& bmp = *bitmaps[index];
+    RGBABuffer& data = *buffers[index];
+    const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
+    const ImageReader::Vector size = image->GetSize();
+    const int n = static_cast<int>(size.size());
+    const int w = size[xdim];
+    const int h = size[ydim];
+    const auto show = [&](RGBABuffer picture) {
+        data = std::move(picture);
+        bmp = data ? QImage(data.get(), w, h, 4 * static_cast<qsizetype>(w), QImage::Format_RGB32) : QImage();
+    };
+
+    const int cd = ChannelDimension();
+    if (cd >= n || (cd >= 0 && size[cd] >= 10)) {
+        // No channel to draw, or spectral colouring, which folds the channels as it colours.
+        viewData[static_cast<size_t>(index)] = ViewData();
+        show(RefreshPicture(xdim, ydim));
+        return;
+    }
+
+    ViewKey key;
+    key.xdim = xdim;
+    key.ydim = ydim;
+    key.cd = cd;
+    key.image = imageSerial;
+    for (int i = 0; i < n; ++i)
+        key.pinned.push_back(i == xdim || i == ydim || i == cd || IsProjected(i) ? -1 : curslice[i]);
+    const size_t entries = cd < 0 ? 1 : std::min(channels->size(), static_cast<size_t>(std::max(size[cd], 0)));
+    std::vector<int> wanted;
+    for (size_t c = 0; c < entries; ++c)
+        if (cd < 0 || (*channels)[c]->m_enabled)
+            wanted.push_back(static_cast<int>(c));
+
+    ViewData& vd = viewData[static_cast<size_t>(index)];
+    vd.Reset(key, entries);
+    const std::vector<int> missing = vd.Missing(wanted);
+    if (!missing.empty()) {
+        // The projections and the picture must fit the budget, or nothing is attempted.
+        const double pixels = static_cast<double>(w) * static_cast<double>(h);
+        if (pixels * (2.0 * static_cast<double>(wanted.size()) + 4.0) > static_cast<double>(image->GetBudget())) {
+            show(nullptr);
+            NoteImageProblems(true);
+            return;
+        }
+        if (key.ReadBytes(size) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
+            for (int c : missing) {
+                vd.planes[static_cast<size_t>(c)] = key.Project(*image, c);
+                vd.have[static_cast<size_t>(c)] = true;
+            }
+        } else {
+            // The old picture stays until the new one arrives, unless its shape is wrong.
+            if (bmp.width() != w || bmp.height() != h)
+                show(nullptr);
+            ImageReader::ImageBase<unsigned short>* source = image.get();
+            work->Submit(index, [this, source, key, missing, index](ImageReader::ProjectionControl& control,
+                                                                    std::uint64_t ticket) {
+                std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                for (int c : missing) {
+                    planes.push_back(key.Project(*source, c, &control));
+                    if (control.cancel)
+                        return;
+                }
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, index, key, missing, ticket, planes = std::move(planes)] {
+                        ViewData& target = viewData[static_cast<size_t>(index)];
+                        if (!work->IsCurrent(index, ticket) || target.key != key)
+                            return;
+                        for (size_t k = 0; k < missing.size(); ++k) {
+                            target.planes[static_cast<size_t>(missing[k])] = planes[k];
+                            target.have[static_cast<size_t>(missing[k])] = true;
+                        }
+                        ShowView(index);
+                        PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
+                        boxes[index]->update();
+                        pctHistogram->update();
+                    },
+                    Qt::QueuedConnection);
+            });
+            if (!progressTimer->isActive())
+                progressTimer->start();
+            return;
+        }
+    }
+
+    if (cd < 0) {
+        show(globalchannel->RenderToRGBA(vd.planes[0]));
+    } else {
+        std::vector<ChannelRenderer::Layer> layers;
+        for (int c : wanted)
+            layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), vd.planes[static_cast<size_t>(c)]);
+        show(ChannelRenderer::Composite(layers, w, h));
+    }
+    NoteImageProblems(false);
+}
+
+void formImageViewer::NoteImageProblems(bool refusedView)
+{
+    if (!image)
+        return;
+    if ((refusedView || image->GetRefusedCount() > 0) && !refusedReported) {
+        refusedReported = true;
+        statusBar()->showMessage(tr("Not computed: a plane or projection of this image is larger than the "
+                                    "memory budget (%1 MiB).")
+                                     .arg(static_cast<qulonglong>(image->GetBudget() >> 20)));
+    } else if (image->GetFailureCount() > 0 && !missingReported) {
+        missingReported = true;
+        statusBar()->showMessage(tr("Some planes of this image could not be read; they are shown black."));
+    }
+}
+
+void formImageViewer::SetUpViewWork()
+{
+    work = std::make_unique<ViewWork>();
+    progressTimer = new QTimer(this);
+    progressTimer->setInterval(100);
+    connect(progressTimer, &QTimer::timeout, this, [this] {
+        if (!work->IsBusy()) {
+            progressTimer->stop();
+            if (progressShown)
+                statusBar()->clearMessage();
+            progressShown = false;
+            return;
+        }
+        // Short work finishes before anyone would read a progress note.
+        if (work->BusySeconds() < 0.5)
+            return;
+        progressShown = true;
+        statusBar()->showMessage(
+            tr("Computing views: %1%  (Esc cancels)").arg(static_cast<int>(100.0 * work->Progress())));
+    });
+    auto* cancel = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(cancel, &QShortcut::activated, this, [this] {
+        if (!work->IsBusy())
+            return;
+        work->CancelAll();
+        progressTimer->stop();
+        progressShown = false;
+        statusBar()->showMessage(tr("Cancelled."), 3000);
+    });
+}
+
+void formImageViewer::StopViewWork()
+{
+    if (!work)
+        return;
+    work->CancelAll();
+    work->Wait();
+    for (ViewData& vd : viewData)
+        vd = ViewData();
+}
+
+void formImageViewer::ApplyCacheBudget()
+{
+    if (image)
+        image->SetBudget(CacheBudgetBytes());
+}
+
+void formImageViewer::WaitForViews()
+{
+    if (!work)
+        return;
+    // A delivered result can ask for more (a channel enabled meanwhile): repeat until quiet.
+    for (int round = 0; round < 16; ++round) {
+        work->Wait();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (!work->IsBusy())
+            break;
+    }
 }
 
 RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)

@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "CacheBudget.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -13,9 +15,11 @@ int main(int argc, char* argv[])
 {
     // Answered before the toolkit starts, so they work without a display.
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("Usage: lumora [FILE]\n"
+        std::printf("Usage: lumora [--cache-mb N] [FILE]\n"
                     "View an n-dimensional microscopy image: an ICS file (.ics) or a TIFF series\n"
                     "(one file of the series, .tif or .tiff). Further arguments are ignored.\n\n"
+                    "      --cache-mb N  keep at most N MiB of decoded planes in memory\n"
+                    "                    (default: the preferences' value, else a quarter of RAM)\n"
                     "  -h, --help     show this help and exit\n"
                     "      --version  show the version and exit\n");
         return 0;
@@ -32,6 +36,17 @@ int main(int argc, char* argv[])
     QStringList args = QApplication::arguments();
     if (!args.isEmpty())
         args.removeFirst();
+    const qsizetype option = args.indexOf(QStringLiteral("--cache-mb"));
+    if (option >= 0) {
+        bool ok = false;
+        const qlonglong mib = option + 1 < args.size() ? args[option + 1].toLongLong(&ok) : 0;
+        if (!ok || mib <= 0) {
+            std::fprintf(stderr, "lumora: --cache-mb needs a positive number of MiB\n");
+            return 2;
+        }
+        ImageViewer::SetCacheBudgetOverrideMB(static_cast<size_t>(mib));
+        args.remove(option, 2);
+    }
     ImageViewer::formImageViewer window(args);
     window.show();
     QApplication::exec();

@@ -87,6 +87,9 @@ TEST(MaximumProjection, LineProfileAndEmptyPlanes)
                 m = std::max(m, img.at({x, y, z}));
             EXPECT_EQ(pixel(proj, x, y), m) << "the empty plane at z = 2 is skipped";
         }
+
+    EXPECT_TRUE(img.GetMaximumProjection(0, 1, V({-1, -1, 2})).IsEmpty()) << "only missing planes: nothing";
+    EXPECT_TRUE(img.GetMaximumProjection(0, -1, V({-1, 1, 2})).IsEmpty());
 }
 
 TEST(MaximumProjection, TwoDimensionalTransposeAndCollapsedRows)

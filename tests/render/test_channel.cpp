@@ -270,3 +270,49 @@ TEST(WavelengthToRGB, BandsAndSamples)
         EXPECT_NEAR(b, c[3], 5e-5) << c[0];
     }
 }
+
+namespace {
+
+ImageReader::ImageSlice<unsigned short> Row(const std::vector<unsigned short>& values)
+{
+    auto* buf = static_cast<unsigned short*>(std::malloc(values.size() * sizeof(unsigned short)));
+    std::copy(values.begin(), values.end(), buf);
+    return ImageReader::ImageSlice<unsigned short>(ImageReader::Vector(static_cast<int>(values.size()), 1), buf);
+}
+
+} // namespace
+
+// One channel renders many slices in a row (the three views, then the next refresh); what it
+// reuses between renders must never show: each picture equals a fresh channel's.
+TEST(ImageChannel, RenderSequencesMatchFreshChannels)
+{
+    struct Step
+    {
+        std::vector<unsigned short> values;
+        int min, max, gamma, r;
+    };
+    const std::vector<Step> steps = {
+        {{10, 20, 30}, 0, 100, 0, 255},
+        {{5, 25, 90}, 0, 100, 0, 255},      // wider span, same settings
+        {{200, 300}, 0, 100, 0, 255},       // disjoint span above
+        {{1, 2}, 0, 100, 0, 255},           // and below
+        {{10, 20, 30}, 0, 100, 4, 255},     // gamma changes every entry
+        {{10, 20, 30}, 0, 50, 4, 255},      // so does the range
+        {{10, 20, 30}, 0, 50, 4, 100},      // and the colour
+        {{65535, 0, 40000}, 0, 50000, -3, 255},
+    };
+    ImageChannel reused(0, 0, 0, 255, 128, 64);
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& s = steps[i];
+        reused.m_min = s.min;
+        reused.m_max = s.max;
+        reused.m_gamma = s.gamma;
+        reused.m_r = s.r;
+        ImageChannel fresh(s.min, s.max, s.gamma, s.r, 128, 64);
+        const auto slice = Row(s.values);
+        const RGBABuffer a = reused.RenderToRGBA(slice);
+        const RGBABuffer b = fresh.RenderToRGBA(slice);
+        ASSERT_TRUE(a && b);
+        EXPECT_TRUE(std::equal(a.get(), a.get() + 4 * s.values.size(), b.get())) << "step " << i;
+    }
+}

@@ -1,0 +1,246 @@
+// The window's data flow: views computed on the worker match those computed at once, a
+// change of display settings re-colours without reading, missing and oversized planes, the
+// newest request wins, Esc cancels, and the window answers while a projection runs.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <chrono>
+#include <thread>
+
+#include "CacheBudget.h"
+#include "ViewerTestUtil.h"
+
+using namespace ViewerTest;
+
+namespace {
+
+unsigned short Ramp(const std::vector<int>& p)
+{
+    return static_cast<unsigned short>((p[0] * 37 + p[1] * 11 + p[2] * 101 + (p.size() > 3 ? p[3] * 1000 : 0)) % 4000);
+}
+
+FormulaImage& Source(formImageViewer& w)
+{
+    return *dynamic_cast<FormulaImage*>(w.reader.get());
+}
+
+std::unique_ptr<formImageViewer> OpenForced(std::vector<int> size, std::vector<std::string> names, Voxel voxel)
+{
+    auto w = MakeWindow();
+    w->inlineLimitBytes = 0; // everything goes through the worker
+    Load(*w, std::move(size), std::move(names), std::move(voxel));
+    w->WaitForViews();
+    return w;
+}
+
+// Turns on maximum projection along dimension d.
+void Project(formImageViewer& w, int d)
+{
+    w.comboProj->setCurrentIndex(1);
+    w.findChild<QCheckBox*>(QStringLiteral("checkDimProj") + QString::number(d))->setChecked(true);
+}
+
+} // namespace
+
+TEST(Background, WorkerPicturesEqualInlineOnes)
+{
+    struct Case
+    {
+        const char* name;
+        std::vector<int> size;
+        std::vector<std::string> names;
+        int project; // dimension to project, or -1
+    };
+    const Case cases[] = {
+        {"slices", {24, 20, 9}, {"x", "y", "z"}, -1},
+        {"projection", {24, 20, 9}, {"x", "y", "z"}, 2},
+        {"channels", {16, 12, 7, 3}, {"x", "y", "z", "ch"}, -1},
+        {"channels projected", {16, 12, 7, 3}, {"x", "y", "z", "ch"}, 2},
+    };
+    for (const Case& c : cases) {
+        auto inlineWindow = Open(c.size, c.names, Ramp);
+        auto worker = OpenForced(c.size, c.names, Ramp);
+        if (c.project >= 0) {
+            Project(*inlineWindow, c.project);
+            Project(*worker, c.project);
+            worker->WaitForViews();
+        }
+        ASSERT_FALSE(inlineWindow->GDIImageXZ.isNull()) << c.name;
+        EXPECT_EQ(worker->GDIImageXY, inlineWindow->GDIImageXY) << c.name;
+        EXPECT_EQ(worker->GDIImageXZ, inlineWindow->GDIImageXZ) << c.name;
+        EXPECT_EQ(worker->GDIImageYZ, inlineWindow->GDIImageYZ) << c.name;
+    }
+}
+
+TEST(Background, DisplayChangesRecolourWithoutReading)
+{
+    for (const bool forced : {false, true}) {
+        auto w = forced ? OpenForced({32, 32, 40, 3}, {"x", "y", "z", "ch"}, Ramp)
+                        : Open({32, 32, 40, 3}, {"x", "y", "z", "ch"}, Ramp);
+        Project(*w, 2);
+        w->WaitForViews();
+        const QImage before = w->GDIImageXY;
+        const int reads = Source(*w).reads;
+        const auto step = [&](const std::function<void()>& change) {
+            change();
+            w->RefreshPictures(ImageViewer::ViewAll);
+            w->WaitForViews();
+        };
+        step([&] { (*w->channels)[0]->m_max = 9000; });
+        step([&] { (*w->channels)[1]->m_gamma = 7; });
+        step([&] { (*w->channels)[2]->m_r = 128; });
+        step([&] { (*w->channels)[1]->m_enabled = false; });
+        step([&] { (*w->channels)[1]->m_enabled = true; });
+        EXPECT_EQ(Source(*w).reads, reads) << "forced " << forced;
+        EXPECT_NE(w->GDIImageXY, before) << "the colours did change";
+    }
+}
+
+TEST(Background, MissingPlanesDrawBlackAreReadAgainAndAreReportedOnce)
+{
+    auto w = MakeWindow();
+    auto source = std::make_unique<FormulaImage>(std::vector<int>{8, 8, 5}, [](const std::vector<int>&) {
+        return static_cast<unsigned short>(500);
+    }, std::vector<std::string>{"x", "y", "z"});
+    source->failing.insert({2});
+    w->LoadReader(std::move(source), QStringLiteral("missing"));
+    EXPECT_TRUE(w->GDIImageXY.isNull()) << "plane 2, under the cursor, is missing: nothing to draw";
+    EXPECT_NE(w->GDIImageXZ.pixel(3, 1) & 0xffffff, 0u);
+    EXPECT_EQ(w->GDIImageXZ.pixel(3, 2) & 0xffffff, 0u) << "its row in the side view stays black";
+    EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("could not be read")));
+
+    w->statusBar()->clearMessage();
+    Source(*w).failing.clear();
+    w->findChild<QSlider*>(QStringLiteral("trackDim2"))->setValue(3);
+    w->findChild<QSlider*>(QStringLiteral("trackDim2"))->setValue(2);
+    EXPECT_NE(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u) << "a plane that failed is asked for again";
+    EXPECT_TRUE(w->statusBar()->currentMessage().isEmpty()) << "said once per image";
+}
+
+TEST(Background, ViewsLargerThanTheBudgetAreRefused)
+{
+    ImageViewer::SetCacheBudgetOverrideMB(1);
+    auto w = Open({1024, 600, 2}, {"x", "y", "z"}, Ramp); // one plane is 1.2 MB
+    ImageViewer::SetCacheBudgetOverrideMB(0);
+    EXPECT_EQ(Source(*w).reads, 0) << "nothing attempted";
+    EXPECT_TRUE(w->GDIImageXY.isNull());
+    EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("memory budget")));
+}
+
+TEST(Background, BudgetFromCommandLineThenPreferencesThenDefault)
+{
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    const size_t mib = size_t(1) << 20;
+    const size_t fallback = ImageReader::SliceCache<unsigned short>::DefaultBudget();
+    struct Case
+    {
+        size_t commandLine;
+        int stored; // -1: not set
+        size_t expected;
+    };
+    const Case cases[] = {
+        {0, -1, fallback},
+        {0, 0, fallback}, // 0 in the preferences means the default
+        {0, 300, 300 * mib},
+        {50, 300, 50 * mib},
+        {50, -1, 50 * mib},
+    };
+    for (const Case& c : cases) {
+        QSettings settings;
+        if (c.stored < 0)
+            settings.remove(QStringLiteral("cacheBudgetMB"));
+        else
+            settings.setValue(QStringLiteral("cacheBudgetMB"), c.stored);
+        settings.sync();
+        ImageViewer::SetCacheBudgetOverrideMB(c.commandLine);
+        EXPECT_EQ(ImageViewer::CacheBudgetBytes(), c.expected) << c.commandLine << " " << c.stored;
+    }
+    auto w = Open({8, 8, 2}, {"x", "y", "z"}, Ramp);
+    EXPECT_EQ(w->image->GetBudget(), 50 * mib);
+    ImageViewer::SetCacheBudgetOverrideMB(0);
+    w->ApplyCacheBudget();
+    EXPECT_EQ(w->image->GetBudget(), fallback) << "the preferences' change reaches the open image";
+}
+
+TEST(Background, SliderDragShowsTheNewestPositionOnly)
+{
+    auto w = OpenForced({64, 48, 30, 20}, {"x", "y", "z", "t"}, Ramp);
+    auto* t = w->findChild<QSlider*>(QStringLiteral("trackDim3"));
+    const int before = w->work->CompletedCount();
+    for (int v = 0; v < 20; ++v)
+        t->setValue(v);
+    w->WaitForViews();
+    EXPECT_LT(w->work->CompletedCount() - before, 20 * 3) << "superseded requests were dropped";
+
+    auto reference = Open({64, 48, 30, 20}, {"x", "y", "z", "t"}, Ramp);
+    reference->findChild<QSlider*>(QStringLiteral("trackDim3"))->setValue(19);
+    EXPECT_EQ(w->GDIImageXY, reference->GDIImageXY);
+    EXPECT_EQ(w->GDIImageXZ, reference->GDIImageXZ);
+    EXPECT_EQ(w->GDIImageYZ, reference->GDIImageYZ);
+}
+
+// A source slow enough that its projections take a while.
+Voxel Slow()
+{
+    return [](const std::vector<int>& p) {
+        if (p[0] == 0 && p[1] == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(4));
+        return static_cast<unsigned short>(p[0] + p[1] + p[2]);
+    };
+}
+
+TEST(Background, EscCancelsLongWork)
+{
+    auto w = MakeWindow();
+    w->inlineLimitBytes = 0;
+    Load(*w, {32, 32, 500}, {"x", "y", "z"}, Slow());
+    ASSERT_TRUE(w->work->IsBusy());
+    QTest::keyClick(w.get(), Qt::Key_Escape);
+    QElapsedTimer clock;
+    clock.start();
+    while (w->work->IsBusy() && clock.elapsed() < 2000)
+        QTest::qWait(5);
+    EXPECT_FALSE(w->work->IsBusy());
+    EXPECT_LT(clock.elapsed(), 500) << "the running projection stops within a plane or so";
+    EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("Cancelled")));
+}
+
+TEST(Background, WindowAnswersWhileAProjectionRuns)
+{
+    auto w = MakeWindow();
+    w->inlineLimitBytes = 0;
+    Load(*w, {32, 32, 300}, {"x", "y", "z"}, Slow()); // about 2 x 1.2 s of side views
+    ASSERT_TRUE(w->work->IsBusy());
+    // An event every 10 ms; each must be handled soon after it was due.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, worst = 0;
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+        ++ticks;
+    });
+    timer.start();
+    while (w->work->IsBusy() && clock.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    timer.stop();
+    RecordProperty("worst_gap_ms", static_cast<int>(worst));
+    std::printf("event gap during the projection: worst %lld ms over %d ticks\n", static_cast<long long>(worst), ticks);
+    EXPECT_GT(ticks, 20);
+    EXPECT_LT(worst, 50 + 10);
+    w->WaitForViews();
+    EXPECT_FALSE(w->GDIImageXZ.isNull());
+}
+
+LUMORA_VIEWER_TEST_MAIN()

@@ -1,0 +1,160 @@
+#include "ViewWork.h"
+
+#include <algorithm>
+
+namespace ImageViewer {
+
+using ImageReader::Vector;
+
+ImageReader::ImageSlice<unsigned short> ViewKey::Project(ImageReader::ImageBase<unsigned short>& image, int channel,
+                                                         ImageReader::ProjectionControl* control) const
+{
+    Vector pv = pinned;
+    if (cd >= 0 && cd < static_cast<int>(pv.size()))
+        pv[cd] = channel;
+    return image.GetMaximumProjection(xdim, ydim, pv, control);
+}
+
+double ViewKey::ReadBytes(const Vector& size) const
+{
+    if (size.size() < 2 || pinned.size() != size.size())
+        return 0;
+    double planes = 1;
+    for (int i = 2; i < static_cast<int>(size.size()); ++i)
+        if (pinned[i] < 0 && i != cd)
+            planes *= size[i];
+    return planes * size[0] * size[1] * 2.0;
+}
+
+void ViewData::Reset(const ViewKey& k, size_t entries)
+{
+    if (key == k && planes.size() == entries)
+        return;
+    key = k;
+    planes.assign(entries, {});
+    have.assign(entries, false);
+}
+
+std::vector<int> ViewData::Missing(const std::vector<int>& wanted) const
+{
+    std::vector<int> missing;
+    for (int c : wanted)
+        if (c < 0 || static_cast<size_t>(c) >= have.size() || !have[static_cast<size_t>(c)])
+            missing.push_back(c);
+    return missing;
+}
+
+ViewWork::ViewWork() : m_thread([this] { run(); }) {}
+
+ViewWork::~ViewWork()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        m_stop = true;
+        m_pending.clear();
+        if (m_control)
+            m_control->cancel = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+}
+
+std::uint64_t ViewWork::Submit(int slot, Job job)
+{
+    std::uint64_t ticket;
+    {
+        const std::lock_guard<std::mutex> lock(m_lock);
+        ticket = ++m_next;
+        m_current[slot] = ticket;
+        m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                                       [slot](const Pending& p) { return p.slot == slot; }),
+                        m_pending.end());
+        if (m_running && m_runningSlot == slot && m_control)
+            m_control->cancel = true;
+        if (!m_running && m_pending.empty())
+            m_busySince = std::chrono::steady_clock::now();
+        m_pending.push_back(Pending{slot, ticket, std::move(job)});
+    }
+    m_wake.notify_all();
+    return ticket;
+}
+
+bool ViewWork::IsCurrent(int slot, std::uint64_t ticket) const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    const auto it = m_current.find(slot);
+    return it != m_current.end() && it->second == ticket;
+}
+
+void ViewWork::CancelAll()
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_pending.clear();
+    m_current.clear();
+    if (m_control)
+        m_control->cancel = true;
+}
+
+void ViewWork::Wait()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_idle.wait(lock, [this] { return !m_running && m_pending.empty(); });
+}
+
+bool ViewWork::IsBusy() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_running || !m_pending.empty();
+}
+
+double ViewWork::Progress() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_control)
+        return 0;
+    const size_t total = m_control->total.load();
+    return total ? std::min(1.0, static_cast<double>(m_control->done.load()) / static_cast<double>(total)) : 0.0;
+}
+
+double ViewWork::BusySeconds() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_running && m_pending.empty())
+        return 0;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_busySince).count();
+}
+
+int ViewWork::CompletedCount() const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    return m_completed;
+}
+
+void ViewWork::run()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_stop || !m_pending.empty(); });
+        if (m_stop)
+            return;
+        Pending next = std::move(m_pending.front());
+        m_pending.pop_front();
+        auto control = std::make_shared<ImageReader::ProjectionControl>();
+        m_control = control;
+        m_running = true;
+        m_runningSlot = next.slot;
+        lock.unlock();
+        next.job(*control, next.ticket);
+        next.job = nullptr; // whatever the job holds goes before the next one starts
+        lock.lock();
+        if (!control->cancel)
+            ++m_completed;
+        m_running = false;
+        m_runningSlot = -1;
+        m_control.reset();
+        if (m_pending.empty())
+            m_idle.notify_all();
+    }
+}
+
+} // namespace ImageViewer

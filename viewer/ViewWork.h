@@ -1,0 +1,111 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ImageBase.h"
+#include "Vector.h"
+
+namespace ImageViewer {
+
+// What a view's data depends on: its axes, the channel dimension and, per image dimension,
+// the cursor coordinate or -1 (a view axis, a projected dimension or the channel dimension).
+// Display settings (range, gamma, colour, enabled) are not part of it: they only re-colour.
+struct ViewKey
+{
+    int xdim = -1;
+    int ydim = -1;
+    int cd = -1;
+    ImageReader::Vector pinned;
+    std::uint64_t image = 0; // which loaded image
+
+    bool operator==(const ViewKey& o) const
+    {
+        return xdim == o.xdim && ydim == o.ydim && cd == o.cd && pinned == o.pinned && image == o.image;
+    }
+    bool operator!=(const ViewKey& o) const { return !(*this == o); }
+
+    // The projection of channel entry `channel` (ignored without a channel dimension).
+    ImageReader::ImageSlice<unsigned short> Project(ImageReader::ImageBase<unsigned short>& image, int channel,
+                                                    ImageReader::ProjectionControl* control = nullptr) const;
+    // Bytes of planes one channel's projection reads from the image of size `size`.
+    double ReadBytes(const ImageReader::Vector& size) const;
+};
+
+// The projected (or sliced) planes of one view, indexed by channel entry; kept until the
+// key changes, so that a change of display settings only re-colours them.
+struct ViewData
+{
+    ViewKey key;
+    std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+    std::vector<bool> have;
+
+    // Starts over for `k` with `entries` channel entries unless the key is already `k`.
+    void Reset(const ViewKey& k, size_t entries);
+    // Entries of `wanted` not yet projected.
+    std::vector<int> Missing(const std::vector<int>& wanted) const;
+};
+
+// One worker thread running the views' long jobs, newest request first in mind: each job
+// belongs to a slot (a view); a new job for a slot replaces its pending one and cancels its
+// running one, so a slider drag never queues stale work. Headless: the window posts the
+// results back to its own thread.
+//
+// Every member may be called from any thread. Jobs run one at a time on the worker.
+class ViewWork
+{
+public:
+    // Runs on the worker with the job's control and its ticket.
+    using Job = std::function<void(ImageReader::ProjectionControl&, std::uint64_t ticket)>;
+
+    ViewWork();
+    ~ViewWork(); // cancels everything and joins the worker
+
+    // Queues `job` for `slot`; returns its ticket. Only the newest ticket of a slot is current.
+    std::uint64_t Submit(int slot, Job job);
+    bool IsCurrent(int slot, std::uint64_t ticket) const;
+    // Drops pending jobs, cancels the running one and makes every ticket stale.
+    void CancelAll();
+    // Blocks until no job is pending or running.
+    void Wait();
+    bool IsBusy() const;
+    // Fraction of the running job done (0 when it has not said), and seconds since the
+    // current run of work began (0 when idle).
+    double Progress() const;
+    double BusySeconds() const;
+    // Jobs run to completion since construction; cancelled ones do not count.
+    int CompletedCount() const;
+
+private:
+    struct Pending
+    {
+        int slot;
+        std::uint64_t ticket;
+        Job job;
+    };
+    void run();
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<Pending> m_pending;
+    std::map<int, std::uint64_t> m_current;
+    std::uint64_t m_next = 0;
+    bool m_running = false;
+    int m_runningSlot = -1;
+    std::shared_ptr<ImageReader::ProjectionControl> m_control;
+    std::chrono::steady_clock::time_point m_busySince;
+    int m_completed = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace ImageViewer
