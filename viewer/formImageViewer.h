@@ -107,7 +107,8 @@ public:
     // Cursor and mouse positions in pixels and physical units, and the value of every
     // channel under the mouse. `mouse` is a full image position; empty when off the image.
     void UpdateStatus();
-    void SetMousePosition(const ImageReader::Vector& mouse);
+    // dx, dy: the dimensions the mouse gives; the others follow the cursor.
+    void SetMousePosition(const ImageReader::Vector& mouse, int dx = -1, int dy = -1);
     void ClearReadouts();
 
     // ---- menus, files and dialogs (formImageViewer_Menus.cpp, formImageViewer_Files.cpp) ----
@@ -225,6 +226,7 @@ public:
     } zoomAnchor;
     // Full image position under the mouse in a view; empty when off the image.
     ImageReader::Vector mousePosition;
+    int mouseDims[2] = {-1, -1};
     std::vector<QLineEdit*> textDimName;
     std::vector<QLineEdit*> textDimNum;
     std::vector<QSlider*> trackDim;

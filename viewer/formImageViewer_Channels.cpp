@@ -10,8 +10,10 @@
 #include <QLocale>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QVariant>
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 #include "ChannelChoice.h"
 #include "PictureBox.h"
@@ -94,13 +96,21 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
         textChannel->setEnabled(false);
     }
     if (IsSpectral()) {
-        // A calibration that suits the length of this spectral dimension.
+        // A calibration that suits the length of this spectral dimension, unless the user has
+        // typed one: boxes that still hold the default they were last given follow it.
         const SpectrumCalibration cal = DefaultSpectrumCalibration(image->GetSize()[cd]);
         const std::pair<QLineEdit*, double> boxes[] = {{textSpectrumPos1, cal.p1}, {textSpectrumWavelength1, cal.w1},
                                                        {textSpectrumPos2, cal.p2}, {textSpectrumWavelength2, cal.w2}};
-        for (const auto& [box, value] : boxes) {
-            const QSignalBlocker block(box);
-            box->setText(QLocale().toString(value, 'g', 6));
+        const auto untouched = [](const QLineEdit* box) {
+            const QVariant given = box->property("defaultText");
+            return given.isValid() ? box->text() == given.toString() : true;
+        };
+        if (std::all_of(std::begin(boxes), std::end(boxes), [&](const auto& b) { return untouched(b.first); })) {
+            for (const auto& [box, value] : boxes) {
+                const QSignalBlocker block(box);
+                box->setText(QLocale().toString(value, 'g', 6));
+                box->setProperty("defaultText", box->text());
+            }
         }
     }
     showCurrentGamma(*this);

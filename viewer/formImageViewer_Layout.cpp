@@ -236,6 +236,9 @@ void formImageViewer::BuildColorPanel()
     textSpectrumWavelength1 = makeTextBox("textSpectrumWavelength1", QStringLiteral("488"));
     textSpectrumPos2 = makeTextBox("textSpectrumPos2", QStringLiteral("646"));
     textSpectrumWavelength2 = makeTextBox("textSpectrumWavelength2", QStringLiteral("658"));
+    // Boxes that still show the text given here follow the image's default calibration.
+    for (QLineEdit* box : {textSpectrumPos1, textSpectrumWavelength1, textSpectrumPos2, textSpectrumWavelength2})
+        box->setProperty("defaultText", box->text());
     {
         auto* grid = new QGridLayout(tabPage2);
         grid->setContentsMargins(8, 8, 8, 8);

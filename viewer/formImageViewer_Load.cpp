@@ -136,7 +136,8 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
             if (name.startsWith(QLatin1Char('z'), Qt::CaseInsensitive))
                 depth = i;
             if (name.startsWith(QLatin1Char('w'), Qt::CaseInsensitive) ||
-                name.startsWith(QLatin1Char('c'), Qt::CaseInsensitive))
+                name.startsWith(QLatin1Char('c'), Qt::CaseInsensitive) ||
+                name.startsWith(QLatin1String("lambda"), Qt::CaseInsensitive))
                 channel = i;
         }
         for (QComboBox* list : lists)

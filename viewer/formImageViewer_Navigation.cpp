@@ -61,7 +61,7 @@ void ShowMouseAt(formImageViewer& w, int dx, int mx, int deltax, int dy, int my,
         p[dx] = px;
         p[dy] = py;
     }
-    w.SetMousePosition(p);
+    w.SetMousePosition(p, dx, dy);
 }
 
 } // namespace

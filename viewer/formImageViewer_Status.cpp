@@ -82,11 +82,13 @@ void formImageViewer::ClearReadouts()
     histogramAxis = PanelAxis();
 }
 
-void formImageViewer::SetMousePosition(const Vector& mouse)
+void formImageViewer::SetMousePosition(const Vector& mouse, int dx, int dy)
 {
-    if (mouse == mousePosition)
+    if (mouse == mousePosition && dx == mouseDims[0] && dy == mouseDims[1])
         return;
     mousePosition = mouse;
+    mouseDims[0] = dx;
+    mouseDims[1] = dy;
     UpdateStatus();
 }
 
@@ -100,6 +102,14 @@ void formImageViewer::UpdateStatus()
     }
     statusCursor->setText(QStringLiteral("Cursor: ") + describePosition(*this, curslice));
     const Vector size = image->GetSize();
+    // The coordinates the mouse does not give follow the cursor.
+    if (mousePosition.size() == size.size()) {
+        Vector follow = curslice;
+        for (const int d : mouseDims)
+            if (d >= 0 && d < static_cast<int>(size.size()))
+                follow[d] = mousePosition[d];
+        mousePosition = follow;
+    }
     bool inside = mousePosition.size() == size.size();
     for (int i = 0; inside && i < static_cast<int>(size.size()); ++i)
         inside = mousePosition[i] >= 0 && mousePosition[i] < size[i];

@@ -38,6 +38,7 @@ TEST(Load, InitialChoicesFromTheDimensionNames)
         {{"x", "y", "W", "c"}, 0, 1, 2, 2, 4},
         {{"x", "y", "W", "t"}, 0, 1, 2, 2, 3},
         {{"x", "y", "", "C"}, 0, 1, 2, 2, 4},  // an empty name matches nothing
+        {{"x", "y", "Lambda", "t"}, 0, 1, 2, 2, 3},
     };
     auto window = MakeWindow();
     for (const Case& c : cases) {
