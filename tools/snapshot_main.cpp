@@ -1,6 +1,8 @@
 // lumora-snapshot FILE OUT.png: opens FILE in the real viewer window without a display and
 // saves what the window shows.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPixmap>
@@ -36,6 +38,9 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Opening files records them as recent: keep that out of the user's settings.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
     int width = 0, height = 0, zoom = 0, project = -1;
     for (int i = 3; i < argc; ++i) {

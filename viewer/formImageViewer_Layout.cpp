@@ -21,6 +21,7 @@
 #include <QHBoxLayout>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "AnchorPanel.h"
@@ -307,6 +308,17 @@ void formImageViewer::WireEvents()
     pictureXZ->mouseDownHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
     pictureXZ->mouseMoveHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
     pictureProfile->paintHandler = [this](QPainter& g) { pictureProfile_Paint(g); };
+    // The side views grow with the zoom and may slide under a mouse that stands still: the
+    // wheel zooms there too, about the same point as over the XY view.
+    for (PictureBox* side : {pictureXZ, pictureYZ}) {
+        side->wheelHandler = [this, side](QWheelEvent* e) {
+            const QPointF at = pictureXY->mapFromGlobal(side->mapToGlobal(e->position()));
+            QWheelEvent mapped(at, e->globalPosition(), e->pixelDelta(), e->angleDelta(), e->buttons(), e->modifiers(),
+                               e->phase(), e->inverted());
+            pictureXY_MouseWheel(&mapped);
+            e->accept();
+        };
+    }
     // The status bar follows the mouse over the views, buttons held or not.
     for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ}) {
         view->setMouseTracking(true);

@@ -148,6 +148,28 @@ TEST(Wheel, ThePointUnderTheMouseStaysThereWhileTheSideViewsGrow)
     EXPECT_NEAR(w->properties.m_zoom, std::pow(2.0, 0.75), 1e-9);
 }
 
+TEST(Wheel, NearTheEdgeTheGrowingSideViewKeepsZooming)
+{
+    // The mouse 4 pixels into the XY view: the YZ view grows under it after the first notch,
+    // and the following notches, over the YZ view, still zoom about the same image point.
+    QApplication::setWheelScrollLines(3);
+    auto w = Open({200, 150, 20}, {"x", "y", "z"});
+    const QPoint mouse = w->pictureXY->mapToGlobal(QPoint(4, 60));
+    const double px = 4.0, py = 60.0;
+    for (int notch = 0; notch < 4; ++notch) {
+        QWidget* under = w->pictureXY;
+        for (QWidget* view : {static_cast<QWidget*>(w->pictureXY), static_cast<QWidget*>(w->pictureYZ)})
+            if (view->rect().contains(view->mapFromGlobal(mouse)))
+                under = view;
+        Wheel(under, under->mapFromGlobal(mouse), 120);
+        const QPointF at = screenOf(*w, px, py);
+        EXPECT_NEAR(at.x(), mouse.x(), 1.0) << notch;
+        EXPECT_NEAR(at.y(), mouse.y(), 1.0) << notch;
+    }
+    EXPECT_NEAR(w->properties.m_zoom, std::pow(2.0, 0.125 * 3 * 4), 1e-9);
+    EXPECT_FALSE(w->pictureXY->rect().contains(w->pictureXY->mapFromGlobal(mouse))) << "the YZ view grew under the mouse";
+}
+
 TEST(ViewMenu, StepsAndActualPixelsKeepTheCentre)
 {
     auto w = Open({300, 200, 10}, {"x", "y", "z"});
