@@ -75,11 +75,6 @@ double WheelZoomFactor(int steps)
     return std::pow(std::pow(2.0, 0.125), static_cast<double>(steps));
 }
 
-int ZoomAboutMouse(int m, int delta, double f, double side)
-{
-    return SaturatingTruncate(m - (m - static_cast<double>(delta)) * f - (f - 1) * side, delta);
-}
-
 int PanForPoint(double m, double p, double zoom)
 {
     return SaturatingTruncate(std::round(m - p * zoom), 0);

@@ -45,9 +45,6 @@ int SaturatingSubtract(int a, int b);
 int WheelSteps(int delta, int scrollLines);
 // The zoom factor (2^0.125)^steps.
 double WheelZoomFactor(int steps);
-// New pan offset along one axis when zooming by f about mouse coordinate m; `side` is the
-// current size value of the side column or row, which grows with the zoom as well.
-int ZoomAboutMouse(int m, int delta, double f, double side);
 
 // Pan offset that shows image coordinate p (in image pixels) at view coordinate m under
 // `zoom` screen pixels per image pixel, rounded to the nearest pixel.
