@@ -3,6 +3,7 @@
 // 1024 x 1024 x 100 x 3 image with a warm and a cold slice cache, each next to a same-run
 // baseline that touches the same bytes.
 #include <QApplication>
+#include <QSettings>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -206,6 +207,9 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Opening files records them as recent: keep that out of the user's settings.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

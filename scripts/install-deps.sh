@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config ninja-build
   clang libclang-rt-dev
   libics-dev libtiff-dev libtiff-tools libexpat1-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth

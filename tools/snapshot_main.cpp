@@ -1,6 +1,8 @@
 // lumora-snapshot FILE OUT.png: opens FILE in the real viewer window without a display and
 // saves what the window shows.
 #include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPixmap>
@@ -20,7 +22,7 @@ void usage(FILE* out)
     std::fprintf(out,
                  "Usage: lumora-snapshot FILE OUT.png [options]\n"
                  "Opens FILE in the viewer window offscreen and saves the window as a PNG.\n"
-                 "  --size W H      window size (default 758 549)\n"
+                 "  --size W H      window size (default: the window's own first size)\n"
                  "  --zoom NOTCHES  turn the wheel over the middle of the XY view first\n"
                  "  --project DIM   projection mode \"max\" with dimension DIM collapsed\n");
 }
@@ -36,8 +38,11 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Opening files records them as recent: keep that out of the user's settings.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
-    int width = 758, height = 549, zoom = 0, project = -1;
+    int width = 0, height = 0, zoom = 0, project = -1;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--size") == 0 && i + 2 < argc) {
             width = std::atoi(argv[++i]);
@@ -55,7 +60,8 @@ int main(int argc, char* argv[])
     ImageViewer::formImageViewer window;
     // No one can answer a message box here: reader diagnostics go to standard error.
     ImageReader::SetDiagnosticHandler({});
-    window.resize(width, height);
+    if (width > 0 && height > 0)
+        window.resize(width, height);
     window.show();
     QApplication::processEvents();
     window.LoadImageW(QString::fromLocal8Bit(argv[1]));

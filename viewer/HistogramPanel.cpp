@@ -115,4 +115,36 @@ int HistogramPanel::MoveMarker(int start, int delta)
     return toInt(static_cast<long long>(start) + delta);
 }
 
+std::pair<int, int> HistogramPanel::PercentileRange(const unsigned short* values, size_t n, double low, double high)
+{
+    if (n == 0 || !values)
+        return {0, 65535};
+    std::vector<size_t> tally(65536, 0);
+    for (size_t i = 0; i < n; ++i)
+        ++tally[values[i]];
+    const auto clampFraction = [](double f) { return std::isfinite(f) ? std::clamp(f, 0.0, 1.0) : 0.0; };
+    const double last = static_cast<double>(n - 1);
+    const auto rankLo = static_cast<size_t>(std::floor(clampFraction(low) * last));
+    const auto rankHi = static_cast<size_t>(std::ceil(clampFraction(high) * last));
+    // The value at a rank: the first whose running count passes it.
+    const auto valueAt = [&](size_t rank) {
+        size_t seen = 0;
+        for (int v = 0; v < 65536; ++v) {
+            seen += tally[static_cast<size_t>(v)];
+            if (seen > rank)
+                return v;
+        }
+        return 65535;
+    };
+    int lo = valueAt(rankLo);
+    int hi = valueAt(rankHi);
+    if (hi <= lo) {
+        if (lo < 65535)
+            hi = lo + 1;
+        else
+            lo = hi - 1;
+    }
+    return {lo, hi};
+}
+
 } // namespace ImageViewer

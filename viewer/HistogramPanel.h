@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace ImageViewer {
@@ -63,6 +64,12 @@ public:
 
     // Adds a drag delta to a marker's start value without leaving the int range.
     static int MoveMarker(int start, int delta);
+
+    // Display range from the lower and upper quantiles (fractions 0..1) of n values: the
+    // values at ranks floor(low * (n - 1)) and ceil(high * (n - 1)) of the sorted values.
+    // A range of one value is widened by one so that it still maps to black and white.
+    // {0, 65535} for no values.
+    static std::pair<int, int> PercentileRange(const unsigned short* values, size_t n, double low, double high);
 
 private:
     int m_width;

@@ -57,6 +57,21 @@ void PictureBox::wheelEvent(QWheelEvent* event)
         event->ignore();
 }
 
+void PictureBox::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (doubleClickHandler)
+        doubleClickHandler(event);
+    else if (mouseDownHandler)
+        mouseDownHandler(event);
+}
+
+void PictureBox::leaveEvent(QEvent* event)
+{
+    QFrame::leaveEvent(event);
+    if (leaveHandler)
+        leaveHandler();
+}
+
 void PictureBox::enterEvent(QEnterEvent* event)
 {
     QFrame::enterEvent(event);

@@ -24,7 +24,9 @@ public:
     std::function<void(QMouseEvent*)> mouseMoveHandler;
     std::function<void(QMouseEvent*)> mouseUpHandler;
     std::function<void(QWheelEvent*)> wheelHandler;
+    std::function<void(QMouseEvent*)> doubleClickHandler;
     std::function<void()> enterHandler;
+    std::function<void()> leaveHandler;
 
     // Paints so far; lets tests tell a repaint from a recompute.
     int paintCount = 0;
@@ -35,7 +37,9 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     QColor m_background = Qt::black;

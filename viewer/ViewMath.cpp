@@ -1,5 +1,6 @@
 #include "ViewMath.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -74,9 +75,84 @@ double WheelZoomFactor(int steps)
     return std::pow(std::pow(2.0, 0.125), static_cast<double>(steps));
 }
 
-int ZoomAboutMouse(int m, int delta, double f, double side)
+int PanForPoint(double m, double p, double zoom)
 {
-    return SaturatingTruncate(m - (m - static_cast<double>(delta)) * f - (f - 1) * side, delta);
+    return SaturatingTruncate(std::round(m - p * zoom), 0);
+}
+
+double FitZoom(double extent, double depth, int table)
+{
+    if (!(extent > 0) || !std::isfinite(extent))
+        return 1.0;
+    const double side = std::isfinite(depth) && depth > 0 ? depth : 0.0;
+    const double room = table - 3.0;
+    const double half = table / 2;
+    double zoom = room / (extent + side);
+    // Past half the table the side track stops growing and the picture gets the rest.
+    if (side * zoom > half)
+        zoom = (room - half) / extent;
+    return zoom > 1e-6 && std::isfinite(zoom) ? zoom : 1e-6;
+}
+
+int CentredOffset(int cell, double length)
+{
+    return SaturatingTruncate(std::floor((cell - length) / 2), 0);
+}
+
+QSize DefaultWindowSize(const QSize& available)
+{
+    const int w = std::max(available.width() * 4 / 5, std::min(1024, available.width()));
+    const int h = std::max(available.height() * 4 / 5, std::min(720, available.height()));
+    return QSize(w, h);
+}
+
+QString FormatLength(double nm)
+{
+    if (!std::isfinite(nm))
+        return QString();
+    const double a = std::fabs(nm);
+    const char16_t* unit = u"nm";
+    double v = nm;
+    if (a >= 1e6) {
+        unit = u"mm";
+        v = nm / 1e6;
+    } else if (a >= 1e3) {
+        unit = u"\u00b5m";
+        v = nm / 1e3;
+    }
+    return QString::number(v, 'g', 3) + QLatin1Char(' ') + QString::fromUtf16(unit);
+}
+
+SpectrumCalibration DefaultSpectrumCalibration(int count)
+{
+    const SpectrumCalibration builtIn;
+    // The position of 700 nm under the built-in calibration (about 715).
+    const double last = builtIn.p1 + (700 - builtIn.w1) * (builtIn.p2 - builtIn.p1) / (builtIn.w2 - builtIn.w1);
+    if (count - 1 >= last || count < 2)
+        return builtIn;
+    return SpectrumCalibration{0, 400, static_cast<double>(count - 1), 700};
+}
+
+ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels)
+{
+    ScaleBar bar;
+    if (!(nmPerPixel > 0) || !std::isfinite(nmPerPixel) || maxPixels <= 0)
+        return bar;
+    const double longest = nmPerPixel * maxPixels;
+    double decade = std::pow(10.0, std::floor(std::log10(longest)));
+    double nm = 0;
+    for (const double step : {5.0, 2.0, 1.0}) {
+        if (step * decade <= longest * (1 + 1e-12)) {
+            nm = step * decade;
+            break;
+        }
+    }
+    if (nm < 1)
+        return bar;
+    bar.nm = nm;
+    bar.pixels = static_cast<int>(std::lround(nm / nmPerPixel));
+    bar.label = FormatLength(nm);
+    return bar;
 }
 
 float SideViewSize(int extent, double zoom, int tableSize)

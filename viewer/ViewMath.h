@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <vector>
 
 // The window's numeric rules, kept free of widgets so that tests call them directly.
@@ -44,9 +45,51 @@ int SaturatingSubtract(int a, int b);
 int WheelSteps(int delta, int scrollLines);
 // The zoom factor (2^0.125)^steps.
 double WheelZoomFactor(int steps);
-// New pan offset along one axis when zooming by f about mouse coordinate m; `side` is the
-// current size value of the side column or row, which grows with the zoom as well.
-int ZoomAboutMouse(int m, int delta, double f, double side);
+
+// Pan offset that shows image coordinate p (in image pixels) at view coordinate m under
+// `zoom` screen pixels per image pixel, rounded to the nearest pixel.
+int PanForPoint(double m, double p, double zoom);
+
+// Zoom at which a picture `extent` screen pixels long at zoom 1, beside a side view `depth`
+// pixels deep at zoom 1, fills a table `table` pixels long. The side track grows with the
+// zoom up to half the table (SideViewSize) and the 3-pixel gap stays free. Positive and
+// finite for any input; 1 without a picture.
+double FitZoom(double extent, double depth, int table);
+
+// Offset that centres a picture `length` pixels long in a cell `cell` pixels long.
+int CentredOffset(int cell, double length);
+
+// The window's first size: 80 % of the available screen area, at least 1024 x 720 unless
+// the screen itself is smaller.
+QSize DefaultWindowSize(const QSize& available);
+
+// A physical length given in nanometres, in the unit that keeps it between 1 and 1000
+// (nm, µm, mm), with three significant digits.
+QString FormatLength(double nm);
+
+// Two reference points (position, wavelength in nm) of the spectral calibration.
+struct SpectrumCalibration
+{
+    double p1 = 367, w1 = 488, p2 = 646, w2 = 658;
+};
+
+// The calibration a spectral dimension of `count` samples starts with: the built-in one
+// when the samples reach through 400-700 nm under it, otherwise the samples spread evenly
+// over 400-700 nm so that a short stack is still in colour.
+SpectrumCalibration DefaultSpectrumCalibration(int count);
+
+// A scale bar: a round physical length and its length on the screen.
+struct ScaleBar
+{
+    double nm = 0;
+    int pixels = 0; // 0: no bar
+    QString label;
+};
+
+// The longest round length (1, 2 or 5 times a power of ten nanometres) whose bar is at
+// most maxPixels long at nmPerPixel nanometres per screen pixel; no bar when the pixel
+// size is unknown or not even the shortest bar of 1 nm fits.
+ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels);
 
 // Size of a side view's track: its whole depth at the current zoom, at most half the table.
 float SideViewSize(int extent, double zoom, int tableSize);

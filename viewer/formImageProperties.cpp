@@ -1,7 +1,9 @@
 #include "formImageProperties.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +19,12 @@ namespace {
 
 constexpr int RowTop = 24;
 constexpr int RowStep = 32;
+
+// Wide enough for "lambda" and names of eight characters.
+int nameWidth(const QFontMetrics& fm)
+{
+    return std::max(fm.horizontalAdvance(QStringLiteral("lambda")), 8 * fm.averageCharWidth()) + 12;
+}
 
 QLineEdit* makeBox(QWidget* parent, const QString& name, int x, int y, int w)
 {
@@ -58,27 +66,30 @@ formImageProperties::formImageProperties(ImageProperties& properties, QWidget* p
 
     label1 = new QLabel("Name", page);
     label1->setObjectName("label1");
-    label1->setGeometry(4, 8, 35, 13);
+    const int nameW = nameWidth(page->fontMetrics());
+    const int sizeX = 8 + nameW + 8;
+    const int sizeW = std::max(64, page->fontMetrics().horizontalAdvance(QStringLiteral("0000.000")) + 12);
+    label1->setGeometry(8, 4, nameW, label1->sizeHint().height());
     label2 = new QLabel("Pixel size (nm)", page);
     label2->setObjectName("label2");
-    label2->setGeometry(40, 8, 90, 13);
+    label2->setGeometry(sizeX, 4, std::max(sizeW, label2->sizeHint().width()), label2->sizeHint().height());
 
     const QLocale locale;
     const size_t n = properties.m_pixelsize.size();
     for (size_t i = 0; i < n; ++i) {
         const int y = RowTop + RowStep * static_cast<int>(i);
-        QLineEdit* name = makeBox(page, QString("textDimName%1").arg(i), 8, y, 24);
+        QLineEdit* name = makeBox(page, QString("textDimName%1").arg(i), 8, y, nameW);
         name->setReadOnly(true);
         if (i < properties.m_dimname.size())
             name->setText(QString::fromStdString(properties.m_dimname[i]));
-        QLineEdit* size = makeBox(page, QString("textPixelSize%1").arg(i), 40, y, 32);
+        QLineEdit* size = makeBox(page, QString("textPixelSize%1").arg(i), sizeX, y, sizeW);
         size->setText(FormatPixelSize(properties.m_pixelsize[i], locale));
         textDimName.push_back(name);
         textPixelSize.push_back(size);
     }
     // The page scrolls once the rows reach below it.
     const int contentHeight = n == 0 ? RowTop : RowTop + RowStep * static_cast<int>(n - 1) + 20 + 4;
-    page->setMinimumSize(140, contentHeight);
+    page->setMinimumSize(sizeX + sizeW + 8, contentHeight);
     tabPixelSize->setWidget(page);
     tabControl1->addTab(tabPixelSize, "Pixel size");
 

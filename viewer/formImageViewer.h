@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
+#include <QPointF>
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
 #include <memory>
 #include <vector>
 
+#include "HistogramPanel.h"
 #include "HistogramRenderer.h"
 #include "ImageChannel.h"
 #include "ImageProperties.h"
@@ -29,6 +32,7 @@ class QListWidgetItem;
 class QMenu;
 class QMenuBar;
 class QMouseEvent;
+class QPushButton;
 class QPainter;
 class QScrollArea;
 class QSlider;
@@ -96,6 +100,46 @@ public:
     void pictureYZ_MouseMove(QMouseEvent* e);
     void UpdateLocation();
 
+    // ---- fit and zoom (formImageViewer_Navigation.cpp) ----
+    // Zooms so that the XY view and its side views fill the view table, keeping the physical
+    // aspect, centres the picture and keeps doing so on resizes until the user zooms or pans.
+    void FitToWindow();
+    // One screen pixel per image pixel of the smallest pixel size, about the view centre.
+    void ActualPixels();
+    // Multiplies the zoom by `factor` keeping the image point at `at` (XY view coordinates)
+    // where it is on the screen, also when the side views change size.
+    void ZoomAbout(double factor, QPointF at);
+    // Zoom in or out by half an octave about the view centre.
+    void ZoomStep(int direction);
+
+    // ---- readouts (formImageViewer_Status.cpp) ----
+    // Cursor and mouse positions in pixels and physical units, and the value of every
+    // channel under the mouse. `mouse` is a full image position; empty when off the image.
+    void UpdateStatus();
+    // dx, dy: the dimensions the mouse gives; the others follow the cursor.
+    void SetMousePosition(const ImageReader::Vector& mouse, int dx = -1, int dy = -1);
+    void ClearReadouts();
+
+    // ---- menus, files and dialogs (formImageViewer_Menus.cpp, formImageViewer_Files.cpp) ----
+    void openRecentToolStripMenuItem_AboutToShow();
+    void settingsToolStripMenuItem_Click();
+    void exportViewToolStripMenuItem_Click();
+    void exportViewsToolStripMenuItem_Click();
+    void copyViewToolStripMenuItem_Click();
+    void scaleBarToolStripMenuItem_Toggled();
+    // The XY view (or all three views as laid out) at the picture's own resolution: one
+    // pixel per image pixel of the smallest pixel size, without cursor lines.
+    QImage ViewImage(bool allViews) const;
+    // Writes ViewImage to `path`; the format follows the extension (png, tif, tiff).
+    bool ExportView(const QString& path, bool allViews) const;
+    // The recent-file list, newest first, as kept in the settings.
+    QStringList RecentFiles() const;
+    void AddRecentFile(const QString& path);
+    // The open dialog's name filters, "All supported images" first.
+    static QStringList OpenFilters();
+    // The folder the open dialog starts in: the one last used, else the home folder.
+    static QString OpenFolder();
+
     // ---- loading and menus (formImageViewer_Load.cpp) ----
     void formImageViewer_Load();
     void formImageViewer_Resize();
@@ -119,6 +163,14 @@ public:
     void pctHistogram_MouseMove(QMouseEvent* e);
     void pctHistogram_MouseUp(QMouseEvent* e);
     void UpdateHistogram();
+    // Sets the display range of every visible channel (allChannels) or of the selected one
+    // to the 0.1 % and 99.9 % percentiles of the current picture; autoscaling stops for them.
+    void AutoRange(bool allChannels);
+    void buttonAutoRange_Click();
+    void pctHistogram_DoubleClick(QMouseEvent* e);
+    // Shows in checkAutoExpand whether every, no or some channel expands its range.
+    void ShowRangeMode();
+    void textSpectrum_TextChanged();
     void UpdateProfile();
     // The cursor-profile step of RefreshPictures: rebuilds or drops cursorprofile, then
     // repaints pictureProfile.
@@ -164,6 +216,26 @@ public:
     int histstart = 0;
     int histdim = -1;
     int histdimstart = 0;
+    // The histogram panel's value axis as last drawn, in display values.
+    PanelAxis histogramAxis;
+    // The views zoom to fit at load (tests that work in image pixels turn this off) and
+    // stay fitted while `fitted` holds.
+    bool fitAtLoad = true;
+    bool fitted = false;
+    // Image point a run of wheel steps zooms about, while mouse, zoom and pan stay as the
+    // last step left them: rounding the pan offsets then cannot drift.
+    struct ZoomAnchor
+    {
+        bool valid = false;
+        QPointF global;
+        ImageReader::Vector delta;
+        double zoom = 0;
+        double px = 0;
+        double py = 0;
+    } zoomAnchor;
+    // Full image position under the mouse in a view; empty when off the image.
+    ImageReader::Vector mousePosition;
+    int mouseDims[2] = {-1, -1};
     std::vector<QLineEdit*> textDimName;
     std::vector<QLineEdit*> textDimNum;
     std::vector<QSlider*> trackDim;
@@ -195,6 +267,21 @@ public:
     QAction* toolStripMenuItem2 = nullptr;
     QAction* propertiesToolStripMenuItem = nullptr;
     QAction* settingsToolStripMenuItem = nullptr;
+    QMenu* openRecentToolStripMenuItem = nullptr;
+    QAction* exportViewToolStripMenuItem = nullptr;
+    QAction* exportViewsToolStripMenuItem = nullptr;
+    QMenu* editToolStripMenuItem = nullptr;
+    QAction* copyViewToolStripMenuItem = nullptr;
+    QMenu* viewToolStripMenuItem = nullptr;
+    QAction* fitToolStripMenuItem = nullptr;
+    QAction* actualPixelsToolStripMenuItem = nullptr;
+    QAction* zoomInToolStripMenuItem = nullptr;
+    QAction* zoomOutToolStripMenuItem = nullptr;
+    QAction* autoRangeToolStripMenuItem = nullptr;
+    QAction* scaleBarToolStripMenuItem = nullptr;
+    QLabel* statusCursor = nullptr;
+    QLabel* statusMouse = nullptr;
+    QLabel* statusValues = nullptr;
     QAction* toolStripMenuItem1 = nullptr;
     QAction* exitToolStripMenuItem = nullptr;
     QMenuBar* helpMenuBar = nullptr; // holds Help at the right end of the menu bar
@@ -229,6 +316,7 @@ public:
     PictureBox* pctHistogram = nullptr;
     QLabel* lblMin = nullptr;
     QLabel* lblMax = nullptr;
+    QPushButton* buttonAutoRange = nullptr;
     AnchorPanel* tabPage2 = nullptr;
     QLabel* label1 = nullptr;
     QLabel* label2 = nullptr;
@@ -255,6 +343,12 @@ private:
     void BuildMenus();
     void BuildColorPanel();
     void BuildLocationPanel();
+    void BuildStatusBar();
+    void WireMenus();
+    // The channel colours new images start with (settings, or red, green, blue, ...).
+    std::vector<QColor> DefaultChannelColors() const;
+    // Paints the scale bar into the XY view when pixel sizes are known.
+    void PaintScaleBar(QPainter& e);
     void WireEvents();
     // Tears down the current image, its rows and readers (first step of a load).
     void UnloadImage();

@@ -7,8 +7,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPalette>
+#include <QLocale>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QVariant>
+#include <algorithm>
+#include <cstddef>
+#include <iterator>
 
 #include "ChannelChoice.h"
 #include "PictureBox.h"
@@ -79,6 +84,9 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
         }
         listChannels->setEnabled(true);
         textChannel->setEnabled(true);
+        // The histogram panel shows a channel from the start: the first one.
+        if (n > 0)
+            listChannels->setCurrentRow(0);
     } else {
         // Checking this item stands for index 0, so it enables channel 0.
         QListWidgetItem* item = newChannelItem(listChannels, QStringLiteral("Global"));
@@ -87,9 +95,35 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
         listChannels->setEnabled(false);
         textChannel->setEnabled(false);
     }
+    if (IsSpectral()) {
+        // A calibration that suits the length of this spectral dimension, unless the user has
+        // typed one: boxes that still hold the default they were last given follow it.
+        const SpectrumCalibration cal = DefaultSpectrumCalibration(image->GetSize()[cd]);
+        const std::pair<QLineEdit*, double> boxes[] = {{textSpectrumPos1, cal.p1}, {textSpectrumWavelength1, cal.w1},
+                                                       {textSpectrumPos2, cal.p2}, {textSpectrumWavelength2, cal.w2}};
+        const auto untouched = [](const QLineEdit* box) {
+            const QVariant given = box->property("defaultText");
+            return given.isValid() ? box->text() == given.toString() : true;
+        };
+        if (std::all_of(std::begin(boxes), std::end(boxes), [&](const auto& b) { return untouched(b.first); })) {
+            for (const auto& [box, value] : boxes) {
+                const QSignalBlocker block(box);
+                box->setText(QLocale().toString(value, 'g', 6));
+                box->setProperty("defaultText", box->text());
+            }
+        }
+    }
     showCurrentGamma(*this);
+    ShowRangeMode();
     RefreshPictures(ViewAll);
     UpdateLocation();
+}
+
+void formImageViewer::textSpectrum_TextChanged()
+{
+    // A calibration edit recolours the spectrum at once; text that is not a number gives black.
+    if (IsSpectral())
+        RefreshPictures(ViewAll);
 }
 
 void formImageViewer::listChannels_SelectedIndexChanged()
@@ -167,11 +201,36 @@ void formImageViewer::checkAutoExpand_CheckedChanged()
 {
     if (!image)
         return;
-    const bool expand = checkAutoExpand->isChecked();
+    // The mixed state only shows that some ranges are fixed; a click on it expands all.
+    const bool expand = checkAutoExpand->checkState() != Qt::Unchecked;
     globalchannel->m_autoscaling = expand;
     for (const ChannelPtr& channel : *channels)
         channel->m_autoscaling = expand;
+    ShowRangeMode();
     RefreshPictures(ViewAll);
+}
+
+void formImageViewer::ShowRangeMode()
+{
+    if (!image)
+        return;
+    // The channels the panels work with: the image's entries of the list, or the global one.
+    std::vector<ChannelPtr> shown{globalchannel};
+    if (ChannelChoice(*this).IsListMode()) {
+        const size_t count = static_cast<size_t>(image->GetSize()[ChannelDimension()]);
+        shown.assign(channels->begin(), channels->begin() + static_cast<std::ptrdiff_t>(std::min(count, channels->size())));
+    }
+    int expanding = 0, fixed = 0;
+    for (const ChannelPtr& channel : shown)
+        (channel->m_autoscaling ? expanding : fixed) += 1;
+    const Qt::CheckState state = fixed == 0 ? Qt::Checked : expanding == 0 ? Qt::Unchecked : Qt::PartiallyChecked;
+    const QSignalBlocker block(checkAutoExpand);
+    checkAutoExpand->setTristate(state == Qt::PartiallyChecked);
+    checkAutoExpand->setCheckState(state);
+    checkAutoExpand->setToolTip(state == Qt::Checked ? QStringLiteral("Every channel's range widens to its data")
+                                : state == Qt::Unchecked
+                                    ? QStringLiteral("Every channel keeps the range set for it")
+                                    : QStringLiteral("Some channels keep the range set for them (dragged markers or Auto)"));
 }
 
 void formImageViewer::trackGamma_Scroll()

@@ -5,7 +5,9 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "ChannelChoice.h"
 #include "HistogramPanel.h"
@@ -31,12 +33,36 @@ int panelX(const PictureBox* box, const QMouseEvent* e)
     return static_cast<int>(e->position().x()) - box->contentsRect().left();
 }
 
-// The axis the user drags against is the one last drawn, as the labels show it.
-PanelAxis axisFromLabels(const QLabel* lblMin, const QLabel* lblMax)
+// A display value as the user reads it: the real value it stands for.
+QString realText(formImageViewer& w, int display)
 {
-    const int a0 = lblMin->text().toInt();
-    const int a1 = lblMax->text().toInt();
-    return HistogramPanel::MakeAxis(a0, a1, a0, a1);
+    if (!w.reader)
+        return QString::number(display);
+    return QString::fromStdString(
+        ImageReader::FormatValue(w.reader->GetValueMap().ToReal(display), w.reader->GetSampleType()));
+}
+
+// The plane the view shows for channel entry `c` of the channel dimension (ignored
+// outside list mode): the current picture's data before colouring.
+ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
+{
+    const int dx = w.comboDimX->currentIndex();
+    const int dy = w.comboDimY->currentIndex();
+    Vector pos = w.curslice;
+    for (int i = 0; i < static_cast<int>(pos.size()); ++i)
+        if (w.IsProjected(i) && i != w.ChannelDimension())
+            pos[i] = -1;
+    if (ChannelChoice(w).IsListMode())
+        pos[w.ChannelDimension()] = c;
+    pos[dx] = -1;
+    pos[dy] = -1;
+    return w.image->GetMaximumProjection(dx, dy, pos);
+}
+
+size_t planeCount(const ImageReader::ImageSlice<unsigned short>& plane)
+{
+    const Vector size = plane.GetSize();
+    return plane.IsEmpty() || size.size() < 2 ? 0 : static_cast<size_t>(size[0]) * static_cast<size_t>(size[1]);
 }
 
 // Where a press or move on the panel stands against the current channel's markers. None
@@ -61,7 +87,7 @@ std::optional<MarkerPlace> markerPlace(formImageViewer& w, const QMouseEvent* e)
         return std::nullopt;
     }
     const HistogramPanel panel = panelOf(w.pctHistogram);
-    const PanelAxis axis = axisFromLabels(w.lblMin, w.lblMax);
+    const PanelAxis axis = w.histogramAxis;
     const int xmin = panel.MarkerX(axis, channel->m_min);
     const int xmax = panel.MarkerX(axis, channel->m_max);
     return MarkerPlace{std::move(channel), panel, axis, panelX(w.pctHistogram, e), xmin, xmax};
@@ -114,17 +140,9 @@ void formImageViewer::pctHistogram_Paint(QPainter& e)
         clear();
         return;
     }
-    // The plane through the cursor, with the channel dimension at the selected entry.
-    Vector pos = curslice;
-    if (choice.IsListMode())
-        pos[ChannelDimension()] = listChannels->currentRow();
-    pos[dx] = -1;
-    pos[dy] = -1;
-    const ImageReader::ImageSlice<unsigned short> plane = image->GetMaximumProjection(dx, dy, pos);
-    const Vector planeSize = plane.GetSize();
-    const size_t count = plane.IsEmpty() || planeSize.size() < 2
-                             ? 0
-                             : static_cast<size_t>(planeSize[0]) * static_cast<size_t>(planeSize[1]);
+    // The plane of the picture, with the channel dimension at the selected entry.
+    const ImageReader::ImageSlice<unsigned short> plane = viewPlane(*this, listChannels->currentRow());
+    const size_t count = planeCount(plane);
 
     const HistogramPanel panel = panelOf(pctHistogram);
     if (!panel.IsDrawable() || count == 0) {
@@ -133,8 +151,9 @@ void formImageViewer::pctHistogram_Paint(QPainter& e)
     }
     const PanelBins bins = panel.Count(plane.GetData(), count);
     const PanelAxis axis = HistogramPanel::MakeAxis(bins.lo, bins.hi, channel->m_min, channel->m_max);
-    lblMin->setText(QString::number(axis.a0));
-    lblMax->setText(QString::number(axis.a1));
+    histogramAxis = axis;
+    lblMin->setText(realText(*this, axis.a0));
+    lblMax->setText(realText(*this, axis.a1));
 
     e.save();
     e.translate(pctHistogram->contentsRect().topLeft());
@@ -177,11 +196,64 @@ void formImageViewer::pctHistogram_MouseMove(QMouseEvent* e)
     pctHistogram->setCursor(near ? Qt::SizeHorCursor : Qt::ArrowCursor);
     if (!(e->buttons() & Qt::LeftButton))
         return;
+    if (histdim < 0)
+        return;
     const int delta = at->panel.DragDelta(at->axis, at->x, histstart);
     if (histdim == 0)
         at->channel->m_min = HistogramPanel::MoveMarker(histdimstart, delta);
-    else if (histdim == 1)
+    else
         at->channel->m_max = HistogramPanel::MoveMarker(histdimstart, delta);
+    // A range the user set stays: expanding it again would undo the drag.
+    if (at->channel->m_autoscaling) {
+        at->channel->m_autoscaling = false;
+        ShowRangeMode();
+    }
+    RefreshPictures(ViewAll);
+}
+
+void formImageViewer::pctHistogram_DoubleClick(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        AutoRange(false);
+}
+
+void formImageViewer::buttonAutoRange_Click()
+{
+    AutoRange(true);
+}
+
+void formImageViewer::AutoRange(bool allChannels)
+{
+    const int dx = comboDimX->currentIndex();
+    const int dy = comboDimY->currentIndex();
+    const int n = DimensionCount();
+    if (!image || dx < 0 || dy < 0 || dx >= n || dy >= n || dx == dy || curslice.size() != image->GetSize().size())
+        return;
+    const ChannelChoice choice(*this);
+    std::vector<std::pair<ChannelPtr, int>> targets; // channel and its entry of the channel dimension
+    if (!choice.IsListMode()) {
+        targets.emplace_back(globalchannel, 0);
+    } else if (allChannels) {
+        const int count = std::min(image->GetSize()[ChannelDimension()], static_cast<int>(channels->size()));
+        for (int c = 0; c < count; ++c)
+            if ((*channels)[static_cast<size_t>(c)]->m_enabled)
+                targets.emplace_back((*channels)[static_cast<size_t>(c)], c);
+    } else if (const ChannelPtr current = choice.Current()) {
+        targets.emplace_back(current, listChannels->currentRow());
+    }
+    if (targets.empty())
+        return;
+    for (auto& [channel, c] : targets) {
+        const ImageReader::ImageSlice<unsigned short> plane = viewPlane(*this, c);
+        const size_t count = planeCount(plane);
+        if (count == 0)
+            continue;
+        const auto [lo, hi] = HistogramPanel::PercentileRange(plane.GetData(), count, 0.001, 0.999);
+        channel->m_min = lo;
+        channel->m_max = hi;
+        channel->m_autoscaling = false;
+    }
+    ShowRangeMode();
     RefreshPictures(ViewAll);
 }
 

@@ -11,11 +11,17 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
 #include <QSplitter>
 #include <QTabWidget>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 
 #include "AnchorPanel.h"
@@ -86,14 +92,15 @@ void formImageViewer::InitializeComponent()
     menuStrip1 = named(new QMenuBar, "menuStrip1");
     menuStrip1->setNativeMenuBar(false);
 
-    clientArea->place(lblPixelValue, QRect(632, 520, 120, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimP, QRect(536, 520, 88, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimXZ, QRect(536, 32, 88, 21), AnchorTop | AnchorRight);
-    clientArea->place(splitContainer1, QRect(536, 56, 216, 424), AnchorTop | AnchorBottom | AnchorRight);
-    clientArea->place(layoutImage, QRect(8, 32, 520, 480), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
+    // The view table fills the left; the panels take a column wide enough for their rows.
+    clientArea->place(lblPixelValue, QRect(576, 520, 176, 21), AnchorBottom | AnchorRight);
+    clientArea->place(comboDimP, QRect(480, 520, 88, 21), AnchorBottom | AnchorRight);
+    clientArea->place(comboDimXZ, QRect(480, 32, 88, 21), AnchorTop | AnchorRight);
+    clientArea->place(splitContainer1, QRect(480, 56, 272, 424), AnchorTop | AnchorBottom | AnchorRight);
+    clientArea->place(layoutImage, QRect(8, 32, 464, 480), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
     clientArea->place(comboDimYZ, QRect(8, 520, 88, 21), AnchorBottom | AnchorLeft);
-    clientArea->place(comboDimY, QRect(536, 488, 88, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimX, QRect(440, 520, 88, 21), AnchorBottom | AnchorRight);
+    clientArea->place(comboDimY, QRect(480, 488, 88, 21), AnchorBottom | AnchorRight);
+    clientArea->place(comboDimX, QRect(384, 520, 88, 21), AnchorBottom | AnchorRight);
     clientArea->place(menuStrip1, QRect(0, 0, 758, 24), AnchorTop | AnchorLeft | AnchorRight);
 
     // The view table; the margins leave a 6-pixel gap between neighbouring pictures.
@@ -117,51 +124,20 @@ void formImageViewer::InitializeComponent()
     splitContainer1->addWidget(groupLocation);
     splitContainer1->setChildrenCollapsible(false);
     splitContainer1->setHandleWidth(4);
-    splitContainer1->setStretchFactor(0, 0);
-    splitContainer1->setStretchFactor(1, 1);
-    splitContainer1->setSizes({200, 220});
+    // Both panels grow with the window, the histogram with the colour panel.
+    splitContainer1->setStretchFactor(0, 3);
+    splitContainer1->setStretchFactor(1, 2);
+    splitContainer1->setSizes({260, 160});
 
     BuildMenus();
+    BuildStatusBar();
 
     setWindowTitle(QStringLiteral("Lumora"));
     setWindowIcon(AppIcon());
-    setMinimumSize(405, 421);
-    resize(758, 549);
+    setMinimumSize(640, 500);
+    resize(DefaultWindowSize(screen() ? screen()->availableGeometry().size() : QSize(1280, 900)));
     setAcceptDrops(true);
     WireEvents();
-}
-
-void formImageViewer::BuildMenus()
-{
-    fileToolStripMenuItem = named(new QMenu(QStringLiteral("&File"), menuStrip1), "fileToolStripMenuItem");
-    openToolStripMenuItem = named(new QAction(QStringLiteral("&Open..."), this), "openToolStripMenuItem");
-    openToolStripMenuItem->setShortcut(QKeySequence::Open);
-    toolStripMenuItem2 = named(new QAction(this), "toolStripMenuItem2");
-    toolStripMenuItem2->setSeparator(true);
-    propertiesToolStripMenuItem =
-        named(new QAction(QStringLiteral("Image &properties..."), this), "propertiesToolStripMenuItem");
-    propertiesToolStripMenuItem->setEnabled(false);
-    settingsToolStripMenuItem = named(new QAction(QStringLiteral("&Settings..."), this), "settingsToolStripMenuItem");
-    toolStripMenuItem1 = named(new QAction(this), "toolStripMenuItem1");
-    toolStripMenuItem1->setSeparator(true);
-    exitToolStripMenuItem = named(new QAction(QStringLiteral("E&xit"), this), "exitToolStripMenuItem");
-    exitToolStripMenuItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    fileToolStripMenuItem->addActions({openToolStripMenuItem, toolStripMenuItem2, propertiesToolStripMenuItem,
-                                       settingsToolStripMenuItem, toolStripMenuItem1, exitToolStripMenuItem});
-    menuStrip1->addMenu(fileToolStripMenuItem);
-
-    // Help sits at the right end of the bar: a second bar in the corner.
-    helpMenuBar = named(new QMenuBar(menuStrip1), "helpMenuBar");
-    helpMenuBar->setNativeMenuBar(false);
-    helpToolStripMenuItem = named(new QMenu(QStringLiteral("&Help"), helpMenuBar), "helpToolStripMenuItem");
-    infoToolStripMenuItem = named(new QAction(QStringLiteral("&About"), this), "infoToolStripMenuItem");
-    helpToolStripMenuItem->addAction(infoToolStripMenuItem);
-    helpMenuBar->addMenu(helpToolStripMenuItem);
-    menuStrip1->setCornerWidget(helpMenuBar, Qt::TopRightCorner);
-
-    // The shortcuts must work while the menus are closed.
-    addAction(openToolStripMenuItem);
-    addAction(exitToolStripMenuItem);
 }
 
 void formImageViewer::BuildColorPanel()
@@ -184,6 +160,8 @@ void formImageViewer::BuildColorPanel()
     table->addWidget(comboDimC, 0, Qt::AlignLeft);
     table->addWidget(tabControl1, 1);
 
+    // The pages lay their controls out with Qt's layouts, so that they follow the font and
+    // the room the splitter gives them.
     const QSize page(196, 124);
     tabPage3 = named(new AnchorPanel(page), "tabPage3");
     checkAutoExpand = named(new QCheckBox(QStringLiteral("Automatically expand scale")), "checkAutoExpand");
@@ -194,17 +172,28 @@ void formImageViewer::BuildColorPanel()
     trackGamma->setValue(0);
     trackGamma->setTickInterval(2);
     trackGamma->setTickPosition(QSlider::TicksBelow);
-    // Sized to its text, as the design font would give it.
-    tabPage3->place(checkAutoExpand, QRect(8, 8, std::max(154, checkAutoExpand->sizeHint().width()), 17),
-                    AnchorTop | AnchorLeft);
-    tabPage3->place(label7, QRect(8, 40, std::max(43, label7->sizeHint().width()), 13), AnchorTop | AnchorLeft);
-    tabPage3->place(trackGamma, QRect(56, 32, 112, 42), AnchorTop | AnchorLeft);
+    {
+        auto* grid = new QGridLayout(tabPage3);
+        grid->setContentsMargins(8, 8, 8, 8);
+        grid->addWidget(checkAutoExpand, 0, 0, 1, 2);
+        grid->addWidget(label7, 1, 0);
+        grid->addWidget(trackGamma, 1, 1);
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(2, 1);
+    }
 
     tabPage1 = named(new AnchorPanel(page), "tabPage1");
     listChannels = named(new QListWidget, "listChannels");
+    {
+        // Four rows of channels in view at least.
+        const int row = std::max(listChannels->fontMetrics().height(),
+                                 listChannels->style()->pixelMetric(QStyle::PM_IndicatorHeight)) + 4;
+        listChannels->setMinimumHeight(4 * row + 2 * listChannels->frameWidth() + 2);
+    }
     labelChannelColor = makeLabel("labelChannelColor", QString());
     labelChannelColor->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     labelChannelColor->setAutoFillBackground(true);
+    labelChannelColor->setFixedWidth(24);
     {
         QPalette pal = labelChannelColor->palette();
         pal.setColor(QPalette::Window, Qt::white);
@@ -214,34 +203,61 @@ void formImageViewer::BuildColorPanel()
     pctHistogram = named(new PictureBox, "pctHistogram");
     pctHistogram->setBackground(palette().color(QPalette::Base));
     pctHistogram->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    lblMin = makeLabel("lblMin", QStringLiteral("998"));
-    lblMax = makeLabel("lblMax", QStringLiteral("3945"));
+    pctHistogram->setMinimumHeight(48);
+    pctHistogram->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    lblMin = makeLabel("lblMin", QString());
+    lblMax = makeLabel("lblMax", QString());
     lblMax->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    tabPage1->place(listChannels, QRect(8, 8, 176, 34), AnchorTop | AnchorBottom | AnchorLeft);
-    tabPage1->place(labelChannelColor, QRect(8, 50, 24, 20), AnchorBottom | AnchorLeft);
-    tabPage1->place(textChannel, QRect(40, 50, 144, 20), AnchorBottom | AnchorLeft);
-    tabPage1->place(pctHistogram, QRect(8, 74, 176, 32), AnchorBottom | AnchorLeft);
-    tabPage1->place(lblMin, QRect(8, 106, 80, 16), AnchorBottom | AnchorLeft);
-    tabPage1->place(lblMax, QRect(105, 106, 80, 16), AnchorBottom | AnchorLeft);
+    buttonAutoRange = named(new QPushButton(QStringLiteral("Auto")), "buttonAutoRange");
+    buttonAutoRange->setToolTip(QStringLiteral("Every visible channel's range from the 0.1 % and 99.9 % percentiles "
+                                               "of the picture (Ctrl+Shift+A); double-click the histogram for the "
+                                               "selected channel only"));
+    {
+        auto* grid = new QGridLayout(tabPage1);
+        grid->setContentsMargins(6, 6, 6, 6);
+        grid->setSpacing(4);
+        grid->addWidget(listChannels, 0, 0, 1, 3);
+        grid->addWidget(labelChannelColor, 1, 0);
+        grid->addWidget(textChannel, 1, 1, 1, 2);
+        grid->addWidget(pctHistogram, 2, 0, 1, 3);
+        auto* values = new QHBoxLayout;
+        values->addWidget(lblMin, 1);
+        values->addWidget(buttonAutoRange);
+        values->addWidget(lblMax, 1);
+        grid->addLayout(values, 3, 0, 1, 3);
+        grid->setColumnStretch(1, 1);
+        grid->setRowStretch(0, 2);
+        grid->setRowStretch(2, 3);
+    }
 
     tabPage2 = named(new AnchorPanel(page), "tabPage2");
     label1 = makeLabel("label1", QStringLiteral("Position"));
-    label2 = makeLabel("label2", QStringLiteral("Wavelength"));
+    label2 = makeLabel("label2", QStringLiteral("Wavelength (nm)"));
     textSpectrumPos1 = makeTextBox("textSpectrumPos1", QStringLiteral("367"));
     textSpectrumWavelength1 = makeTextBox("textSpectrumWavelength1", QStringLiteral("488"));
     textSpectrumPos2 = makeTextBox("textSpectrumPos2", QStringLiteral("646"));
     textSpectrumWavelength2 = makeTextBox("textSpectrumWavelength2", QStringLiteral("658"));
-    tabPage2->place(label1, QRect(8, 8, 60, 13), AnchorTop | AnchorLeft);
-    tabPage2->place(label2, QRect(80, 8, 70, 13), AnchorTop | AnchorLeft);
-    tabPage2->place(textSpectrumPos1, QRect(8, 24, 64, 20), AnchorTop | AnchorLeft);
-    tabPage2->place(textSpectrumWavelength1, QRect(80, 24, 64, 20), AnchorTop | AnchorLeft);
-    tabPage2->place(textSpectrumPos2, QRect(8, 48, 64, 20), AnchorTop | AnchorLeft);
-    tabPage2->place(textSpectrumWavelength2, QRect(80, 48, 64, 20), AnchorTop | AnchorLeft);
+    // Boxes that still show the text given here follow the image's default calibration.
+    for (QLineEdit* box : {textSpectrumPos1, textSpectrumWavelength1, textSpectrumPos2, textSpectrumWavelength2})
+        box->setProperty("defaultText", box->text());
+    {
+        auto* grid = new QGridLayout(tabPage2);
+        grid->setContentsMargins(8, 8, 8, 8);
+        grid->addWidget(label1, 0, 0);
+        grid->addWidget(label2, 0, 1);
+        grid->addWidget(textSpectrumPos1, 1, 0);
+        grid->addWidget(textSpectrumWavelength1, 1, 1);
+        grid->addWidget(textSpectrumPos2, 2, 0);
+        grid->addWidget(textSpectrumWavelength2, 2, 1);
+        grid->setRowStretch(3, 1);
+        grid->setColumnStretch(2, 1);
+    }
 
     tabControl1->addTab(tabPage3, QStringLiteral("Gamma"));
     tabControl1->addTab(tabPage1, QStringLiteral("Channels"));
     tabControl1->addTab(tabPage2, QStringLiteral("Spectrum"));
-    tabControl1->setCurrentIndex(0);
+    // The histogram is what a new user looks for first.
+    tabControl1->setCurrentIndex(1);
 }
 
 void formImageViewer::BuildLocationPanel()
@@ -252,7 +268,7 @@ void formImageViewer::BuildLocationPanel()
     layout->setContentsMargins(3, 3, 3, 3);
     panelLocation = named(new QScrollArea, "panelLocation");
     panelLocation->setFrameShape(QFrame::NoFrame);
-    panelLocation->setWidgetResizable(false);
+    panelLocation->setWidgetResizable(true);
     panelLocationContent = named(new QWidget, "panelLocationContent");
     layout->addWidget(panelLocation);
 
@@ -261,14 +277,19 @@ void formImageViewer::BuildLocationPanel()
     label5 = makeLabel("label5", QStringLiteral("Proj."));
     comboProj = makeList("comboProj");
     comboProj->addItems({QStringLiteral("none"), QStringLiteral("max")});
-    const std::pair<QWidget*, QRect> header[] = {{label3, QRect(4, 0, 35, 13)},
-                                                 {label4, QRect(36, 0, 44, 13)},
-                                                 {label5, QRect(112, 0, 28, 13)},
-                                                 {comboProj, QRect(144, 0, std::clamp(comboProj->sizeHint().width(), 48, 58), 21)}};
-    for (const auto& [widget, rect] : header) {
-        widget->setParent(panelLocationContent);
-        widget->setGeometry(rect);
-    }
+    // A grid: the rows (BuildDimensionRows) share the header's columns, so nothing overlaps.
+    auto* grid = new QGridLayout(panelLocationContent);
+    grid->setContentsMargins(4, 2, 4, 2);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(label3, 0, 0);
+    grid->addWidget(label4, 0, 1);
+    auto* proj = new QHBoxLayout;
+    proj->addStretch(1);
+    proj->addWidget(label5);
+    proj->addWidget(comboProj);
+    grid->addLayout(proj, 0, 2, 1, 2);
+    grid->setColumnStretch(2, 1);
     panelLocation->setWidget(panelLocationContent);
     AdjustLocationContentSize();
 }
@@ -287,6 +308,22 @@ void formImageViewer::WireEvents()
     pictureXZ->mouseDownHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
     pictureXZ->mouseMoveHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
     pictureProfile->paintHandler = [this](QPainter& g) { pictureProfile_Paint(g); };
+    // The side views grow with the zoom and may slide under a mouse that stands still: the
+    // wheel zooms there too, about the same point as over the XY view.
+    for (PictureBox* side : {pictureXZ, pictureYZ}) {
+        side->wheelHandler = [this, side](QWheelEvent* e) {
+            const QPointF at = pictureXY->mapFromGlobal(side->mapToGlobal(e->position()));
+            QWheelEvent mapped(at, e->globalPosition(), e->pixelDelta(), e->angleDelta(), e->buttons(), e->modifiers(),
+                               e->phase(), e->inverted());
+            pictureXY_MouseWheel(&mapped);
+            e->accept();
+        };
+    }
+    // The status bar follows the mouse over the views, buttons held or not.
+    for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ}) {
+        view->setMouseTracking(true);
+        view->leaveHandler = [this] { SetMousePosition(ImageReader::Vector()); };
+    }
 
     const auto onIndex = [](QComboBox* combo, auto handler) {
         QObject::connect(combo, &QComboBox::currentIndexChanged, combo, handler);
@@ -299,30 +336,35 @@ void formImageViewer::WireEvents()
     onIndex(comboDimP, [this] { comboDimP_SelectedIndexChanged(); });
     onIndex(comboProj, [this] { comboProj_SelectedIndexChanged(); });
 
-    connect(checkAutoExpand, &QCheckBox::toggled, this, [this] { checkAutoExpand_CheckedChanged(); });
+    connect(checkAutoExpand, &QCheckBox::stateChanged, this, [this] { checkAutoExpand_CheckedChanged(); });
+    connect(buttonAutoRange, &QPushButton::clicked, this, [this] { buttonAutoRange_Click(); });
+    for (QLineEdit* box : {textSpectrumPos1, textSpectrumWavelength1, textSpectrumPos2, textSpectrumWavelength2})
+        connect(box, &QLineEdit::textChanged, this, [this] { textSpectrum_TextChanged(); });
     connect(listChannels, &QListWidget::currentRowChanged, this, [this] { listChannels_SelectedIndexChanged(); });
     connect(listChannels, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) { listChannels_ItemCheck(item); });
     connect(textChannel, &QLineEdit::textChanged, this, [this] { textChannel_TextChanged(); });
     listChannels->viewport()->installEventFilter(this);
+    layoutImage->installEventFilter(this);
     labelChannelColor->installEventFilter(this);
 
     pctHistogram->paintHandler = [this](QPainter& g) { pctHistogram_Paint(g); };
     pctHistogram->mouseDownHandler = [this](QMouseEvent* e) { pctHistogram_MouseDown(e); };
     pctHistogram->mouseMoveHandler = [this](QMouseEvent* e) { pctHistogram_MouseMove(e); };
     pctHistogram->mouseUpHandler = [this](QMouseEvent* e) { pctHistogram_MouseUp(e); };
+    pctHistogram->doubleClickHandler = [this](QMouseEvent* e) { pctHistogram_DoubleClick(e); };
 
-    connect(fileToolStripMenuItem, &QMenu::aboutToShow, this, [this] { fileToolStripMenuItem_DropDownOpening(); });
-    connect(openToolStripMenuItem, &QAction::triggered, this, [this] { openToolStripMenuItem_Click(); });
-    connect(propertiesToolStripMenuItem, &QAction::triggered, this, [this] { propertiesToolStripMenuItem_Click(); });
-    connect(exitToolStripMenuItem, &QAction::triggered, this, [this] { exitToolStripMenuItem_Click(); });
-    connect(infoToolStripMenuItem, &QAction::triggered, this, [this] { infoToolStripMenuItem_Click(); });
+    WireMenus();
 }
 
 bool formImageViewer::eventFilter(QObject* watched, QEvent* event)
 {
     // The channel list reports press (click) and release to the panel handlers before the
     // list itself acts on them; the swatch label reports a click.
-    if (listChannels && watched == listChannels->viewport()) {
+    if (watched == layoutImage && event->type() == QEvent::Resize) {
+        // A fitted view stays fitted however the window is resized.
+        if (fitted)
+            FitToWindow();
+    } else if (listChannels && watched == listChannels->viewport()) {
         if (event->type() == QEvent::MouseButtonPress)
             listChannels_MouseClick(static_cast<QMouseEvent*>(event));
         else if (event->type() == QEvent::MouseButtonRelease)

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -15,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -92,6 +95,8 @@ void formImageViewer::LoadImageW(const QString& path)
     const QString format = QString::fromStdString(opened.reader->GetFormatName());
     LoadReader(std::move(opened.reader),
                QStringLiteral("Lumora - ") + path + (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
+    if (image)
+        AddRecentFile(path);
 }
 
 void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader,
@@ -123,9 +128,9 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     histdim = -1;
 
     const bool expand = checkAutoExpand->isChecked();
-    channels = std::make_shared<ChannelList>(ChannelList{
-        makeChannel(255, 0, 0, expand), makeChannel(0, 255, 0, expand), makeChannel(0, 0, 255, expand),
-        makeChannel(255, 255, 0, expand), makeChannel(255, 0, 255, expand), makeChannel(0, 255, 255, expand)});
+    channels = std::make_shared<ChannelList>();
+    for (const QColor& c : DefaultChannelColors())
+        channels->push_back(makeChannel(c.red(), c.green(), c.blue(), expand));
     globalchannel = makeChannel(255, 255, 255, expand);
 
     // Fill the lists quietly: a list that gets its first item selects it on its own, and the
@@ -147,7 +152,8 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
             if (name.startsWith(QLatin1Char('z'), Qt::CaseInsensitive))
                 depth = i;
             if (name.startsWith(QLatin1Char('w'), Qt::CaseInsensitive) ||
-                name.startsWith(QLatin1Char('c'), Qt::CaseInsensitive))
+                name.startsWith(QLatin1Char('c'), Qt::CaseInsensitive) ||
+                name.startsWith(QLatin1String("lambda"), Qt::CaseInsensitive))
                 channel = i;
         }
         for (QComboBox* list : lists)
@@ -169,6 +175,11 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     comboDimC->setCurrentIndex(channel + 1);
     comboDimP->setCurrentIndex(0);
     UpdateLocation();
+    fitted = false;
+    zoomAnchor.valid = false;
+    if (fitAtLoad)
+        FitToWindow();
+    UpdateStatus();
 }
 
 void formImageViewer::UnloadImage()
@@ -193,6 +204,10 @@ void formImageViewer::UnloadImage()
     curslice = ImageReader::Vector();
     imagedelta = ImageReader::Vector();
     imagedeltastart = ImageReader::Vector();
+    // Nothing the previous image showed may stand next to the new one.
+    histogram.reset();
+    profile.reset();
+    ClearReadouts();
 }
 
 void formImageViewer::BuildDimensionRows(int n)
@@ -202,54 +217,72 @@ void formImageViewer::BuildDimensionRows(int n)
     textDimNum.assign(static_cast<size_t>(n), nullptr);
     trackDim.assign(static_cast<size_t>(n), nullptr);
     checkDimProj.assign(static_cast<size_t>(n), nullptr);
-    for (int i = n - 1; i >= 0; --i) {
+    auto* grid = static_cast<QGridLayout*>(panelLocationContent->layout());
+    // Name boxes fit "lambda", eight characters and every name of this image; position boxes
+    // five digits.
+    const QFontMetrics fm = panelLocationContent->fontMetrics();
+    int nameWidth = std::max(fm.horizontalAdvance(QStringLiteral("lambda")), 8 * fm.averageCharWidth());
+    for (int i = 0; i < n; ++i)
+        nameWidth = std::max(nameWidth, fm.horizontalAdvance(QString::fromStdString(reader->GetDimName(static_cast<unsigned int>(i)))));
+    nameWidth = std::min(nameWidth + 12, 24 * fm.averageCharWidth());
+    const int numWidth = std::max(40, fm.horizontalAdvance(QStringLiteral("00000")) + 12);
+    for (int i = 0; i < n; ++i) {
         const auto k = static_cast<size_t>(i);
-        const int y = 24 + 32 * i;
         const QString index = QString::number(i);
-
-        auto* track = new QSlider(Qt::Horizontal, panelLocationContent);
-        track->setObjectName(QStringLiteral("trackDim") + index);
-        track->setGeometry(80, y, 64, 42);
-        track->setRange(0, size[i] - 1);
-        track->setTickInterval(size[i] / 10);
-        track->setTickPosition(QSlider::TicksBelow);
-        track->setProperty("tag", i);
-        connect(track, &QSlider::valueChanged, this, [this, track] { trackDim_Scroll(track); });
-        trackDim[k] = track;
 
         auto* name = new QLineEdit(QString::fromStdString(reader->GetDimName(static_cast<unsigned int>(i))),
                                    panelLocationContent);
         name->setObjectName(QStringLiteral("textDimName") + index);
-        name->setGeometry(8, y, 24, 20);
+        name->setFixedWidth(nameWidth);
         name->setReadOnly(true);
+        name->setCursorPosition(0);
         textDimName[k] = name;
 
         auto* num = new QLineEdit(panelLocationContent);
         num->setObjectName(QStringLiteral("textDimNum") + index);
-        num->setGeometry(40, y, 40, 20);
+        num->setFixedWidth(numWidth);
         num->setProperty("tag", i);
         connect(num, &QLineEdit::returnPressed, this, [this, num] { textDimNum_KeyPress(num); });
         textDimNum[k] = num;
 
+        auto* track = new QSlider(Qt::Horizontal, panelLocationContent);
+        track->setObjectName(QStringLiteral("trackDim") + index);
+        track->setRange(0, size[i] - 1);
+        // The interval steps Page Up / Down; drawn ticks would hang into the next row.
+        track->setTickInterval(size[i] / 10);
+        track->setPageStep(std::max(1, size[i] / 10));
+        track->setTickPosition(QSlider::NoTicks);
+        track->setMinimumWidth(48);
+        track->setProperty("tag", i);
+        connect(track, &QSlider::valueChanged, this, [this, track] { trackDim_Scroll(track); });
+        trackDim[k] = track;
+
         auto* proj = new QCheckBox(panelLocationContent);
         proj->setObjectName(QStringLiteral("checkDimProj") + index);
-        proj->setGeometry(144, y, 24, 20);
         proj->setProperty("tag", i);
         proj->setVisible(false);
         connect(proj, &QCheckBox::toggled, this, [this, proj] { checkDimProj_CheckChanged(proj); });
         checkDimProj[k] = proj;
 
-        for (QWidget* w : {static_cast<QWidget*>(track), static_cast<QWidget*>(name), static_cast<QWidget*>(num)})
+        grid->addWidget(name, i + 1, 0);
+        grid->addWidget(num, i + 1, 1);
+        grid->addWidget(track, i + 1, 2);
+        grid->addWidget(proj, i + 1, 3);
+        for (QWidget* w : {static_cast<QWidget*>(name), static_cast<QWidget*>(num), static_cast<QWidget*>(track)})
             w->show();
+        proj->setVisible(comboProj->currentIndex() == 1);
     }
     AdjustLocationContentSize();
 }
 
 void formImageViewer::AdjustLocationContentSize()
 {
-    const int rows = static_cast<int>(trackDim.size());
-    const int bottom = rows > 0 ? 24 + 32 * (rows - 1) + 42 : 21;
-    panelLocationContent->resize(196, bottom);
+    // Rows pack at the top; the scroll area scrolls once they need more room than it has.
+    auto* grid = static_cast<QGridLayout*>(panelLocationContent->layout());
+    for (int r = 0; r < grid->rowCount(); ++r)
+        grid->setRowStretch(r, 0);
+    grid->setRowStretch(static_cast<int>(trackDim.size()) + 1, 1);
+    grid->invalidate();
 }
 
 void formImageViewer::ReportOpenFailure(const QString& path, const QString& reason)
@@ -270,8 +303,8 @@ void formImageViewer::ReportOpenFailure(const QString& path, const QString& reas
 
 void formImageViewer::openToolStripMenuItem_Click()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
-                                                      QStringLiteral("TIFF series (*.tif *.tiff);;ICS files (*.ics)"));
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), OpenFolder(),
+                                                      OpenFilters().join(QStringLiteral(";;")));
     if (!file.isEmpty())
         LoadImageW(file);
 }

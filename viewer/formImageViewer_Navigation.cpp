@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QWheelEvent>
+#include <algorithm>
 
 #include "PictureBox.h"
 #include "TablePanel.h"
@@ -44,6 +45,25 @@ bool collapsedForCursor(const formImageViewer& w, int d)
     return w.IsProjected(d) && !w.IsSpectral();
 }
 
+// Shows in the status bar the image position under view coordinates (mx, my) of a view
+// whose axes are dimensions dx and dy, panned by (deltax, deltay); nothing off the image.
+void ShowMouseAt(formImageViewer& w, int dx, int mx, int deltax, int dy, int my, int deltay)
+{
+    const std::vector<double> zooms = w.properties.GetPixelZooms();
+    const ImageReader::Vector size = w.image->GetSize();
+    const int px = MouseToPixel(mx, deltax, zooms[static_cast<size_t>(dx)]);
+    const int py = MouseToPixel(my, deltay, zooms[static_cast<size_t>(dy)]);
+    // Truncation maps the half pixel left of the picture to 0 as well; that is off the image.
+    const bool on = mx >= deltax && my >= deltay && inside(px, size[dx]) && inside(py, size[dy]);
+    ImageReader::Vector p;
+    if (on) {
+        p = w.curslice;
+        p[dx] = px;
+        p[dy] = py;
+    }
+    w.SetMousePosition(p, dx, dy);
+}
+
 } // namespace
 
 void formImageViewer::comboDimX_SelectedIndexChanged()
@@ -53,6 +73,8 @@ void formImageViewer::comboDimX_SelectedIndexChanged()
     UpdateLayout();
     imagedelta[0] = 0;
     meastype = 0;
+    if (fitted)
+        FitToWindow();
     RefreshPictures(ViewXY | ViewXZ);
 }
 
@@ -63,6 +85,8 @@ void formImageViewer::comboDimY_SelectedIndexChanged()
     UpdateLayout();
     imagedelta[1] = 0;
     meastype = 0;
+    if (fitted)
+        FitToWindow();
     RefreshPictures(ViewXY | ViewYZ);
 }
 
@@ -71,6 +95,8 @@ void formImageViewer::comboDimXZ_SelectedIndexChanged()
     if (!image)
         return;
     UpdateLayout();
+    if (fitted)
+        FitToWindow();
     RefreshPictures(ViewXZ);
 }
 
@@ -79,6 +105,8 @@ void formImageViewer::comboDimYZ_SelectedIndexChanged()
     if (!image)
         return;
     UpdateLayout();
+    if (fitted)
+        FitToWindow();
     RefreshPictures(ViewYZ);
 }
 
@@ -161,6 +189,7 @@ void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
     if (!image || !inside(a.x, n) || !inside(a.y, n))
         return;
     const QPoint m = mousePoint(e);
+    ShowMouseAt(*this, a.x, m.x(), imagedelta[0], a.y, m.y(), imagedelta[1]);
     if (e->buttons() & Qt::LeftButton) {
         const std::vector<double> zooms = properties.GetPixelZooms();
         const int px = MouseToPixel(m.x(), imagedelta[0], zooms[static_cast<size_t>(a.x)]);
@@ -191,6 +220,7 @@ void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
     } else if (e->buttons() & Qt::MiddleButton) {
         imagedelta[0] = SaturatingSubtract(m.x(), imagedeltastart[0]);
         imagedelta[1] = SaturatingSubtract(m.y(), imagedeltastart[1]);
+        fitted = false;
         pictureXY->update();
         pictureXZ->update();
         pictureYZ->update();
@@ -210,11 +240,31 @@ void formImageViewer::pictureXY_MouseWheel(QWheelEvent* e)
     const int steps = WheelSteps(e->angleDelta().y(), QApplication::wheelScrollLines());
     if (steps == 0)
         return;
-    const double f = WheelZoomFactor(steps);
-    properties.m_zoom *= f;
-    const QPoint m = mousePoint(e);
-    imagedelta[0] = ZoomAboutMouse(m.x(), imagedelta[0], f, layoutImage->columnStyle(0).value);
-    imagedelta[1] = ZoomAboutMouse(m.y(), imagedelta[1], f, layoutImage->rowStyle(0).value);
+    // A run of steps with the mouse standing still zooms about the point the run began at.
+    const QPointF global = e->globalPosition();
+    const bool same = zoomAnchor.valid && zoomAnchor.global == global && zoomAnchor.delta == imagedelta &&
+                      zoomAnchor.zoom == properties.m_zoom;
+    if (!same)
+        zoomAnchor.valid = false;
+    ZoomAbout(WheelZoomFactor(steps), e->position());
+    if (imagedelta.size() == 2)
+        zoomAnchor.global = global;
+}
+
+void formImageViewer::ZoomAbout(double factor, QPointF at)
+{
+    const ViewAxes a = CurrentAxes();
+    const int n = DimensionCount();
+    if (!image || !inside(a.x, n) || !inside(a.y, n) || imagedelta.size() != 2 || !(factor > 0))
+        return;
+    std::vector<double> zooms = properties.GetPixelZooms();
+    if (!zoomAnchor.valid) {
+        zoomAnchor.px = (at.x() - imagedelta[0]) / zooms[static_cast<size_t>(a.x)];
+        zoomAnchor.py = (at.y() - imagedelta[1]) / zooms[static_cast<size_t>(a.y)];
+    }
+    const QPoint before = pictureXY->pos();
+    properties.m_zoom *= factor;
+    fitted = false;
 
     setUpdatesEnabled(false);
     if (meastype == 1)
@@ -223,20 +273,76 @@ void formImageViewer::pictureXY_MouseWheel(QWheelEvent* e)
         UpdateProfile();
     UpdateLayout();
     setUpdatesEnabled(true);
+    // The side views may have grown and pushed the XY view: the mouse now stands that much
+    // further left and up in it.
+    const QPoint shift = pictureXY->pos() - before;
+    zooms = properties.GetPixelZooms();
+    imagedelta[0] = PanForPoint(at.x() - shift.x(), zoomAnchor.px, zooms[static_cast<size_t>(a.x)]);
+    imagedelta[1] = PanForPoint(at.y() - shift.y(), zoomAnchor.py, zooms[static_cast<size_t>(a.y)]);
+    zoomAnchor.valid = true;
+    zoomAnchor.delta = imagedelta;
+    zoomAnchor.zoom = properties.m_zoom;
+    zoomAnchor.global = QPointF(qQNaN(), qQNaN()); // set by the wheel handler only
+
     layoutImage->update();
     pictureXY->update();
     pictureXZ->update();
     pictureYZ->update();
     pictureProfile->update();
+    UpdateStatus();
+}
+
+void formImageViewer::ZoomStep(int direction)
+{
+    zoomAnchor.valid = false;
+    ZoomAbout(WheelZoomFactor(4 * direction), QPointF(pictureXY->width() / 2.0, pictureXY->height() / 2.0));
+}
+
+void formImageViewer::ActualPixels()
+{
+    if (!image || !(properties.m_zoom > 0))
+        return;
+    zoomAnchor.valid = false;
+    ZoomAbout(1.0 / properties.m_zoom, QPointF(pictureXY->width() / 2.0, pictureXY->height() / 2.0));
+}
+
+void formImageViewer::FitToWindow()
+{
+    const ViewAxes a = CurrentAxes();
+    const int n = DimensionCount();
+    if (!image || !inside(a.x, n) || !inside(a.y, n) || imagedelta.size() != 2)
+        return;
+    properties.m_zoom = 1.0;
+    const std::vector<double> unit = properties.GetPixelZooms();
+    const ImageReader::Vector size = image->GetSize();
+    const auto length = [&](int d) { return inside(d, n) ? size[d] * unit[static_cast<size_t>(d)] : 0.0; };
+    const double zoom = std::min(FitZoom(length(a.x), length(a.yz), layoutImage->width()),
+                                 FitZoom(length(a.y), length(a.xz), layoutImage->height()));
+    properties.m_zoom = zoom;
+    UpdateLayout();
+    // The picture stays against its side views; without one it is centred.
+    imagedelta[0] = inside(a.yz, n) ? 0 : CentredOffset(pictureXY->width(), length(a.x) * zoom);
+    imagedelta[1] = inside(a.xz, n) ? 0 : CentredOffset(pictureXY->height(), length(a.y) * zoom);
+    fitted = true;
+    zoomAnchor.valid = false;
+    if (meastype == 1)
+        UpdateHistogram();
+    else if (meastype == 2)
+        UpdateProfile();
+    for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ, pictureProfile})
+        view->update();
 }
 
 void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
     const int n = DimensionCount();
-    if (!image || !(e->buttons() & Qt::LeftButton) || !inside(a.x, n) || !inside(a.xz, n))
+    if (!image || !inside(a.x, n) || !inside(a.xz, n))
         return;
     const QPoint m = mousePoint(e);
+    ShowMouseAt(*this, a.x, m.x(), imagedelta[0], a.xz, m.y(), 0);
+    if (!(e->buttons() & Qt::LeftButton))
+        return;
     const std::vector<double> zooms = properties.GetPixelZooms();
     const int px = MouseToPixel(m.x(), imagedelta[0], zooms[static_cast<size_t>(a.x)]);
     const int pz = MouseToPixel(m.y(), 0, zooms[static_cast<size_t>(a.xz)]);
@@ -257,9 +363,12 @@ void formImageViewer::pictureYZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
     const int n = DimensionCount();
-    if (!image || !(e->buttons() & Qt::LeftButton) || !inside(a.y, n) || !inside(a.yz, n))
+    if (!image || !inside(a.y, n) || !inside(a.yz, n))
         return;
     const QPoint m = mousePoint(e);
+    ShowMouseAt(*this, a.yz, m.x(), 0, a.y, m.y(), imagedelta[1]);
+    if (!(e->buttons() & Qt::LeftButton))
+        return;
     const std::vector<double> zooms = properties.GetPixelZooms();
     const int pz = MouseToPixel(m.x(), 0, zooms[static_cast<size_t>(a.yz)]);
     const int py = MouseToPixel(m.y(), imagedelta[1], zooms[static_cast<size_t>(a.y)]);
@@ -285,6 +394,7 @@ void formImageViewer::UpdateLocation()
         const QSignalBlocker block(trackDim[k]);
         trackDim[k]->setValue(curslice[i]);
     }
+    UpdateStatus();
 }
 
 } // namespace ImageViewer

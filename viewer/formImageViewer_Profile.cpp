@@ -80,6 +80,9 @@ void formImageViewer::propertiesToolStripMenuItem_Click()
     if (dialog.exec() != QDialog::Accepted)
         return;
     dialog.GetProperties(); // writes the sizes back into properties
+    // New pixel sizes change the physical aspect: a fitted view fits it again.
+    if (fitted)
+        FitToWindow();
     UpdateLayout();
     layoutImage->update();
     for (PictureBox* view : {pictureProfile, pictureXZ, pictureYZ, pictureXY})

@@ -422,6 +422,7 @@ void formImageViewer::pictureXY_Paint(QPainter& e)
         return;
     PaintPicture(GDIImageXY, ImageReader::Vector(imagedelta[0], imagedelta[1]), ImageReader::Vector(a.x, a.y),
                  pictureXY, e);
+    PaintScaleBar(e);
 }
 
 void formImageViewer::pictureXZ_Paint(QPainter& e)
@@ -444,15 +445,17 @@ void formImageViewer::UpdateLayout()
 {
     const ViewAxes a = CurrentAxes();
     const int n = DimensionCount();
-    if (!image || a.xz < 0 || a.yz < 0 || a.xz >= n || a.yz >= n)
+    if (!image)
         return;
+    // Without a side dimension its track takes no room, so a 2-D image gets the whole table.
     const std::vector<double> zooms = properties.GetPixelZooms();
     const ImageReader::Vector size = image->GetSize();
-    const float column = SideViewSize(size[a.yz], zooms[static_cast<size_t>(a.yz)], layoutImage->width());
-    const float row = SideViewSize(size[a.xz], zooms[static_cast<size_t>(a.xz)], layoutImage->height());
-    layoutImage->setColumnStyle(0, TrackStyle{true, column});
+    const auto track = [&](int d, int table) {
+        return d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
+    };
+    layoutImage->setColumnStyle(0, TrackStyle{true, track(a.yz, layoutImage->width())});
     layoutImage->setColumnStyle(1, TrackStyle{false, 100});
-    layoutImage->setRowStyle(0, TrackStyle{true, row});
+    layoutImage->setRowStyle(0, TrackStyle{true, track(a.xz, layoutImage->height())});
     layoutImage->setRowStyle(1, TrackStyle{false, 100});
 }
 

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMouseEvent>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 #include <algorithm>
@@ -33,11 +35,13 @@ using Voxel = FormulaImage::Formula;
 const Voxel Zero = [](const std::vector<int>&) -> unsigned short { return 0; };
 
 // A shown window of the design size with reader diagnostics going nowhere (no message box
-// can be answered in a test).
-inline std::unique_ptr<formImageViewer> MakeWindow()
+// can be answered in a test). Images load at zoom 1 without pan unless `fit`, so that most
+// tests can work in image pixels.
+inline std::unique_ptr<formImageViewer> MakeWindow(bool fit = false)
 {
     auto window = std::make_unique<formImageViewer>();
     ImageReader::SetDiagnosticHandler([](const std::string&) {});
+    window->fitAtLoad = fit;
     window->resize(758, 549);
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -114,12 +118,18 @@ int RecomputedBy(formImageViewer& window, Action&& action)
 
 } // namespace ViewerTest
 
-// A main() with the QApplication the window needs.
+// A main() with the QApplication the window needs. Settings (recent files, preferences) go
+// to a temporary folder under a test organisation, never to the user's own.
 #define LUMORA_VIEWER_TEST_MAIN()                                                                                      \
     int main(int argc, char** argv)                                                                                    \
     {                                                                                                                  \
         qputenv("QT_QPA_PLATFORM", "offscreen");                                                                       \
         QApplication app(argc, argv);                                                                                  \
+        QTemporaryDir settingsDir;                                                                                     \
+        QCoreApplication::setOrganizationName(QStringLiteral("LumoraTest"));                                           \
+        QCoreApplication::setApplicationName(QStringLiteral("LumoraTest"));                                           \
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());                        \
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());                           \
         ::testing::InitGoogleTest(&argc, argv);                                                                        \
         return RUN_ALL_TESTS();                                                                                        \
     }

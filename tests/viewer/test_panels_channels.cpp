@@ -70,7 +70,11 @@ TEST(PanelsChannels, ThreeEntriesAndTheSelectedChannel)
         EXPECT_EQ(w->listChannels->item(i)->checkState(), Qt::Checked);
         EXPECT_EQ(colourOf(*(*w->channels)[static_cast<size_t>(i)]), colours[i]);
     }
-    EXPECT_EQ(w->listChannels->currentRow(), -1);
+    // The first channel starts selected; without a selection there is nothing to name or set.
+    EXPECT_EQ(w->listChannels->currentRow(), 0);
+    EXPECT_EQ(w->textChannel->text(), "0");
+    EXPECT_TRUE(w->trackGamma->isEnabled());
+    w->listChannels->setCurrentRow(-1);
     EXPECT_TRUE(w->textChannel->text().isEmpty());
     EXPECT_FALSE(w->trackGamma->isEnabled());
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <algorithm>
 #include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
@@ -70,7 +71,11 @@ TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
         auto* name = dialog.findChild<QLineEdit*>(QString("textDimName%1").arg(i));
         auto* box = dialog.findChild<QLineEdit*>(QString("textPixelSize%1").arg(i));
         ASSERT_TRUE(name && box) << i;
-        EXPECT_EQ(name->geometry(), QRect(8, 24 + 32 * i, 24, 20));
+        // Room for "lambda" and eight characters, left of the size box of its row.
+        EXPECT_GE(name->width(), std::max(name->fontMetrics().horizontalAdvance("lambda"),
+                                          8 * name->fontMetrics().averageCharWidth()));
+        EXPECT_EQ(name->y(), box->y());
+        EXPECT_LT(name->geometry().right(), box->geometry().left());
         EXPECT_TRUE(name->isReadOnly());
         EXPECT_EQ(name->text().toStdString(), props.m_dimname[static_cast<size_t>(i)]);
         EXPECT_EQ(box->text(), shown[i]);
@@ -78,6 +83,11 @@ TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
         QTest::keyClicks(box, typed[i]);
     }
     EXPECT_EQ(dialog.findChild<QLineEdit*>("textPixelSize6"), nullptr);
+    // The headers stand apart over their columns.
+    const QRect name = dialog.findChild<QLabel*>("label1")->geometry();
+    const QRect size = dialog.findChild<QLabel*>("label2")->geometry();
+    EXPECT_LT(name.right(), size.left());
+    EXPECT_GE(size.width(), dialog.findChild<QLabel*>("label2")->sizeHint().width());
     // Edits stay in the dialog until they are read back.
     EXPECT_EQ(props.m_pixelsize[2], 300);
     EXPECT_EQ(&dialog.GetProperties(), &props);

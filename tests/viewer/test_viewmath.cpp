@@ -82,9 +82,15 @@ TEST(Wheel, StepsFactorAndZoomAboutTheMouse)
     EXPECT_EQ(WheelSteps(INT_MAX, INT_MAX), INT_MAX);
     EXPECT_EQ(WheelZoomFactor(-3), 0.7711054127039704);
     EXPECT_EQ(WheelZoomFactor(0), 1.0);
-    // Back out at the same place: 100 - 138 * 0.77111 + 0.22889 * 31 = 0.683 -> 0
-    EXPECT_EQ(ZoomAboutMouse(100, -38, 0.7711054127039704, 31), 0);
-    EXPECT_EQ(ZoomAboutMouse(0, INT_MIN, 2.0, 0), INT_MIN); // 0 - 2^31 * 2 saturates
+    // Pan that shows image point p at view coordinate m: m - p * zoom, rounded.
+    EXPECT_EQ(PanForPoint(100, 50, 1.2968395546510099), 35);  // 100 - 64.84 = 35.16
+    EXPECT_EQ(PanForPoint(100, 50, 1.25), 38);                // 100 - 62.5 = 37.5 rounds away from zero
+    EXPECT_EQ(PanForPoint(-5, 2, 0.5), -6);
+    EXPECT_EQ(PanForPoint(0, 3e9, 2.0), INT_MIN); // saturates
+    // Centring: half the spare room, rounded down; a picture larger than its cell starts left of it.
+    EXPECT_EQ(CentredOffset(100, 50), 25);
+    EXPECT_EQ(CentredOffset(100, 51), 24);
+    EXPECT_EQ(CentredOffset(10, 30), -10);
 }
 
 TEST(Layout, SideViewAndTrackSizes)

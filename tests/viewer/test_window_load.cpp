@@ -10,7 +10,9 @@
 #include <QMimeData>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QSplitter>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <filesystem>
 #include <libics.h>
@@ -37,6 +39,7 @@ TEST(Load, InitialChoicesFromTheDimensionNames)
         {{"x", "y", "W", "c"}, 0, 1, 2, 2, 4},
         {{"x", "y", "W", "t"}, 0, 1, 2, 2, 3},
         {{"x", "y", "", "C"}, 0, 1, 2, 2, 4},  // an empty name matches nothing
+        {{"x", "y", "Lambda", "t"}, 0, 1, 2, 2, 3},
     };
     auto window = MakeWindow();
     for (const Case& c : cases) {
@@ -65,7 +68,13 @@ TEST(Load, CursorRowsAndSliders)
     EXPECT_EQ(track2->value(), 15);
     EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimNum2"))->text(), QStringLiteral("15"));
     EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimName2"))->text(), QStringLiteral("z"));
-    EXPECT_EQ(window->findChild<QLineEdit*>(QStringLiteral("textDimNum1"))->geometry(), QRect(40, 56, 40, 20));
+    // Row 1 stands below row 0, its boxes left to right without overlap.
+    const auto box = [&](const char* kind, int i) {
+        return window->findChild<QWidget*>(QString::fromLatin1(kind) + QString::number(i))->geometry();
+    };
+    EXPECT_GT(box("textDimNum", 1).top(), box("textDimNum", 0).bottom());
+    EXPECT_LT(box("textDimName", 1).right(), box("textDimNum", 1).left());
+    EXPECT_LT(box("textDimNum", 1).right(), box("trackDim", 1).left());
     EXPECT_FALSE(window->findChild<QCheckBox*>(QStringLiteral("checkDimProj2"))->isVisibleTo(window.get()));
 
     // Extent 1: maximum 0, no ticks, cursor 0.
@@ -147,16 +156,32 @@ TEST(Load, FailuresKeepTheImageAndSayWhy)
 TEST(Start, EmptyWindowAndMenus)
 {
     auto window = MakeWindow();
-    EXPECT_EQ(window->minimumSize(), QSize(405, 421));
-    EXPECT_EQ(window->layoutImage->geometry(), QRect(8, 32, 520, 480));
-    EXPECT_EQ(window->pictureXY->geometry(), QRect(124, 89, 396, 391)); // 121 + 3, 86 + 3
+    EXPECT_EQ(window->minimumSize(), QSize(640, 500));
+    // The view table fills the left of the window down to the lists under it.
+    EXPECT_EQ(window->layoutImage->geometry().topLeft(), QPoint(8, 32));
+    EXPECT_LT(window->layoutImage->geometry().right(), window->splitContainer1->geometry().left());
+    EXPECT_LT(window->layoutImage->geometry().bottom(), window->comboDimX->geometry().top());
     for (auto* box : {window->pictureXY, window->pictureXZ, window->pictureYZ, window->pictureProfile}) {
         const QImage shot = box->grab().toImage();
         EXPECT_EQ(shot.pixel(shot.width() / 2, shot.height() / 2) & 0xffffff, 0u) << box->objectName().toStdString();
     }
-    // Help sits at the right end of the menu bar.
+    // Help sits at the right end of the menu bar; File, Edit and View at the left.
     EXPECT_GT(window->helpMenuBar->geometry().left(), window->width() / 2);
-    window->settingsToolStripMenuItem->trigger(); // does nothing
+    QStringList menus;
+    for (QAction* action : window->menuStrip1->actions())
+        menus << action->text();
+    EXPECT_EQ(menus, (QStringList{"&File", "&Edit", "&View"}));
+
+    // Settings opens the preferences dialog (closed here by its Cancel).
+    bool shown = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        shown = dialog && dialog->objectName() == QStringLiteral("formSettings");
+        if (dialog)
+            dialog->reject();
+    });
+    window->settingsToolStripMenuItem->trigger();
+    EXPECT_TRUE(shown);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Lumora"));
 
     EXPECT_EQ(window->openToolStripMenuItem->shortcut(), QKeySequence(QKeySequence::Open));

@@ -173,24 +173,12 @@ TEST(MouseSideViews, PressMovesTheCursorThere)
     EXPECT_EQ(w->curslice[2], 5); // XZ has no vertical pan
 }
 
-TEST(Wheel, ZoomsAboutTheMouse)
-{
-    QApplication::setWheelScrollLines(3);
-    auto w = Open({512, 512, 31}, {"x", "y", "z"});
-    ASSERT_EQ(w->layoutImage->columnWidths()[0], 31);
-    EXPECT_EQ(RecomputedBy(*w, [&] { Wheel(w->pictureXY, QPoint(100, 100), 120); }), 0);
-    EXPECT_EQ(w->properties.m_zoom, 1.2968395546510099);
-    EXPECT_EQ(w->imagedelta, ImageReader::Vector(-38, -38));
-    EXPECT_EQ(w->layoutImage->columnWidths()[0], 40); // 31 * 1.2968 = 40.2
-    Wheel(w->pictureXY, QPoint(100, 100), 10); // less than a step: nothing
-    EXPECT_EQ(w->properties.m_zoom, 1.2968395546510099);
-}
-
 TEST(Layout, SideViewsFollowTheDepth)
 {
-    struct Case { int depth, column, row; } cases[] = {{31, 31, 31}, {400, 260, 240}};
     auto w = MakeWindow();
-    ASSERT_EQ(w->layoutImage->size(), QSize(520, 480));
+    const int table = w->layoutImage->width(), tableH = w->layoutImage->height();
+    // The side tracks are the depth at zoom 1, at most half the table.
+    struct Case { int depth, column, row; } cases[] = {{31, 31, 31}, {400, table / 2, tableH / 2}};
     for (const Case& c : cases) {
         Load(*w, {512, 512, c.depth}, {"x", "y", "z"});
         EXPECT_EQ(w->layoutImage->columnWidths()[0], c.column);
@@ -199,10 +187,17 @@ TEST(Layout, SideViewsFollowTheDepth)
         EXPECT_EQ(w->pictureYZ->width(), c.column - 3);
         EXPECT_EQ(w->pictureXZ->height(), c.row - 3);
     }
-    w->resize(900, 700);
-    EXPECT_EQ(w->layoutImage->size(), QSize(662, 631));
+    // A 2-D image has no side views: the XY view takes the whole table.
+    Load(*w, {64, 64}, {"x", "y"});
+    EXPECT_EQ(w->layoutImage->columnWidths()[0], 0);
+    EXPECT_EQ(w->pictureXY->width(), table - 3);
+
+    // The table takes whatever the window grows by, down to the minimum size.
+    const QSize before = w->size(), tableBefore = w->layoutImage->size();
+    w->resize(before + QSize(142, 151));
+    EXPECT_EQ(w->layoutImage->size(), tableBefore + QSize(142, 151));
     w->resize(100, 100);
-    EXPECT_EQ(w->size(), QSize(405, 421));
+    EXPECT_EQ(w->size(), w->minimumSize());
 }
 
 TEST(Paint, CursorLinesAtTheCursorPixelsEdges)

@@ -1,0 +1,100 @@
+// Export and copy of the views at the picture's own resolution.
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QMessageBox>
+#include <cmath>
+
+#include "ViewExport.h"
+#include "formImageViewer.h"
+
+namespace ImageViewer {
+
+namespace {
+
+int scaled(int pixels, double zoom)
+{
+    return static_cast<int>(std::lround(pixels * zoom));
+}
+
+} // namespace
+
+QImage formImageViewer::ViewImage(bool allViews) const
+{
+    const ViewAxes a = CurrentAxes();
+    const int n = DimensionCount();
+    if (!image || a.x < 0 || a.y < 0 || a.x >= n || a.y >= n || GDIImageXY.isNull())
+        return QImage();
+    // Zoom 1: one output pixel per image pixel of the smallest pixel size, so the physical
+    // aspect is kept as on the screen.
+    ImageProperties unit = properties;
+    unit.m_zoom = 1.0;
+    const std::vector<double> k = unit.GetPixelZooms();
+    const auto z = [&](int d) { return k[static_cast<size_t>(d)]; };
+    const QImage xy = ScalePicture(GDIImageXY, scaled(GDIImageXY.width(), z(a.x)), scaled(GDIImageXY.height(), z(a.y)));
+    if (!allViews)
+        return xy;
+    const QImage xz = a.xz >= 0 && a.xz < n
+                          ? ScalePicture(GDIImageXZ, xy.width(), scaled(GDIImageXZ.height(), z(a.xz)))
+                          : QImage();
+    const QImage yz = a.yz >= 0 && a.yz < n
+                          ? ScalePicture(GDIImageYZ, scaled(GDIImageYZ.width(), z(a.yz)), xy.height())
+                          : QImage();
+    return ComposeViews(xy, xz, yz, 6);
+}
+
+bool formImageViewer::ExportView(const QString& path, bool allViews) const
+{
+    const QImage picture = ViewImage(allViews);
+    if (picture.isNull())
+        return false;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const QByteArray format = suffix == QLatin1String("tif") || suffix == QLatin1String("tiff") ? "tiff" : "png";
+    QImageWriter writer(path, format);
+    return writer.write(picture);
+}
+
+namespace {
+
+void exportWithDialog(formImageViewer& w, bool allViews)
+{
+    if (!w.image || w.GDIImageXY.isNull())
+        return;
+    QString filter;
+    const QString base = QFileInfo(formImageViewer::OpenFolder(), QStringLiteral("view.png")).absoluteFilePath();
+    const QString path = QFileDialog::getSaveFileName(
+        &w, allViews ? QStringLiteral("Export all views") : QStringLiteral("Export view"), base,
+        QStringLiteral("PNG image (*.png);;TIFF image (*.tif *.tiff)"), &filter);
+    if (path.isEmpty())
+        return;
+    QString target = path;
+    if (QFileInfo(target).suffix().isEmpty())
+        target += filter.startsWith(QLatin1String("TIFF")) ? QStringLiteral(".tif") : QStringLiteral(".png");
+    if (!w.ExportView(target, allViews))
+        QMessageBox::warning(&w, QStringLiteral("Export view"),
+                             QStringLiteral("Cannot write %1.").arg(QDir::toNativeSeparators(target)));
+}
+
+} // namespace
+
+void formImageViewer::exportViewToolStripMenuItem_Click()
+{
+    exportWithDialog(*this, false);
+}
+
+void formImageViewer::exportViewsToolStripMenuItem_Click()
+{
+    exportWithDialog(*this, true);
+}
+
+void formImageViewer::copyViewToolStripMenuItem_Click()
+{
+    const QImage picture = ViewImage(false);
+    if (!picture.isNull())
+        QGuiApplication::clipboard()->setImage(picture);
+}
+
+} // namespace ImageViewer

@@ -1,0 +1,143 @@
+// The status bar: cursor and mouse positions in pixels and physical units, and the value of
+// every channel under the mouse.
+#include <QLabel>
+#include <QListWidget>
+#include <QStatusBar>
+#include <cmath>
+#include <optional>
+
+#include "ChannelChoice.h"
+#include "formImageViewer.h"
+
+namespace ImageViewer {
+
+using ImageReader::Vector;
+
+namespace {
+
+// "x 12 y 40 z 3 (1.2 µm, 4 µm, 900 nm)": physical units only for dimensions whose pixel
+// size is known.
+QString describePosition(const formImageViewer& w, const Vector& p)
+{
+    QStringList pixels, physical;
+    for (int i = 0; i < static_cast<int>(p.size()); ++i) {
+        const auto k = static_cast<size_t>(i);
+        const QString name = k < w.properties.m_dimname.size() ? QString::fromStdString(w.properties.m_dimname[k])
+                                                               : QString::number(i);
+        pixels << name + QLatin1Char(' ') + QString::number(p[i]);
+        const double size = k < w.properties.m_pixelsize.size() ? w.properties.m_pixelsize[k] : 0.0;
+        if (size > 0 && std::isfinite(size))
+            physical << FormatLength(p[i] * size);
+    }
+    QString text = pixels.join(QLatin1Char(' '));
+    if (!physical.isEmpty())
+        text += QStringLiteral(" (") + physical.join(QStringLiteral(", ")) + QLatin1Char(')');
+    return text;
+}
+
+// The real value at a full position: through the slice cache when display values are the
+// real ones, from the reader otherwise.
+std::optional<double> valueAt(formImageViewer& w, const Vector& p)
+{
+    if (!w.reader || !w.image)
+        return std::nullopt;
+    const ImageReader::ValueMap map = w.reader->GetValueMap();
+    if (!map.IsExact())
+        return w.reader->GetValue(p);
+    // Planes the views showed are in the cache: no file access per mouse move.
+    const Vector size = w.image->GetSize();
+    if (p.size() != size.size() || size.size() < 2)
+        return std::nullopt;
+    const ImageReader::ImageSlice<unsigned short> slice = w.image->GetSlice(p.size() > 2 ? p(2, Vector::end) : Vector());
+    const Vector ss = slice.GetSize();
+    if (slice.IsEmpty() || ss.size() < 2 || p[0] >= ss[0] || p[1] >= ss[1])
+        return std::nullopt;
+    const size_t at = static_cast<size_t>(p[1]) * static_cast<size_t>(ss[0]) + static_cast<size_t>(p[0]);
+    return map.ToReal(static_cast<double>(slice.GetData()[at]));
+}
+
+} // namespace
+
+void formImageViewer::BuildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("statusBar"));
+    bar->setSizeGripEnabled(true);
+    statusCursor = new QLabel(bar);
+    statusCursor->setObjectName(QStringLiteral("statusCursor"));
+    statusMouse = new QLabel(bar);
+    statusMouse->setObjectName(QStringLiteral("statusMouse"));
+    statusValues = new QLabel(bar);
+    statusValues->setObjectName(QStringLiteral("statusValues"));
+    bar->addWidget(statusCursor);
+    bar->addWidget(statusMouse);
+    bar->addWidget(statusValues, 1);
+}
+
+void formImageViewer::ClearReadouts()
+{
+    mousePosition = Vector();
+    for (QLabel* label : {statusCursor, statusMouse, statusValues, lblPixelValue, lblMin, lblMax})
+        label->clear();
+    histogramAxis = PanelAxis();
+}
+
+void formImageViewer::SetMousePosition(const Vector& mouse, int dx, int dy)
+{
+    if (mouse == mousePosition && dx == mouseDims[0] && dy == mouseDims[1])
+        return;
+    mousePosition = mouse;
+    mouseDims[0] = dx;
+    mouseDims[1] = dy;
+    UpdateStatus();
+}
+
+void formImageViewer::UpdateStatus()
+{
+    if (!image || curslice.size() != image->GetSize().size()) {
+        statusCursor->clear();
+        statusMouse->clear();
+        statusValues->clear();
+        return;
+    }
+    statusCursor->setText(QStringLiteral("Cursor: ") + describePosition(*this, curslice));
+    const Vector size = image->GetSize();
+    // The coordinates the mouse does not give follow the cursor.
+    if (mousePosition.size() == size.size()) {
+        Vector follow = curslice;
+        for (const int d : mouseDims)
+            if (d >= 0 && d < static_cast<int>(size.size()))
+                follow[d] = mousePosition[d];
+        mousePosition = follow;
+    }
+    bool inside = mousePosition.size() == size.size();
+    for (int i = 0; inside && i < static_cast<int>(size.size()); ++i)
+        inside = mousePosition[i] >= 0 && mousePosition[i] < size[i];
+    if (!inside) {
+        statusMouse->clear();
+        statusValues->clear();
+        return;
+    }
+    statusMouse->setText(QStringLiteral("Mouse: ") + describePosition(*this, mousePosition));
+
+    const ImageReader::SampleType type = reader->GetSampleType();
+    const auto format = [&](const std::optional<double>& v) {
+        return v ? QString::fromStdString(ImageReader::FormatValue(*v, type)) : QStringLiteral("missing");
+    };
+    QStringList values;
+    const int cd = ChannelDimension();
+    if (ChannelChoice(*this).IsListMode()) {
+        Vector p = mousePosition;
+        for (int c = 0; c < size[cd]; ++c) {
+            p[cd] = c;
+            const QListWidgetItem* item = listChannels->item(c);
+            const QString name = item ? item->text() : QString::number(c);
+            values << name + QStringLiteral(": ") + format(valueAt(*this, p));
+        }
+    } else {
+        values << QStringLiteral("Value: ") + format(valueAt(*this, mousePosition));
+    }
+    statusValues->setText(values.join(QStringLiteral("   ")));
+}
+
+} // namespace ImageViewer
