@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "HistogramPanel.h"
@@ -116,6 +117,9 @@ public:
     // Cursor and mouse positions in pixels and physical units, and the value of every
     // channel under the mouse. `mouse` is a full image position; empty when off the image.
     void UpdateStatus();
+    // The real value at a full position (x, y, then the other coordinates); nothing when the
+    // position is outside the image or its plane is missing.
+    std::optional<double> RealValueAt(const ImageReader::Vector& position);
     // dx, dy: the dimensions the mouse gives; the others follow the cursor.
     void SetMousePosition(const ImageReader::Vector& mouse, int dx = -1, int dy = -1);
     void ClearReadouts();

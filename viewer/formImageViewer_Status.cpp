@@ -17,14 +17,17 @@ namespace {
 
 // "x 12 y 40 z 3 (1.2 µm, 4 µm, 900 nm)": physical units only for dimensions whose pixel
 // size is known.
-QString describePosition(const formImageViewer& w, const Vector& p)
+QString describePosition(formImageViewer& w, const Vector& p)
 {
     QStringList pixels, physical;
     for (int i = 0; i < static_cast<int>(p.size()); ++i) {
         const auto k = static_cast<size_t>(i);
         const QString name = k < w.properties.m_dimname.size() ? QString::fromStdString(w.properties.m_dimname[k])
                                                                : QString::number(i);
-        pixels << name + QLatin1Char(' ') + QString::number(p[i]);
+        // A series numbered from 1 (or any other number) shows the file's own number.
+        const int origin = w.reader ? w.reader->GetDimOrigin(static_cast<unsigned int>(i)) : 0;
+        pixels << name + QLatin1Char(' ') + QString::number(p[i]) +
+                      (origin != 0 ? QStringLiteral(" [#%1]").arg(static_cast<long long>(p[i]) + origin) : QString());
         const double size = k < w.properties.m_pixelsize.size() ? w.properties.m_pixelsize[k] : 0.0;
         if (size > 0 && std::isfinite(size))
             physical << FormatLength(p[i] * size);
@@ -35,28 +38,30 @@ QString describePosition(const formImageViewer& w, const Vector& p)
     return text;
 }
 
-// The real value at a full position: through the slice cache when display values are the
-// real ones, from the reader otherwise.
-std::optional<double> valueAt(formImageViewer& w, const Vector& p)
+} // namespace
+
+std::optional<double> formImageViewer::RealValueAt(const Vector& p)
 {
-    if (!w.reader || !w.image)
+    if (!reader || !image)
         return std::nullopt;
-    const ImageReader::ValueMap map = w.reader->GetValueMap();
-    if (!map.IsExact())
-        return w.reader->GetValue(p);
+    const ImageReader::ValueMap map = reader->GetValueMap();
+    // Other than for exact integer maps, the 16-bit plane only approximates the file's value.
+    if (!map.IsExact() || ImageReader::IsFloat(reader->GetSampleType()))
+        return reader->GetValue(p);
     // Planes the views showed are in the cache: no file access per mouse move.
-    const Vector size = w.image->GetSize();
+    const Vector size = image->GetSize();
     if (p.size() != size.size() || size.size() < 2)
         return std::nullopt;
-    const ImageReader::ImageSlice<unsigned short> slice = w.image->GetSlice(p.size() > 2 ? p(2, Vector::end) : Vector());
+    for (int i = 0; i < static_cast<int>(p.size()); ++i)
+        if (p[i] < 0 || p[i] >= size[i])
+            return std::nullopt;
+    const ImageReader::ImageSlice<unsigned short> slice = image->GetSlice(p.size() > 2 ? p(2, Vector::end) : Vector());
     const Vector ss = slice.GetSize();
     if (slice.IsEmpty() || ss.size() < 2 || p[0] >= ss[0] || p[1] >= ss[1])
         return std::nullopt;
     const size_t at = static_cast<size_t>(p[1]) * static_cast<size_t>(ss[0]) + static_cast<size_t>(p[0]);
     return map.ToReal(static_cast<double>(slice.GetData()[at]));
 }
-
-} // namespace
 
 void formImageViewer::BuildStatusBar()
 {
@@ -132,10 +137,10 @@ void formImageViewer::UpdateStatus()
             p[cd] = c;
             const QListWidgetItem* item = listChannels->item(c);
             const QString name = item ? item->text() : QString::number(c);
-            values << name + QStringLiteral(": ") + format(valueAt(*this, p));
+            values << name + QStringLiteral(": ") + format(RealValueAt(p));
         }
     } else {
-        values << QStringLiteral("Value: ") + format(valueAt(*this, mousePosition));
+        values << QStringLiteral("Value: ") + format(RealValueAt(mousePosition));
     }
     statusValues->setText(values.join(QStringLiteral("   ")));
 }

@@ -100,19 +100,7 @@ void formImageViewer::RefreshPictures(int mask)
     // The real value under the cursor, read afresh: a plane that cannot be read says so
     // rather than leaving the previous value up.
     if (n >= 2 && reader) {
-        // Exact integer maps are read from the cached plane; other types ask the reader for
-        // the file's own value, which the 16-bit plane only approximates.
-        const ImageReader::ValueMap map = reader->GetValueMap();
-        std::optional<double> value;
-        if (map.IsExact() && !ImageReader::IsFloat(reader->GetSampleType())) {
-            const ImageReader::ImageSlice<unsigned short> slice = image->GetSlice(curslice(2, ImageReader::Vector::end));
-            const ImageReader::Vector ss = slice.GetSize();
-            if (!slice.IsEmpty() && ss.size() >= 2 && curslice[0] < ss[0] && curslice[1] < ss[1])
-                value = map.ToReal(slice.GetData()[static_cast<size_t>(curslice[1]) * static_cast<size_t>(ss[0]) +
-                                                   static_cast<size_t>(curslice[0])]);
-        } else {
-            value = reader->GetValue(curslice);
-        }
+        const std::optional<double> value = RealValueAt(curslice);
         lblPixelValue->setText(value ? QString::fromStdString(ImageReader::FormatValue(*value, reader->GetSampleType()))
                                      : QStringLiteral("missing"));
     }

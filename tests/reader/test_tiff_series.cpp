@@ -237,7 +237,9 @@ TEST(TiffSeries, AThousandPlanesScanQuickly)
     EXPECT_EQ(series.GetSize(), V({3, 2, 1000}));
     EXPECT_EQ(series.GetDimOrigin(2), 1);
     EXPECT_EQ(PlaneValue(series, V({999})), 1000);
-    EXPECT_LT(seconds, 0.25);
+    // bench_tiff has the figure; this bound only catches a scan gone badly wrong, also in
+    // sanitizer builds on a busy machine.
+    EXPECT_LT(seconds, 2.0);
 }
 
 TEST(TiffSeries, UnreadableChoiceSaysWhyAndReopeningReplacesTheSeries)
