@@ -162,7 +162,12 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
     // Where the samples are: a version 1 header has them in the .ids file beside it; a version
     // 2 header names its source file, relative to the header's folder, and an offset.
     std::filesystem::path dataPath;
-    if (m_ics->version >= 2 && m_ics->srcFile[0]) {
+    std::error_code sameFile;
+    if (m_ics->version >= 2 && m_ics->srcFile[0] && std::filesystem::equivalent(m_ics->srcFile, path, sameFile)) {
+        // Header and data in one file: libics names the file as it was given to it.
+        dataPath = path;
+        m_offset = m_ics->srcOffset;
+    } else if (m_ics->version >= 2 && m_ics->srcFile[0]) {
         dataPath = m_ics->srcFile;
         if (dataPath.is_relative()) {
             dataPath = path.parent_path() / dataPath;

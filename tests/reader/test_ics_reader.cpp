@@ -431,6 +431,15 @@ TEST_F(IcsFiles, VersionTwoDataFileIsFoundBesideItsHeader)
     fs::current_path(cwd);
     ASSERT_EQ(r.GetSize(), Vector(3, 2)) << r.GetError();
     EXPECT_EQ(plane(r, Vector()), (std::vector<unsigned short>{1, 2, 256, 65535, 0, 0x1234}));
+
+    // Header and data in one file, opened by a path relative to the working folder.
+    const std::vector<uint16_t> d = {5, 6, 7, 8};
+    Write("one.ics", Ics_uint16, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d);
+    fs::current_path(dir.parent_path());
+    Reader relative(dir.filename() / "one.ics");
+    fs::current_path(cwd);
+    ASSERT_EQ(relative.GetSize(), Vector(2, 2)) << relative.GetError();
+    EXPECT_EQ(plane(relative, Vector()), (std::vector<unsigned short>{5, 6, 7, 8}));
 }
 
 TEST_F(IcsFiles, PlanesLostAfterOpeningAreMissingNotStale)
