@@ -120,6 +120,8 @@ public:
     // The real value at a full position (x, y, then the other coordinates); nothing when the
     // position is outside the image or its plane is missing.
     std::optional<double> RealValueAt(const ImageReader::Vector& position);
+    // What the view with these axes shows at the current cursor and projection settings.
+    ViewKey CurrentViewKey(int xdim, int ydim) const;
     // dx, dy: the dimensions the mouse gives; the others follow the cursor.
     void SetMousePosition(const ImageReader::Vector& mouse, int dx = -1, int dy = -1);
     void ClearReadouts();

@@ -48,6 +48,13 @@ ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
 {
     const int dx = w.comboDimX->currentIndex();
     const int dy = w.comboDimY->currentIndex();
+    // The XY view keeps its projected planes: a repaint of the panel (every range or gamma
+    // step) must not project again.
+    const ViewData& kept = w.viewData[0];
+    const int entry = w.ChannelDimension() < 0 ? 0 : c;
+    if (entry >= 0 && static_cast<size_t>(entry) < kept.have.size() && kept.have[static_cast<size_t>(entry)] &&
+        kept.key == w.CurrentViewKey(dx, dy))
+        return kept.planes[static_cast<size_t>(entry)];
     Vector pos = w.curslice;
     for (int i = 0; i < static_cast<int>(pos.size()); ++i)
         if (w.IsProjected(i) && i != w.ChannelDimension())

@@ -160,13 +160,7 @@ void formImageViewer::ShowView(int index)
         return;
     }
 
-    ViewKey key;
-    key.xdim = xdim;
-    key.ydim = ydim;
-    key.cd = cd;
-    key.image = imageSerial;
-    for (int i = 0; i < n; ++i)
-        key.pinned.push_back(i == xdim || i == ydim || i == cd || IsProjected(i) ? -1 : curslice[i]);
+    const ViewKey key = CurrentViewKey(xdim, ydim);
     const size_t entries = cd < 0 ? 1 : std::min(channels->size(), static_cast<size_t>(std::max(size[cd], 0)));
     std::vector<int> wanted;
     for (size_t c = 0; c < entries; ++c)
@@ -455,6 +449,18 @@ void formImageViewer::RepaintOthers(int mask)
         pictureXZ->update();
     if (!(mask & ViewYZ))
         pictureYZ->update();
+}
+
+ViewKey formImageViewer::CurrentViewKey(int xdim, int ydim) const
+{
+    ViewKey key;
+    key.xdim = xdim;
+    key.ydim = ydim;
+    key.cd = ChannelDimension();
+    key.image = imageSerial;
+    for (int i = 0; i < static_cast<int>(curslice.size()); ++i)
+        key.pinned.push_back(i == xdim || i == ydim || i == key.cd || IsProjected(i) ? -1 : curslice[i]);
+    return key;
 }
 
 } // namespace ImageViewer
