@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth
+  libblosc-dev zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
+  python3 python3-zarr python3-numcodecs python3-dask
 )
 
 missing=()

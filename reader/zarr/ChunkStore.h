@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ImageReader {
+
+// Where a Zarr hierarchy's keys (".zattrs", "0/.zarray", "0/1/2/3", ...) are read from.
+// Stores may be used from several threads at once.
+class ChunkStore
+{
+public:
+    enum class Status { Ok, Missing, Failed };
+    struct Result
+    {
+        Status status = Status::Failed;
+        std::vector<std::uint8_t> bytes;
+        std::string why; // for Failed
+    };
+
+    virtual ~ChunkStore() = default;
+    virtual Result Get(const std::string& key) = 0;
+    // Several keys at once; remote stores fetch them concurrently. Results are in key order.
+    virtual std::vector<Result> GetMany(const std::vector<std::string>& keys);
+    // The folder or URL, for messages.
+    virtual std::string Location() const = 0;
+};
+
+// Keys are files under a folder.
+class FolderStore : public ChunkStore
+{
+public:
+    // Stored chunks larger than this are taken as damage, not read.
+    static constexpr std::uintmax_t kMaxKeyBytes = std::uintmax_t(1) << 31;
+
+    explicit FolderStore(std::filesystem::path root) : m_root(std::move(root)) {}
+    Result Get(const std::string& key) override;
+    std::string Location() const override { return m_root.string(); }
+
+private:
+    std::filesystem::path m_root;
+};
+
+// Limits of every HTTP request, so that no server can stall a plane for long.
+struct HttpOptions
+{
+    long connectTimeoutMs = 5000;
+    long requestTimeoutMs = 30000;
+    int retries = 2;          // further tries after a transient failure (timeouts, drops, 5xx)
+    long retryDelayMs = 200;  // before the first retry; doubles after each
+    int connections = 4;      // concurrent requests of one GetMany
+};
+
+// Keys are paths below a base URL (http or https, through libcurl). 404 means missing.
+class HttpStore : public ChunkStore
+{
+public:
+    HttpStore(std::string baseUrl, HttpOptions options);
+    Result Get(const std::string& key) override;
+    std::vector<Result> GetMany(const std::vector<std::string>& keys) override;
+    std::string Location() const override { return m_base; }
+
+private:
+    std::string m_base; // ends with '/'
+    HttpOptions m_options;
+};
+
+bool IsUrl(const std::string& text);
+
+} // namespace ImageReader
