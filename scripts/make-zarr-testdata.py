@@ -62,9 +62,11 @@ def array(path, shape, chunks, dtype, compressor, sep=".", fill=0):
     return z
 
 
-if os.path.exists(out):
-    shutil.rmtree(out)
-os.makedirs(out)
+# Starts afresh, keeping the folder's README.
+os.makedirs(out, exist_ok=True)
+for entry in os.listdir(out):
+    if entry != "README.md":
+        shutil.rmtree(os.path.join(out, entry))
 
 # OME-Zarr, 5 dimensions (t, c, z, y, x), 3 levels, blosc/lz4, "/" separator, fill_value 7.
 ome = os.path.join(out, "ome5d.zarr")
@@ -134,7 +136,8 @@ bad("bad_dtype.zarr", dict(good, dtype="<c8"))
 bad("bad_shape.zarr", dict(good, shape=[4, -4]))
 bad("bad_chunks.zarr", dict(good, chunks=[0, 4]))
 bad("bad_rank.zarr", dict(good, chunks=[4]))
-bad("bad_huge.zarr", dict(good, shape=[4000000000, 4000000000]))
+bad("bad_huge.zarr", dict(good, shape=[200000, 200000]))
+bad("bad_extent.zarr", dict(good, shape=[4000000000, 4]))
 bad("bad_compressor.zarr", dict(good, compressor={"id": "lzma"}))
 bad("bad_format.zarr", dict(good, zarr_format=3))
 bad("bad_1d.zarr", dict(good, shape=[4], chunks=[4]))
