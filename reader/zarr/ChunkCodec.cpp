@@ -7,10 +7,31 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include <nlohmann/json.hpp>
 
 namespace ImageReader {
+
+bool ChunkCodec::DecodePart(const std::uint8_t* in, size_t inBytes, size_t chunkBytes, size_t offset, size_t length, void* out,
+                            std::string& why) const
+{
+    if (offset > chunkBytes || length > chunkBytes - offset) {
+        why = "a part outside the chunk was asked for";
+        return false;
+    }
+    if (offset == 0 && length == chunkBytes)
+        return Decode(in, inBytes, out, chunkBytes, why);
+    std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[chunkBytes]);
+    if (!whole) {
+        why = "out of memory";
+        return false;
+    }
+    if (!Decode(in, inBytes, whole.get(), chunkBytes, why))
+        return false;
+    std::memcpy(out, whole.get() + offset, length);
+    return true;
+}
 
 namespace {
 
@@ -57,6 +78,26 @@ public:
             return false;
         }
         if (blosc_decompress_ctx(in, out, outBytes, 1) != static_cast<int>(outBytes)) {
+            why = "a blosc chunk's data is damaged";
+            return false;
+        }
+        return true;
+    }
+    // Only the blocks that hold the part are decompressed: a plane of a deep chunk costs one
+    // plane's work.
+    bool DecodePart(const std::uint8_t* in, size_t inBytes, size_t chunkBytes, size_t offset, size_t length, void* out,
+                    std::string& why) const override
+    {
+        size_t raw = 0, typesize = 0;
+        int flags = 0;
+        if (inBytes < BLOSC_MIN_HEADER_LENGTH || blosc_cbuffer_validate(in, inBytes, &raw) != 0 || raw != chunkBytes)
+            return ChunkCodec::DecodePart(in, inBytes, chunkBytes, offset, length, out, why);
+        blosc_cbuffer_metainfo(in, &typesize, &flags);
+        if (typesize == 0 || offset % typesize != 0 || length % typesize != 0 || offset > chunkBytes ||
+            length > chunkBytes - offset || chunkBytes / typesize > static_cast<size_t>(INT_MAX))
+            return ChunkCodec::DecodePart(in, inBytes, chunkBytes, offset, length, out, why);
+        const int items = static_cast<int>(length / typesize);
+        if (blosc_getitem(in, static_cast<int>(offset / typesize), items, out) != static_cast<int>(length)) {
             why = "a blosc chunk's data is damaged";
             return false;
         }

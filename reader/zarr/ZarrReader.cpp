@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "Diagnostics.h"
 
@@ -290,16 +291,25 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     unsigned char fill[8];
     fillSample(meta.fill, meta.type, meta.bigEndian, fill);
     const size_t chunkBytes = meta.ChunkSamples() * bytes;
-    std::unique_ptr<unsigned char, decltype(&std::free)> buffer(nullptr, &std::free);
+    const size_t partBytes = cy * cx * bytes; // the plane's rows within a chunk
     unsigned char* out = static_cast<unsigned char*>(dest);
-    for (size_t jy = 0; jy < ny; ++jy)
-        for (size_t jx = 0; jx < nx; ++jx) {
-            const ChunkStore::Result& r = chunks[jy * nx + jx];
+    for (const ChunkStore::Result& r : chunks)
+        if (r.status == ChunkStore::Status::Failed) {
+            WarnOnce("Some chunks of " + m_store->Location() + " cannot be read (" + r.why + "); their planes are shown black.");
+            return false;
+        }
+
+    // Chunks are decoded on a few threads: decompression is most of a plane's cost.
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex whyMutex;
+    std::string firstWhy;
+    auto work = [&] {
+        std::unique_ptr<unsigned char, decltype(&std::free)> part(nullptr, &std::free);
+        for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
+            const size_t jy = i / nx, jx = i % nx;
+            const ChunkStore::Result& r = chunks[i];
             const size_t h = std::min(cy, Y - jy * cy), w = std::min(cx, X - jx * cx);
-            if (r.status == ChunkStore::Status::Failed) {
-                WarnOnce("Some chunks of " + m_store->Location() + " cannot be read (" + r.why + "); their planes are shown black.");
-                return false;
-            }
             if (r.status == ChunkStore::Status::Missing) {
                 for (size_t yy = 0; yy < h; ++yy) {
                     unsigned char* row = out + ((jy * cy + yy) * X + jx * cx) * bytes;
@@ -308,20 +318,30 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
                 }
                 continue;
             }
-            if (!buffer) {
-                buffer.reset(static_cast<unsigned char*>(std::malloc(chunkBytes)));
-                if (!buffer)
-                    return false;
-            }
-            std::string why;
-            if (!level.codec->Decode(r.bytes.data(), r.bytes.size(), buffer.get(), chunkBytes, why)) {
-                WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + keys[jy * nx + jx] + ": " + why +
-                         "); its planes are shown black.");
-                return false;
+            if (!part)
+                part.reset(static_cast<unsigned char*>(std::malloc(partBytes)));
+            std::string why = "out of memory";
+            if (!part || !level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, within * bytes, partBytes, part.get(), why)) {
+                const std::lock_guard<std::mutex> lock(whyMutex);
+                if (!failed.exchange(true))
+                    firstWhy = keys[i] + ": " + why;
+                return;
             }
             for (size_t yy = 0; yy < h; ++yy)
-                std::memcpy(out + ((jy * cy + yy) * X + jx * cx) * bytes, buffer.get() + (within + yy * cx) * bytes, w * bytes);
+                std::memcpy(out + ((jy * cy + yy) * X + jx * cx) * bytes, part.get() + yy * cx * bytes, w * bytes);
         }
+    };
+    const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < helpers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    if (failed) {
+        WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
+        return false;
+    }
     if (!fileIsNative(meta.bigEndian) && bytes > 1)
         swapSamples(out, X * Y, bytes);
     return true;
