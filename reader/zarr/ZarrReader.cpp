@@ -373,22 +373,41 @@ ImageSlice<T> ZarrReader<T>::GetSlice(const Vector& position)
     return ImageSlice<T>(Vector(level->dims[0], level->dims[1]), result);
 }
 
+// One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the
+// mouse, and a whole plane per move would be far too slow from a server.
 template <class T>
 std::optional<double> ZarrReader<T>::GetValue(const Vector& position)
 {
-    if (m_map.IsExact() && !IsFloat(m_type))
-        return ImageReaderBase<T>::GetValue(position);
     const auto level = CurrentLevel();
     if (!level || position.size() != level->dims.size())
         return std::nullopt;
-    for (unsigned i = 0; i < position.size(); ++i)
-        if (position[static_cast<int>(i)] < 0 || position[static_cast<int>(i)] >= level->dims[static_cast<int>(i)])
+    const ZarrArrayMeta& meta = level->meta;
+    const size_t n = meta.shape.size();
+    std::string key = level->prefix;
+    size_t within = 0, stride = 1;
+    for (size_t a = n; a-- > 0;) {
+        const int at = position[static_cast<int>(n - 1 - a)];
+        if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
             return std::nullopt;
-    const size_t samples = static_cast<size_t>(level->dims[0]) * static_cast<size_t>(level->dims[1]);
-    std::unique_ptr<unsigned char, decltype(&std::free)> raw(static_cast<unsigned char*>(std::malloc(samples * SampleBytes(m_type))), &std::free);
-    if (!raw || !ReadPlane(*level, position(2, Vector::end), raw.get()))
+        within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
+        stride *= meta.chunks[a];
+    }
+    for (size_t a = 0; a < n; ++a)
+        key += (a ? std::string(1, meta.separator) : std::string()) +
+               std::to_string(static_cast<size_t>(position[static_cast<int>(n - 1 - a)]) / meta.chunks[a]);
+    const size_t bytes = SampleBytes(meta.type);
+    unsigned char sample[8];
+    const ChunkStore::Result r = m_store->Get(key);
+    std::string why;
+    if (r.status == ChunkStore::Status::Failed)
         return std::nullopt;
-    return SampleValue(raw.get(), m_type, static_cast<size_t>(position[1]) * static_cast<size_t>(level->dims[0]) + static_cast<size_t>(position[0]));
+    if (r.status == ChunkStore::Status::Missing)
+        fillSample(meta.fill, meta.type, meta.bigEndian, sample);
+    else if (!level->codec->DecodePart(r.bytes.data(), r.bytes.size(), meta.ChunkSamples() * bytes, within * bytes, bytes, sample, why))
+        return std::nullopt;
+    if (!fileIsNative(meta.bigEndian))
+        std::reverse(sample, sample + bytes);
+    return SampleValue(sample, meta.type, 0);
 }
 
 template <class T>

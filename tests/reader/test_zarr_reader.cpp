@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -197,6 +199,23 @@ TEST_F(ZarrFolder, OmeImageAxesUnitsChannelsAndLevels)
     EXPECT_TRUE(ch[2].hasWindow && ch[2].windowStart == 5 && ch[2].windowEnd == 500);
 
     EXPECT_EQ(CheckAll(reader, 0, OmeFill, OmeMissing), 24 - 2);
+    // Single values: from the formula, the fill value of the removed chunk, none from the damaged one.
+    const struct
+    {
+        std::vector<int> at;
+        std::optional<double> want;
+    } values[] = {
+        {{49, 39, 3, 2, 1}, Expected(SampleType::UInt16, {49, 39, 3, 2, 1})},
+        {{0, 16, 2, 2, 1}, 7.0},
+        {{20, 3, 1, 1, 0}, std::nullopt},
+        {{50, 0, 0, 0, 0}, std::nullopt},
+    };
+    for (const auto& v : values) {
+        Vector at;
+        for (int c : v.at)
+            at.push_back(c);
+        EXPECT_EQ(reader.GetValue(at), v.want) << v.at[0] << " " << v.at[1];
+    }
 
     EXPECT_FALSE(reader.SetLevel(3));
     EXPECT_FALSE(reader.SetLevel(-1));
@@ -266,7 +285,8 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
 {
     LoopbackServer server(testdata::Path("zarr"));
     for (const char* name : {"be_u2_zstd.zarr", "f32_gzip.zarr"}) {
-        auto opened = ImageReader::OpenImage(server.Url(name));
+        // The window hands OpenImage a filesystem path made from the command line's text.
+        auto opened = ImageReader::OpenImage(std::filesystem::path(server.Url(name)));
         ASSERT_TRUE(opened.reader) << opened.error;
         auto* reader = dynamic_cast<Reader*>(opened.reader.get());
         ASSERT_NE(reader, nullptr);
@@ -282,7 +302,20 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
     p.push_back(3); p.push_back(1); p.push_back(1);
     ASSERT_FALSE(ome.GetSlice(p).IsEmpty());
     EXPECT_EQ(server.Requests() - before, 12);
-    EXPECT_EQ(CheckAll(ome, 0, OmeFill, OmeMissing), 22);
+    // A value needs its one chunk.
+    Vector at(5, 6);
+    for (int c : {3, 1, 1})
+        at.push_back(c);
+    const int beforeValue = server.Requests();
+    EXPECT_EQ(ome.GetValue(at), Expected(SampleType::UInt16, {5, 6, 3, 1, 1}));
+    EXPECT_EQ(server.Requests() - beforeValue, 1);
+
+    // Several threads reading at once (the viewer's workers) get the same planes.
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] { EXPECT_EQ(CheckAll(ome, 0, OmeFill, OmeMissing), 22); });
+    for (std::thread& t : readers)
+        t.join();
 }
 
 TEST_F(ZarrHttp, FailingServerGivesMissingPlanesWithoutHanging)
