@@ -33,8 +33,9 @@ public:
 class FolderStore : public ChunkStore
 {
 public:
-    // Stored chunks larger than this are taken as damage, not read.
-    static constexpr std::uintmax_t kMaxKeyBytes = std::uintmax_t(1) << 31;
+    // Stored keys larger than this are taken as damage, not read: the largest chunk the
+    // metadata may declare (1 GiB), plus room for a codec's framing.
+    static constexpr std::uintmax_t kMaxKeyBytes = (std::uintmax_t(1) << 30) + (std::uintmax_t(1) << 20);
 
     explicit FolderStore(std::filesystem::path root) : m_root(std::move(root)) {}
     Result Get(const std::string& key) override;

@@ -229,6 +229,12 @@ bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string
     return true;
 }
 
+bool IsImageCollection(const std::string& zattrs)
+{
+    const json j = json::parse(zattrs, nullptr, false);
+    return !j.is_discarded() && j.is_object() && j.contains("bioformats2raw.layout");
+}
+
 std::vector<ZarrChannel> ParseOmeroChannels(const std::string& zattrs)
 {
     std::vector<ZarrChannel> out;

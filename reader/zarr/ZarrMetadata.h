@@ -48,6 +48,10 @@ struct ZarrMultiscale
 // attributes hold none; false with a reason when the entry is malformed.
 bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string& why);
 
+// True when a group's .zattrs marks a collection of images whose first is in "0/" (the layout
+// conversion tools write: {"bioformats2raw.layout": 3}).
+bool IsImageCollection(const std::string& zattrs);
+
 // Display hints for one channel, from the group's "omero" attributes.
 struct ZarrChannel
 {

@@ -112,9 +112,18 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         return;
     }
     ZarrMultiscale ms;
+    std::string base; // where the image's group is
     if (attrs.status == ChunkStore::Status::Ok) {
-        const std::string zattrs = text(attrs);
+        std::string zattrs = text(attrs);
         m_ome = ParseMultiscales(zattrs, ms, why);
+        if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
+            const ChunkStore::Result inner = m_store->Get("0/.zattrs");
+            if (inner.status == ChunkStore::Status::Ok) {
+                zattrs = text(inner);
+                m_ome = ParseMultiscales(zattrs, ms, why);
+                base = "0/";
+            }
+        }
         if (!m_ome && !why.empty() && why != ".zattrs is not valid JSON") {
             Fail(why);
             return;
@@ -125,7 +134,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     if (m_ome) {
         m_axes = ms.axes;
         for (size_t k = 0; k < ms.paths.size(); ++k)
-            if (!LoadLevel(ms.paths[k] + "/", ms.scales[k], why)) {
+            if (!LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why)) {
                 Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
                 return;
             }

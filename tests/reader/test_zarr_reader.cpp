@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
+#include <unistd.h>
 #include <optional>
 #include <thread>
 #include <string>
@@ -233,6 +235,24 @@ TEST_F(ZarrFolder, FolderIsRecognisedByNameOrMetadata)
     ASSERT_TRUE(level.reader) << level.error;
     EXPECT_EQ(level.reader->GetSize()[0], 25);
     EXPECT_EQ(ImageReader::OpenImage(testdata::Path("zarr")).error, "a folder, not an image file");
+}
+
+TEST_F(ZarrFolder, FirstImageOfACollectionOpens)
+{
+    // A collection keeps its images in numbered groups, the first in "0/".
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("lumora_zarr_collection_" + std::to_string(::getpid()) + ".zarr");
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::filesystem::copy(Data("ome5d.zarr"), dir / "0", std::filesystem::copy_options::recursive);
+    std::ofstream(dir / ".zattrs") << R"({"bioformats2raw.layout": 3})";
+    std::ofstream(dir / ".zgroup") << R"({"zarr_format": 2})";
+    Reader reader(dir.string());
+    EXPECT_EQ(reader.GetError(), "");
+    EXPECT_EQ(reader.GetLevelCount(), 3);
+    EXPECT_EQ(reader.GetChannels().size(), 3u);
+    ASSERT_TRUE(reader.SetLevel(1));
+    EXPECT_EQ(CheckAll(reader, 1, kNoFill, kNoneMissing), 24);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(ZarrFolder, BadMetadataIsRefusedWithAReason)
