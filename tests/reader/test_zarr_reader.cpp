@@ -128,29 +128,28 @@ using ZarrHttp = Quiet;
 
 TEST_F(ZarrFolder, PlainArraysOfEachTypeCompressorAndSeparator)
 {
-    const struct Case
+    const struct
     {
         const char* name;
         SampleType type;
         const char* format;
+        std::vector<int> size; // viewer order
     } cases[] = {
-        {"u8_none.zarr", SampleType::UInt8, "uncompressed"},
-        {"i16_zlib.zarr", SampleType::Int16, "zlib"},
-        {"f32_gzip.zarr", SampleType::Float32, "gzip"},
-        {"be_u2_zstd.zarr", SampleType::UInt16, "zstd"},
-        {"u16_blosc_zstd.zarr", SampleType::UInt16, "blosc/zstd"},
-        {"dask_u16.zarr", SampleType::UInt16, "blosc/lz4"},
+        {"u8_none.zarr", SampleType::UInt8, "uncompressed", {40, 30}},
+        {"i16_zlib.zarr", SampleType::Int16, "zlib", {40, 30, 3}},
+        {"f32_gzip.zarr", SampleType::Float32, "gzip", {40, 30, 3}},
+        {"be_u2_zstd.zarr", SampleType::UInt16, "zstd", {40, 30, 3, 2}},
+        {"u16_blosc_zstd.zarr", SampleType::UInt16, "blosc/zstd", {40, 30, 2}},
+        {"dask_u16.zarr", SampleType::UInt16, "blosc/lz4", {40, 30, 4}},
     };
-    const std::vector<std::vector<int>> sizes = {{40, 30}, {40, 30, 3}, {40, 30, 3}, {40, 30, 3, 2}, {40, 30, 2}, {40, 30, 4}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto opened = ImageReader::OpenImage(Data(c.name));
         ASSERT_TRUE(opened.reader) << opened.error;
         auto* reader = dynamic_cast<Reader*>(opened.reader.get());
         ASSERT_NE(reader, nullptr);
         Vector want;
-        for (int s : sizes[i])
+        for (int s : c.size)
             want.push_back(s);
         EXPECT_EQ(reader->GetSize(), want);
         EXPECT_EQ(reader->GetSampleType(), c.type);
@@ -162,7 +161,7 @@ TEST_F(ZarrFolder, PlainArraysOfEachTypeCompressorAndSeparator)
         // Real values at a far corner, from the file itself for floats.
         std::vector<int> corner;
         Vector v;
-        for (int s : sizes[i]) {
+        for (int s : c.size) {
             corner.push_back(s - 1);
             v.push_back(s - 1);
         }
