@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,46 @@ std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::strin
     results.reserve(keys.size());
     for (const std::string& key : keys)
         results.push_back(Get(key));
+    return results;
+}
+
+std::vector<ChunkStore::Result> CachingStore::GetMany(const std::vector<std::string>& keys)
+{
+    std::vector<Result> results(keys.size());
+    std::vector<std::string> misses;
+    std::vector<size_t> missAt;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            const auto it = m_index.find(keys[i]);
+            if (it == m_index.end()) {
+                misses.push_back(keys[i]);
+                missAt.push_back(i);
+                continue;
+            }
+            m_entries.splice(m_entries.begin(), m_entries, it->second);
+            results[i] = it->second->second;
+        }
+    }
+    if (misses.empty())
+        return results;
+    std::vector<Result> fetched = m_inner->GetMany(misses);
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (size_t k = 0; k < fetched.size(); ++k) {
+        Result& r = fetched[k];
+        // Failures are not kept: the next read tries again.
+        if (r.status != Status::Failed && r.bytes.size() <= m_budget / 4 && !m_index.count(misses[k])) {
+            m_entries.emplace_front(misses[k], r);
+            m_index[misses[k]] = m_entries.begin();
+            m_bytes += r.bytes.size();
+            while (m_bytes > m_budget && !m_entries.empty()) {
+                m_bytes -= m_entries.back().second.bytes.size();
+                m_index.erase(m_entries.back().first);
+                m_entries.pop_back();
+            }
+        }
+        results[missAt[k]] = std::move(r);
+    }
     return results;
 }
 
@@ -100,6 +141,9 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, o.requestTimeoutMs);
+    // A transfer that stalls is given up long before the overall limit.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(10L, o.requestTimeoutMs / 1000)));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);

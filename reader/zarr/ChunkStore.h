@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <list>
+#include <mutex>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +56,7 @@ struct HttpOptions
     int retries = 2;          // further tries after a transient failure (timeouts, drops, 5xx)
     long retryDelayMs = 200;  // before the first retry; doubles after each
     int connections = 4;      // concurrent requests of one GetMany
+    size_t cacheBytes = size_t(256) << 20; // recently fetched chunks kept by the reader
 };
 
 // Keys are paths below a base URL (http or https, through libcurl). 404 means missing.
@@ -67,6 +71,26 @@ public:
 private:
     std::string m_base; // ends with '/'
     HttpOptions m_options;
+};
+
+// Keeps the most recently fetched keys of another store, up to a byte budget, so that the
+// planes of a chunk deeper than one plane cost one download. Meant for remote stores: a
+// folder's files are in the system's page cache already.
+class CachingStore : public ChunkStore
+{
+public:
+    CachingStore(std::shared_ptr<ChunkStore> inner, size_t budgetBytes) : m_inner(std::move(inner)), m_budget(budgetBytes) {}
+    Result Get(const std::string& key) override { return GetMany({key}).front(); }
+    std::vector<Result> GetMany(const std::vector<std::string>& keys) override;
+    std::string Location() const override { return m_inner->Location(); }
+
+private:
+    std::shared_ptr<ChunkStore> m_inner;
+    size_t m_budget;
+    std::mutex m_mutex;
+    std::list<std::pair<std::string, Result>> m_entries; // most recent first
+    std::unordered_map<std::string, std::list<std::pair<std::string, Result>>::iterator> m_index;
+    size_t m_bytes = 0;
 };
 
 bool IsUrl(const std::string& text);

@@ -101,7 +101,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     m_ome = false;
     m_warned = false;
     if (IsUrl(location))
-        m_store = std::make_shared<HttpStore>(location, m_http);
+        m_store = std::make_shared<CachingStore>(std::make_shared<HttpStore>(location, m_http), m_http.cacheBytes);
     else
         m_store = std::make_shared<FolderStore>(location);
 
