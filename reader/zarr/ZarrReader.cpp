@@ -15,6 +15,7 @@ namespace {
 
 // The same bound as the other readers: every view keeps a copy of a plane.
 constexpr std::uint64_t kMaxPlaneSamples = std::uint64_t(1) << 28;
+constexpr std::uint64_t kMaxChunksPerPlane = std::uint64_t(1) << 16;
 
 std::string text(const ChunkStore::Result& r)
 {
@@ -199,6 +200,14 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
     if (shape[n - 1] * shape[n - 2] > kMaxPlaneSamples) {
         why = "a plane of " + std::to_string(shape[n - 1]) + " x " + std::to_string(shape[n - 2]) +
               " samples is larger than this viewer can show";
+        return false;
+    }
+    // Tiny chunks over a large plane would mean millions of requests for one picture.
+    const std::uint64_t perPlane = ((shape[n - 1] + level->meta.chunks[n - 1] - 1) / level->meta.chunks[n - 1]) *
+                                   ((shape[n - 2] + level->meta.chunks[n - 2] - 1) / level->meta.chunks[n - 2]);
+    if (perPlane > kMaxChunksPerPlane) {
+        why = "a plane is split into " + std::to_string(perPlane) + " chunks; at most " + std::to_string(kMaxChunksPerPlane) +
+              " can be read for one plane";
         return false;
     }
     // The number of planes must fit the viewer's integer positions too.

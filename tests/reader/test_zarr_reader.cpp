@@ -265,7 +265,7 @@ TEST_F(ZarrFolder, BadMetadataIsRefusedWithAReason)
         {"bad_chunks.zarr", "chunks"},         {"bad_rank.zarr", "lengths"},       {"bad_huge.zarr", "larger than"},
         {"bad_compressor.zarr", "lzma"},       {"bad_format.zarr", "format 2"},    {"bad_1d.zarr", "1 dimension"},
         {"bad_axes.zarr", "axes"},             {"bad_order_f.zarr", "C-ordered"},  {"no_such.zarr", "not found"},
-        {"bad_extent.zarr", "unusable extent"},
+        {"bad_extent.zarr", "unusable extent"}, {"bad_tiny_chunks.zarr", "262144 chunks"},
     };
     for (const auto& c : cases) {
         const auto opened = ImageReader::OpenImage(Data(c.name));
