@@ -1,7 +1,8 @@
 // Time to the first full-resolution plane of a 2048 x 2048 x 64 uint16 blosc/lz4 Zarr image
 // from a folder (opening included), next to a same-run baseline that only reads the chunk
 // files that plane needs. The image is written to the temporary folder with the reader's own
-// codec, once for each chunk depth, and removed at exit.
+// codec, once for each chunk depth (1 and 8 planes), and removed at exit. A second baseline
+// also decompresses the files, for the share of the time that is decoding.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -118,6 +119,32 @@ void BM_ReadChunkFilesBaseline(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * int64_t(kW) * kH * 2);
 }
 BENCHMARK(BM_ReadChunkFilesBaseline)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The floor under the reader: the same files read and fully decompressed on one thread,
+// without assembling a plane.
+void BM_ReadAndDecodeBaseline(benchmark::State& state)
+{
+    const int depth = static_cast<int>(state.range(0));
+    Image& img = image(depth);
+    const auto files = img.PlaneChunks();
+    std::string why;
+    const auto codec = ImageReader::MakeChunkCodec(R"({"id":"blosc"})", 2, why);
+    std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t> raw(size_t(depth) * kChunk * kChunk * 2);
+    for (auto _ : state) {
+        for (const fs::path& f : files) {
+            std::ifstream in(f, std::ios::binary | std::ios::ate);
+            buffer.resize(static_cast<size_t>(in.tellg()));
+            in.seekg(0);
+            in.read(reinterpret_cast<char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+            if (!codec->Decode(buffer.data(), buffer.size(), raw.data(), raw.size(), why))
+                state.SkipWithError("a chunk could not be decoded");
+        }
+        benchmark::DoNotOptimize(raw.data());
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(kW) * kH * 2);
+}
+BENCHMARK(BM_ReadAndDecodeBaseline)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
