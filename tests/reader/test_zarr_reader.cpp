@@ -274,6 +274,73 @@ TEST_F(ZarrFolder, BadMetadataIsRefusedWithAReason)
     }
 }
 
+TEST(ZarrAttributes, MultiscaleEntriesAreCheckedBeforeUse)
+{
+    const std::string axes = R"("axes":[{"name":"y","type":"space","unit":"micrometer"},{"name":"x","type":"space"}])";
+    const struct
+    {
+        std::string datasets; // the "datasets" entry, and what follows it
+        const char* refusal;  // part of the reason; null when accepted
+        std::vector<double> scale; // level 0's factors when accepted
+    } cases[] = {
+        {R"([{"path":"0","coordinateTransformations":[{"type":"scale","scale":[2,3]}]}])", nullptr, {2, 3}},
+        // Factors of the whole image multiply those of each level.
+        {R"([{"path":"0","coordinateTransformations":[{"type":"scale","scale":[2,3]}]}],
+            "coordinateTransformations":[{"type":"scale","scale":[10,0.5]}])", nullptr, {20, 1.5}},
+        {R"([{"path":"0"}])", nullptr, {1, 1}},
+        {R"([{"path":"0","coordinateTransformations":[{"type":"scale","scale":[2]}]}])", "one factor per axis", {}},
+        {R"([{"path":"0","coordinateTransformations":[{"type":"scale","scale":[2,-1]}]}])", "positive", {}},
+        {R"([{"path":"../elsewhere"}])", "usable path", {}},
+        {R"([{"path":"/etc"}])", "usable path", {}},
+        {R"([])", "no datasets", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.datasets);
+        ImageReader::ZarrMultiscale ms;
+        std::string why;
+        const bool ok = ImageReader::ParseMultiscales(R"({"multiscales":[{)" + axes + R"(,"datasets":)" + c.datasets + "}]}", ms, why);
+        if (!c.refusal) {
+            ASSERT_TRUE(ok) << why;
+            ASSERT_EQ(ms.axes.size(), 2u);
+            EXPECT_EQ(ms.axes[0].unit, "micrometer");
+            EXPECT_EQ(ms.scales[0], c.scale);
+        } else {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+        }
+    }
+    // Attributes without an image are not an error; broken JSON is.
+    ImageReader::ZarrMultiscale ms;
+    std::string why;
+    EXPECT_FALSE(ImageReader::ParseMultiscales(R"({"other":1})", ms, why));
+    EXPECT_EQ(why, "");
+    EXPECT_FALSE(ImageReader::ParseMultiscales("{", ms, why));
+    EXPECT_NE(why, "");
+}
+
+TEST(ZarrAttributes, ChannelHintsSkipWhatIsMalformed)
+{
+    const auto channels = ImageReader::ParseOmeroChannels(R"({"omero":{"channels":[
+        {"label":"a","color":"12AB3f","window":{"start":-5.5,"end":100}},
+        {"label":7,"color":"red","window":{"start":"0","end":1}},
+        "not a channel"]}})");
+    ASSERT_EQ(channels.size(), 3u);
+    EXPECT_EQ(channels[0].name, "a");
+    EXPECT_TRUE(channels[0].hasColor);
+    EXPECT_EQ(channels[0].red, 0x12);
+    EXPECT_EQ(channels[0].green, 0xAB);
+    EXPECT_EQ(channels[0].blue, 0x3F);
+    EXPECT_TRUE(channels[0].hasWindow);
+    EXPECT_EQ(channels[0].windowStart, -5.5);
+    EXPECT_EQ(channels[0].windowEnd, 100);
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(channels[i].name, "");
+        EXPECT_FALSE(channels[i].hasColor);
+        EXPECT_FALSE(channels[i].hasWindow);
+    }
+    EXPECT_TRUE(ImageReader::ParseOmeroChannels("[1,2]").empty());
+}
+
 TEST(ZarrCodec, DamagedAndMisSizedChunksAreRefused)
 {
     std::vector<std::uint16_t> raw(4096);
