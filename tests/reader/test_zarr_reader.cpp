@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <unistd.h>
 #include <optional>
 #include <thread>
@@ -364,6 +366,52 @@ TEST(ZarrCodec, DamagedAndMisSizedChunksAreRefused)
         EXPECT_FALSE(codec->Decode(stored.data(), stored.size() - 1, back.data(), bytes, why));
         EXPECT_FALSE(why.empty());
         EXPECT_FALSE(codec->Decode(stored.data(), stored.size(), back.data(), bytes + 2, why));
+    }
+}
+
+// A store whose keys hold their own length in bytes ("k12" holds 12), counting the fetches.
+class CountingStore : public ImageReader::ChunkStore
+{
+public:
+    Result Get(const std::string& key) override
+    {
+        ++fetches[key];
+        Result r;
+        r.status = key[0] == 'x' ? Status::Failed : Status::Ok;
+        if (r.status == Status::Ok)
+            r.bytes.assign(std::stoul(key.substr(1)), static_cast<std::uint8_t>(key.size()));
+        return r;
+    }
+    std::string Location() const override { return "counting"; }
+    std::map<std::string, int> fetches;
+};
+
+TEST(ZarrCache, KeepsRecentKeysWithinItsBudget)
+{
+    auto inner = std::make_shared<CountingStore>();
+    ImageReader::CachingStore cache(inner, 100); // entries up to 25 bytes are kept
+    // Each step: the keys read, then the total fetches of each key in `check` afterwards.
+    const struct
+    {
+        std::vector<std::string> read;
+        std::map<std::string, int> check;
+    } steps[] = {
+        {{"a20", "b20", "c20", "d20", "e20"}, {{"a20", 1}, {"e20", 1}}},
+        {{"a20", "e20"}, {{"a20", 1}, {"e20", 1}}},         // both kept; a20 is now the most recent
+        {{"f20"}, {{"f20", 1}}},                            // over budget: the least recent (b20) goes
+        {{"b20", "a20"}, {{"b20", 2}, {"a20", 1}}},
+        {{"z90", "z90"}, {{"z90", 2}}},                     // too large to keep
+        {{"x1", "x1"}, {{"x1", 2}}},                        // failures are never kept
+    };
+    for (const auto& step : steps) {
+        const auto results = cache.GetMany(step.read);
+        ASSERT_EQ(results.size(), step.read.size());
+        for (size_t i = 0; i < results.size(); ++i)
+            if (step.read[i][0] != 'x') {
+                EXPECT_EQ(results[i].bytes.size(), std::stoul(step.read[i].substr(1)));
+            }
+        for (const auto& [key, count] : step.check)
+            EXPECT_EQ(inner->fetches[key], count) << key;
     }
 }
 
