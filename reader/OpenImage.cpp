@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "ICSImageReader.h"
+#include "ZarrReader.h"
 #ifdef LUMORA_HAVE_TIFF_READER
 #include "TIFFImageReader.h"
 #include "TIFFStackReader.h"
@@ -76,10 +77,18 @@ FileKind SniffFile(const std::filesystem::path& path)
 OpenedImage OpenImage(const std::filesystem::path& path)
 {
     std::error_code error;
+    if (IsUrl(path.string()))
+        return OpenImage(path.string());
     if (!std::filesystem::exists(path, error))
         return {nullptr, "file not found"};
-    if (std::filesystem::is_directory(path, error))
+    if (std::filesystem::is_directory(path, error)) {
+        // Zarr images are folders: named .zarr, or holding a group's or array's metadata.
+        const bool zarr = lowerExtension(path) == ".zarr" || std::filesystem::exists(path / ".zattrs", error) ||
+                          std::filesystem::exists(path / ".zarray", error) || std::filesystem::exists(path / ".zgroup", error);
+        if (zarr)
+            return openWith<ZarrReader<unsigned short>>(path.string(), "not a readable Zarr image");
         return {nullptr, "a folder, not an image file"};
+    }
 
     FileKind kind = SniffFile(path);
     const std::string ext = lowerExtension(path);
@@ -107,6 +116,13 @@ OpenedImage OpenImage(const std::filesystem::path& path)
         break;
     }
     return {nullptr, "not a recognised image format (ICS or TIFF)"};
+}
+
+OpenedImage OpenImage(const std::string& pathOrUrl)
+{
+    if (IsUrl(pathOrUrl))
+        return openWith<ZarrReader<unsigned short>>(pathOrUrl, "not a readable Zarr image");
+    return OpenImage(std::filesystem::path(pathOrUrl));
 }
 
 } // namespace ImageReader

@@ -17,6 +17,9 @@ struct OpenedImage
 };
 
 OpenedImage OpenImage(const std::filesystem::path& path);
+// Also takes http:// and https:// URLs (Zarr images on a web server).
+OpenedImage OpenImage(const std::string& pathOrUrl);
+inline OpenedImage OpenImage(const char* pathOrUrl) { return OpenImage(std::string(pathOrUrl)); }
 
 // The file formats OpenImage recognises from the first bytes of a file.
 enum class FileKind { Unknown, TIFF, ICS };

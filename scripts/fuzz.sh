@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Korvel and TIFF reader fuzz targets with clang (ASan + UBSan + libFuzzer) and runs
-# each for FUZZ_SECONDS seconds (default 600) on a corpus seeded from the test data in tests/data.
+# Builds the Korvel and reader fuzz targets with clang (ASan + UBSan + libFuzzer) and runs each for
+# FUZZ_SECONDS seconds (default 600; FUZZ_TARGETS="ics zarr" picks targets) on a corpus seeded from the test data in tests/data.
 # Exits non-zero as soon as a target reports a crash, leak, hang or sanitizer finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +12,8 @@ corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j 2 >/dev/null
+targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader ics zarr}
+cmake --build "$build" -j 2 --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 seed() {
   local dir=$corpus/$1
@@ -45,11 +46,22 @@ if [ -f "$ics_header" ]; then
   { printf '\001\000'; sed 's/compression\tuncompressed/compression\tgzip/' "$ics_header"; } >"$corpus/ics/gzip"
 fi
 
+# Zarr inputs: an array's .zarray, a NUL byte, then its first chunk.
+mkdir -p "$corpus/zarr"
+for zarray in "$testdata"/zarr/*.zarr/.zarray "$testdata"/zarr/*.zarr/*/.zarray; do
+  [ -f "$zarray" ] || continue
+  dir=$(dirname "$zarray")
+  chunk=$(find "$dir" -maxdepth 6 -type f ! -name '.z*' | sort | head -1)
+  name=$(echo "${dir#"$testdata"/zarr/}" | tr / _)
+  { cat "$zarray"; printf '\000'; if [ -n "$chunk" ]; then cat "$chunk"; fi; } >"$corpus/zarr/$name"
+done
+if [ -f "$testdata/zarr/ome5d.zarr/.zattrs" ]; then cp "$testdata/zarr/ome5d.zarr/.zattrs" "$corpus/zarr/ome5d-attrs"; fi
+
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 status=0
-for target in bmp pgm tiff tiff_reader ics; do
+for target in $targets; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
   if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \

@@ -11,8 +11,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth
+  libblosc-dev zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
 )
 
+# Regenerating tests/data/zarr (scripts/make-zarr-testdata.py) also needs python3-zarr,
+# python3-numcodecs and python3-dask; the tests themselves do not.
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,0 +1,102 @@
+// Opens a Zarr array made of mutated metadata and one mutated chunk through the project's
+// reader, and reads its planes: the input is the .zarray text, a NUL byte, then the bytes of
+// chunk 0 (the first chunk along every axis). The same text also goes through the OME
+// attribute parsers. No input may crash, read outside a buffer or leave pixels unset.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "Diagnostics.h"
+#include "ZarrMetadata.h"
+#include "ZarrReader.h"
+
+namespace {
+
+const std::filesystem::path& folder()
+{
+    static const std::filesystem::path dir = [] {
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        std::string name = (base / "lumora-fuzz-zarr-XXXXXX").string();
+        if (!mkdtemp(name.data()))
+            std::abort();
+        ImageReader::SetDiagnosticHandler([](const std::string&) {});
+        return std::filesystem::path(name);
+    }();
+    return dir;
+}
+
+void writeFile(const std::filesystem::path& path, const char* data, size_t size)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data, static_cast<std::streamsize>(size));
+}
+
+} // namespace
+
+// Keeps the reads from being optimised away.
+volatile size_t zarrFuzzSink;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(data);
+    const std::string input(text, size);
+    const size_t split = input.find('\0');
+    const std::string meta = input.substr(0, split);
+    const std::string chunk = split == std::string::npos ? std::string() : input.substr(split + 1);
+
+    ImageReader::ZarrMultiscale ms;
+    std::string why;
+    ImageReader::ParseMultiscales(meta, ms, why);
+    zarrFuzzSink = ImageReader::ParseOmeroChannels(meta).size() + ms.paths.size();
+
+    // Arrays whose planes or chunks are huge would only measure malloc; the reader's own
+    // limits for them are checked by the tests.
+    ImageReader::ZarrArrayMeta parsed;
+    if (!ImageReader::ParseZarray(meta, parsed, why))
+        return 0;
+    const size_t n = parsed.shape.size();
+    if (parsed.shape[n - 1] * parsed.shape[n - 2] > (1u << 20) || parsed.ChunkSamples() * ImageReader::SampleBytes(parsed.type) > (16u << 20))
+        return 0;
+
+    std::filesystem::remove_all(folder());
+    std::filesystem::create_directories(folder());
+    writeFile(folder() / ".zarray", meta.data(), meta.size());
+    std::string key;
+    for (size_t i = 0; i < n; ++i)
+        key += i ? std::string(1, parsed.separator) + "0" : "0";
+    if (parsed.separator == '/')
+        std::filesystem::create_directories((folder() / key).parent_path());
+    if (split != std::string::npos)
+        writeFile(folder() / key, chunk.data(), chunk.size());
+
+    ImageReader::ZarrReader<unsigned short> reader(folder().string());
+    const ImageReader::Vector dims = reader.GetSize();
+    if (dims.size() == 0)
+        return 0;
+    unsigned sum = 0;
+    ImageReader::Vector first, last;
+    for (unsigned i = 2; i < dims.size(); ++i) {
+        first.push_back(0);
+        last.push_back(dims[static_cast<int>(i)] - 1);
+    }
+    for (const ImageReader::Vector& at : {first, last}) {
+        const auto slice = reader.GetSlice(at);
+        if (slice.IsEmpty())
+            continue;
+        const size_t samples = static_cast<size_t>(dims[0]) * static_cast<size_t>(dims[1]);
+        for (size_t i = 0; i < samples; ++i)
+            sum += slice.GetData()[i];
+    }
+    ImageReader::Vector corner(0, 0);
+    for (unsigned i = 2; i < dims.size(); ++i)
+        corner.push_back(0);
+    if (const auto v = reader.GetValue(corner))
+        sum += static_cast<unsigned>(*v != *v);
+    zarrFuzzSink = sum + reader.GetFormatName().size();
+    return 0;
+}

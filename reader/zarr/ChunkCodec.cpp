@@ -1,0 +1,261 @@
+#include "ChunkCodec.h"
+
+#include <blosc.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <climits>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include <nlohmann/json.hpp>
+
+namespace ImageReader {
+
+bool ChunkCodec::DecodePart(const std::uint8_t* in, size_t inBytes, size_t chunkBytes, size_t offset, size_t length, void* out,
+                            std::string& why) const
+{
+    if (offset > chunkBytes || length > chunkBytes - offset) {
+        why = "a part outside the chunk was asked for";
+        return false;
+    }
+    if (offset == 0 && length == chunkBytes)
+        return Decode(in, inBytes, out, chunkBytes, why);
+    std::unique_ptr<std::uint8_t[]> whole(new (std::nothrow) std::uint8_t[chunkBytes]);
+    if (!whole) {
+        why = "out of memory";
+        return false;
+    }
+    if (!Decode(in, inBytes, whole.get(), chunkBytes, why))
+        return false;
+    std::memcpy(out, whole.get() + offset, length);
+    return true;
+}
+
+namespace {
+
+class RawCodec : public ChunkCodec
+{
+public:
+    bool Decode(const std::uint8_t* in, size_t inBytes, void* out, size_t outBytes, std::string& why) const override
+    {
+        if (inBytes != outBytes) {
+            why = "an uncompressed chunk holds " + std::to_string(inBytes) + " bytes instead of " + std::to_string(outBytes);
+            return false;
+        }
+        std::memcpy(out, in, outBytes);
+        return true;
+    }
+    bool Encode(const void* in, size_t inBytes, std::vector<std::uint8_t>& out) const override
+    {
+        const auto* p = static_cast<const std::uint8_t*>(in);
+        out.assign(p, p + inBytes);
+        return true;
+    }
+    std::string Name() const override { return "uncompressed"; }
+};
+
+class BloscCodec : public ChunkCodec
+{
+public:
+    BloscCodec(std::string cname, int clevel, int shuffle, size_t itemBytes)
+        : m_cname(std::move(cname)), m_clevel(clevel), m_shuffle(shuffle), m_itemBytes(itemBytes)
+    {
+        // blosc_init is not thread-safe; the _ctx calls below need no global state after it.
+        static std::once_flag once;
+        std::call_once(once, [] { blosc_init(); });
+    }
+    bool Decode(const std::uint8_t* in, size_t inBytes, void* out, size_t outBytes, std::string& why) const override
+    {
+        size_t raw = 0;
+        if (inBytes < BLOSC_MIN_HEADER_LENGTH || blosc_cbuffer_validate(in, inBytes, &raw) != 0) {
+            why = "a blosc chunk has a damaged header";
+            return false;
+        }
+        if (raw != outBytes) {
+            why = "a blosc chunk holds " + std::to_string(raw) + " bytes instead of " + std::to_string(outBytes);
+            return false;
+        }
+        if (blosc_decompress_ctx(in, out, outBytes, 1) != static_cast<int>(outBytes)) {
+            why = "a blosc chunk's data is damaged";
+            return false;
+        }
+        return true;
+    }
+    // Only the blocks that hold the part are decompressed: a plane of a deep chunk costs one
+    // plane's work.
+    bool DecodePart(const std::uint8_t* in, size_t inBytes, size_t chunkBytes, size_t offset, size_t length, void* out,
+                    std::string& why) const override
+    {
+        size_t raw = 0, typesize = 0;
+        int flags = 0;
+        if (inBytes < BLOSC_MIN_HEADER_LENGTH || blosc_cbuffer_validate(in, inBytes, &raw) != 0 || raw != chunkBytes)
+            return ChunkCodec::DecodePart(in, inBytes, chunkBytes, offset, length, out, why);
+        blosc_cbuffer_metainfo(in, &typesize, &flags);
+        if (typesize == 0 || offset % typesize != 0 || length % typesize != 0 || offset > chunkBytes ||
+            length > chunkBytes - offset || chunkBytes / typesize > static_cast<size_t>(INT_MAX))
+            return ChunkCodec::DecodePart(in, inBytes, chunkBytes, offset, length, out, why);
+        const int items = static_cast<int>(length / typesize);
+        if (blosc_getitem(in, static_cast<int>(offset / typesize), items, out) != static_cast<int>(length)) {
+            why = "a blosc chunk's data is damaged";
+            return false;
+        }
+        return true;
+    }
+    bool Encode(const void* in, size_t inBytes, std::vector<std::uint8_t>& out) const override
+    {
+        if (inBytes > static_cast<size_t>(BLOSC_MAX_BUFFERSIZE))
+            return false;
+        out.resize(inBytes + BLOSC_MAX_OVERHEAD);
+        const int n = blosc_compress_ctx(m_clevel, m_shuffle, m_itemBytes, inBytes, in, out.data(), out.size(),
+                                         m_cname.c_str(), 0, 1);
+        if (n <= 0)
+            return false;
+        out.resize(static_cast<size_t>(n));
+        return true;
+    }
+    std::string Name() const override { return "blosc/" + m_cname; }
+
+private:
+    std::string m_cname;
+    int m_clevel;
+    int m_shuffle;
+    size_t m_itemBytes;
+};
+
+// zlib streams and gzip members: the same inflater, with and without the gzip wrapper.
+class DeflateCodec : public ChunkCodec
+{
+public:
+    DeflateCodec(bool gzip, int level) : m_gzip(gzip), m_level(level) {}
+    bool Decode(const std::uint8_t* in, size_t inBytes, void* out, size_t outBytes, std::string& why) const override
+    {
+        if (inBytes > UINT_MAX || outBytes > UINT_MAX) {
+            why = "a chunk is too large to inflate";
+            return false;
+        }
+        z_stream s{};
+        if (inflateInit2(&s, m_gzip ? 15 + 16 : 15) != Z_OK) {
+            why = "out of memory";
+            return false;
+        }
+        s.next_in = const_cast<Bytef*>(in);
+        s.avail_in = static_cast<uInt>(inBytes);
+        s.next_out = static_cast<Bytef*>(out);
+        s.avail_out = static_cast<uInt>(outBytes);
+        const int rc = inflate(&s, Z_FINISH);
+        const size_t got = outBytes - s.avail_out;
+        inflateEnd(&s);
+        if (rc != Z_STREAM_END || got != outBytes) {
+            why = std::string("a ") + (m_gzip ? "gzip" : "zlib") + " chunk is damaged or of the wrong size";
+            return false;
+        }
+        return true;
+    }
+    bool Encode(const void* in, size_t inBytes, std::vector<std::uint8_t>& out) const override
+    {
+        z_stream s{};
+        if (deflateInit2(&s, m_level, Z_DEFLATED, m_gzip ? 15 + 16 : 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            return false;
+        out.resize(deflateBound(&s, static_cast<uLong>(inBytes)) + 32);
+        s.next_in = static_cast<Bytef*>(const_cast<void*>(in));
+        s.avail_in = static_cast<uInt>(inBytes);
+        s.next_out = out.data();
+        s.avail_out = static_cast<uInt>(out.size());
+        const int rc = deflate(&s, Z_FINISH);
+        out.resize(out.size() - s.avail_out);
+        deflateEnd(&s);
+        return rc == Z_STREAM_END;
+    }
+    std::string Name() const override { return m_gzip ? "gzip" : "zlib"; }
+
+private:
+    bool m_gzip;
+    int m_level;
+};
+
+class ZstdCodec : public ChunkCodec
+{
+public:
+    explicit ZstdCodec(int level) : m_level(level) {}
+    bool Decode(const std::uint8_t* in, size_t inBytes, void* out, size_t outBytes, std::string& why) const override
+    {
+        const unsigned long long declared = ZSTD_getFrameContentSize(in, inBytes);
+        if (declared == ZSTD_CONTENTSIZE_ERROR) {
+            why = "a zstd chunk has a damaged header";
+            return false;
+        }
+        if (declared != ZSTD_CONTENTSIZE_UNKNOWN && declared != outBytes) {
+            why = "a zstd chunk holds " + std::to_string(declared) + " bytes instead of " + std::to_string(outBytes);
+            return false;
+        }
+        const size_t n = ZSTD_decompress(out, outBytes, in, inBytes);
+        if (ZSTD_isError(n) || n != outBytes) {
+            why = "a zstd chunk is damaged or of the wrong size";
+            return false;
+        }
+        return true;
+    }
+    bool Encode(const void* in, size_t inBytes, std::vector<std::uint8_t>& out) const override
+    {
+        out.resize(ZSTD_compressBound(inBytes));
+        const size_t n = ZSTD_compress(out.data(), out.size(), in, inBytes, m_level);
+        if (ZSTD_isError(n))
+            return false;
+        out.resize(n);
+        return true;
+    }
+    std::string Name() const override { return "zstd"; }
+
+private:
+    int m_level;
+};
+
+int intOr(const nlohmann::json& j, const char* key, int fallback)
+{
+    const auto it = j.find(key);
+    return it != j.end() && it->is_number_integer() ? it->get<int>() : fallback;
+}
+
+} // namespace
+
+std::unique_ptr<ChunkCodec> MakeChunkCodec(const std::string& compressorJson, size_t itemBytes, std::string& why)
+{
+    const nlohmann::json j = nlohmann::json::parse(compressorJson, nullptr, false);
+    if (j.is_discarded()) {
+        why = "the compressor entry is not valid JSON";
+        return nullptr;
+    }
+    if (j.is_null())
+        return std::make_unique<RawCodec>();
+    if (!j.is_object() || !j.contains("id") || !j["id"].is_string()) {
+        why = "the compressor entry has no id";
+        return nullptr;
+    }
+    const std::string id = j["id"].get<std::string>();
+    if (id == "blosc") {
+        std::string cname = "lz4";
+        if (j.contains("cname") && j["cname"].is_string())
+            cname = j["cname"].get<std::string>();
+        // Decoding reads the inner codec from each chunk's header; it only has to be built in.
+        bool known = false;
+        for (const char* name : {"blosclz", "lz4", "lz4hc", "zlib", "zstd"})
+            known = known || cname == name;
+        if (!known || blosc_compname_to_compcode(cname.c_str()) < 0) {
+            why = "blosc's inner codec \"" + cname + "\" is not available";
+            return nullptr;
+        }
+        return std::make_unique<BloscCodec>(cname, intOr(j, "clevel", 5), intOr(j, "shuffle", 1), itemBytes);
+    }
+    if (id == "zlib" || id == "gzip") {
+        const int level = intOr(j, "level", 6);
+        return std::make_unique<DeflateCodec>(id == "gzip", level < 0 || level > 9 ? 6 : level);
+    }
+    if (id == "zstd")
+        return std::make_unique<ZstdCodec>(intOr(j, "level", 3));
+    why = "the compressor \"" + id + "\" is not supported (none, blosc, zlib, gzip and zstd are)";
+    return nullptr;
+}
+
+} // namespace ImageReader

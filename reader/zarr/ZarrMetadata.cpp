@@ -1,0 +1,291 @@
+#include "ZarrMetadata.h"
+
+#include <cmath>
+#include <limits>
+
+#include <nlohmann/json.hpp>
+
+namespace ImageReader {
+
+using nlohmann::json;
+
+namespace {
+
+bool parseDtype(const std::string& d, SampleType& type, bool& bigEndian)
+{
+    if (d.size() != 3 || (d[0] != '<' && d[0] != '>' && d[0] != '|'))
+        return false;
+    bigEndian = d[0] == '>';
+    const std::string code = d.substr(1);
+    static const struct { const char* code; SampleType type; } table[] = {
+        {"u1", SampleType::UInt8},  {"i1", SampleType::Int8},   {"b1", SampleType::UInt8},
+        {"u2", SampleType::UInt16}, {"i2", SampleType::Int16},  {"u4", SampleType::UInt32},
+        {"i4", SampleType::Int32},  {"u8", SampleType::UInt64}, {"i8", SampleType::Int64},
+        {"f4", SampleType::Float32}, {"f8", SampleType::Float64},
+    };
+    for (const auto& e : table)
+        if (code == e.code) {
+            type = e.type;
+            return true;
+        }
+    return false;
+}
+
+bool extents(const json& j, const char* key, std::vector<std::uint64_t>& out, std::string& why)
+{
+    out.clear();
+    const auto it = j.find(key);
+    if (it == j.end() || !it->is_array()) {
+        why = std::string("\"") + key + "\" is missing or not a list";
+        return false;
+    }
+    for (const json& v : *it) {
+        if (!v.is_number_integer() || v.get<std::int64_t>() < 1 ||
+            v.get<std::int64_t>() > std::numeric_limits<int>::max()) {
+            why = std::string("\"") + key + "\" holds an unusable extent (" + v.dump() + ")";
+            return false;
+        }
+        out.push_back(v.get<std::uint64_t>());
+    }
+    return true;
+}
+
+std::string stringOr(const json& j, const char* key)
+{
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+} // namespace
+
+size_t ZarrArrayMeta::ChunkSamples() const
+{
+    size_t n = 1;
+    for (std::uint64_t c : chunks)
+        n *= static_cast<size_t>(c);
+    return n;
+}
+
+bool ParseZarray(const std::string& text, ZarrArrayMeta& meta, std::string& why)
+{
+    meta = ZarrArrayMeta();
+    const json j = json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        why = ".zarray is not valid JSON";
+        return false;
+    }
+    const auto format = j.find("zarr_format");
+    if (format == j.end() || !format->is_number_integer() || format->get<int>() != 2) {
+        why = "only Zarr format 2 arrays are supported";
+        return false;
+    }
+    if (!extents(j, "shape", meta.shape, why) || !extents(j, "chunks", meta.chunks, why))
+        return false;
+    if (meta.shape.size() != meta.chunks.size()) {
+        why = "\"chunks\" and \"shape\" have different lengths";
+        return false;
+    }
+    if (meta.shape.size() < 2 || meta.shape.size() > kMaxZarrRank) {
+        why = "the array has " + std::to_string(meta.shape.size()) + " dimension(s); 2 to " +
+              std::to_string(kMaxZarrRank) + " can be shown";
+        return false;
+    }
+    const std::string dtype = stringOr(j, "dtype");
+    if (!parseDtype(dtype, meta.type, meta.bigEndian)) {
+        why = "the sample type \"" + (dtype.empty() ? j.value("dtype", json()).dump() : dtype) + "\" is not supported";
+        return false;
+    }
+    std::uint64_t chunkBytes = SampleBytes(meta.type);
+    for (std::uint64_t c : meta.chunks) {
+        chunkBytes *= c;
+        if (chunkBytes > kMaxChunkBytes) {
+            why = "a chunk would be larger than " + std::to_string(kMaxChunkBytes >> 20) + " MiB";
+            return false;
+        }
+    }
+    const std::string order = j.contains("order") ? stringOr(j, "order") : "C";
+    if (order != "C") {
+        why = "only C-ordered arrays are supported (this one is \"" + order + "\")";
+        return false;
+    }
+    const auto filters = j.find("filters");
+    if (filters != j.end() && !filters->is_null() && !(filters->is_array() && filters->empty())) {
+        why = "arrays with filters are not supported";
+        return false;
+    }
+    const auto comp = j.find("compressor");
+    meta.compressor = comp == j.end() ? "null" : comp->dump();
+    const auto sep = j.find("dimension_separator");
+    if (sep != j.end()) {
+        const std::string s = sep->is_string() ? sep->get<std::string>() : std::string();
+        if (s != "." && s != "/") {
+            why = "the dimension separator must be \".\" or \"/\"";
+            return false;
+        }
+        meta.separator = s[0];
+    }
+    const auto fill = j.find("fill_value");
+    if (fill != j.end() && !fill->is_null()) {
+        if (fill->is_number())
+            meta.fill = fill->get<double>();
+        else if (fill->is_boolean())
+            meta.fill = fill->get<bool>() ? 1.0 : 0.0;
+        else if (*fill == "NaN")
+            meta.fill = std::numeric_limits<double>::quiet_NaN();
+        else if (*fill == "Infinity")
+            meta.fill = std::numeric_limits<double>::infinity();
+        else if (*fill == "-Infinity")
+            meta.fill = -std::numeric_limits<double>::infinity();
+        else {
+            why = "the fill value " + fill->dump() + " is not a number";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string& why)
+{
+    ms = ZarrMultiscale();
+    why.clear();
+    const json j = json::parse(zattrs, nullptr, false);
+    if (j.is_discarded() || !j.is_object()) {
+        why = ".zattrs is not valid JSON";
+        return false;
+    }
+    const auto list = j.find("multiscales");
+    if (list == j.end())
+        return false;
+    if (!list->is_array() || list->empty() || !(*list)[0].is_object()) {
+        why = "\"multiscales\" is not a list of images";
+        return false;
+    }
+    const json& m = (*list)[0];
+    const auto axes = m.find("axes");
+    const auto datasets = m.find("datasets");
+    if (datasets == m.end() || !datasets->is_array() || datasets->empty()) {
+        why = "the multiscale image lists no datasets";
+        return false;
+    }
+    if (axes != m.end()) {
+        if (!axes->is_array()) {
+            why = "the multiscale \"axes\" is not a list";
+            return false;
+        }
+        for (const json& a : *axes) {
+            ZarrAxis axis;
+            if (a.is_string())
+                axis.name = a.get<std::string>(); // version 0.3 names
+            else if (a.is_object()) {
+                axis.name = stringOr(a, "name");
+                axis.type = stringOr(a, "type");
+                axis.unit = stringOr(a, "unit");
+            }
+            if (axis.name.empty()) {
+                why = "a multiscale axis has no name";
+                return false;
+            }
+            ms.axes.push_back(axis);
+        }
+    }
+    // Scale factors of a list of transformations: the product of the "scale" entries.
+    auto applyScales = [&](const json& owner, std::vector<double>& scale) {
+        const auto ts = owner.find("coordinateTransformations");
+        if (ts == owner.end() || !ts->is_array())
+            return true;
+        for (const json& t : *ts) {
+            if (!t.is_object() || stringOr(t, "type") != "scale")
+                continue;
+            const auto s = t.find("scale");
+            if (s == t.end() || !s->is_array() || s->size() != scale.size()) {
+                why = "a scale transformation does not have one factor per axis";
+                return false;
+            }
+            for (size_t i = 0; i < scale.size(); ++i) {
+                const json& f = (*s)[i];
+                if (!f.is_number() || !std::isfinite(f.get<double>()) || f.get<double>() <= 0) {
+                    why = "a scale factor is not a positive number";
+                    return false;
+                }
+                scale[i] *= f.get<double>();
+            }
+        }
+        return true;
+    };
+    const size_t rank = ms.axes.size();
+    for (const json& d : *datasets) {
+        const std::string path = d.is_object() ? stringOr(d, "path") : std::string();
+        // A path is a key prefix: it must stay inside the hierarchy.
+        if (path.empty() || path[0] == '/' || path.find("..") != std::string::npos || path.find('\\') != std::string::npos) {
+            why = "a multiscale dataset has no usable path";
+            return false;
+        }
+        std::vector<double> scale(rank, 1.0);
+        if (rank > 0 && (!applyScales(d, scale) || !applyScales(m, scale)))
+            return false;
+        ms.paths.push_back(path);
+        ms.scales.push_back(scale);
+    }
+    return true;
+}
+
+bool IsImageCollection(const std::string& zattrs)
+{
+    const json j = json::parse(zattrs, nullptr, false);
+    return !j.is_discarded() && j.is_object() && j.contains("bioformats2raw.layout");
+}
+
+std::vector<ZarrChannel> ParseOmeroChannels(const std::string& zattrs)
+{
+    std::vector<ZarrChannel> out;
+    const json j = json::parse(zattrs, nullptr, false);
+    if (j.is_discarded() || !j.is_object())
+        return out;
+    const auto omero = j.find("omero");
+    if (omero == j.end() || !omero->is_object())
+        return out;
+    const auto channels = omero->find("channels");
+    if (channels == omero->end() || !channels->is_array())
+        return out;
+    for (const json& c : *channels) {
+        ZarrChannel ch;
+        if (c.is_object()) {
+            ch.name = stringOr(c, "label");
+            const std::string colour = stringOr(c, "color");
+            if (colour.size() == 6 && colour.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+                const unsigned long rgb = std::stoul(colour, nullptr, 16);
+                ch.hasColor = true;
+                ch.red = static_cast<std::uint8_t>(rgb >> 16);
+                ch.green = static_cast<std::uint8_t>(rgb >> 8);
+                ch.blue = static_cast<std::uint8_t>(rgb);
+            }
+            const auto w = c.find("window");
+            if (w != c.end() && w->is_object()) {
+                const auto s = w->find("start");
+                const auto e = w->find("end");
+                if (s != w->end() && e != w->end() && s->is_number() && e->is_number()) {
+                    ch.hasWindow = true;
+                    ch.windowStart = s->get<double>();
+                    ch.windowEnd = e->get<double>();
+                }
+            }
+        }
+        out.push_back(ch);
+    }
+    return out;
+}
+
+double NanometresPerUnit(const std::string& unit)
+{
+    static const struct { const char* unit; double nm; } table[] = {
+        {"kilometer", 1e12}, {"meter", 1e9}, {"centimeter", 1e7}, {"millimeter", 1e6}, {"micrometer", 1e3},
+        {"nanometer", 1.0},  {"picometer", 1e-3}, {"angstrom", 0.1}, {"m", 1e9}, {"mm", 1e6}, {"um", 1e3},
+        {"\xc2\xb5m", 1e3},  {"nm", 1.0}, {"micron", 1e3},
+    };
+    for (const auto& e : table)
+        if (unit == e.unit)
+            return e.nm;
+    return 0.0;
+}
+
+} // namespace ImageReader

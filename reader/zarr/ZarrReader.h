@@ -1,0 +1,93 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ChunkCodec.h"
+#include "ChunkStore.h"
+#include "ImageReaderBase.h"
+#include "ZarrMetadata.h"
+
+namespace ImageReader {
+
+// Image source for Zarr v2 arrays and OME-Zarr multiscale images, from a folder or an
+// http(s) URL. Chunks are read on demand, only those a plane needs; a plane's chunks are
+// fetched together (concurrently from a server). The array's axes are reversed, so that
+// dimension 0 is x and 1 is y. An absent chunk reads as the array's fill value; a chunk that
+// cannot be read or decoded makes its plane missing.
+//
+// Levels: level 0 is full resolution; SetLevel switches every later read (and GetSize) to a
+// coarser level. All levels share one value map, found from the coarsest level.
+// GetSlice, GetValue and the queries may run on any thread.
+template <class T>
+class ZarrReader : public ImageReaderBase<T>
+{
+public:
+    ZarrReader() = default;
+    explicit ZarrReader(const std::string& location, HttpOptions http = HttpOptions()) : m_http(http) { OpenLocation(location); }
+    ZarrReader(const ZarrReader&) = delete;
+    ZarrReader& operator=(const ZarrReader&) = delete;
+
+    // A folder path or an http:// / https:// URL of the group or array.
+    void OpenLocation(const std::string& location);
+    void Open(const std::filesystem::path& path) override { OpenLocation(path.string()); }
+    void Close() override;
+
+    ImageSlice<T> GetSlice(const Vector& position) override;
+    Vector GetSize() override;
+    std::string GetDimName(unsigned int dim) override;
+    double GetDimPixelSize(unsigned int dim) override;
+    SampleType GetSampleType() override { return m_type; }
+    ValueMap GetValueMap() override { return m_map; }
+    std::optional<double> GetValue(const Vector& position) override;
+    std::string GetFormatName() override;
+    std::string GetError() override { return m_error; }
+
+    // Resolution levels, finest first.
+    int GetLevelCount() const { return static_cast<int>(m_levels.size()); }
+    Vector GetLevelSize(int level) const;
+    int GetLevel() const { return m_level.load(); }
+    // False (and no change) for a level that does not exist.
+    bool SetLevel(int level);
+
+    // Channel display hints from OME metadata (may be empty), and the dimension they belong to
+    // (-1 when the image has no axis of type "channel" or named "c").
+    const std::vector<ZarrChannel>& GetChannels() const { return m_channels; }
+    int GetChannelDim() const { return m_channelDim; }
+
+private:
+    struct Level
+    {
+        std::string prefix; // key prefix, "" or "0/"
+        ZarrArrayMeta meta;
+        std::unique_ptr<ChunkCodec> codec;
+        Vector dims;        // viewer order
+        std::vector<double> nmPerPixel; // viewer order
+    };
+
+    bool Fail(std::string reason);
+    bool LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why);
+    // Plane `position` (viewer dimensions 2..) of a level, native byte order.
+    bool ReadPlane(const Level& level, const Vector& position, void* dest);
+    std::shared_ptr<const Level> CurrentLevel() const;
+    void WarnOnce(const std::string& text);
+
+    HttpOptions m_http;
+    std::shared_ptr<ChunkStore> m_store;
+    std::vector<std::shared_ptr<const Level>> m_levels;
+    std::atomic<int> m_level{0};
+    std::vector<ZarrAxis> m_axes; // array order; empty for a plain array
+    std::vector<ZarrChannel> m_channels;
+    int m_channelDim = -1;
+    bool m_ome = false;
+    SampleType m_type = SampleType::UInt16;
+    ValueMap m_map;
+    std::string m_error;
+    std::mutex m_warnMutex;
+    bool m_warned = false;
+};
+
+} // namespace ImageReader

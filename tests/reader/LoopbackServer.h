@@ -1,0 +1,150 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A small HTTP/1.0 file server on 127.0.0.1 for the remote-reading tests. Every connection
+// gets its own thread; all stop when the server is destroyed. A rule decides per request
+// path whether to serve it or misbehave.
+class LoopbackServer
+{
+public:
+    enum class Action { Serve, NotFound, ServerError, Drop, Hang };
+    using Rule = std::function<Action(const std::string& path)>;
+
+    LoopbackServer(std::filesystem::path root, Rule rule = nullptr) : m_root(std::move(root)), m_rule(std::move(rule))
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        socklen_t len = sizeof addr;
+        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_listen, 64) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return;
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { AcceptLoop(); });
+    }
+
+    ~LoopbackServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (std::thread& t : m_workers)
+            t.join();
+        if (m_listen >= 0)
+            ::close(m_listen);
+    }
+
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path; }
+    int Requests() const { return m_requests; }
+    int Requests(const std::string& path)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        int n = 0;
+        for (const std::string& p : m_paths)
+            n += p == path;
+        return n;
+    }
+
+private:
+    void AcceptLoop()
+    {
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd >= 0)
+                m_workers.emplace_back([this, fd] { Handle(fd); });
+        }
+    }
+
+    // Waits until the peer closes or the server stops.
+    void WaitForClose(int fd)
+    {
+        char c[256];
+        while (!m_stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0 && ::recv(fd, c, sizeof c, 0) <= 0)
+                return;
+        }
+    }
+
+    void Handle(int fd)
+    {
+        std::string request;
+        char buffer[4096];
+        while (!m_stop && request.find("\r\n\r\n") == std::string::npos) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        const size_t start = request.find(' ');
+        const size_t stop = start == std::string::npos ? start : request.find(' ', start + 1);
+        if (stop == std::string::npos) {
+            ::close(fd);
+            return;
+        }
+        const std::string path = request.substr(start + 2, stop - start - 2);
+        ++m_requests;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_paths.push_back(path);
+        }
+        Action action = m_rule ? m_rule(path) : Action::Serve;
+        std::string body;
+        if (action == Action::Serve) {
+            std::ifstream in(m_root / path, std::ios::binary);
+            if (path.find("..") != std::string::npos || !in || std::filesystem::is_directory(m_root / path))
+                action = Action::NotFound;
+            else
+                body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        std::string reply;
+        switch (action) {
+        case Action::Serve: reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body; break;
+        case Action::NotFound: reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"; break;
+        case Action::ServerError: reply = "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"; break;
+        case Action::Drop: reply = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\npartial"; break;
+        case Action::Hang: WaitForClose(fd); break;
+        }
+        for (size_t sent = 0; sent < reply.size();) {
+            const ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+        ::close(fd);
+    }
+
+    std::filesystem::path m_root;
+    Rule m_rule;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_requests{0};
+    std::mutex m_mutex;
+    std::vector<std::string> m_paths;
+    std::thread m_thread;
+    std::vector<std::thread> m_workers; // only the accept thread adds to it
+};
