@@ -336,8 +336,10 @@ ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
     const Vector size(m_dims[0], m_dims[1]);
 
     // Native 16-bit unsigned samples are the display values themselves: the slice borrows
-    // them from the mapping, and only the pages a view touches are read.
-    if (m_data && m_native && m_type == SampleType::UInt16 && m_map.IsExact() && m_map.offset == 0.0) {
+    // them from the mapping, and only the pages a view touches are read. Samples that a
+    // header's length leaves at an odd offset are copied instead of read in place.
+    if (m_data && m_native && m_type == SampleType::UInt16 && m_map.IsExact() && m_map.offset == 0.0 &&
+        Aligned(plane)) {
         const size_t at = m_offset + plane * m_planeBytes;
         if (!m_data->StillHolds(at, m_planeBytes)) {
             WarnOnce(m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.");
@@ -358,7 +360,7 @@ ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
         return ImageSlice<T>(size, result);
     }
     void* raw = nullptr;
-    if (m_data && (m_native || SampleBytes(m_type) == 1)) {
+    if (m_data && (m_native || SampleBytes(m_type) == 1) && Aligned(plane)) {
         const size_t at = m_offset + plane * m_planeBytes;
         if (m_data->StillHolds(at, m_planeBytes))
             ConvertToDisplay(m_data->Data() + at, m_type, m_map, result, m_planeSamples);
@@ -373,6 +375,13 @@ ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
     if (!result)
         WarnOnce(m_dataName + ": a plane could not be read; it is shown black.");
     return result ? ImageSlice<T>(size, result) : ImageSlice<T>();
+}
+
+template <class T>
+bool ICSImageReader<T>::Aligned(size_t plane) const
+{
+    const auto address = reinterpret_cast<std::uintptr_t>(m_data->Data() + m_offset + plane * m_planeBytes);
+    return address % SampleBytes(m_type) == 0;
 }
 
 template <class T>
@@ -393,7 +402,7 @@ std::optional<double> ICSImageReader<T>::GetValue(const Vector& position)
     }
     const size_t index = static_cast<size_t>(position[1]) * static_cast<size_t>(m_dims[0]) + static_cast<size_t>(position[0]);
     const size_t bytes = SampleBytes(m_type);
-    unsigned char sample[8] = {};
+    alignas(8) unsigned char sample[8] = {};
     if (m_data) {
         const size_t at = m_offset + plane * m_planeBytes + index * bytes;
         if (!m_data->StillHolds(at, bytes))

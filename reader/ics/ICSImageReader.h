@@ -47,6 +47,8 @@ private:
     bool ReadRaw(size_t plane, void* dest);
     bool ReadStream(size_t plane, void* dest);
     void WarnOnce(const std::string& text);
+    // Plane `plane` of the mapping starts on a sample boundary, so it can be read in place.
+    bool Aligned(size_t plane) const;
 
     ICS* m_ics = nullptr;
     std::mutex m_mutex; // libics's stream and the warning flag

@@ -18,6 +18,7 @@
 #include <libics.h>
 
 #include "ICSImageReader.h"
+#include "IcsLocale.h"
 #include "TablePanel.h"
 #include "ViewerTestUtil.h"
 #ifdef LUMORA_HAVE_DEMODATA
@@ -196,6 +197,7 @@ template <class S>
 QString WriteIcs(const QTemporaryDir& dir, const char* name, Ics_DataType type, const std::vector<S>& values)
 {
     const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+    const ImageReader::IcsLocaleScope cLocale; // the program's locale name is composite
     ICS* ics = nullptr;
     EXPECT_EQ(IcsOpen(&ics, path.c_str(), "w2"), IcsErr_Ok);
     const size_t extents[] = {2, 2, 2};
