@@ -11,35 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "Diagnostics.h"
+#include "FuzzScratch.h"
 #include "ICSImageReader.h"
 
-namespace {
-
-const std::filesystem::path& folder()
-{
-    static const std::filesystem::path dir = [] {
-        // Memory-backed when the system has it: the target writes two files per input.
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        std::string name = (base / "lumora-fuzz-ics-XXXXXX").string();
-        if (!mkdtemp(name.data()))
-            std::abort();
-        ImageReader::SetDiagnosticHandler([](const std::string&) {});
-        return std::filesystem::path(name);
-    }();
-    return dir;
-}
-
-void writeFile(const std::filesystem::path& path, const uint8_t* data, size_t size)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-}
-
-} // namespace
+// Keeps the reads from being optimised away.
+volatile unsigned icsFuzzSink;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const std::filesystem::path& dir = FuzzFolder("lumora-fuzz-ics");
     if (size < 2)
         return 0;
     // The first two bytes give the data file's length (in units of 4 bytes), the rest is the header.
@@ -47,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> ids(idsBytes);
     for (size_t i = 0; i < ids.size(); ++i)
         ids[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
-    writeFile(folder() / "f.ics", data + 2, size - 2);
-    writeFile(folder() / "f.ids", ids.data(), ids.size());
+    FuzzWriteFile(dir / "f.ics", data + 2, size - 2);
+    FuzzWriteFile(dir / "f.ids", ids.data(), ids.size());
 
-    ImageReader::ICSImageReader<unsigned short> reader(folder() / "f.ics");
+    ImageReader::ICSImageReader<unsigned short> reader(dir / "f.ics");
     const ImageReader::Vector dims = reader.GetSize();
     if (dims.size() == 0)
         return 0;
@@ -77,8 +57,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         sum += static_cast<unsigned>(reader.GetDimName(d).size());
         sum += static_cast<unsigned>(reader.GetDimPixelSize(d) > 0);
     }
-    // Keeps the reads from being optimised away.
-    static volatile unsigned sink;
-    sink = sum;
+    icsFuzzSink = sum;
     return 0;
 }

@@ -11,38 +11,17 @@
 #include <fstream>
 #include <string>
 
-#include "Diagnostics.h"
+#include "FuzzScratch.h"
 #include "ZarrMetadata.h"
 #include "ZarrReader.h"
 
-namespace {
-
-const std::filesystem::path& folder()
-{
-    static const std::filesystem::path dir = [] {
-        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
-        std::string name = (base / "lumora-fuzz-zarr-XXXXXX").string();
-        if (!mkdtemp(name.data()))
-            std::abort();
-        ImageReader::SetDiagnosticHandler([](const std::string&) {});
-        return std::filesystem::path(name);
-    }();
-    return dir;
-}
-
-void writeFile(const std::filesystem::path& path, const char* data, size_t size)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(data, static_cast<std::streamsize>(size));
-}
-
-} // namespace
 
 // Keeps the reads from being optimised away.
 volatile size_t zarrFuzzSink;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const std::filesystem::path& dir = FuzzFolder("lumora-fuzz-zarr");
     const char* text = reinterpret_cast<const char*>(data);
     const std::string input(text, size);
     const size_t split = input.find('\0');
@@ -63,18 +42,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (parsed.shape[n - 1] * parsed.shape[n - 2] > (1u << 20) || parsed.ChunkSamples() * ImageReader::SampleBytes(parsed.type) > (16u << 20))
         return 0;
 
-    std::filesystem::remove_all(folder());
-    std::filesystem::create_directories(folder());
-    writeFile(folder() / ".zarray", meta.data(), meta.size());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    FuzzWriteFile(dir / ".zarray", meta.data(), meta.size());
     std::string key;
     for (size_t i = 0; i < n; ++i)
         key += i ? std::string(1, parsed.separator) + "0" : "0";
     if (parsed.separator == '/')
-        std::filesystem::create_directories((folder() / key).parent_path());
+        std::filesystem::create_directories((dir / key).parent_path());
     if (split != std::string::npos)
-        writeFile(folder() / key, chunk.data(), chunk.size());
+        FuzzWriteFile(dir / key, chunk.data(), chunk.size());
 
-    ImageReader::ZarrReader<unsigned short> reader(folder().string());
+    ImageReader::ZarrReader<unsigned short> reader(dir.string());
     const ImageReader::Vector dims = reader.GetSize();
     if (dims.size() == 0)
         return 0;
