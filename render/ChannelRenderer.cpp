@@ -21,12 +21,12 @@ void ChannelRenderer::AddChannel(ChannelPtr channel)
     m_channels->push_back(std::move(channel));
 }
 
-RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, int h)
+RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse)
 {
     if (w < 0 || h < 0)
         return nullptr;
     const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
-    RGBABuffer out = AllocateRGBA(n);
+    RGBABuffer out = reuse ? std::move(reuse) : AllocateRGBA(n);
     if (!out)
         return nullptr;
     bool written = false;

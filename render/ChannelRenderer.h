@@ -24,7 +24,9 @@ public:
     // list order) and added with saturation, black without layers. The output is written
     // once instead of once per channel. Empty slices contribute nothing, and so do slices
     // whose size is not w x h (their channel still autoscales).
-    static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h);
+    // `reuse`, when given, is a w x h picture to write over instead of allocating a new one
+    // (fresh pages for every display step cost more than the colouring itself).
+    static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse = nullptr);
 
     ChannelListPtr m_channels;
     int m_dim;

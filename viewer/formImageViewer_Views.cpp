@@ -225,7 +225,14 @@ void formImageViewer::ShowView(int index)
         std::vector<ChannelRenderer::Layer> layers;
         for (int c : wanted)
             layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), vd.planes[static_cast<size_t>(c)]);
-        show(ChannelRenderer::Composite(layers, w, h));
+        // The old picture's buffer is written over when nothing else refers to it (a copy of
+        // the bitmap held elsewhere would otherwise change under its holder).
+        RGBABuffer reuse;
+        if (data && bmp.width() == w && bmp.height() == h && bmp.isDetached()) {
+            bmp = QImage();
+            reuse = std::move(data);
+        }
+        show(ChannelRenderer::Composite(layers, w, h, std::move(reuse)));
     }
     NoteImageProblems(false);
 }

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -205,6 +206,25 @@ TEST(ChannelRenderer, CompositesEnabledChannels)
             (*t.channels)[off]->m_enabled = false;
         t.Check(renderer.RenderToRGBA(t.image).get());
     }
+}
+
+TEST(ChannelRenderer, ReusedPictureIsWrittenWhole)
+{
+    // A picture written over must come out as a new one would, whatever it held, also when
+    // no channel contributes (black).
+    ThreeChannels t;
+    std::vector<ChannelRenderer::Layer> layers;
+    for (int c = 0; c < 3; ++c)
+        layers.emplace_back((*t.channels)[static_cast<size_t>(c)].get(), t.image.GetSlice(V({c})));
+    RGBABuffer old = AllocateRGBA(20);
+    std::memset(old.get(), 0xA5, 80);
+    const RGBABuffer reused = ChannelRenderer::Composite(layers, 5, 4, std::move(old));
+    t.Check(reused.get());
+    RGBABuffer again = AllocateRGBA(20);
+    std::memset(again.get(), 0xA5, 80);
+    const RGBABuffer black = ChannelRenderer::Composite({}, 5, 4, std::move(again));
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(PixelAt(black.get(), i), Grey(0)) << i;
 }
 
 TEST(ChannelRenderer, MissingPlanesShortListsAndBadDimensions)
