@@ -1,9 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "ChannelHint.h"
 #include "ImageBase.h"
 #include "SampleType.h"
 
@@ -39,6 +42,17 @@ public:
     virtual std::string GetFormatName() { return std::string(); }
     // Why the last Open failed, in words a user understands; empty after a successful Open.
     virtual std::string GetError() { return std::string(); }
+
+    // Display hints for the entries of one dimension, and which dimension that is (-1: none).
+    virtual int GetChannelHintDim() { return -1; }
+    virtual std::vector<ChannelHint> GetChannelHints() { return {}; }
+
+    // Coarser copies of the image stored beside it (a resolution pyramid), finest first;
+    // level 0 is this reader. OpenLevel gives an independent reader of a coarser level that
+    // shares this one's data and connections (null for level 0 or one that does not exist).
+    // Levels have the same dimensions, names and value map; only extents and pixel sizes differ.
+    virtual int GetLevelCount() const { return 1; }
+    virtual std::unique_ptr<ImageReaderBase<T>> OpenLevel(int) { return nullptr; }
 };
 
 template <class T>

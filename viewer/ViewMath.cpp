@@ -213,4 +213,21 @@ QRect AnchoredRect(const QRect& design, const QSize& designSize, const QSize& si
     return QRect(x, y, w < 0 ? 0 : w, h < 0 ? 0 : h);
 }
 
+int MatchingLevel(const std::vector<std::pair<double, double>>& factors, double zoomX, double zoomY)
+{
+    if (factors.empty())
+        return 0;
+    // A little slack, so that a fit zoom a hair under 1/2 still takes the 2x level.
+    constexpr double kCover = 0.999;
+    const auto& coarsest = factors.back();
+    for (size_t level = 0; level + 1 < factors.size(); ++level) {
+        const auto& f = factors[level];
+        const bool xOk = f.first * zoomX >= kCover || f.first >= coarsest.first;
+        const bool yOk = f.second * zoomY >= kCover || f.second >= coarsest.second;
+        if (xOk && yOk)
+            return static_cast<int>(level);
+    }
+    return static_cast<int>(factors.size()) - 1;
+}
+
 } // namespace ImageViewer

@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <utility>
 #include <vector>
 
 // The window's numeric rules, kept free of widgets so that tests call them directly.
@@ -104,6 +105,13 @@ struct TrackStyle
 // Pixel sizes of the tracks for a total size: absolute tracks first, the remainder split
 // in proportion to the percentages; the last percent track takes the rounding remainder.
 std::vector<int> ComputeTrackSizes(const std::vector<TrackStyle>& tracks, int total);
+
+// The resolution level a view shows, from the levels' pixel sizes along the view's two axes
+// (in full-resolution pixels, finest level first) and the screen pixels per full-resolution
+// pixel along them: the finest level whose pixels cover at least one screen pixel, which
+// reads no more than the screen can show. An axis the pyramid does not coarsen further
+// places no demand. The coarsest level when none is coarse enough; 0 without levels.
+int MatchingLevel(const std::vector<std::pair<double, double>>& factors, double zoomX, double zoomY);
 
 // Which container edges a control keeps its distance to.
 enum Anchor : int { AnchorTop = 1, AnchorBottom = 2, AnchorLeft = 4, AnchorRight = 8 };

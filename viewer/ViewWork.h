@@ -24,14 +24,20 @@ struct ViewKey
     int xdim = -1;
     int ydim = -1;
     int cd = -1;
-    ImageReader::Vector pinned;
-    std::uint64_t image = 0; // which loaded image
+    ImageReader::Vector pinned; // in the coordinates of `level`
+    std::uint64_t image = 0;    // which loaded image
+    // The resolution level the data comes from (0: full resolution), and the pinned
+    // coordinates at full resolution, which say whether two levels show the same view.
+    int level = 0;
+    ImageReader::Vector full;
 
-    bool operator==(const ViewKey& o) const
-    {
-        return xdim == o.xdim && ydim == o.ydim && cd == o.cd && pinned == o.pinned && image == o.image;
-    }
+    bool operator==(const ViewKey& o) const { return SameView(o) && level == o.level && pinned == o.pinned; }
     bool operator!=(const ViewKey& o) const { return !(*this == o); }
+    // The same view at any level.
+    bool SameView(const ViewKey& o) const
+    {
+        return xdim == o.xdim && ydim == o.ydim && cd == o.cd && full == o.full && image == o.image;
+    }
 
     // The projection of channel entry `channel` (ignored without a channel dimension).
     ImageReader::ImageSlice<unsigned short> Project(ImageReader::ImageBase<unsigned short>& image, int channel,

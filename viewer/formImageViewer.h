@@ -75,6 +75,13 @@ public:
     void pictureXZ_Paint(QPainter& e);
     void pictureYZ_Paint(QPainter& e);
     void UpdateLayout();
+    // Resolution levels: how many the image has (1 for a plain image), the cached source of
+    // one, and the level view `index` (XY, XZ, YZ) shows at the current zoom.
+    int LevelCount() const;
+    ImageReader::ImageBase<unsigned short>& LevelImage(int level);
+    int ViewLevel(int index);
+    // Recomputes the views whose matching level changed with the zoom.
+    void RefreshLevels();
 
     // Re-reads the memory budget (command line, else preferences, else the default) and
     // applies it to the open image at once; for the preferences dialog.
@@ -120,8 +127,9 @@ public:
     // The real value at a full position (x, y, then the other coordinates); nothing when the
     // position is outside the image or its plane is missing.
     std::optional<double> RealValueAt(const ImageReader::Vector& position);
-    // What the view with these axes shows at the current cursor and projection settings.
-    ViewKey CurrentViewKey(int xdim, int ydim) const;
+    // What the view with these axes shows at the current cursor and projection settings,
+    // read from resolution level `level`.
+    ViewKey CurrentViewKey(int xdim, int ydim, int level = 0) const;
     // dx, dy: the dimensions the mouse gives; the others follow the cursor.
     void SetMousePosition(const ImageReader::Vector& mouse, int dx = -1, int dy = -1);
     void ClearReadouts();
@@ -150,6 +158,9 @@ public:
     void formImageViewer_Load();
     void formImageViewer_Resize();
     void openToolStripMenuItem_Click();
+    // File > Open URL...: asks for an http(s) address and opens it.
+    void openUrlToolStripMenuItem_Click();
+    static bool IsWebAddress(const QString& text);
     void fileToolStripMenuItem_DropDownOpening();
     void exitToolStripMenuItem_Click();
     void infoToolStripMenuItem_Click();
@@ -207,6 +218,11 @@ public:
     // so it is declared first and destroyed last.
     std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> reader;
     std::unique_ptr<ImageReader::SliceCache<unsigned short>> image;
+    // The coarser levels of a multiscale image, each with its own cache; entry L is level L
+    // (entry 0 stays empty: level 0 is `reader` and `image`). Destroyed before those.
+    std::vector<std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>> levelReaders;
+    std::vector<std::unique_ptr<ImageReader::SliceCache<unsigned short>>> levelImages;
+    std::vector<ImageReader::Vector> levelSizes; // every level's size, level 0 included
     ImageProperties properties;
     // The reason the last open failed (empty until one does).
     QString lastOpenError;
@@ -256,6 +272,19 @@ public:
     // would take the UI thread too long: views whose planes read more than inlineLimitBytes
     // are computed there, smaller ones at once.
     std::array<ViewData, 3> viewData;
+    // Per view: the data of the same view at another level, shown while the wanted level is
+    // computed (coarse first, or the previous level while a zoom refines); the job in flight,
+    // so that a display change while it runs does not start it over; what the bitmap shows.
+    std::array<ViewData, 3> previewData;
+    struct Flight
+    {
+        bool active = false;
+        ViewKey key;
+        std::vector<int> missing;
+        std::uint64_t ticket = 0;
+    };
+    std::array<Flight, 3> flights;
+    std::array<ViewKey, 3> shownKeys;
     std::unique_ptr<ViewWork> work;
     double inlineLimitBytes = 32.0 * 1024 * 1024;
     // Counts loads, so that data of an earlier image never matches a view key.
@@ -270,6 +299,7 @@ public:
     QMenuBar* menuStrip1 = nullptr;
     QMenu* fileToolStripMenuItem = nullptr;
     QAction* openToolStripMenuItem = nullptr;
+    QAction* openUrlToolStripMenuItem = nullptr;
     QAction* toolStripMenuItem2 = nullptr;
     QAction* propertiesToolStripMenuItem = nullptr;
     QAction* settingsToolStripMenuItem = nullptr;
@@ -358,6 +388,10 @@ private:
     void WireEvents();
     // Tears down the current image, its rows and readers (first step of a load).
     void UnloadImage();
+    // Opens the coarser levels of a multiscale image beside `image`.
+    void OpenLevels();
+    // Channel colours, display windows and switches from the file's own hints.
+    void SeedChannels(bool expand);
     void BuildDimensionRows(int n);
     void AdjustLocationContentSize();
     // Shows a one-line note about a file that could not be opened.

@@ -73,7 +73,10 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
     if (ChannelChoice(*this).IsListMode()) {
         const int n = image->GetSize()[cd];
         for (int i = 0; i < n; ++i) {
-            QListWidgetItem* item = newChannelItem(listChannels, QString::number(i));
+            // The file's own name for the channel where it gives one.
+            const std::string named = reader->GetIndexName(static_cast<unsigned int>(cd), i);
+            QListWidgetItem* item =
+                newChannelItem(listChannels, named.empty() ? QString::number(i) : QString::fromStdString(named));
             if (i >= static_cast<int>(channels->size())) {
                 const bool expand = checkAutoExpand->isChecked();
                 channels->push_back(std::make_shared<ImageChannel>(expand ? 65535 : 0, expand ? 0 : 65535, 0, 255, 255,

@@ -34,15 +34,17 @@ QImage formImageViewer::ViewImage(bool allViews) const
     unit.m_zoom = 1.0;
     const std::vector<double> k = unit.GetPixelZooms();
     const auto z = [&](int d) { return k[static_cast<size_t>(d)]; };
-    const QImage xy = ScalePicture(GDIImageXY, scaled(GDIImageXY.width(), z(a.x)), scaled(GDIImageXY.height(), z(a.y)));
+    // Sizes follow the full-resolution extents: a view of a coarser level is stretched as on
+    // the screen.
+    const ImageReader::Vector size = image->GetSize();
+    const auto extent = [&](int d) { return size[d]; };
+    const QImage xy = ScalePicture(GDIImageXY, scaled(extent(a.x), z(a.x)), scaled(extent(a.y), z(a.y)));
     if (!allViews)
         return xy;
-    const QImage xz = a.xz >= 0 && a.xz < n
-                          ? ScalePicture(GDIImageXZ, xy.width(), scaled(GDIImageXZ.height(), z(a.xz)))
-                          : QImage();
-    const QImage yz = a.yz >= 0 && a.yz < n
-                          ? ScalePicture(GDIImageYZ, scaled(GDIImageYZ.width(), z(a.yz)), xy.height())
-                          : QImage();
+    const QImage xz = a.xz >= 0 && a.xz < n ? ScalePicture(GDIImageXZ, xy.width(), scaled(extent(a.xz), z(a.xz)))
+                                            : QImage();
+    const QImage yz = a.yz >= 0 && a.yz < n ? ScalePicture(GDIImageYZ, scaled(extent(a.yz), z(a.yz)), xy.height())
+                                            : QImage();
     return ComposeViews(xy, xz, yz, 6);
 }
 

@@ -50,11 +50,17 @@ ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
     const int dy = w.comboDimY->currentIndex();
     // The XY view keeps its projected planes: a repaint of the panel (every range or gamma
     // step) must not project again.
-    const ViewData& kept = w.viewData[0];
+    // Of a multiscale image it shows the level on the screen, while the wanted one comes.
+    const ViewKey current = w.CurrentViewKey(dx, dy);
     const int entry = w.ChannelDimension() < 0 ? 0 : c;
-    if (entry >= 0 && static_cast<size_t>(entry) < kept.have.size() && kept.have[static_cast<size_t>(entry)] &&
-        kept.key == w.CurrentViewKey(dx, dy))
-        return kept.planes[static_cast<size_t>(entry)];
+    for (const ViewData* kept : {&w.viewData[0], &w.previewData[0]})
+        if (entry >= 0 && static_cast<size_t>(entry) < kept->have.size() && kept->have[static_cast<size_t>(entry)] &&
+            kept->key.SameView(current))
+            return kept->planes[static_cast<size_t>(entry)];
+    // Large or remote data is never read here, on the window's thread: the panel follows
+    // when the view's data arrives.
+    if (w.LevelCount() > 1 || current.ReadBytes(w.image->GetSize()) > w.inlineLimitBytes)
+        return {};
     Vector pos = w.curslice;
     for (int i = 0; i < static_cast<int>(pos.size()); ++i)
         if (w.IsProjected(i) && i != w.ChannelDimension())

@@ -10,10 +10,12 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QUrl>
@@ -46,6 +48,14 @@ std::filesystem::path nativePath(const QString& path)
     return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
+// A web address as the title shows it: without a query, which may carry an access token.
+QString shownLocation(const QString& path)
+{
+    if (!formImageViewer::IsWebAddress(path))
+        return path;
+    return QUrl(path).toString(QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo);
+}
+
 } // namespace
 
 formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMainWindow(parent)
@@ -75,8 +85,40 @@ formImageViewer::~formImageViewer()
     ImageReader::SetDiagnosticHandler({});
     // Work in progress reads through the cache, and the cache through the reader.
     StopViewWork();
+    levelImages.clear();
+    levelReaders.clear();
     image.reset();
     reader.reset();
+}
+
+void formImageViewer::OpenLevels()
+{
+    levelImages.clear();
+    levelReaders.clear();
+    levelSizes = {image->GetSize()};
+    const int count = reader->GetLevelCount();
+    levelImages.emplace_back();
+    levelReaders.emplace_back();
+    // A level is used only when it has the image's dimensions and is no larger than the one
+    // before it; the first that is not ends the pyramid.
+    for (int level = 1; level < count; ++level) {
+        std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> r = reader->OpenLevel(level);
+        const ImageReader::Vector size = r ? r->GetSize() : ImageReader::Vector();
+        const ImageReader::Vector& finer = levelSizes.back();
+        bool fits = size.size() == finer.size();
+        for (int d = 0; fits && d < static_cast<int>(size.size()); ++d)
+            fits = size[d] >= 1 && size[d] <= finer[d];
+        if (!fits)
+            break;
+        levelImages.push_back(std::make_unique<ImageReader::SliceCache<unsigned short>>(r.get(), 0));
+        levelReaders.push_back(std::move(r));
+        levelSizes.push_back(size);
+    }
+    if (levelSizes.size() < 2) {
+        levelImages.clear();
+        levelReaders.clear();
+    }
+    ApplyCacheBudget();
 }
 
 void formImageViewer::formImageViewer_Load() {}
@@ -89,12 +131,12 @@ void formImageViewer::LoadImageW(const QString& path)
     // the current image as it was.
     ImageReader::OpenedImage opened = ImageReader::OpenImage(nativePath(path));
     if (!opened.reader) {
-        ReportOpenFailure(path, QString::fromStdString(opened.error));
+        ReportOpenFailure(shownLocation(path), QString::fromStdString(opened.error));
         return;
     }
     const QString format = QString::fromStdString(opened.reader->GetFormatName());
-    LoadReader(std::move(opened.reader),
-               QStringLiteral("Lumora - ") + path + (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
+    LoadReader(std::move(opened.reader), QStringLiteral("Lumora - ") + shownLocation(path) +
+                                             (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
     if (image)
         AddRecentFile(path);
 }
@@ -114,6 +156,7 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     reader = std::move(newReader);
     properties = ImageProperties(*reader);
     image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), CacheBudgetBytes());
+    OpenLevels();
     ++imageSerial;
     missingReported = false;
     refusedReported = false;
@@ -132,6 +175,7 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     for (const QColor& c : DefaultChannelColors())
         channels->push_back(makeChannel(c.red(), c.green(), c.blue(), expand));
     globalchannel = makeChannel(255, 255, 255, expand);
+    SeedChannels(expand);
 
     // Fill the lists quietly: a list that gets its first item selects it on its own, and the
     // handlers must run for the initial choices below, not for the filling.
@@ -172,6 +216,10 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
         comboDimXZ->setCurrentIndex(2);
         comboDimYZ->setCurrentIndex(2);
     }
+    // The file's own channel axis, when it names one, wins over a guess from the names.
+    const int hinted = reader->GetChannelHintDim();
+    if (hinted >= 0 && hinted < n)
+        channel = hinted;
     comboDimC->setCurrentIndex(channel + 1);
     comboDimP->setCurrentIndex(0);
     UpdateLocation();
@@ -180,6 +228,30 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     if (fitAtLoad)
         FitToWindow();
     UpdateStatus();
+}
+
+void formImageViewer::SeedChannels(bool expand)
+{
+    const std::vector<ImageReader::ChannelHint> hints = reader->GetChannelHints();
+    const ImageReader::ValueMap map = reader->GetValueMap();
+    while (channels->size() < hints.size())
+        channels->push_back(makeChannel(255, 255, 255, expand));
+    for (size_t k = 0; k < hints.size(); ++k) {
+        const ImageReader::ChannelHint& hint = hints[k];
+        ImageChannel& channel = *(*channels)[k];
+        if (hint.hasColor) {
+            channel.m_r = hint.red;
+            channel.m_g = hint.green;
+            channel.m_b = hint.blue;
+        }
+        // A window the file gives is the range the user chose there: it stays until changed.
+        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
+            channel.m_min = map.ToDisplay(hint.windowStart);
+            channel.m_max = map.ToDisplay(hint.windowEnd);
+            channel.m_autoscaling = false;
+        }
+        channel.m_enabled = hint.active;
+    }
 }
 
 void formImageViewer::UnloadImage()
@@ -197,6 +269,9 @@ void formImageViewer::UnloadImage()
     checkDimProj.clear();
     AdjustLocationContentSize();
     StopViewWork();
+    levelImages.clear();
+    levelReaders.clear();
+    levelSizes.clear();
     if (image)
         image->Clear();
     image.reset();
@@ -307,6 +382,37 @@ void formImageViewer::openToolStripMenuItem_Click()
                                                       OpenFilters().join(QStringLiteral(";;")));
     if (!file.isEmpty())
         LoadImageW(file);
+}
+
+bool formImageViewer::IsWebAddress(const QString& text)
+{
+    return text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+           text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
+void formImageViewer::openUrlToolStripMenuItem_Click()
+{
+    // Not modal for the program: a slow server never stops the window, and tests find the
+    // dialog by name.
+    auto* dialog = new QInputDialog(this);
+    dialog->setObjectName(QStringLiteral("dialogOpenUrl"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Open URL"));
+    dialog->setLabelText(QStringLiteral("Address of a Zarr image (http:// or https://):"));
+    dialog->setTextValue(QSettings().value(QStringLiteral("lastUrl")).toString());
+    dialog->resize(std::max(dialog->width(), 560), dialog->height());
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& value) {
+        const QString url = value.trimmed();
+        if (url.isEmpty())
+            return;
+        if (!IsWebAddress(url)) {
+            ReportOpenFailure(url, QStringLiteral("an address starts with http:// or https://"));
+            return;
+        }
+        QSettings().setValue(QStringLiteral("lastUrl"), url);
+        LoadImageW(url);
+    });
+    dialog->open();
 }
 
 void formImageViewer::fileToolStripMenuItem_DropDownOpening()

@@ -43,6 +43,8 @@ void formImageViewer::BuildMenus()
     fileToolStripMenuItem = new QMenu(QStringLiteral("&File"), menuStrip1);
     fileToolStripMenuItem->setObjectName(QStringLiteral("fileToolStripMenuItem"));
     openToolStripMenuItem = newAction(this, "openToolStripMenuItem", QStringLiteral("&Open..."), {QKeySequence::Open});
+    openUrlToolStripMenuItem = newAction(this, "openUrlToolStripMenuItem", QStringLiteral("Open &URL..."),
+                                         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});
     openRecentToolStripMenuItem = new QMenu(QStringLiteral("Open &Recent"), fileToolStripMenuItem);
     openRecentToolStripMenuItem->setObjectName(QStringLiteral("openRecentToolStripMenuItem"));
     toolStripMenuItem2 = separator(this, "toolStripMenuItem2");
@@ -57,6 +59,7 @@ void formImageViewer::BuildMenus()
     toolStripMenuItem1 = separator(this, "toolStripMenuItem1");
     exitToolStripMenuItem = newAction(this, "exitToolStripMenuItem", QStringLiteral("E&xit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
     fileToolStripMenuItem->addAction(openToolStripMenuItem);
+    fileToolStripMenuItem->addAction(openUrlToolStripMenuItem);
     fileToolStripMenuItem->addMenu(openRecentToolStripMenuItem);
     fileToolStripMenuItem->addActions({toolStripMenuItem2, exportViewToolStripMenuItem, exportViewsToolStripMenuItem,
                                        propertiesToolStripMenuItem, settingsToolStripMenuItem, toolStripMenuItem1,
@@ -103,7 +106,7 @@ void formImageViewer::BuildMenus()
     menuStrip1->setCornerWidget(helpMenuBar, Qt::TopRightCorner);
 
     // The shortcuts must work while the menus are closed.
-    addActions({openToolStripMenuItem, exitToolStripMenuItem, exportViewToolStripMenuItem, exportViewsToolStripMenuItem,
+    addActions({openToolStripMenuItem, openUrlToolStripMenuItem, exitToolStripMenuItem, exportViewToolStripMenuItem, exportViewsToolStripMenuItem,
                 copyViewToolStripMenuItem, fitToolStripMenuItem, actualPixelsToolStripMenuItem, zoomInToolStripMenuItem,
                 zoomOutToolStripMenuItem, autoRangeToolStripMenuItem});
 }
@@ -114,6 +117,7 @@ void formImageViewer::WireMenus()
     connect(openRecentToolStripMenuItem, &QMenu::aboutToShow, this,
             [this] { openRecentToolStripMenuItem_AboutToShow(); });
     connect(openToolStripMenuItem, &QAction::triggered, this, [this] { openToolStripMenuItem_Click(); });
+    connect(openUrlToolStripMenuItem, &QAction::triggered, this, [this] { openUrlToolStripMenuItem_Click(); });
     connect(exportViewToolStripMenuItem, &QAction::triggered, this, [this] { exportViewToolStripMenuItem_Click(); });
     connect(exportViewsToolStripMenuItem, &QAction::triggered, this, [this] { exportViewsToolStripMenuItem_Click(); });
     connect(propertiesToolStripMenuItem, &QAction::triggered, this, [this] { propertiesToolStripMenuItem_Click(); });
@@ -163,7 +167,9 @@ QStringList formImageViewer::RecentFiles() const
 
 void formImageViewer::AddRecentFile(const QString& path)
 {
-    const QString full = QFileInfo(path).absoluteFilePath();
+    // A web address is kept as typed; it has no folder for the open dialog.
+    const bool web = IsWebAddress(path);
+    const QString full = web ? path : QFileInfo(path).absoluteFilePath();
     QStringList files = RecentFiles();
     files.removeAll(full);
     files.prepend(full);
@@ -171,7 +177,8 @@ void formImageViewer::AddRecentFile(const QString& path)
         files.removeLast();
     QSettings settings;
     settings.setValue(QString::fromLatin1(kRecentKey), files);
-    settings.setValue(QString::fromLatin1(kFolderKey), QFileInfo(full).absolutePath());
+    if (!web)
+        settings.setValue(QString::fromLatin1(kFolderKey), QFileInfo(full).absolutePath());
 }
 
 void formImageViewer::openRecentToolStripMenuItem_AboutToShow()

@@ -290,6 +290,7 @@ void formImageViewer::ZoomAbout(double factor, QPointF at)
     pictureYZ->update();
     pictureProfile->update();
     UpdateStatus();
+    RefreshLevels();
 }
 
 void formImageViewer::ZoomStep(int direction)
@@ -331,6 +332,7 @@ void formImageViewer::FitToWindow()
         UpdateProfile();
     for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ, pictureProfile})
         view->update();
+    RefreshLevels();
 }
 
 void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)

@@ -9,7 +9,9 @@
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -117,6 +119,7 @@ void formImageViewer::RefreshPictures(int mask)
         } else {
             bmp = QImage();
             data.reset();
+            shownKeys[static_cast<size_t>(index)] = ViewKey();
         }
         pct->repaint();
     };
@@ -140,101 +143,219 @@ void formImageViewer::ShowView(int index)
 {
     QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
     RGBABuffer* const buffers[] = {&dataXY, &dataXZ, &dataYZ};
-    QImage& bmp = *bitmaps[index];
-    RGBABuffer& data = *buffers[index];
+    PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
+    const auto i = static_cast<size_t>(index);
+    QImage& bmp = *bitmaps[i];
+    RGBABuffer& data = *buffers[i];
     const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
-    const int w = size[xdim];
-    const int h = size[ydim];
-    const auto show = [&](RGBABuffer picture) {
+    const auto show = [&](RGBABuffer picture, int w, int h, const ViewKey& shown) {
         data = std::move(picture);
         bmp = data ? QImage(data.get(), w, h, 4 * static_cast<qsizetype>(w), QImage::Format_RGB32) : QImage();
+        shownKeys[i] = data ? shown : ViewKey();
     };
 
     const int cd = ChannelDimension();
     if (cd >= n || (cd >= 0 && size[cd] >= 10)) {
         // No channel to draw, or spectral colouring, which folds the channels as it colours.
-        viewData[static_cast<size_t>(index)] = ViewData();
-        show(RefreshPicture(xdim, ydim));
+        viewData[i] = ViewData();
+        previewData[i] = ViewData();
+        flights[i] = Flight();
+        show(RefreshPicture(xdim, ydim), size[xdim], size[ydim], CurrentViewKey(xdim, ydim));
         return;
     }
 
-    const ViewKey key = CurrentViewKey(xdim, ydim);
+    const int levels = LevelCount();
+    const int level = ViewLevel(index);
+    const ViewKey key = CurrentViewKey(xdim, ydim, level);
+    const ImageReader::Vector levelSize = levelSizes[static_cast<size_t>(level)];
+    const int w = levelSize[xdim];
+    const int h = levelSize[ydim];
     const size_t entries = cd < 0 ? 1 : std::min(channels->size(), static_cast<size_t>(std::max(size[cd], 0)));
     std::vector<int> wanted;
     for (size_t c = 0; c < entries; ++c)
         if (cd < 0 || (*channels)[c]->m_enabled)
             wanted.push_back(static_cast<int>(c));
 
-    ViewData& vd = viewData[static_cast<size_t>(index)];
+    // Pictures are coloured from kept data, at the size of the level it came from: the
+    // painting stretches any level over the same place.
+    const auto colour = [&](const ViewData& source) {
+        const ImageReader::Vector& s = levelSizes[static_cast<size_t>(source.key.level)];
+        const int cw = s[xdim];
+        const int ch = s[ydim];
+        if (cd < 0) {
+            show(globalchannel->RenderToRGBA(source.planes[0]), cw, ch, source.key);
+            return;
+        }
+        std::vector<ChannelRenderer::Layer> layers;
+        for (int c : wanted)
+            layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), source.planes[static_cast<size_t>(c)]);
+        // The old picture's buffer is written over when nothing else refers to it (a copy of
+        // the bitmap held elsewhere would otherwise change under its holder).
+        RGBABuffer reuse;
+        if (data && bmp.width() == cw && bmp.height() == ch && bmp.isDetached()) {
+            bmp = QImage();
+            reuse = std::move(data);
+        }
+        show(ChannelRenderer::Composite(layers, cw, ch, std::move(reuse)), cw, ch, source.key);
+    };
+
+    ViewData& vd = viewData[i];
+    ViewData& preview = previewData[i];
+    // Complete data of this view at another level stands in while the wanted level comes.
+    if (vd.key != key && vd.key.SameView(key) && !vd.planes.empty() && vd.Missing(wanted).empty()) {
+        preview = std::move(vd);
+        vd = ViewData();
+    }
+    if (!preview.key.SameView(key))
+        preview = ViewData();
     vd.Reset(key, entries);
     const std::vector<int> missing = vd.Missing(wanted);
     if (!missing.empty()) {
         // The projections and the picture must fit the budget, or nothing is attempted.
         const double pixels = static_cast<double>(w) * static_cast<double>(h);
         if (pixels * (2.0 * static_cast<double>(wanted.size()) + 4.0) > static_cast<double>(image->GetBudget())) {
-            show(nullptr);
+            show(nullptr, 0, 0, ViewKey());
             NoteImageProblems(true);
             return;
         }
-        if (key.ReadBytes(size) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
+        if (levels == 1 && key.ReadBytes(levelSize) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
             for (int c : missing) {
                 vd.planes[static_cast<size_t>(c)] = key.Project(*image, c);
                 vd.have[static_cast<size_t>(c)] = true;
             }
         } else {
-            // The old picture stays until the new one arrives, unless its shape is wrong.
-            if (bmp.width() != w || bmp.height() != h)
-                show(nullptr);
-            ImageReader::ImageBase<unsigned short>* source = image.get();
-            work->Submit(index, [this, source, key, missing, index](ImageReader::ProjectionControl& control,
-                                                                    std::uint64_t ticket) {
-                std::vector<ImageReader::ImageSlice<unsigned short>> planes;
-                for (int c : missing) {
-                    planes.push_back(key.Project(*source, c, &control));
-                    if (control.cancel)
-                        return;
-                }
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, index, key, missing, ticket, planes = std::move(planes)] {
-                        ViewData& target = viewData[static_cast<size_t>(index)];
-                        if (!work->IsCurrent(index, ticket) || target.key != key)
-                            return;
-                        for (size_t k = 0; k < missing.size(); ++k) {
-                            target.planes[static_cast<size_t>(missing[k])] = planes[k];
-                            target.have[static_cast<size_t>(missing[k])] = true;
+            Flight& flight = flights[i];
+            // A display change while the same data is computed only re-colours what is shown.
+            const bool running = flight.active && flight.key == key && flight.missing == missing &&
+                                 work->IsCurrent(index, flight.ticket);
+            const bool usablePreview = !preview.planes.empty() && preview.Missing(wanted).empty();
+            if (!running) {
+                // A multiscale image shows its coarsest level first, unless another level of
+                // this view is already there to show.
+                const int coarsest = levels - 1;
+                ImageReader::ImageBase<unsigned short>* const fine = &LevelImage(level);
+                ImageReader::ImageBase<unsigned short>* const coarse =
+                    level != coarsest && !usablePreview ? &LevelImage(coarsest) : nullptr;
+                const ViewKey coarseKey = CurrentViewKey(xdim, ydim, coarsest);
+                flight = Flight{true, key, missing, 0};
+                flight.ticket = work->Submit(index, [this, fine, coarse, key, coarseKey, missing, wanted, entries,
+                                                     index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
+                    if (coarse) {
+                        std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                        for (int c : wanted) {
+                            planes.push_back(coarseKey.Project(*coarse, c, &control));
+                            if (control.cancel)
+                                return;
                         }
-                        ShowView(index);
-                        PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
-                        boxes[index]->update();
-                        pctHistogram->update();
-                    },
-                    Qt::QueuedConnection);
-            });
+                        QMetaObject::invokeMethod(
+                            this,
+                            [this, index, key, coarseKey, wanted, entries, ticket, planes = std::move(planes)] {
+                                const auto k = static_cast<size_t>(index);
+                                if (!work->IsCurrent(index, ticket) || viewData[k].key != key)
+                                    return;
+                                ViewData& p = previewData[k];
+                                p = ViewData();
+                                p.Reset(coarseKey, entries);
+                                for (size_t j = 0; j < wanted.size(); ++j) {
+                                    p.planes[static_cast<size_t>(wanted[j])] = planes[j];
+                                    p.have[static_cast<size_t>(wanted[j])] = true;
+                                }
+                                ShowView(index);
+                                PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
+                                views[k]->update();
+                                pctHistogram->update();
+                            },
+                            Qt::QueuedConnection);
+                    }
+                    std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                    for (int c : missing) {
+                        planes.push_back(key.Project(*fine, c, &control));
+                        if (control.cancel)
+                            return;
+                    }
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, index, key, missing, ticket, planes = std::move(planes)] {
+                            const auto k = static_cast<size_t>(index);
+                            ViewData& target = viewData[k];
+                            if (!work->IsCurrent(index, ticket) || target.key != key)
+                                return;
+                            flights[k].active = false;
+                            for (size_t j = 0; j < missing.size(); ++j) {
+                                target.planes[static_cast<size_t>(missing[j])] = planes[j];
+                                target.have[static_cast<size_t>(missing[j])] = true;
+                            }
+                            ShowView(index);
+                            PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
+                            views[k]->update();
+                            pctHistogram->update();
+                        },
+                        Qt::QueuedConnection);
+                });
+            }
+            // Meanwhile the view shows the other level, or keeps its old picture when that
+            // showed the same axes of this image.
+            const ViewKey& shown = shownKeys[i];
+            if (usablePreview)
+                colour(preview);
+            else if (shown.xdim != xdim || shown.ydim != ydim || shown.cd != cd || shown.image != imageSerial)
+                show(nullptr, 0, 0, ViewKey());
             if (!progressTimer->isActive())
                 progressTimer->start();
+            boxes[i]->update();
             return;
         }
     }
-
-    if (cd < 0) {
-        show(globalchannel->RenderToRGBA(vd.planes[0]));
-    } else {
-        std::vector<ChannelRenderer::Layer> layers;
-        for (int c : wanted)
-            layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), vd.planes[static_cast<size_t>(c)]);
-        // The old picture's buffer is written over when nothing else refers to it (a copy of
-        // the bitmap held elsewhere would otherwise change under its holder).
-        RGBABuffer reuse;
-        if (data && bmp.width() == w && bmp.height() == h && bmp.isDetached()) {
-            bmp = QImage();
-            reuse = std::move(data);
-        }
-        show(ChannelRenderer::Composite(layers, w, h, std::move(reuse)));
-    }
+    colour(vd);
     NoteImageProblems(false);
+}
+
+int formImageViewer::LevelCount() const
+{
+    return std::max(1, static_cast<int>(levelSizes.size()));
+}
+
+ImageReader::ImageBase<unsigned short>& formImageViewer::LevelImage(int level)
+{
+    if (level > 0 && static_cast<size_t>(level) < levelImages.size() && levelImages[static_cast<size_t>(level)])
+        return *levelImages[static_cast<size_t>(level)];
+    return *image;
+}
+
+int formImageViewer::ViewLevel(int index)
+{
+    const int levels = LevelCount();
+    if (levels < 2 || !image)
+        return 0;
+    const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
+    const ImageReader::Vector& full = levelSizes[0];
+    const int n = static_cast<int>(full.size());
+    if (xdim < 0 || ydim < 0 || xdim >= n || ydim >= n)
+        return 0;
+    std::vector<std::pair<double, double>> factors;
+    for (const ImageReader::Vector& s : levelSizes)
+        factors.emplace_back(static_cast<double>(full[xdim]) / std::max(1, s[xdim]),
+                             static_cast<double>(full[ydim]) / std::max(1, s[ydim]));
+    // Screen pixels are device pixels: a high-density screen shows a finer level.
+    const std::vector<double> zooms = properties.GetPixelZooms();
+    const double dpr = pictureXY->devicePixelRatioF();
+    return MatchingLevel(factors, zooms[static_cast<size_t>(xdim)] * dpr, zooms[static_cast<size_t>(ydim)] * dpr);
+}
+
+void formImageViewer::RefreshLevels()
+{
+    if (!image || LevelCount() < 2)
+        return;
+    PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
+    for (int index = 0; index < 3; ++index) {
+        const ViewKey& k = viewData[static_cast<size_t>(index)].key;
+        if (k.xdim < 0 || k.image != imageSerial || ViewLevel(index) == k.level)
+            continue;
+        ShowView(index);
+        boxes[index]->update();
+    }
 }
 
 void formImageViewer::NoteImageProblems(bool refusedView)
@@ -289,14 +410,30 @@ void formImageViewer::StopViewWork()
         return;
     work->CancelAll();
     work->Wait();
-    for (ViewData& vd : viewData)
-        vd = ViewData();
+    for (size_t i = 0; i < viewData.size(); ++i) {
+        viewData[i] = ViewData();
+        previewData[i] = ViewData();
+        flights[i] = Flight();
+        shownKeys[i] = ViewKey();
+    }
 }
 
 void formImageViewer::ApplyCacheBudget()
 {
-    if (image)
-        image->SetBudget(CacheBudgetBytes());
+    if (!image)
+        return;
+    const std::uint64_t budget = CacheBudgetBytes();
+    // The coarser levels share half of the budget: together they are at most a third of the
+    // full-resolution data of a 2x pyramid, and the views mostly read one level at a time.
+    if (levelImages.size() < 2) {
+        image->SetBudget(budget);
+        return;
+    }
+    image->SetBudget(budget / 2);
+    const std::uint64_t share = budget / 2 / (levelImages.size() - 1);
+    for (const auto& level : levelImages)
+        if (level)
+            level->SetBudget(share);
 }
 
 void formImageViewer::WaitForViews()
@@ -374,8 +511,10 @@ void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector&
     const float zy = static_cast<float>(zooms[static_cast<size_t>(dims[1])]);
     const float left = static_cast<float>(delta[0]);
     const float top = static_cast<float>(delta[1]);
-    const float width = static_cast<float>(bmp.width()) * zx;
-    const float height = static_cast<float>(bmp.height()) * zy;
+    // A picture of a coarser level covers the same place as the full-resolution one.
+    const ImageReader::Vector size = image->GetSize();
+    const float width = static_cast<float>(size[dims[0]]) * zx;
+    const float height = static_cast<float>(size[dims[1]]) * zy;
 
     e.setRenderHint(QPainter::SmoothPixmapTransform, false);
     e.setRenderHint(QPainter::Antialiasing, false);
@@ -458,7 +597,7 @@ void formImageViewer::RepaintOthers(int mask)
         pictureYZ->update();
 }
 
-ViewKey formImageViewer::CurrentViewKey(int xdim, int ydim) const
+ViewKey formImageViewer::CurrentViewKey(int xdim, int ydim, int level) const
 {
     ViewKey key;
     key.xdim = xdim;
@@ -466,7 +605,21 @@ ViewKey formImageViewer::CurrentViewKey(int xdim, int ydim) const
     key.cd = ChannelDimension();
     key.image = imageSerial;
     for (int i = 0; i < static_cast<int>(curslice.size()); ++i)
-        key.pinned.push_back(i == xdim || i == ydim || i == key.cd || IsProjected(i) ? -1 : curslice[i]);
+        key.full.push_back(i == xdim || i == ydim || i == key.cd || IsProjected(i) ? -1 : curslice[i]);
+    key.pinned = key.full;
+    if (level > 0 && static_cast<size_t>(level) < levelSizes.size()) {
+        // The level's position of the same place: the level's own extent decides, so a
+        // level of odd size still maps the last full-resolution index inside it.
+        key.level = level;
+        const ImageReader::Vector& full = levelSizes[0];
+        const ImageReader::Vector& coarse = levelSizes[static_cast<size_t>(level)];
+        for (int i = 0; i < static_cast<int>(key.pinned.size()) && i < static_cast<int>(full.size()); ++i) {
+            if (key.pinned[i] < 0 || i == key.cd || full[i] <= 0)
+                continue;
+            const std::int64_t at = static_cast<std::int64_t>(key.pinned[i]) * coarse[i] / full[i];
+            key.pinned[i] = static_cast<int>(std::clamp<std::int64_t>(at, 0, std::max(0, coarse[i] - 1)));
+        }
+    }
     return key;
 }
 

@@ -15,9 +15,10 @@ int main(int argc, char* argv[])
 {
     // Answered before the toolkit starts, so they work without a display.
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("Usage: lumora [--cache-mb N] [FILE]\n"
-                    "View an n-dimensional microscopy image: an ICS file (.ics) or a TIFF series\n"
-                    "(one file of the series, .tif or .tiff). Further arguments are ignored.\n\n"
+        std::printf("Usage: lumora [--cache-mb N] [FILE | FOLDER | URL]\n"
+                    "View an n-dimensional microscopy image: an ICS file (.ics), a TIFF file or\n"
+                    "series (one file of the series, .tif or .tiff), or a Zarr image from a folder\n"
+                    "or an http:// or https:// address. Further arguments are ignored.\n\n"
                     "      --cache-mb N  keep at most N MiB of decoded planes in memory\n"
                     "                    (default: the preferences' value, else a quarter of RAM)\n"
                     "  -h, --help     show this help and exit\n"

@@ -259,6 +259,9 @@ std::vector<ZarrChannel> ParseOmeroChannels(const std::string& zattrs)
                 ch.green = static_cast<std::uint8_t>(rgb >> 8);
                 ch.blue = static_cast<std::uint8_t>(rgb);
             }
+            const auto active = c.find("active");
+            if (active != c.end() && active->is_boolean())
+                ch.active = active->get<bool>();
             const auto w = c.find("window");
             if (w != c.end() && w->is_object()) {
                 const auto s = w->find("start");

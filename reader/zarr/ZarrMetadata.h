@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "ChannelHint.h"
 #include "SampleType.h"
 
 namespace ImageReader {
@@ -53,14 +54,7 @@ bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string
 bool IsImageCollection(const std::string& zattrs);
 
 // Display hints for one channel, from the group's "omero" attributes.
-struct ZarrChannel
-{
-    std::string name;
-    bool hasColor = false;
-    std::uint8_t red = 255, green = 255, blue = 255;
-    bool hasWindow = false;
-    double windowStart = 0.0, windowEnd = 0.0; // real sample values
-};
+using ZarrChannel = ChannelHint;
 
 // Malformed entries are skipped field by field: hints are never a reason to refuse an image.
 std::vector<ZarrChannel> ParseOmeroChannels(const std::string& zattrs);

@@ -464,6 +464,35 @@ std::string ZarrReader<T>::GetFormatName()
     return name;
 }
 
+template <class T>
+std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
+{
+    if (level <= 0 || level >= static_cast<int>(m_levels.size()))
+        return nullptr;
+    // Levels are immutable once loaded and the store is safe to share, so the copy only
+    // needs its own current level.
+    auto copy = std::make_unique<ZarrReader<T>>();
+    copy->m_http = m_http;
+    copy->m_store = m_store;
+    copy->m_levels = m_levels;
+    copy->m_level = level;
+    copy->m_axes = m_axes;
+    copy->m_channels = m_channels;
+    copy->m_channelDim = m_channelDim;
+    copy->m_ome = m_ome;
+    copy->m_type = m_type;
+    copy->m_map = m_map;
+    return copy;
+}
+
+template <class T>
+std::string ZarrReader<T>::GetIndexName(unsigned int dim, int index)
+{
+    if (static_cast<int>(dim) != m_channelDim || index < 0 || index >= static_cast<int>(m_channels.size()))
+        return std::string();
+    return m_channels[static_cast<size_t>(index)].name;
+}
+
 template class ZarrReader<unsigned short>;
 
 } // namespace ImageReader

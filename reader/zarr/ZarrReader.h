@@ -47,7 +47,8 @@ public:
     std::string GetError() override { return m_error; }
 
     // Resolution levels, finest first.
-    int GetLevelCount() const { return static_cast<int>(m_levels.size()); }
+    int GetLevelCount() const override { return static_cast<int>(m_levels.size()); }
+    std::unique_ptr<ImageReaderBase<T>> OpenLevel(int level) override;
     Vector GetLevelSize(int level) const;
     int GetLevel() const { return m_level.load(); }
     // False (and no change) for a level that does not exist.
@@ -57,6 +58,9 @@ public:
     // (-1 when the image has no axis of type "channel" or named "c").
     const std::vector<ZarrChannel>& GetChannels() const { return m_channels; }
     int GetChannelDim() const { return m_channelDim; }
+    int GetChannelHintDim() override { return m_channels.empty() ? -1 : m_channelDim; }
+    std::vector<ChannelHint> GetChannelHints() override { return m_channels; }
+    std::string GetIndexName(unsigned int dim, int index) override;
 
 private:
     struct Level
