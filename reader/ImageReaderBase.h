@@ -43,6 +43,9 @@ public:
     // Why the last Open failed, in words a user understands; empty after a successful Open.
     virtual std::string GetError() { return std::string(); }
 
+    // Reads may wait on a network: the window then never reads on its own thread.
+    virtual bool IsRemote() { return false; }
+
     // Display hints for the entries of one dimension, and which dimension that is (-1: none).
     virtual int GetChannelHintDim() { return -1; }
     virtual std::vector<ChannelHint> GetChannelHints() { return {}; }

@@ -37,6 +37,14 @@ size_t SliceCache<T>::PlaneBytes() const
 }
 
 template <class T>
+ImageSlice<T> SliceCache<T>::Peek(const Vector& position) const
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    const auto it = m_cache.find(position);
+    return it != m_cache.end() ? it->second.slice : ImageSlice<T>();
+}
+
+template <class T>
 ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
 {
     {

@@ -37,6 +37,9 @@ public:
 
     ImageSlice<T> GetSlice(const Vector& position) override;
     Vector GetSize() override { return m_size; }
+    // The plane at `position` if it is kept now, else an empty slice; never asks the source,
+    // so it never waits on a read in flight.
+    ImageSlice<T> Peek(const Vector& position) const;
 
     // Drops every plane and gives freed heap memory back to the system.
     void Clear();

@@ -127,6 +127,16 @@ public:
     // The real value at a full position (x, y, then the other coordinates); nothing when the
     // position is outside the image or its plane is missing.
     std::optional<double> RealValueAt(const ImageReader::Vector& position);
+    // Set by RealValueAt when it did not wait for a plane that is still coming.
+    bool valuePending = false;
+    // The plane last asked of the worker for a readout, and the worker slot for such reads.
+    ImageReader::Vector requestedPlane;
+    static constexpr int kValueSlot = 3;
+    // lblPixelValue: the value at the cursor, "missing", or an ellipsis while it comes.
+    void ShowCursorValue();
+    // The image's planes may take long to come (a network, a pyramid's full level): the
+    // window's thread then only uses what is at hand.
+    bool ReadsMayWait() const;
     // What the view with these axes shows at the current cursor and projection settings,
     // read from resolution level `level`.
     ViewKey CurrentViewKey(int xdim, int ydim, int level = 0) const;

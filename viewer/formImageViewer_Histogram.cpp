@@ -59,7 +59,7 @@ ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
             return kept->planes[static_cast<size_t>(entry)];
     // Large or remote data is never read here, on the window's thread: the panel follows
     // when the view's data arrives.
-    if (w.LevelCount() > 1 || current.ReadBytes(w.image->GetSize()) > w.inlineLimitBytes)
+    if (w.ReadsMayWait() || current.ReadBytes(w.image->GetSize()) > w.inlineLimitBytes)
         return {};
     Vector pos = w.curslice;
     for (int i = 0; i < static_cast<int>(pos.size()); ++i)

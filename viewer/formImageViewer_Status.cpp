@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <cmath>
 #include <optional>
 
@@ -42,11 +43,14 @@ QString describePosition(formImageViewer& w, const Vector& p)
 
 std::optional<double> formImageViewer::RealValueAt(const Vector& p)
 {
+    valuePending = false;
     if (!reader || !image)
         return std::nullopt;
     const ImageReader::ValueMap map = reader->GetValueMap();
+    const bool wait = ReadsMayWait();
     // Other than for exact integer maps, the 16-bit plane only approximates the file's value.
-    if (!map.IsExact() || ImageReader::IsFloat(reader->GetSampleType()))
+    // Data that may wait on a network answers from the planes at hand instead.
+    if (!wait && (!map.IsExact() || ImageReader::IsFloat(reader->GetSampleType())))
         return reader->GetValue(p);
     // Planes the views showed are in the cache: no file access per mouse move.
     const Vector size = image->GetSize();
@@ -55,7 +59,38 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
     for (int i = 0; i < static_cast<int>(p.size()); ++i)
         if (p[i] < 0 || p[i] >= size[i])
             return std::nullopt;
-    const ImageReader::ImageSlice<unsigned short> slice = image->GetSlice(p.size() > 2 ? p(2, Vector::end) : Vector());
+    const Vector plane = p.size() > 2 ? p(2, Vector::end) : Vector();
+    const ImageReader::ImageSlice<unsigned short> slice = wait ? image->Peek(plane) : image->GetSlice(plane);
+    if (wait && slice.IsEmpty()) {
+        // Read on the worker; the readouts ask again when it is there.
+        valuePending = true;
+        if (plane != requestedPlane) {
+            requestedPlane = plane;
+            ImageReader::SliceCache<unsigned short>* const source = image.get();
+            const std::uint64_t serial = imageSerial;
+            // Queued after the views this event asks for: their (coarse) pictures come first.
+            QTimer::singleShot(0, this, [this, source, plane, serial] {
+                if (serial != imageSerial || !valuePending)
+                    return;
+                work->Submit(kValueSlot, [this, source, plane, serial](ImageReader::ProjectionControl&, std::uint64_t) {
+                    const bool read = !source->GetSlice(plane).IsEmpty();
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, serial, read] {
+                            if (serial != imageSerial)
+                                return;
+                            requestedPlane = Vector(); // asked again should the plane be evicted
+                            if (!valuePending || !read)
+                                return;
+                            ShowCursorValue();
+                            UpdateStatus();
+                        },
+                        Qt::QueuedConnection);
+                });
+            });
+        }
+        return std::nullopt;
+    }
     const Vector ss = slice.GetSize();
     if (slice.IsEmpty() || ss.size() < 2 || p[0] >= ss[0] || p[1] >= ss[1])
         return std::nullopt;
@@ -127,7 +162,8 @@ void formImageViewer::UpdateStatus()
 
     const ImageReader::SampleType type = reader->GetSampleType();
     const auto format = [&](const std::optional<double>& v) {
-        return v ? QString::fromStdString(ImageReader::FormatValue(*v, type)) : QStringLiteral("missing");
+        return v ? QString::fromStdString(ImageReader::FormatValue(*v, type))
+                 : valuePending ? QStringLiteral("\u2026") : QStringLiteral("missing");
     };
     QStringList values;
     const int cd = ChannelDimension();

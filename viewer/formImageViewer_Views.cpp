@@ -99,13 +99,7 @@ void formImageViewer::RefreshPictures(int mask)
 
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
-    // The real value under the cursor, read afresh: a plane that cannot be read says so
-    // rather than leaving the previous value up.
-    if (n >= 2 && reader) {
-        const std::optional<double> value = RealValueAt(curslice);
-        lblPixelValue->setText(value ? QString::fromStdString(ImageReader::FormatValue(*value, reader->GetSampleType()))
-                                     : QStringLiteral("missing"));
-    }
+    ShowCursorValue();
 
     const ViewAxes a = CurrentAxes();
     const bool colouring = comboDimC->currentIndex() >= 0;
@@ -220,7 +214,7 @@ void formImageViewer::ShowView(int index)
             NoteImageProblems(true);
             return;
         }
-        if (levels == 1 && key.ReadBytes(levelSize) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
+        if (!ReadsMayWait() && key.ReadBytes(levelSize) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
             for (int c : missing) {
                 vd.planes[static_cast<size_t>(c)] = key.Project(*image, c);
                 vd.have[static_cast<size_t>(c)] = true;
@@ -291,6 +285,11 @@ void formImageViewer::ShowView(int index)
                             PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
                             views[k]->update();
                             pctHistogram->update();
+                            // Values the readouts could not read without waiting are at hand now.
+                            if (valuePending) {
+                                ShowCursorValue();
+                                UpdateStatus();
+                            }
                         },
                         Qt::QueuedConnection);
                 });
@@ -358,6 +357,23 @@ void formImageViewer::RefreshLevels()
     }
 }
 
+void formImageViewer::ShowCursorValue()
+{
+    // The real value under the cursor, read afresh: a plane that cannot be read says so
+    // rather than leaving the previous value up.
+    if (!image || !reader || image->GetSize().size() < 2)
+        return;
+    const std::optional<double> value = RealValueAt(curslice);
+    lblPixelValue->setText(value          ? QString::fromStdString(ImageReader::FormatValue(*value, reader->GetSampleType()))
+                           : valuePending ? QStringLiteral("\u2026")
+                                          : QStringLiteral("missing"));
+}
+
+bool formImageViewer::ReadsMayWait() const
+{
+    return LevelCount() > 1 || (reader && reader->IsRemote());
+}
+
 void formImageViewer::NoteImageProblems(bool refusedView)
 {
     if (!image)
@@ -416,6 +432,7 @@ void formImageViewer::StopViewWork()
         flights[i] = Flight();
         shownKeys[i] = ViewKey();
     }
+    requestedPlane = ImageReader::Vector();
 }
 
 void formImageViewer::ApplyCacheBudget()

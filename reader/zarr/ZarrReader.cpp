@@ -493,6 +493,12 @@ std::string ZarrReader<T>::GetIndexName(unsigned int dim, int index)
     return m_channels[static_cast<size_t>(index)].name;
 }
 
+template <class T>
+bool ZarrReader<T>::IsRemote()
+{
+    return m_store && IsUrl(m_store->Location());
+}
+
 template class ZarrReader<unsigned short>;
 
 } // namespace ImageReader

@@ -45,6 +45,7 @@ public:
     std::optional<double> GetValue(const Vector& position) override;
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
+    bool IsRemote() override;
 
     // Resolution levels, finest first.
     int GetLevelCount() const override { return static_cast<int>(m_levels.size()); }
