@@ -132,6 +132,18 @@ public:
     // The plane last asked of the worker for a readout, and the worker slot for such reads.
     ImageReader::Vector requestedPlane;
     static constexpr int kValueSlot = 3;
+    // The cursor profile's data, kept so that a display change only re-colours it.
+    struct CursorProfileData
+    {
+        int pd = -1;
+        int c = -1;
+        ImageReader::Vector pos;
+        std::uint64_t image = 0;
+        bool have = false;
+        ImageReader::ImageSlice<unsigned short> slice;
+        bool Same(const CursorProfileData& o) const { return pd == o.pd && c == o.c && pos == o.pos && image == o.image; }
+    } cursorProfileData;
+    static constexpr int kProfileSlot = 4;
     // lblPixelValue: the value at the cursor, "missing", or an ellipsis while it comes.
     void ShowCursorValue();
     // The image's planes may take long to come (a network, a pyramid's full level): the

@@ -2,6 +2,7 @@
 // and the image properties dialog.
 #include <QComboBox>
 #include <QPainter>
+#include <QTimer>
 
 #include "ChannelChoice.h"
 #include "ImagePermutation.h"
@@ -45,23 +46,72 @@ void formImageViewer::UpdateProfile()
 
 void formImageViewer::UpdateCursorProfile()
 {
-    cursorprofile.reset();
     const int pd = comboDimP->currentIndex() - 1;
-    if (image && pd >= 0) {
-        const Vector size = image->GetSize();
-        const int n = static_cast<int>(size.size());
-        const ChannelChoice choice(*this);
-        const int c = choice.IsListMode() ? ChannelDimension() : -1;
-        if (pd < n && curslice.size() == size.size()) {
-            Vector pos = curslice;
-            pos[pd] = -1;
-            if (c >= 0)
-                pos[c] = -1;
-            const ImageReader::ImageSlice<unsigned short> slice = image->GetMaximumProjection(pd, c, pos);
-            cursorprofile = std::make_unique<FlatProfileRenderer>(choice.ForMeasurement(), pictureProfile->height());
-            cursorprofile->Calculate(slice, curslice[pd]);
-        }
+    const Vector size = image ? image->GetSize() : Vector();
+    const int n = static_cast<int>(size.size());
+    if (!image || pd < 0 || pd >= n || curslice.size() != size.size()) {
+        cursorprofile.reset();
+        cursorProfileData = CursorProfileData();
+        pictureProfile->update();
+        return;
     }
+    const ChannelChoice choice(*this);
+    CursorProfileData wanted;
+    wanted.pd = pd;
+    wanted.c = choice.IsListMode() ? ChannelDimension() : -1;
+    wanted.pos = curslice;
+    wanted.pos[pd] = -1;
+    if (wanted.c >= 0)
+        wanted.pos[wanted.c] = -1;
+    wanted.image = imageSerial;
+    const auto draw = [this] {
+        cursorprofile = std::make_unique<FlatProfileRenderer>(ChannelChoice(*this).ForMeasurement(), pictureProfile->height());
+        cursorprofile->Calculate(cursorProfileData.slice, curslice[cursorProfileData.pd]);
+        pictureProfile->update();
+    };
+    // The same line through the data: only the colours or the marked position changed.
+    if (cursorProfileData.Same(wanted) && cursorProfileData.have) {
+        draw();
+        return;
+    }
+
+    // Every plane along the profile's dimension (and the channels) is read.
+    double planes = 1;
+    for (const int d : {pd, wanted.c})
+        if (d >= 2)
+            planes *= size[d];
+    const double bytes = planes * static_cast<double>(image->PlaneBytes());
+    if (!ReadsMayWait() && bytes <= inlineLimitBytes) {
+        wanted.slice = image->GetMaximumProjection(pd, wanted.c, wanted.pos);
+        wanted.have = true;
+        cursorProfileData = std::move(wanted);
+        draw();
+        return;
+    }
+    // Long reads go to the worker; the old profile stays only while it is of the same line.
+    if (!cursorProfileData.Same(wanted))
+        cursorprofile.reset();
+    if (cursorProfileData.Same(wanted) && !cursorProfileData.have)
+        return; // already asked for
+    cursorProfileData = wanted;
+    ImageReader::SliceCache<unsigned short>* const source = image.get();
+    work->Submit(kProfileSlot, [this, source, wanted, draw](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
+        ImageReader::ImageSlice<unsigned short> slice = source->GetMaximumProjection(wanted.pd, wanted.c, wanted.pos, &control);
+        if (control.cancel)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, wanted, draw, ticket, slice = std::move(slice)] {
+                if (!work->IsCurrent(kProfileSlot, ticket) || !cursorProfileData.Same(wanted))
+                    return;
+                cursorProfileData.slice = slice;
+                cursorProfileData.have = true;
+                draw();
+            },
+            Qt::QueuedConnection);
+    });
+    if (!progressTimer->isActive())
+        progressTimer->start();
     pictureProfile->update();
 }
 

@@ -433,6 +433,7 @@ void formImageViewer::StopViewWork()
         shownKeys[i] = ViewKey();
     }
     requestedPlane = ImageReader::Vector();
+    cursorProfileData = CursorProfileData();
 }
 
 void formImageViewer::ApplyCacheBudget()
