@@ -115,7 +115,8 @@ bool GzipIndex::Advance(unsigned char* dest, size_t bytes)
         if (dest)
             dest += produced;
         const bool ended = ret == Z_STREAM_END;
-        if ((ret != Z_OK && ret != Z_BUF_ERROR && !ended) || (ended && bytes > 0)) {
+        const bool stuck = ret == Z_BUF_ERROR && produced == 0 && m_z.avail_in > 0;
+        if ((ret != Z_OK && ret != Z_BUF_ERROR && !ended) || (ended && bytes > 0) || stuck) {
             m_failedAt = std::min(m_failedAt, m_out);
             m_live = false;
             return false;
