@@ -317,7 +317,7 @@ bool TiffFile::PlainRun(std::uint64_t fileSize, std::uint64_t& offset)
         return false;
     // Blocks of `bh` full-width rows: strips, or tiles as wide as the page. libtiff reads a
     // strip's rows, or a whole tile; each block must hold that much inside the file, and
-    // the rows a block gives the plane must start where the previous block's end.
+    // each block's rows must start where the previous block's rows end.
     const size_t W = m_layout.width, H = m_layout.height;
     const size_t rowBytes = W * SampleBytes(m_layout.type);
     std::uint32_t bw = m_layout.width, bh = 0;

@@ -669,6 +669,8 @@ TEST(TiffFile, PlainPagesAreBorrowedFromTheFileOthersDecoded)
     };
     add("strips", true, [](Plain&) {});
     add("one strip", true, [](Plain& g) { g.rowsPerStrip = 1000; });
+    // libtiff cuts a large single strip into many strips of a few rows as it opens the file.
+    add("one large strip", true, [](Plain& g) { g.rowsPerStrip = 1000, g.width = 1024, g.height = 64; });
     add("tiles as wide as the page", true, [](Plain& g) { g.rowsPerStrip = 0, g.width = 32, g.height = 40; });
     add("strips out of order", false, [](Plain& g) { g.stripsBackwards = true; });
     add("other byte order", false, [](Plain& g) { g.bigEndian = true; });
