@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include <korvel.h>
 
@@ -713,6 +714,38 @@ TEST(TiffFile, BorrowedPlanesOutliveTheirReader)
         ASSERT_TRUE(kept[i].IsBorrowed()) << i;
         EXPECT_EQ(kept[i].GetData()[0], PlainValue(order[i], 0, 0)) << i;
         EXPECT_EQ(kept[i].GetData()[g.width * g.height - 1], PlainValue(order[i], g.width - 1, g.height - 1)) << i;
+    }
+}
+
+// Views read on worker threads while the window reads the plane under the cursor: planes
+// borrowed or decoded on several threads at once are each the formula's.
+TEST(TiffFile, PlanesReadOnSeveralThreadsAtOnce)
+{
+    Folder folder;
+    for (bool backwards : {false, true}) {
+        Plain g;
+        g.stripsBackwards = backwards;
+        const std::string path = folder.File(backwards ? "decoded.tif" : "plain.tif");
+        WritePlain(path, g, 12);
+        const Reader r = Open(path);
+        ASSERT_TRUE(r);
+        std::vector<int> wrong(4, 0);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < 20; ++round)
+                    for (int i = 0; i < 12; ++i) {
+                        const int p = (i * (t + 1) + round) % 12;
+                        const ImageSlice<unsigned short> slice = r->GetSlice(V({p}));
+                        if (slice.IsEmpty() || slice.GetData()[g.width * g.height - 1] != PlainValue(p, g.width - 1, g.height - 1) ||
+                            slice.GetData()[0] != PlainValue(p, 0, 0))
+                            ++wrong[static_cast<size_t>(t)];
+                    }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        for (int t = 0; t < 4; ++t)
+            EXPECT_EQ(wrong[static_cast<size_t>(t)], 0) << (backwards ? "decoded" : "borrowed") << ", thread " << t;
     }
 }
 
