@@ -15,6 +15,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Diagnostics.h"
@@ -536,6 +537,20 @@ TEST_F(IcsFiles, GzipPlanesInAnyOrder)
         for (const auto& [z, t] : requests)
             ASSERT_EQ(gzPlane(r, z, t), 0) << mode << " z " << z << " t " << t;
         EXPECT_EQ(*r.GetValue(V({39, 29, 7, 5})), gzValue(39, 29, 7, 5));
+
+        // Several threads at once, each in its own order.
+        std::vector<int> wrong(3, 0);
+        std::vector<std::thread> threads;
+        for (int n = 0; n < 3; ++n)
+            threads.emplace_back([&, n] {
+                for (int i = 0; i < 48; ++i) {
+                    const int k = n == 0 ? i : n == 1 ? 47 - i : (i * 29) % 48;
+                    wrong[static_cast<size_t>(n)] += gzPlane(r, k % 8, k / 8) != 0;
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        EXPECT_EQ(wrong, std::vector<int>(3, 0)) << mode;
     }
 }
 
