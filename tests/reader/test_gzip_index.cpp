@@ -125,41 +125,24 @@ TEST_F(GzipFiles, AnyOrderReadsTheFormulaAtEveryLevel)
 }
 
 // A stream cut short gives what comes before the cut, from the start or from points, and
-// fails after it; a damaged one fails or reads, but never reads outside its buffers.
-TEST_F(GzipFiles, CutOrDamagedStreamsFailAfterTheFault)
+// fails after it.
+TEST_F(GzipFiles, CutStreamsFailAfterTheCut)
 {
     const std::string stream = Gzip(6);
+    const fs::path path = Write("cut.gz", stream.substr(0, stream.size() / 2), 0);
     std::string error;
-    {
-        const fs::path path = Write("cut.gz", stream.substr(0, stream.size() / 2), 0);
-        auto index = GzipIndex::Open(path, 0, kSpan, error);
-        ASSERT_TRUE(index) << error;
-        unsigned char last = 0;
-        EXPECT_FALSE(index->Read(kBytes - 1, &last, 1));
-        const std::uint64_t end = index->ReadableEnd();
-        EXPECT_GT(end, kBytes / 4);
-        EXPECT_LT(end, kBytes);
-        EXPECT_TRUE(ReadsBack(*index, end - 70000, 70000));
-        EXPECT_TRUE(ReadsBack(*index, 1000, 5000));
-        EXPECT_GT(index->Points(), 0u);
-        std::vector<unsigned char> across(20);
-        EXPECT_FALSE(index->Read(end - 10, across.data(), across.size()));
-    }
-    {
-        std::string damaged = stream;
-        for (size_t i = damaged.size() / 2; i < damaged.size() / 2 + 64; ++i)
-            damaged[i] = static_cast<char>(0xFF - i);
-        const fs::path path = Write("damaged.gz", damaged, 3);
-        auto index = GzipIndex::Open(path, 3, kSpan, error);
-        ASSERT_TRUE(index) << error;
-        std::vector<unsigned char> buffer(kBytes);
-        for (int pass = 0; pass < 2; ++pass)
-            for (size_t at = kBytes; at > 0;) {
-                at -= std::min<size_t>(at, 100000);
-                index->Read(at, buffer.data(), std::min<size_t>(100000, kBytes - at));
-            }
-        EXPECT_TRUE(ReadsBack(*index, 0, kBytes / 4));
-    }
+    auto index = GzipIndex::Open(path, 0, kSpan, error);
+    ASSERT_TRUE(index) << error;
+    unsigned char last = 0;
+    EXPECT_FALSE(index->Read(kBytes - 1, &last, 1));
+    const std::uint64_t end = index->ReadableEnd();
+    EXPECT_GT(end, kBytes / 4);
+    EXPECT_LT(end, kBytes);
+    EXPECT_TRUE(ReadsBack(*index, end - 70000, 70000));
+    EXPECT_TRUE(ReadsBack(*index, 1000, 5000));
+    EXPECT_GT(index->Points(), 0u);
+    std::vector<unsigned char> across(20);
+    EXPECT_FALSE(index->Read(end - 10, across.data(), across.size()));
     EXPECT_FALSE(GzipIndex::Open(dir / "absent.gz", 0, kSpan, error));
     EXPECT_FALSE(error.empty());
 }
