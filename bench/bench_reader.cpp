@@ -1,13 +1,18 @@
 // Hot paths of the data model: projections over cached planes and ICS plane reads,
-// each next to a same-run baseline over the same bytes.
+// each next to a same-run baseline over the same bytes. Compressed ICS planes read
+// backwards, against one forward inflate of the whole stream.
 #include <benchmark/benchmark.h>
 
 #include <libics.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -234,8 +239,125 @@ void BM_BaselineFreadPlane(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * int64_t(bytes));
 }
 
+// A gzip ICS file of 48 planes of 1024 x 1024 (96 MiB of samples): smooth values with some
+// noise in the low bits, which compress about as well as a microscope's do.
+constexpr int kGzPlanes = 48;
+
+struct GzipIcsFile
+{
+    std::filesystem::path path;
+    size_t dataStart = 0; // where the gzip stream starts in the file
+    GzipIcsFile()
+    {
+        path = std::filesystem::temp_directory_path() / "lumora_bench_gzip.ics";
+        std::vector<unsigned short> data(size_t(kW) * kH * kGzPlanes);
+        std::mt19937 rng(11);
+        for (size_t i = 0; i < data.size(); ++i) {
+            const size_t x = i % kW, y = (i / kW) % kH, z = i / (size_t(kW) * kH);
+            data[i] = static_cast<unsigned short>(((x + 2 * y + 64 * z) & 0xFFF) * 8 + (rng() & 7));
+        }
+        ICS* ics = nullptr;
+        size_t dims[3] = {kW, kH, kGzPlanes};
+        IcsOpen(&ics, path.c_str(), "w2");
+        IcsSetLayout(ics, Ics_uint16, 3, dims);
+        IcsSetData(ics, data.data(), data.size() * 2);
+        IcsSetCompression(ics, IcsCompr_gzip, 6);
+        IcsClose(ics);
+        IcsOpen(&ics, path.c_str(), "r");
+        dataStart = ics->srcOffset;
+        IcsClose(ics);
+    }
+    ~GzipIcsFile() { std::filesystem::remove(path); }
+};
+
+GzipIcsFile& gzipIcsFile()
+{
+    static GzipIcsFile f;
+    return f;
+}
+
+Vector planeAt(int z)
+{
+    Vector p;
+    p.push_back(z);
+    return p;
+}
+
+// Every plane, last first. Arg 0: a fresh reader per pass (the index is built as the first
+// request decompresses up to the last plane); arg 1: one reader whose index already exists.
+void BM_IcsGzipReverse(benchmark::State& state)
+{
+    const std::filesystem::path& path = gzipIcsFile().path; // written before the clock runs
+    std::unique_ptr<ImageReader::ICSImageReader<unsigned short>> reader;
+    const bool warm = state.range(0) == 1;
+    if (warm) {
+        reader = std::make_unique<ImageReader::ICSImageReader<unsigned short>>(path);
+        benchmark::DoNotOptimize(reader->GetSlice(planeAt(kGzPlanes - 1)).GetData());
+    }
+    for (auto _ : state) {
+        if (!warm)
+            reader = std::make_unique<ImageReader::ICSImageReader<unsigned short>>(path);
+        for (int z = kGzPlanes - 1; z >= 0; --z) {
+            auto s = reader->GetSlice(planeAt(z));
+            if (s.IsEmpty()) {
+                state.SkipWithError("plane missing");
+                return;
+            }
+            benchmark::DoNotOptimize(sumOf(s.GetData(), size_t(kW) * kH));
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(kW) * kH * 2 * kGzPlanes);
+}
+
+// What a reader without access points does: every step back reopens libics's stream and
+// decompresses from the start.
+void BM_IcsGzipReverseFromStart(benchmark::State& state)
+{
+    const size_t bytes = size_t(kW) * kH * 2;
+    std::vector<unsigned char> buffer(bytes);
+    for (auto _ : state)
+        for (int z = kGzPlanes - 1; z >= 0; --z) {
+            ICS* ics = nullptr;
+            IcsOpen(&ics, gzipIcsFile().path.c_str(), "r");
+            if (z > 0)
+                IcsSkipDataBlock(ics, bytes * size_t(z));
+            IcsGetDataBlock(ics, buffer.data(), bytes);
+            IcsClose(ics);
+            benchmark::DoNotOptimize(buffer.data());
+        }
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes) * kGzPlanes);
+}
+
+// Baseline: one forward inflate of the same stream, plane by plane, from a buffer in memory.
+void BM_BaselineGzipForward(benchmark::State& state)
+{
+    std::ifstream in(gzipIcsFile().path, std::ios::binary);
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t bytes = size_t(kW) * kH * 2;
+    std::vector<unsigned char> plane(bytes);
+    for (auto _ : state) {
+        z_stream z{};
+        inflateInit2(&z, 15 + 16);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + gzipIcsFile().dataStart));
+        z.avail_in = static_cast<uInt>(file.size() - gzipIcsFile().dataStart);
+        for (int p = 0; p < kGzPlanes; ++p) {
+            z.next_out = plane.data();
+            z.avail_out = static_cast<uInt>(bytes);
+            const int ret = inflate(&z, Z_NO_FLUSH);
+            if (ret != Z_OK && ret != Z_STREAM_END)
+                state.SkipWithError("inflate failed");
+            benchmark::DoNotOptimize(sumOf(reinterpret_cast<unsigned short*>(plane.data()), size_t(kW) * kH));
+        }
+        inflateEnd(&z);
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t(bytes) * kGzPlanes);
+}
+
 } // namespace
 
+BENCHMARK(BM_IcsGzipReverse)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IcsGzipReverseFromStart)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BaselineGzipForward)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProjectXY)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineReadPassXY)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineMemcpyXY)->Unit(benchmark::kMillisecond);

@@ -1,15 +1,20 @@
 // A page of a 1000-page TIFF file against a single-page file of the same size, in one run:
 // the page table must make page 999 as cheap as page 0, and both about as cheap as a file
 // of its own. Each case alternates two neighbouring pages so that every read changes page.
+//
+// Every plane of a large uncompressed stack, served from the file's mapping, against the
+// same planes decoded (strips stored out of order) and against plain pread of the bytes.
 #include <benchmark/benchmark.h>
 
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "TIFFImageReader.h"
@@ -37,6 +42,33 @@ void writePages(const std::string& path, int pages)
         for (int y = 0; y < kSide; y += 16)
             TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, static_cast<std::uint32_t>(y), 0),
                                   plane.data() + static_cast<size_t>(y) * kSide, 16 * kSide * 2);
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+}
+
+constexpr int kBigSide = 1024, kBigPages = 64, kBigRows = 64;
+
+// An uncompressed stack of kBigPages planes; `backwards` stores each page's strips last
+// first, so that the readers must decode it.
+void writeBig(const std::string& path, bool backwards)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    std::vector<std::uint16_t> plane(static_cast<size_t>(kBigSide) * kBigSide);
+    for (int p = 0; p < kBigPages; ++p) {
+        for (size_t i = 0; i < plane.size(); ++i)
+            plane[i] = static_cast<std::uint16_t>((i + static_cast<size_t>(p)) * 2654435761u >> 16);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kBigSide);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kBigSide);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kBigRows);
+        for (int k = 0; k < kBigSide / kBigRows; ++k) {
+            const int y = (backwards ? kBigSide / kBigRows - 1 - k : k) * kBigRows;
+            TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, static_cast<std::uint32_t>(y), 0),
+                                  plane.data() + static_cast<size_t>(y) * kBigSide, kBigRows * kBigSide * 2);
+        }
         TIFFWriteDirectory(tif);
     }
     TIFFClose(tif);
@@ -116,8 +148,86 @@ void BM_StackOpen(benchmark::State& state)
     }
 }
 
+// Written only when a big-stack case runs: 256 MiB.
+struct BigFiles
+{
+    std::filesystem::path dir;
+    std::string big, bigBackwards;
+    BigFiles()
+    {
+        dir = std::filesystem::temp_directory_path() / ("lumora-tiff-bench-big-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+        big = (dir / "big.tif").string();
+        bigBackwards = (dir / "big-backwards.tif").string();
+        writeBig(big, false);
+        writeBig(bigBackwards, true);
+    }
+    ~BigFiles()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+const BigFiles& bigFiles()
+{
+    static const BigFiles f;
+    return f;
+}
+
+// One value per 4 KiB of the plane: every page of it is touched, as a view's first look does.
+std::uint64_t touch(const std::uint16_t* data)
+{
+    std::uint64_t sum = 0;
+    for (size_t i = 0; i < static_cast<size_t>(kBigSide) * kBigSide; i += 2048)
+        sum += data[i];
+    return sum;
+}
+
+// Every plane of a big stack in turn, through the reader. Arg 0: the plain file (planes
+// borrowed from the mapping); arg 1: the same planes stored out of order (decoded).
+void BM_BigStackPlanes(benchmark::State& state)
+{
+    ImageReader::TIFFStackReader<unsigned short> reader(state.range(0) ? bigFiles().bigBackwards : bigFiles().big);
+    if (reader.GetSize().size() != 3 || reader.GetSlice(at(0)).IsBorrowed() != (state.range(0) == 0)) {
+        state.SkipWithError("big stack not readable as expected");
+        return;
+    }
+    for (auto _ : state)
+        for (int p = 0; p < kBigPages; ++p) {
+            auto slice = reader.GetSlice(at(p));
+            benchmark::DoNotOptimize(touch(slice.GetData()));
+        }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBigPages * kBigSide * kBigSide * 2);
+}
+
+// The baseline: each plane's bytes read with pread into a buffer of its own.
+void BM_BigStackPread(benchmark::State& state)
+{
+    std::vector<std::uint64_t> offsets;
+    TIFF* tif = TIFFOpen(bigFiles().big.c_str(), "r");
+    do
+        offsets.push_back(TIFFGetStrileOffset(tif, 0));
+    while (TIFFReadDirectory(tif));
+    TIFFClose(tif);
+    const int fd = ::open(bigFiles().big.c_str(), O_RDONLY | O_CLOEXEC);
+    const size_t bytes = static_cast<size_t>(kBigSide) * kBigSide * 2;
+    for (auto _ : state)
+        for (std::uint64_t offset : offsets) {
+            auto* plane = static_cast<std::uint16_t*>(std::malloc(bytes));
+            if (::pread(fd, plane, bytes, static_cast<off_t>(offset)) != static_cast<ssize_t>(bytes))
+                state.SkipWithError("short read");
+            benchmark::DoNotOptimize(touch(plane));
+            std::free(plane);
+        }
+    ::close(fd);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kBigPages * static_cast<int64_t>(bytes));
+}
+
 } // namespace
 
+BENCHMARK(BM_BigStackPlanes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BigStackPread)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SingleFilePage);
 BENCHMARK(BM_StackPage)->Arg(0)->Arg(kPages - 2);
 BENCHMARK(BM_StackOpen)->Unit(benchmark::kMillisecond);

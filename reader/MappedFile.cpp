@@ -12,12 +12,28 @@ namespace ImageReader {
 
 std::shared_ptr<const MappedFile> MappedFile::Open(const std::filesystem::path& path, std::string& error)
 {
-    std::shared_ptr<MappedFile> file(new MappedFile);
-    file->m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file->m_fd < 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
     }
+    return Adopt(fd, error);
+}
+
+std::shared_ptr<const MappedFile> MappedFile::Open(int fd, std::string& error)
+{
+    const int own = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) {
+        error = fd < 0 ? "no open file" : std::strerror(errno);
+        return nullptr;
+    }
+    return Adopt(own, error);
+}
+
+std::shared_ptr<const MappedFile> MappedFile::Adopt(int fd, std::string& error)
+{
+    std::shared_ptr<MappedFile> file(new MappedFile);
+    file->m_fd = fd;
     struct stat st {};
     if (::fstat(file->m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "not a regular file";

@@ -16,6 +16,9 @@ public:
     // Null with `error` set when the file cannot be opened or mapped. An empty file maps to
     // a mapping of size 0.
     static std::shared_ptr<const MappedFile> Open(const std::filesystem::path& path, std::string& error);
+    // The file open as descriptor `fd` (which stays the caller's): the very file another
+    // library already has open, even if its name has since been given to another file.
+    static std::shared_ptr<const MappedFile> Open(int fd, std::string& error);
     ~MappedFile();
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
@@ -29,6 +32,8 @@ public:
 
 private:
     MappedFile() = default;
+    // Maps the file open as `fd`, which the mapping then owns (and closes on failure).
+    static std::shared_ptr<const MappedFile> Adopt(int fd, std::string& error);
     int m_fd = -1;
     const unsigned char* m_data = nullptr;
     size_t m_size = 0;

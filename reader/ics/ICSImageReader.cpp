@@ -19,6 +19,10 @@ constexpr int kMaxDims = ICS_MAXDIM;
 // each hold a copy of a plane, and 2^28 samples (a 16384 x 16384 plane) already needs
 // about 2.5 GB for them together.
 constexpr size_t kMaxPlaneSamples = size_t(1) << 28;
+// Access points into gzip data: one per 16 MiB of samples, or per plane when planes are
+// larger, and at most 512 of them (16 MiB of saved windows) however large the image.
+constexpr size_t kAccessSpan = size_t(16) << 20;
+constexpr size_t kMaxAccessPoints = 512;
 
 bool sampleType(Ics_DataType type, SampleType& out)
 {
@@ -197,6 +201,12 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
             return;
         }
     }
+    if (m_ics->compression == IcsCompr_gzip) {
+        // A file that cannot be opened here is left to libics, which says why it cannot either.
+        std::string why;
+        const size_t span = std::max({kAccessSpan, m_planeBytes, total / kMaxAccessPoints});
+        m_gzip = GzipIndex::Open(dataPath, m_offset, span, why);
+    }
     if (m_planeSamples > kMaxPlaneSamples) {
         Fail("a plane of " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
              " samples is larger than this viewer can show (at most " + groupDigits(kMaxPlaneSamples) + " samples)");
@@ -241,6 +251,7 @@ void ICSImageReader<T>::Close()
         m_ics = nullptr;
     }
     m_data.reset();
+    m_gzip.reset();
 }
 
 template <class T>
@@ -280,13 +291,27 @@ bool ICSImageReader<T>::ReadRaw(size_t plane, void* dest)
     return true;
 }
 
-// Compressed data can only be read in sequence: forward requests skip ahead, a request behind
-// the stream position reopens the stream (the slice cache makes those rare).
+// gzip data starts at the nearest access point. Other compressed data can only be read in
+// sequence: forward requests skip ahead, a request behind the stream position reopens the
+// stream (the slice cache makes those rare).
 template <class T>
 bool ICSImageReader<T>::ReadStream(size_t plane, void* dest)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_ics || plane >= m_endplane)
+    if (plane >= m_endplane)
+        return false;
+    if (m_gzip) {
+        if (m_gzip->Read(static_cast<std::uint64_t>(plane) * m_planeBytes, dest, m_planeBytes))
+            return true;
+        // Planes wholly before the place the stream failed stay readable.
+        m_endplane = std::min<std::uint64_t>(plane, m_gzip->ReadableEnd() / m_planeBytes);
+        const size_t from = m_endplane;
+        lock.unlock();
+        WarnOnce(m_dataName + ": the compressed data ends early or is damaged; planes from " + std::to_string(from) +
+                 " on are missing and shown black.");
+        return false;
+    }
+    if (!m_ics)
         return false;
     const IcsLocaleScope cLocale;
     if (plane < m_nextplane) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "GzipIndex.h"
 #include "ImageReaderBase.h"
 #include "MappedFile.h"
 
@@ -14,11 +15,12 @@ namespace ImageReader {
 
 // Image source for ICS images. libics parses the header (after the fields it would trust
 // blindly are checked); uncompressed data is served from a memory mapping of the data file,
+// gzip data through an index of access points into the stream (GzipIndex), other
 // compressed data from libics's sequential stream. Planes of dimensions 0 and 1 are
 // delivered as 16-bit display values through the image's value map.
 //
 // GetSlice, GetValue and the name and size queries may run on any thread: the mapped path
-// shares nothing mutable, and the compressed stream is behind a mutex.
+// shares nothing mutable, and the compressed streams are behind a mutex.
 template <class T>
 class ICSImageReader : public ImageReaderBase<T>
 {
@@ -69,6 +71,9 @@ private:
     size_t m_offset = 0;
     bool m_native = true;
     unsigned char m_order[8] = {};
+
+    // gzip data: the stream with its access points.
+    std::unique_ptr<GzipIndex> m_gzip;
 
     // Compressed data: the stream position, and the first plane the stream could not give.
     size_t m_nextplane = 0;

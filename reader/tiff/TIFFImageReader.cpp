@@ -225,12 +225,11 @@ bool TIFFImageReader<T>::Locate(const Vector& position, long long& key, unsigned
 }
 
 template <class T>
-bool TIFFImageReader<T>::ReadRawPage(long long key, unsigned char* out)
+bool TIFFImageReader<T>::OpenFile(long long key, TiffFile& file)
 {
     if (key < 0 || key >= static_cast<long long>(m_files.size()))
         return false;
     const std::string& path = m_files[static_cast<size_t>(key)];
-    TiffFile file;
     file.ShareReported(this->m_reported);
     std::string error;
     std::string problem;
@@ -243,7 +242,22 @@ bool TIFFImageReader<T>::ReadRawPage(long long key, unsigned char* out)
             ReportDiagnostic(path + ": " + problem);
         return false;
     }
-    return file.ReadPage(0, out);
+    return true;
+}
+
+template <class T>
+bool TIFFImageReader<T>::ReadRawPage(long long key, unsigned char* out)
+{
+    TiffFile file;
+    return OpenFile(key, file) && file.ReadPage(0, out);
+}
+
+// A borrowed plane keeps the file's mapping, not the file's TIFF handle, open.
+template <class T>
+ImageSlice<T> TIFFImageReader<T>::ReadPlane16(long long key)
+{
+    TiffFile file;
+    return OpenFile(key, file) ? file.ReadPlane16(0) : ImageSlice<T>();
 }
 
 template class TIFFImageReader<unsigned short>;

@@ -54,9 +54,13 @@ public:
 protected:
     bool Locate(const Vector& position, long long& key, unsigned& sample) override;
     bool ReadRawPage(long long key, unsigned char* out) override;
+    ImageSlice<T> ReadPlane16(long long key) override;
     std::string FormatKind() override { return m_files.size() > 1 ? "TIFF series" : "TIFF"; }
 
 private:
+    // Opens file `key`, checked to have the layout of the file the series was opened with.
+    bool OpenFile(long long key, TiffFile& file);
+
     std::vector<std::string> m_files;                 // full paths
     std::vector<std::pair<unsigned, long long>> m_strides; // dimension, stride of the file index
     std::unordered_map<long long, long long> m_fileAt; // flat position -> index in m_files

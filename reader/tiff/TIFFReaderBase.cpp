@@ -116,18 +116,14 @@ ImageSlice<T> TIFFReaderBase<T>::GetSlice(const Vector& position)
     if (!Locate(position, key, sample))
         return ImageSlice<T>();
 
+    const std::lock_guard<std::mutex> lock(m_readMutex);
+    // Single-sample 16-bit pages are their own display values.
+    if (m_layout.type == SampleType::UInt16 && m_layout.samples == 1 && m_map == ValueMap())
+        return ReadPlane16(key);
     const size_t count = m_layout.PlaneSamples();
     T* out = static_cast<T*>(std::malloc(count * sizeof(T)));
     if (!out)
         return ImageSlice<T>();
-    // Single-sample 16-bit pages are read straight into the plane the slice keeps.
-    if (m_layout.type == SampleType::UInt16 && m_layout.samples == 1 && m_map == ValueMap()) {
-        if (!ReadRawPage(key, reinterpret_cast<unsigned char*>(out))) {
-            std::free(out);
-            return ImageSlice<T>();
-        }
-        return ImageSlice<T>(Vector(m_size[0], m_size[1]), out);
-    }
     const unsigned char* raw = RawPage(key);
     if (!raw) {
         std::free(out);
@@ -152,6 +148,7 @@ std::optional<double> TIFFReaderBase<T>::GetValue(const Vector& position)
     unsigned sample = 0;
     if (!Locate(position(2, Vector::end), key, sample))
         return std::nullopt;
+    const std::lock_guard<std::mutex> lock(m_readMutex);
     const unsigned char* raw = RawPage(key);
     if (!raw)
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,8 @@ protected:
     virtual bool Locate(const Vector& position, long long& key, unsigned& sample) = 0;
     // Reads all samples of a page (TiffFile::ReadPage's arrangement).
     virtual bool ReadRawPage(long long key, unsigned char* out) = 0;
+    // A page of one 16-bit unsigned sample as its plane (TiffFile::ReadPlane16).
+    virtual ImageSlice<T> ReadPlane16(long long key) = 0;
     virtual std::string FormatKind() = 0;
 
     // Clears everything before an Open.
@@ -69,6 +72,9 @@ protected:
     std::shared_ptr<std::set<std::string>> m_reported = std::make_shared<std::set<std::string>>();
 
 private:
+    // Reads may come from several threads: the TIFF handle's directory and the kept page
+    // are one reader's state.
+    std::mutex m_readMutex;
     std::unique_ptr<unsigned char[]> m_raw;
     long long m_rawKey = -1;
 };

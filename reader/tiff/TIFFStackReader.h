@@ -27,6 +27,7 @@ public:
 protected:
     bool Locate(const Vector& position, long long& key, unsigned& sample) override;
     bool ReadRawPage(long long key, unsigned char* out) override { return m_file.ReadPage(static_cast<size_t>(key), out); }
+    ImageSlice<T> ReadPlane16(long long key) override { return m_file.ReadPlane16(static_cast<size_t>(key)); }
     std::string FormatKind() override;
 
 private:

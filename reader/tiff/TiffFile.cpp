@@ -236,6 +236,8 @@ void TiffFile::Close()
     m_tif = nullptr;
     m_offsets.clear();
     m_current = SIZE_MAX;
+    m_mapping.reset();
+    m_mappingFailed = false;
 }
 
 bool TiffFile::Select(size_t page)
@@ -251,19 +253,108 @@ bool TiffFile::Select(size_t page)
     return true;
 }
 
+bool TiffFile::SelectLike(size_t page)
+{
+    if (!Select(page))
+        return false;
+    if (page == 0)
+        return true;
+    std::string error;
+    const TiffLayout here = ReadLayout(m_tif, error);
+    return error.empty() && here.SameShape(m_layout) && here.planar == m_layout.planar && here.tiled == m_layout.tiled;
+}
+
 bool TiffFile::ReadPage(size_t page, unsigned char* out)
+{
+    std::memset(out, 0, m_layout.PlaneBytes() * m_layout.samples);
+    return SelectLike(page) && Decode(out);
+}
+
+ImageSlice<std::uint16_t> TiffFile::ReadPlane16(size_t page)
+{
+    const TiffLayout& l = m_layout;
+    if (l.type != SampleType::UInt16 || l.samples != 1 || !SelectLike(page))
+        return ImageSlice<std::uint16_t>();
+    const Vector size(static_cast<int>(l.width), static_cast<int>(l.height));
+    const size_t bytes = l.PlaneBytes();
+
+    // Decoding inverts min-is-white pages (as page 0 says), so those are never borrowed.
+    if (l.photometric != PHOTOMETRIC_MINISWHITE && !m_mappingFailed) {
+        if (!m_mapping) {
+            // The descriptor libtiff reads, so that the mapping is of the same file.
+            std::string why;
+            m_mapping = MappedFile::Open(TIFFFileno(m_tif), why);
+            m_mappingFailed = !m_mapping;
+        }
+        std::uint64_t offset = 0;
+        if (m_mapping && PlainRun(m_mapping->Size(), offset) &&
+            reinterpret_cast<std::uintptr_t>(m_mapping->Data() + offset) % alignof(std::uint16_t) == 0) {
+            // A file cut short since it was opened: libtiff's own mapping could not be read
+            // there either, so the plane is missing.
+            if (!m_mapping->StillHolds(static_cast<size_t>(offset), bytes))
+                return ImageSlice<std::uint16_t>();
+            return ImageSlice<std::uint16_t>::Borrow(
+                size, reinterpret_cast<const std::uint16_t*>(m_mapping->Data() + offset), m_mapping);
+        }
+    }
+    auto* out = static_cast<std::uint16_t*>(std::malloc(bytes));
+    if (!out)
+        return ImageSlice<std::uint16_t>();
+    std::memset(out, 0, bytes);
+    if (!Decode(reinterpret_cast<unsigned char*>(out))) {
+        std::free(out);
+        return ImageSlice<std::uint16_t>();
+    }
+    return ImageSlice<std::uint16_t>(size, out);
+}
+
+bool TiffFile::PlainRun(std::uint64_t fileSize, std::uint64_t& offset)
+{
+    std::uint16_t compression = 0, fill = 0;
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(m_tif, TIFFTAG_FILLORDER, &fill);
+    if (compression != COMPRESSION_NONE || fill != FILLORDER_MSB2LSB || TIFFIsByteSwapped(m_tif))
+        return false;
+    // Blocks of `bh` full-width rows: strips, or tiles as wide as the page. libtiff reads a
+    // strip's rows, or a whole tile; each block must hold that much inside the file, and
+    // each block's rows must start where the previous block's rows end.
+    const size_t W = m_layout.width, H = m_layout.height;
+    const size_t rowBytes = W * SampleBytes(m_layout.type);
+    std::uint32_t bw = m_layout.width, bh = 0;
+    if (m_layout.tiled) {
+        TIFFGetField(m_tif, TIFFTAG_TILEWIDTH, &bw);
+        TIFFGetField(m_tif, TIFFTAG_TILELENGTH, &bh);
+        if (bw != W || bh == 0 || static_cast<std::uint64_t>(TIFFTileSize64(m_tif)) != bh * rowBytes)
+            return false;
+    } else {
+        TIFFGetFieldDefaulted(m_tif, TIFFTAG_ROWSPERSTRIP, &bh);
+        bh = std::min<std::uint32_t>(std::max<std::uint32_t>(bh, 1), m_layout.height);
+        if (TIFFStripSize64(m_tif) != bh * rowBytes)
+            return false;
+    }
+    const size_t blocks = (H + bh - 1) / bh;
+    if (blocks > (m_layout.tiled ? TIFFNumberOfTiles(m_tif) : TIFFNumberOfStrips(m_tif)))
+        return false;
+    std::uint64_t next = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+        const auto index = static_cast<std::uint32_t>(b);
+        const std::uint64_t at = TIFFGetStrileOffset(m_tif, index);
+        const std::uint64_t count = TIFFGetStrileByteCount(m_tif, index);
+        const size_t rows = m_layout.tiled ? bh : std::min<size_t>(bh, H - b * bh);
+        const std::uint64_t needed = rows * rowBytes;
+        if (at == 0 || (b > 0 && at != next) || count < needed || count > fileSize || at > fileSize - count)
+            return false;
+        if (b == 0)
+            offset = at;
+        next = at + static_cast<std::uint64_t>(bh) * rowBytes;
+    }
+    return true;
+}
+
+bool TiffFile::Decode(unsigned char* out)
 {
     const TiffLayout& l = m_layout;
     const size_t planeBytes = l.PlaneBytes();
-    std::memset(out, 0, planeBytes * l.samples);
-    if (!Select(page))
-        return false;
-    if (page != 0) {
-        std::string error;
-        const TiffLayout here = ReadLayout(m_tif, error);
-        if (!error.empty() || !here.SameShape(l) || here.planar != l.planar || here.tiled != l.tiled)
-            return false;
-    }
     std::uint16_t compression = COMPRESSION_NONE, photometric = 0;
     TIFFGetFieldDefaulted(m_tif, TIFFTAG_COMPRESSION, &compression);
     if (compression == COMPRESSION_JPEG && TIFFGetField(m_tif, TIFFTAG_PHOTOMETRIC, &photometric) &&

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ImageSlice.h"
+#include "MappedFile.h"
 #include "SampleType.h"
 
 struct tiff;
@@ -66,9 +68,22 @@ public:
     // plane after another, native byte order). Parts that cannot be decoded stay zero.
     // False when the page differs from page 0 or nothing of it could be read.
     bool ReadPage(size_t page, unsigned char* out);
+    // Page `page` as one plane of 16-bit display values, for files of single-sample 16-bit
+    // unsigned pages (empty for others). The plane borrows the file's own bytes from a
+    // memory mapping when they are exactly what decoding would give (uncompressed, native
+    // byte order, one run of bytes at an even offset); otherwise it is decoded. Empty when
+    // the page cannot be read.
+    ImageSlice<std::uint16_t> ReadPlane16(size_t page);
 
 private:
     bool Select(size_t page);
+    // Select, then check that the page can be read with page 0's layout.
+    bool SelectLike(size_t page);
+    // ReadPage on the selected page.
+    bool Decode(unsigned char* out);
+    // Offset of the selected page's samples when the file holds them as one run of bytes
+    // inside its first `fileSize` bytes, stored exactly as decoding would deliver them.
+    bool PlainRun(std::uint64_t fileSize, std::uint64_t& offset);
     static int OnMessage(struct tiff*, void* self, const char* module, const char* fmt, va_list ap, bool error);
     static int OnError(struct tiff*, void*, const char*, const char*, va_list);
     static int OnWarning(struct tiff*, void*, const char*, const char*, va_list);
@@ -78,6 +93,8 @@ private:
     std::vector<std::uint64_t> m_offsets;
     size_t m_current = SIZE_MAX; // page the handle's directory is on
     TiffLayout m_layout;
+    std::shared_ptr<const MappedFile> m_mapping; // mapped at the first page that can borrow
+    bool m_mappingFailed = false;
     bool m_opening = false;
     std::string m_lastError;
     std::shared_ptr<std::set<std::string>> m_reported = std::make_shared<std::set<std::string>>();

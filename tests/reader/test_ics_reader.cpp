@@ -13,7 +13,9 @@
 #include <iterator>
 #include <limits>
 #include <numeric>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Diagnostics.h"
@@ -483,6 +485,123 @@ TEST_F(IcsFiles, PlanesLostAfterOpeningAreMissingNotStale)
         EXPECT_EQ(firstSample(r, V({1})), noisy[64 * 64]);
         EXPECT_TRUE(plane(r, V({4})).empty());
         EXPECT_EQ(seen.shown.size(), 1u);
+    }
+}
+
+namespace {
+
+uint16_t gzValue(int x, int y, int z, int t)
+{
+    return static_cast<uint16_t>(x * 3 + y * 401 + z * 7919 + t * 12007 + ((x * y) & 0x3F));
+}
+
+// Planes of a 40 x 30 x 8 x 6 image; -1: the plane is missing, -2: a value differs.
+int gzPlane(Reader& r, int z, int t)
+{
+    const auto got = plane(r, V({z, t}));
+    if (got.empty())
+        return -1;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x)
+            if (got[static_cast<size_t>(y * 40 + x)] != gzValue(x, y, z, t))
+                return -2;
+    return 0;
+}
+
+} // namespace
+
+// gzip data, in the header's own file or a separate one: every plane in order, backwards
+// and at random is the formula's.
+TEST_F(IcsFiles, GzipPlanesInAnyOrder)
+{
+    const std::vector<Dim> dims = {{40, "x", 1, "nm"}, {30, "y", 1, "nm"}, {8, "z", 1, "nm"}, {6, "t", 1, "nm"}};
+    std::vector<uint16_t> data;
+    for (int t = 0; t < 6; ++t)
+        for (int z = 0; z < 8; ++z)
+            for (int y = 0; y < 30; ++y)
+                for (int x = 0; x < 40; ++x)
+                    data.push_back(gzValue(x, y, z, t));
+    for (const char* mode : {"w2", "w1"}) {
+        const auto path = Write(std::string("gz") + mode + ".ics", Ics_uint16, dims, data, mode, true);
+        Reader r(path);
+        ASSERT_EQ(r.GetSize(), V({40, 30, 8, 6})) << mode << ": " << r.GetError();
+        EXPECT_EQ(r.GetFormatName(), "ICS, uint16, compressed");
+        std::vector<std::pair<int, int>> order;
+        for (int t = 0; t < 6; ++t)
+            for (int z = 0; z < 8; ++z)
+                order.emplace_back(z, t);
+        std::vector<std::pair<int, int>> requests = order;
+        requests.insert(requests.end(), order.rbegin(), order.rend());
+        std::shuffle(order.begin(), order.end(), std::mt19937(5));
+        requests.insert(requests.end(), order.begin(), order.end());
+        for (const auto& [z, t] : requests)
+            ASSERT_EQ(gzPlane(r, z, t), 0) << mode << " z " << z << " t " << t;
+        EXPECT_EQ(*r.GetValue(V({39, 29, 7, 5})), gzValue(39, 29, 7, 5));
+
+        // Several threads at once, each in its own order.
+        std::vector<int> wrong(3, 0);
+        std::vector<std::thread> threads;
+        for (int n = 0; n < 3; ++n)
+            threads.emplace_back([&, n] {
+                for (int i = 0; i < 48; ++i) {
+                    const int k = n == 0 ? i : n == 1 ? 47 - i : (i * 29) % 48;
+                    wrong[static_cast<size_t>(n)] += gzPlane(r, k % 8, k / 8) != 0;
+                }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        EXPECT_EQ(wrong, std::vector<int>(3, 0)) << mode;
+    }
+}
+
+// gzip data cut short: planes from the cut on are missing (once one is, all after it are),
+// whichever is asked for first; the ones before it read. Damage inside the stream that
+// inflate cannot notice gives wrong samples after it, but the planes before it read and
+// nothing reads outside its buffers.
+TEST_F(IcsFiles, CutOrDamagedGzipDataGivesMissingPlanes)
+{
+    const std::vector<Dim> dims = {{40, "x", 1, "nm"}, {30, "y", 1, "nm"}, {8, "z", 1, "nm"}, {6, "t", 1, "nm"}};
+    std::vector<uint16_t> data;
+    for (int t = 0; t < 6; ++t)
+        for (int z = 0; z < 8; ++z)
+            for (int y = 0; y < 30; ++y)
+                for (int x = 0; x < 40; ++x)
+                    data.push_back(gzValue(x, y, z, t));
+    {
+        const auto header = Write("cut.ics", Ics_uint16, dims, data, "w1", true);
+        fs::resize_file(dir / "cut.ids", fs::file_size(dir / "cut.ids") / 2);
+        Diagnostics seen;
+        Reader r(header);
+        ASSERT_EQ(r.GetSize(), V({40, 30, 8, 6})) << r.GetError();
+        EXPECT_EQ(gzPlane(r, 7, 5), -1);
+        int firstMissing = -1;
+        for (int k = 0; k < 48; ++k) {
+            const int result = gzPlane(r, k % 8, k / 8);
+            if (firstMissing < 0 && result == -1)
+                firstMissing = k;
+            EXPECT_EQ(result, firstMissing < 0 ? 0 : -1) << "plane " << k;
+        }
+        EXPECT_GT(firstMissing, 5);
+        EXPECT_LT(firstMissing, 47);
+        for (int k = firstMissing - 1; k >= 0; --k)
+            EXPECT_EQ(gzPlane(r, k % 8, k / 8), 0) << "plane " << k;
+        EXPECT_EQ(seen.shown.size(), 1u);
+    }
+    {
+        const auto header = Write("bad.ics", Ics_uint16, dims, data, "w2", true);
+        std::string text = readText(header);
+        const size_t dataStart = text.find("end\t\n") + 5;
+        ASSERT_LT(dataStart, text.size());
+        const size_t at = dataStart + (text.size() - dataStart) * 2 / 3;
+        for (size_t i = at; i < at + 48 && i < text.size(); ++i)
+            text[i] = static_cast<char>(0xA5 ^ (i * 37));
+        std::ofstream(header, std::ios::binary | std::ios::trunc) << text;
+        Reader r(header);
+        ASSERT_EQ(r.GetSize(), V({40, 30, 8, 6})) << r.GetError();
+        for (int k = 47; k >= 0; --k)
+            gzPlane(r, k % 8, k / 8);
+        for (int k = 0; k < 8; ++k)
+            EXPECT_EQ(gzPlane(r, k, 0), 0) << "plane " << k << ", well before the damage";
     }
 }
 

@@ -2,10 +2,12 @@
 // types, calibration, refusals and diagnostics. Files are written here with libtiff.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <limits>
+#include <thread>
 
 #include <korvel.h>
 
@@ -557,4 +559,221 @@ TEST(TiffFile, BrokenPageChainEndsTheStackWithOneMessage)
     EXPECT_EQ(r->GetSlice(V({1})).GetData()[0], 2);
     ASSERT_EQ(messages.list.size(), 1u);
     EXPECT_NE(messages.list[0].find("only the first 2 pages"), std::string::npos) << messages.list[0];
+}
+
+namespace {
+
+// How a plain-layout test file stores its 16-bit pages.
+struct Plain
+{
+    std::uint32_t width = 24, height = 10;
+    std::uint32_t rowsPerStrip = 3; // 0: tiles of 16 rows
+    std::uint32_t tileWidth = 0;    // 0: as wide as the page
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    bool bigEndian = false;
+    bool stripsBackwards = false; // strips written last first: none follows the one before
+    bool oddOffset = false;       // the page's data at an odd offset in the file
+};
+
+std::uint16_t PlainValue(int p, std::uint32_t x, std::uint32_t y)
+{
+    return static_cast<std::uint16_t>(p * 4099 + static_cast<int>(y) * 257 + static_cast<int>(x) * 3 + 1);
+}
+
+void WritePlain(const std::string& path, const Plain& g, int pages)
+{
+    TIFF* tif = TIFFOpen(path.c_str(), g.bigEndian ? "wb" : "wl");
+    ASSERT_NE(tif, nullptr);
+    for (int p = 0; p < pages; ++p) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, g.width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, g.height);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, g.photometric);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, g.compression);
+        if (g.rowsPerStrip) {
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, g.rowsPerStrip);
+        } else {
+            TIFFSetField(tif, TIFFTAG_TILEWIDTH, g.tileWidth ? g.tileWidth : g.width);
+            TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
+        }
+        if (g.oddOffset) {
+            // The directory goes first; its description, 9 bytes with the terminator, leaves
+            // the samples after it at an odd offset.
+            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, "abcdefgh");
+            TIFFCheckpointDirectory(tif);
+        }
+        const std::uint32_t rows = g.rowsPerStrip ? g.rowsPerStrip : 16;
+        const std::uint32_t cols = g.rowsPerStrip || !g.tileWidth ? g.width : g.tileWidth;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> corners; // x, y of each block
+        for (std::uint32_t y = 0; y < g.height; y += rows)
+            for (std::uint32_t x = 0; x < g.width; x += cols)
+                corners.emplace_back(x, y);
+        if (g.stripsBackwards)
+            std::reverse(corners.begin(), corners.end());
+        for (const auto& [x0, y0] : corners) {
+            // libtiff byte-swaps the buffer it is given, so each block is built afresh.
+            std::vector<std::uint16_t> block(static_cast<size_t>(cols) * rows, 0);
+            for (std::uint32_t r = 0; r < rows && y0 + r < g.height; ++r)
+                for (std::uint32_t c = 0; c < cols && x0 + c < g.width; ++c)
+                    block[r * cols + c] = PlainValue(p, x0 + c, y0 + r);
+            const std::uint32_t used = g.rowsPerStrip ? std::min(rows, g.height - y0) : rows;
+            const auto bytes = static_cast<tmsize_t>(static_cast<size_t>(used) * cols * 2);
+            ASSERT_GT(g.rowsPerStrip ? TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, y0, 0), block.data(), bytes)
+                                     : TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, x0, y0, 0, 0), block.data(), bytes),
+                      0);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+    }
+    TIFFClose(tif);
+}
+
+// Every plane of the reader against the formula, last page first so that no plane follows
+// the read of the one before it; `borrowed` says how each plane must have come.
+void ExpectPlain(ImageReaderBase<unsigned short>& r, const Plain& g, int pages, bool borrowed, const std::string& what)
+{
+    for (int p = pages - 1; p >= 0; --p) {
+        const ImageSlice<unsigned short> slice = r.GetSlice(pages > 1 ? V({p}) : V({}));
+        ASSERT_FALSE(slice.IsEmpty()) << what << " page " << p;
+        EXPECT_EQ(slice.IsBorrowed(), borrowed) << what << " page " << p;
+        ASSERT_EQ(slice.GetSize(), V({static_cast<int>(g.width), static_cast<int>(g.height)})) << what;
+        size_t wrong = 0;
+        for (std::uint32_t y = 0; y < g.height; ++y)
+            for (std::uint32_t x = 0; x < g.width; ++x) {
+                std::uint16_t expected = PlainValue(p, x, y);
+                if (g.photometric == PHOTOMETRIC_MINISWHITE)
+                    expected = static_cast<std::uint16_t>(~expected);
+                wrong += slice.GetData()[y * g.width + x] != expected;
+            }
+        EXPECT_EQ(wrong, 0u) << what << " page " << p;
+    }
+}
+
+} // namespace
+
+// Uncompressed pages whose bytes are the plane itself are served from a mapping of the
+// file; any other arrangement is decoded, with the same values.
+TEST(TiffFile, PlainPagesAreBorrowedFromTheFileOthersDecoded)
+{
+    struct Case
+    {
+        const char* what;
+        Plain g;
+        bool borrowed;
+    };
+    std::vector<Case> cases;
+    const auto add = [&](const char* what, bool borrowed, auto change) {
+        Plain g;
+        change(g);
+        cases.push_back({what, g, borrowed});
+    };
+    add("strips", true, [](Plain&) {});
+    add("one strip", true, [](Plain& g) { g.rowsPerStrip = 1000; });
+    // libtiff cuts a large single strip into many strips of a few rows as it opens the file.
+    add("one large strip", true, [](Plain& g) { g.rowsPerStrip = 1000, g.width = 1024, g.height = 64; });
+    add("tiles as wide as the page", true, [](Plain& g) { g.rowsPerStrip = 0, g.width = 32, g.height = 40; });
+    add("strips out of order", false, [](Plain& g) { g.stripsBackwards = true; });
+    add("other byte order", false, [](Plain& g) { g.bigEndian = true; });
+    add("odd offset", false, [](Plain& g) { g.oddOffset = true, g.rowsPerStrip = 1000; });
+    add("narrow tiles", false, [](Plain& g) { g.rowsPerStrip = 0, g.tileWidth = 16, g.width = 40, g.height = 20; });
+    add("compressed", false, [](Plain& g) { g.compression = COMPRESSION_ADOBE_DEFLATE; });
+    add("min-is-white", false, [](Plain& g) { g.photometric = PHOTOMETRIC_MINISWHITE; });
+
+    Folder folder;
+    for (const Case& c : cases)
+        for (int pages : {1, 5}) {
+            const std::string what = std::string(c.what) + ", " + std::to_string(pages) + " page(s)";
+            const std::string path = folder.File(pages > 1 ? "stack.tif" : "single.tif");
+            WritePlain(path, c.g, pages);
+            Messages messages;
+            const Reader r = Open(path);
+            ASSERT_TRUE(r) << what;
+            ExpectPlain(*r, c.g, pages, c.borrowed, what);
+            EXPECT_TRUE(messages.list.empty()) << what << ": " << (messages.list.empty() ? "" : messages.list[0]);
+        }
+}
+
+// Views read on worker threads while the window reads the plane under the cursor: planes
+// borrowed or decoded on several threads at once are each the formula's.
+TEST(TiffFile, PlanesReadOnSeveralThreadsAtOnce)
+{
+    Folder folder;
+    for (bool backwards : {false, true}) {
+        Plain g;
+        g.stripsBackwards = backwards;
+        const std::string path = folder.File(backwards ? "decoded.tif" : "plain.tif");
+        WritePlain(path, g, 12);
+        Reader r = Open(path);
+        ASSERT_TRUE(r);
+        std::vector<int> wrong(4, 0);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < 20; ++round)
+                    for (int i = 0; i < 12; ++i) {
+                        const int p = (i * (t + 1) + round) % 12;
+                        const ImageSlice<unsigned short> slice = r->GetSlice(V({p}));
+                        if (slice.IsEmpty() || slice.GetData()[g.width * g.height - 1] != PlainValue(p, g.width - 1, g.height - 1) ||
+                            slice.GetData()[0] != PlainValue(p, 0, 0))
+                            ++wrong[static_cast<size_t>(t)];
+                    }
+            });
+        for (std::thread& t : threads)
+            t.join();
+        for (int t = 0; t < 4; ++t)
+            EXPECT_EQ(wrong[static_cast<size_t>(t)], 0) << (backwards ? "decoded" : "borrowed") << ", thread " << t;
+        // A borrowed plane keeps the file's mapping after its reader is gone.
+        ImageSlice<unsigned short> kept = r->GetSlice(V({11}));
+        r.reset();
+        EXPECT_EQ(kept.GetData()[g.width * g.height - 1], PlainValue(11, g.width - 1, g.height - 1));
+    }
+}
+
+// A page whose strip runs past the end of the file is a missing plane; the pages before it
+// are still served.
+TEST(TiffFile, StripPastTheEndOfTheFileIsAMissingPlane)
+{
+    Folder folder;
+    const std::string path = folder.File("short.tif");
+    Plain g;
+    g.rowsPerStrip = 1000;
+    WritePlain(path, g, 3);
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    ASSERT_TRUE(TIFFSetDirectory(tif, 2));
+    const std::uint64_t ifd = TIFFCurrentDirOffset(tif);
+    TIFFClose(tif);
+    // Point the last page's only strip (tag 273, one LONG held in the entry) at a place
+    // from which its bytes would run past the end.
+    const auto fileSize = static_cast<std::uint32_t>(std::filesystem::file_size(path));
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::uint16_t entries = 0;
+    file.seekg(static_cast<std::streamoff>(ifd));
+    file.read(reinterpret_cast<char*>(&entries), 2);
+    bool patched = false;
+    for (std::uint16_t e = 0; e < entries && !patched; ++e) {
+        std::uint16_t tag = 0;
+        file.seekg(static_cast<std::streamoff>(ifd + 2 + 12u * e));
+        file.read(reinterpret_cast<char*>(&tag), 2);
+        if (tag == TIFFTAG_STRIPOFFSETS) {
+            const std::uint32_t past = (fileSize - 100) & ~1u;
+            file.seekp(static_cast<std::streamoff>(ifd + 2 + 12u * e + 8));
+            file.write(reinterpret_cast<const char*>(&past), 4);
+            patched = true;
+        }
+    }
+    file.close();
+    ASSERT_TRUE(patched);
+
+    Messages messages;
+    const Reader r = Open(path);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->GetSize(), V({24, 10, 3}));
+    EXPECT_TRUE(r->GetSlice(V({2})).IsEmpty());
+    for (int p : {1, 0}) {
+        const ImageSlice<unsigned short> slice = r->GetSlice(V({p}));
+        ASSERT_TRUE(slice.IsBorrowed()) << p;
+        EXPECT_EQ(slice.GetData()[24 * 10 - 1], PlainValue(p, 23, 9)) << p;
+    }
 }
