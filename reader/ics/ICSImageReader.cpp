@@ -19,9 +19,10 @@ constexpr int kMaxDims = ICS_MAXDIM;
 // each hold a copy of a plane, and 2^28 samples (a 16384 x 16384 plane) already needs
 // about 2.5 GB for them together.
 constexpr size_t kMaxPlaneSamples = size_t(1) << 28;
-// Access points into gzip data: one per 16 MiB of samples, or per plane when planes are
-// larger, and at most 512 of them (16 MiB of saved windows) however large the image.
-constexpr size_t kAccessSpan = size_t(16) << 20;
+// Access points into gzip data: one per 4 MiB of samples, or per plane when planes are
+// larger, and at most 512 of them (16 MiB of saved windows) however large the image. A read
+// backwards inflates on average half a span it does not need.
+constexpr size_t kAccessSpan = size_t(4) << 20;
 constexpr size_t kMaxAccessPoints = 512;
 
 bool sampleType(Ics_DataType type, SampleType& out)
