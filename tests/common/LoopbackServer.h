@@ -1,0 +1,222 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A small HTTP/1.0 file server on 127.0.0.1 for the remote-reading tests and benchmarks.
+// Every connection gets its own thread (so any number of clients are served at once);
+// finished threads are reaped as new connections arrive, and all stop when the server is
+// destroyed. A rule decides per request path whether to serve it or misbehave.
+//
+// Paths are what follows the first '/' of the request target, without the query string.
+// A server can also insist on a query string (as object stores do for signed access, 403
+// otherwise), on an Authorization header (401 otherwise), and redirect some paths.
+class LoopbackServer
+{
+public:
+    enum class Action { Serve, NotFound, ServerError, Drop, Hang };
+    using Rule = std::function<Action(const std::string& path)>;
+
+    LoopbackServer(std::filesystem::path root, Rule rule = nullptr) : m_root(std::move(root)), m_rule(std::move(rule))
+    {
+        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        socklen_t len = sizeof addr;
+        if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(m_listen, 128) != 0 ||
+            ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+            return;
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { AcceptLoop(); });
+    }
+
+    ~LoopbackServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        for (Worker& w : m_workers)
+            w.thread.join();
+        if (m_listen >= 0)
+            ::close(m_listen);
+    }
+
+    // Set before the first request.
+    void RequireQuery(std::string query) { m_query = std::move(query); }
+    void RequireAuthorization(std::string value) { m_authorization = std::move(value); }
+    // Answers requests for `path` with `code` and a Location header.
+    void Redirect(const std::string& path, std::string location, int code = 302) { m_redirects[path] = {code, std::move(location)}; }
+
+    int Port() const { return m_port; }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path; }
+    int Requests() const { return m_requests; }
+    int Requests(const std::string& path)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        int n = 0;
+        for (const std::string& p : m_paths)
+            n += p == path;
+        return n;
+    }
+    // Requests answered 401 or 403.
+    int Refused() const { return m_refused; }
+
+private:
+    struct Worker
+    {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
+
+    void AcceptLoop()
+    {
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd < 0)
+                continue;
+            // Long runs make many thousands of connections: join the threads that are done.
+            for (auto it = m_workers.begin(); it != m_workers.end();) {
+                if (*it->done) {
+                    it->thread.join();
+                    it = m_workers.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            auto done = std::make_shared<std::atomic<bool>>(false);
+            m_workers.push_back({std::thread([this, fd, done] {
+                                     Handle(fd);
+                                     *done = true;
+                                 }),
+                                 done});
+        }
+    }
+
+    // Waits until the peer closes or the server stops.
+    void WaitForClose(int fd)
+    {
+        char c[256];
+        while (!m_stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0 && ::recv(fd, c, sizeof c, 0) <= 0)
+                return;
+        }
+    }
+
+    static std::string Header(const std::string& request, const std::string& name)
+    {
+        size_t at = 0;
+        while ((at = request.find("\r\n", at)) != std::string::npos) {
+            at += 2;
+            if (request.compare(at, name.size(), name) == 0 && request.compare(at + name.size(), 1, ":") == 0) {
+                size_t from = at + name.size() + 1;
+                while (from < request.size() && request[from] == ' ')
+                    ++from;
+                return request.substr(from, request.find("\r\n", from) - from);
+            }
+        }
+        return std::string();
+    }
+
+    void Handle(int fd)
+    {
+        std::string request;
+        char buffer[4096];
+        while (!m_stop && request.find("\r\n\r\n") == std::string::npos) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            request.append(buffer, static_cast<size_t>(n));
+        }
+        const size_t start = request.find(' ');
+        const size_t stop = start == std::string::npos ? start : request.find(' ', start + 1);
+        if (stop == std::string::npos || request.compare(start + 1, 1, "/") != 0) {
+            ::close(fd);
+            return;
+        }
+        const std::string target = request.substr(start + 2, stop - start - 2);
+        const size_t mark = target.find('?');
+        const std::string path = target.substr(0, mark);
+        const std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
+        ++m_requests;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_paths.push_back(path);
+        }
+        std::string reply;
+        const auto redirect = m_redirects.find(path);
+        if (!m_authorization.empty() && Header(request, "Authorization") != m_authorization) {
+            ++m_refused;
+            reply = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
+        } else if (!m_query.empty() && query != m_query) {
+            ++m_refused;
+            reply = "HTTP/1.0 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+        } else if (redirect != m_redirects.end()) {
+            reply = "HTTP/1.0 " + std::to_string(redirect->second.first) + " Moved\r\nLocation: " + redirect->second.second +
+                    "\r\nContent-Length: 0\r\n\r\n";
+        } else {
+            Action action = m_rule ? m_rule(path) : Action::Serve;
+            std::string body;
+            if (action == Action::Serve) {
+                std::ifstream in(m_root / path, std::ios::binary);
+                if (path.find("..") != std::string::npos || !in || std::filesystem::is_directory(m_root / path))
+                    action = Action::NotFound;
+                else
+                    body.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            }
+            switch (action) {
+            case Action::Serve: reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body; break;
+            case Action::NotFound: reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"; break;
+            case Action::ServerError: reply = "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"; break;
+            case Action::Drop: reply = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\npartial"; break;
+            case Action::Hang: WaitForClose(fd); break;
+            }
+        }
+        for (size_t sent = 0; sent < reply.size();) {
+            const ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            sent += static_cast<size_t>(n);
+        }
+        ::close(fd);
+    }
+
+    std::filesystem::path m_root;
+    Rule m_rule;
+    std::string m_query;
+    std::string m_authorization;
+    std::map<std::string, std::pair<int, std::string>> m_redirects;
+    int m_listen = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_requests{0};
+    std::atomic<int> m_refused{0};
+    std::mutex m_mutex;
+    std::vector<std::string> m_paths;
+    std::thread m_thread;
+    std::list<Worker> m_workers; // only the accept thread changes it while it runs
+};
