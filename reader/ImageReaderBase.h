@@ -39,6 +39,11 @@ public:
     virtual std::string GetFormatName() { return std::string(); }
     // Why the last Open failed, in words a user understands; empty after a successful Open.
     virtual std::string GetError() { return std::string(); }
+    // The memory the caller allows for this image (the plane cache it puts over the reader).
+    // A reader that keeps data of its own, such as downloaded chunks, takes a share of it and
+    // returns that share, for the caller to leave out of its own cache. 0: keeps nothing.
+    // Called after Open; may be called again, also while reads run on other threads.
+    virtual size_t SetMemoryBudget(size_t) { return 0; }
 };
 
 template <class T>

@@ -113,7 +113,9 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     setWindowTitle(title);
     reader = std::move(newReader);
     properties = ImageProperties(*reader);
-    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), CacheBudgetBytes());
+    // A remote reader keeps downloaded chunks: their share comes out of the same budget.
+    const size_t budget = CacheBudgetBytes();
+    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), budget - reader->SetMemoryBudget(budget));
     ++imageSerial;
     missingReported = false;
     refusedReported = false;

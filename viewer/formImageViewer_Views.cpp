@@ -295,8 +295,10 @@ void formImageViewer::StopViewWork()
 
 void formImageViewer::ApplyCacheBudget()
 {
-    if (image)
-        image->SetBudget(CacheBudgetBytes());
+    if (image) {
+        const size_t budget = CacheBudgetBytes();
+        image->SetBudget(budget - reader->SetMemoryBudget(budget));
+    }
 }
 
 void formImageViewer::WaitForViews()

@@ -12,7 +12,6 @@
 #include <functional>
 #include <iterator>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -62,8 +61,9 @@ public:
     // Set before the first request.
     void RequireQuery(std::string query) { m_query = std::move(query); }
     void RequireAuthorization(std::string value) { m_authorization = std::move(value); }
-    // Answers requests for `path` with `code` and a Location header.
-    void Redirect(const std::string& path, std::string location, int code = 302) { m_redirects[path] = {code, std::move(location)}; }
+    // Sends requests for paths under `from` to the same path under `to` (a moved folder),
+    // with the request's query, answering `code`.
+    void Redirect(std::string from, std::string to, int code = 302) { m_redirects.push_back({std::move(from), std::move(to), code}); }
 
     int Port() const { return m_port; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path; }
@@ -168,16 +168,19 @@ private:
             m_paths.push_back(path);
         }
         std::string reply;
-        const auto redirect = m_redirects.find(path);
+        const Moved* moved = nullptr;
+        for (const Moved& m : m_redirects)
+            if (path.compare(0, m.from.size(), m.from) == 0)
+                moved = &m;
         if (!m_authorization.empty() && Header(request, "Authorization") != m_authorization) {
             ++m_refused;
             reply = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
         } else if (!m_query.empty() && query != m_query) {
             ++m_refused;
             reply = "HTTP/1.0 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
-        } else if (redirect != m_redirects.end()) {
-            reply = "HTTP/1.0 " + std::to_string(redirect->second.first) + " Moved\r\nLocation: " + redirect->second.second +
-                    "\r\nContent-Length: 0\r\n\r\n";
+        } else if (moved) {
+            reply = "HTTP/1.0 " + std::to_string(moved->code) + " Moved\r\nLocation: /" + moved->to + path.substr(moved->from.size()) +
+                    (query.empty() ? "" : "?" + query) + "\r\nContent-Length: 0\r\n\r\n";
         } else {
             Action action = m_rule ? m_rule(path) : Action::Serve;
             std::string body;
@@ -209,7 +212,12 @@ private:
     Rule m_rule;
     std::string m_query;
     std::string m_authorization;
-    std::map<std::string, std::pair<int, std::string>> m_redirects;
+    struct Moved
+    {
+        std::string from, to;
+        int code;
+    };
+    std::vector<Moved> m_redirects;
     int m_listen = -1;
     int m_port = 0;
     std::atomic<bool> m_stop{false};
