@@ -135,6 +135,7 @@ struct Transfer
     std::string shown; // for messages: without the query and credentials
     int tries = 0;
     std::vector<std::uint8_t> body;
+    CURL* easy = nullptr;
     bool tooLarge = false;
     char error[CURL_ERROR_SIZE] = {};
 };
@@ -143,6 +144,11 @@ size_t onData(char* data, size_t size, size_t count, void* user)
 {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
+    // Room for the announced length at once: growing a chunk step by step copies it again and again.
+    curl_off_t announced = -1;
+    if (t->body.empty() && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
+        static_cast<std::uintmax_t>(announced) <= FolderStore::kMaxKeyBytes)
+        t->body.reserve(static_cast<size_t>(announced));
     if (t->body.size() + n > FolderStore::kMaxKeyBytes) {
         t->tooLarge = true;
         return 0; // aborts the transfer
@@ -157,6 +163,7 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
     if (!easy)
         return nullptr;
     t.body.clear();
+    t.easy = easy;
     t.tooLarge = false;
     t.error[0] = 0;
     curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());

@@ -136,6 +136,14 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     }
     if (m_ome) {
         m_axes = ms.axes;
+        // From a server, every level's .zarray in one round of requests (kept by the chunk
+        // cache for LoadLevel): the first picture waits for one round trip, not one per level.
+        if (m_chunkCache) {
+            std::vector<std::string> keys;
+            for (const std::string& path : ms.paths)
+                keys.push_back(base + path + "/.zarray");
+            m_store->GetMany(keys);
+        }
         for (size_t k = 0; k < ms.paths.size(); ++k)
             if (!LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why)) {
                 Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
