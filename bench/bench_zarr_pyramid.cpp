@@ -12,11 +12,11 @@
 // reads, and plain GETs through libcurl with the same concurrency. "x_baseline" is the
 // reader's time over its baseline's.
 //
-// BM_PeakMemory reads 64 full-resolution planes from the server through the viewer's plane
+// BM_PeakMemory reads 64 (or 256) full-resolution planes from the server through the viewer's plane
 // cache with a 256 MiB budget and reports the peak resident memory (VmHWM, reset first)
 // above the resident memory at its start. Arg 1 gives the reader the budget (its chunk cache
 // takes a share of it); arg 0 leaves the chunk cache at its fixed default, as before. Run
-// each on its own (--benchmark_filter=PeakMemory/1) for a clean peak.
+// each on its own (--benchmark_filter=PeakMemory/budget:1/planes:64) for a clean peak.
 #include <benchmark/benchmark.h>
 
 #include <blosc.h>
@@ -46,7 +46,6 @@ namespace {
 
 constexpr int kSize = 2048, kDepth = 512, kLevels = 3, kChunk = 512, kZ = kDepth / 2;
 constexpr size_t kBudget = size_t(256) << 20;
-constexpr int kMemoryPlanes = 64;
 
 // Smooth structure plus camera-like noise: compresses about as well as real data.
 void fillChunk(std::vector<std::uint16_t>& chunk, int level, int z, int cy, int cx)
@@ -334,6 +333,7 @@ double statusMiB(const char* field)
 void BM_PeakMemory(benchmark::State& state)
 {
     const bool followBudget = state.range(0) != 0;
+    const int planes = static_cast<int>(state.range(1));
     const std::string where = location(true);
     for (auto _ : state) {
         // Image, server and allocator are warm; from here on only this read counts.
@@ -343,9 +343,9 @@ void BM_PeakMemory(benchmark::State& state)
             ImageReader::ZarrReader<unsigned short> reader(where);
             const size_t chunkShare = followBudget ? reader.SetMemoryBudget(kBudget) : 0;
             ImageReader::SliceCache<unsigned short> cache(&reader, kBudget - chunkShare);
-            for (int z = 0; z < kMemoryPlanes; ++z) {
+            for (int z = 0; z < planes; ++z) {
                 ImageReader::Vector p;
-                p.push_back(z * kDepth / kMemoryPlanes);
+                p.push_back(z * kDepth / planes);
                 if (cache.GetSlice(p).IsEmpty()) {
                     state.SkipWithError("a plane could not be read");
                     break;
@@ -363,7 +363,7 @@ void BM_PeakMemory(benchmark::State& state)
             state.counters["peak_not_reset"] = 1;
     }
 }
-BENCHMARK(BM_PeakMemory)->ArgName("budget")->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PeakMemory)->ArgNames({"budget", "planes"})->Args({1, 64})->Args({1, 256})->Args({0, 64})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The stored size of each level, once, for the report.
 void BM_StoredSize(benchmark::State& state)
