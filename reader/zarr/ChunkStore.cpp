@@ -228,6 +228,12 @@ HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_options(optio
         m_malformed = "not a usable URL";
 }
 
+HttpStore::~HttpStore()
+{
+    for (void* multi : m_idle)
+        curl_multi_cleanup(static_cast<CURLM*>(multi));
+}
+
 std::string HttpStore::KeyUrl(const std::string& key) const
 {
     return m_base + key + m_query;
@@ -249,7 +255,19 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
         transfers[i].url = KeyUrl(keys[i]);
         transfers[i].shown = m_shown + keys[i];
     }
-    CURLM* multi = m_malformed.empty() ? curl_multi_init() : nullptr;
+    CURLM* multi = nullptr;
+    if (m_malformed.empty()) {
+        const std::lock_guard<std::mutex> lock(m_idleMutex);
+        if (!m_idle.empty()) {
+            multi = static_cast<CURLM*>(m_idle.back());
+            m_idle.pop_back();
+        }
+    }
+    if (!multi && m_malformed.empty()) {
+        multi = curl_multi_init();
+        if (multi)
+            curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(m_options.connections));
+    }
     if (!multi) {
         for (Result& r : results)
             r.why = m_malformed.empty() ? "the HTTP client could not start" : m_shown + " is " + m_malformed;
@@ -351,7 +369,10 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    curl_multi_cleanup(multi);
+    {
+        const std::lock_guard<std::mutex> lock(m_idleMutex);
+        m_idle.push_back(multi);
+    }
     return results;
 }
 

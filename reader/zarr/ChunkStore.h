@@ -71,6 +71,9 @@ class HttpStore : public ChunkStore
 {
 public:
     HttpStore(std::string baseUrl, HttpOptions options);
+    ~HttpStore() override;
+    HttpStore(const HttpStore&) = delete;
+    HttpStore& operator=(const HttpStore&) = delete;
     Result Get(const std::string& key) override;
     std::vector<Result> GetMany(const std::vector<std::string>& keys) override;
     std::string Location() const override { return m_shown; }
@@ -83,6 +86,10 @@ private:
     std::string m_shown; // m_base without credentials
     std::string m_malformed; // why the URL cannot be used, if it cannot
     HttpOptions m_options;
+    // Idle multi handles with their open connections: the next plane reuses them instead of
+    // connecting (and for https negotiating) again. One per concurrent GetMany at most.
+    std::mutex m_idleMutex;
+    std::vector<void*> m_idle; // CURLM*
 };
 
 // Keeps the most recently fetched keys of another store, up to a byte budget, so that the

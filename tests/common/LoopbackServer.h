@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-// A small HTTP/1.0 file server on 127.0.0.1 for the remote-reading tests and benchmarks.
-// Every connection gets its own thread (so any number of clients are served at once);
-// finished threads are reaped as new connections arrive, and all stop when the server is
-// destroyed. A rule decides per request path whether to serve it or misbehave.
+// A small HTTP/1.1 file server on 127.0.0.1 for the remote-reading tests and benchmarks.
+// Every connection gets its own thread (so any number of clients are served at once) and is
+// kept open for further requests until the client closes it; finished threads are reaped as
+// new connections arrive, and all stop when the server is destroyed. A rule decides per request path whether to serve it or misbehave.
 //
 // Paths are what follows the first '/' of the request target, without the query string.
 // A server can also insist on a query string (as object stores do for signed access, 403
@@ -77,6 +77,7 @@ public:
     }
     // Requests answered 401 or 403.
     int Refused() const { return m_refused; }
+    int Connections() const { return m_connections; }
 
 private:
     struct Worker
@@ -94,6 +95,7 @@ private:
             const int fd = ::accept(m_listen, nullptr, nullptr);
             if (fd < 0)
                 continue;
+            ++m_connections;
             // Long runs make many thousands of connections: join the threads that are done.
             for (auto it = m_workers.begin(); it != m_workers.end();) {
                 if (*it->done) {
@@ -138,25 +140,41 @@ private:
         return std::string();
     }
 
+    // Answers requests on one connection until the client closes it (connections are kept
+    // alive, as real servers do; a new connection per request would leave the benchmarks
+    // running into thousands of sockets waiting out their close).
     void Handle(int fd)
     {
-        std::string request;
+        std::string pending;
         char buffer[4096];
-        while (!m_stop && request.find("\r\n\r\n") == std::string::npos) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0)
-                continue;
-            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-            if (n <= 0)
+        for (;;) {
+            size_t end = std::string::npos;
+            while (!m_stop && (end = pending.find("\r\n\r\n")) == std::string::npos) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 50) <= 0)
+                    continue;
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                pending.append(buffer, static_cast<size_t>(n));
+            }
+            if (m_stop || end == std::string::npos)
                 break;
-            request.append(buffer, static_cast<size_t>(n));
+            const std::string request = pending.substr(0, end + 4);
+            pending.erase(0, end + 4);
+            if (!Answer(fd, request))
+                break;
         }
+        ::close(fd);
+    }
+
+    // False when the connection is to be closed.
+    bool Answer(int fd, const std::string& request)
+    {
         const size_t start = request.find(' ');
         const size_t stop = start == std::string::npos ? start : request.find(' ', start + 1);
-        if (stop == std::string::npos || request.compare(start + 1, 1, "/") != 0) {
-            ::close(fd);
-            return;
-        }
+        if (stop == std::string::npos || request.compare(start + 1, 1, "/") != 0)
+            return false;
         const std::string target = request.substr(start + 2, stop - start - 2);
         const size_t mark = target.find('?');
         const std::string path = target.substr(0, mark);
@@ -167,18 +185,19 @@ private:
             m_paths.push_back(path);
         }
         std::string reply;
+        bool keep = true;
         const Moved* moved = nullptr;
         for (const Moved& m : m_redirects)
             if (path.compare(0, m.from.size(), m.from) == 0)
                 moved = &m;
         if (!m_authorization.empty() && Header(request, "Authorization") != m_authorization) {
             ++m_refused;
-            reply = "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
+            reply = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
         } else if (!m_query.empty() && query != m_query) {
             ++m_refused;
-            reply = "HTTP/1.0 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+            reply = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
         } else if (moved) {
-            reply = "HTTP/1.0 " + std::to_string(moved->code) + " Moved\r\nLocation: /" + moved->to + path.substr(moved->from.size()) +
+            reply = "HTTP/1.1 " + std::to_string(moved->code) + " Moved\r\nLocation: /" + moved->to + path.substr(moved->from.size()) +
                     (query.empty() ? "" : "?" + query) + "\r\nContent-Length: 0\r\n\r\n";
         } else {
             Action action = m_rule ? m_rule(path) : Action::Serve;
@@ -196,22 +215,25 @@ private:
             }
             switch (action) {
             case Action::Serve:
-                reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+                reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
                 reply += body;
                 break;
-            case Action::NotFound: reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"; break;
-            case Action::ServerError: reply = "HTTP/1.0 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"; break;
-            case Action::Drop: reply = "HTTP/1.0 200 OK\r\nContent-Length: 100000\r\n\r\npartial"; break;
-            case Action::Hang: WaitForClose(fd); break;
+            case Action::NotFound: reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"; break;
+            case Action::ServerError: reply = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"; break;
+            case Action::Drop:
+                reply = "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\npartial";
+                keep = false;
+                break;
+            case Action::Hang: WaitForClose(fd); return false;
             }
         }
         for (size_t sent = 0; sent < reply.size();) {
             const ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
-                break;
+                return false;
             sent += static_cast<size_t>(n);
         }
-        ::close(fd);
+        return keep && Header(request, "Connection") != "close";
     }
 
     std::filesystem::path m_root;
@@ -229,6 +251,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_requests{0};
     std::atomic<int> m_refused{0};
+    std::atomic<int> m_connections{0};
     std::mutex m_mutex;
     std::vector<std::string> m_paths;
     std::thread m_thread;

@@ -454,6 +454,15 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
         EXPECT_EQ(ome.GetValue(at), Expected(SampleType::UInt16, {5, 6, 3, 1, 0}));
     EXPECT_EQ(server.Requests() - beforeValue, 1);
 
+    // Connections stay open from plane to plane: a handful serve a whole image.
+    const int connections = server.Connections(), requests = server.Requests();
+    {
+        Reader again(server.Url("be_u2_zstd.zarr"));
+        EXPECT_EQ(CheckAll(again, 0, kNoFill, kNoneMissing), 6);
+    }
+    EXPECT_GE(server.Requests() - requests, 20);
+    EXPECT_LE(server.Connections() - connections, 4);
+
     // Several threads reading at once (the viewer's workers) get the same planes.
     std::vector<std::thread> readers;
     for (int t = 0; t < 3; ++t)
