@@ -9,8 +9,9 @@
 //   - the first picture: the middle plane at the coarsest level (one chunk), and
 //   - the full-resolution plane: the middle plane at level 0 (16 chunks),
 // against same-run baselines that fetch the same chunk files without decoding: plain file
-// reads, and plain GETs through libcurl with the same concurrency. "x_baseline" is the
-// reader's time over its baseline's.
+// reads, and plain GETs through libcurl with the same concurrency over kept-open connections.
+// "x_baseline" is the reader's time over its baseline's. BM_NextPlane steps through z in an
+// image already open (new full-resolution planes, connections already open).
 //
 // BM_PeakMemory reads 64 (or 256) full-resolution planes from the server through the viewer's plane
 // cache with a 256 MiB budget and reports the peak resident memory (VmHWM, reset first)
@@ -319,6 +320,33 @@ void BM_FullResolutionPlane(benchmark::State& state)
     readPlane(state, 0);
 }
 BENCHMARK(BM_FullResolutionPlane)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Stepping through z at full resolution in an image already open: each step reads a new
+// plane (16 chunks) over the connections the previous steps opened.
+void BM_NextPlane(benchmark::State& state)
+{
+    const bool http = state.range(0) != 0;
+    ImageReader::ZarrReader<unsigned short> reader(location(http));
+    int z = 0;
+    const Timer timer;
+    for (auto _ : state) {
+        ImageReader::Vector p;
+        p.push_back(z);
+        z = (z + 1) % kDepth;
+        const auto slice = reader.GetSlice(p);
+        if (slice.IsEmpty()) {
+            state.SkipWithError("the plane could not be read");
+            break;
+        }
+        benchmark::DoNotOptimize(slice.GetData()[0]);
+    }
+    const double mean = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    const auto base = baselines().find({http, 0});
+    if (base != baselines().end() && base->second > 0)
+        state.counters["x_baseline"] = mean / base->second;
+    state.SetBytesProcessed(state.iterations() * int64_t(kSize) * kSize * 2);
+}
+BENCHMARK(BM_NextPlane)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // kB lines of /proc/self/status.
 double statusMiB(const char* field)
