@@ -72,18 +72,6 @@ void CachingStore::SetBudget(size_t budgetBytes)
     EvictTo(m_budget);
 }
 
-size_t CachingStore::GetBudget()
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_budget;
-}
-
-size_t CachingStore::GetBytes()
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bytes;
-}
-
 bool IsUrl(const std::string& text)
 {
     return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;

@@ -104,8 +104,6 @@ public:
     std::string Location() const override { return m_inner->Location(); }
     // Shrinking drops the least recent keys at once.
     void SetBudget(size_t budgetBytes);
-    size_t GetBudget();
-    size_t GetBytes();
 
 private:
     void EvictTo(size_t limit); // with m_mutex held
