@@ -1,2 +1,7 @@
 lumora_add_bench(bench_zarr ${CMAKE_CURRENT_LIST_DIR}/bench_zarr.cpp)
 target_link_libraries(bench_zarr PRIVATE lumora_reader)
+
+# The pyramid from a folder and from a loopback server (the tests' server, tests/common).
+lumora_add_bench(bench_zarr_pyramid ${CMAKE_CURRENT_LIST_DIR}/bench_zarr_pyramid.cpp)
+target_link_libraries(bench_zarr_pyramid PRIVATE lumora_reader)
+target_include_directories(bench_zarr_pyramid PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)

@@ -56,6 +56,12 @@ public:
     // Levels have the same dimensions, names and value map; only extents and pixel sizes differ.
     virtual int GetLevelCount() const { return 1; }
     virtual std::unique_ptr<ImageReaderBase<T>> OpenLevel(int) { return nullptr; }
+
+    // The memory the caller allows for this image (the plane cache it puts over the reader).
+    // A reader that keeps data of its own, such as downloaded chunks, takes a share of it and
+    // returns that share, for the caller to leave out of its own cache. 0: keeps nothing.
+    // Called after Open; may be called again, also while reads run on other threads.
+    virtual size_t SetMemoryBudget(size_t) { return 0; }
 };
 
 template <class T>

@@ -156,6 +156,8 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     reader = std::move(newReader);
     properties = ImageProperties(*reader);
     image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), CacheBudgetBytes());
+    // A remote reader keeps downloaded chunks: their share comes out of the same budget,
+    // which the coarser levels of a pyramid share too.
     OpenLevels();
     ++imageSerial;
     missingReported = false;

@@ -440,15 +440,17 @@ void formImageViewer::ApplyCacheBudget()
 {
     if (!image)
         return;
-    const std::uint64_t budget = CacheBudgetBytes();
-    // The coarser levels share half of the budget: together they are at most a third of the
+    // A remote reader keeps downloaded chunks: their share comes out of the budget first.
+    const size_t total = CacheBudgetBytes();
+    const size_t budget = total - std::min(total, reader->SetMemoryBudget(total));
+    // The coarser levels share half of the rest: together they are at most a third of the
     // full-resolution data of a 2x pyramid, and the views mostly read one level at a time.
     if (levelImages.size() < 2) {
         image->SetBudget(budget);
         return;
     }
     image->SetBudget(budget / 2);
-    const std::uint64_t share = budget / 2 / (levelImages.size() - 1);
+    const size_t share = budget / 2 / (levelImages.size() - 1);
     for (const auto& level : levelImages)
         if (level)
             level->SetBudget(share);

@@ -49,15 +49,27 @@ std::vector<ChunkStore::Result> CachingStore::GetMany(const std::vector<std::str
             m_entries.emplace_front(misses[k], r);
             m_index[misses[k]] = m_entries.begin();
             m_bytes += r.bytes.size();
-            while (m_bytes > m_budget && !m_entries.empty()) {
-                m_bytes -= m_entries.back().second.bytes.size();
-                m_index.erase(m_entries.back().first);
-                m_entries.pop_back();
-            }
+            EvictTo(m_budget);
         }
         results[missAt[k]] = std::move(r);
     }
     return results;
+}
+
+void CachingStore::EvictTo(size_t limit)
+{
+    while (m_bytes > limit && !m_entries.empty()) {
+        m_bytes -= m_entries.back().second.bytes.size();
+        m_index.erase(m_entries.back().first);
+        m_entries.pop_back();
+    }
+}
+
+void CachingStore::SetBudget(size_t budgetBytes)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_budget = budgetBytes;
+    EvictTo(m_budget);
 }
 
 bool IsUrl(const std::string& text)
@@ -108,8 +120,10 @@ struct Transfer
 {
     size_t index = 0;
     std::string url;
+    std::string shown; // for messages: without the query and credentials
     int tries = 0;
     std::vector<std::uint8_t> body;
+    CURL* easy = nullptr;
     bool tooLarge = false;
     char error[CURL_ERROR_SIZE] = {};
 };
@@ -118,6 +132,11 @@ size_t onData(char* data, size_t size, size_t count, void* user)
 {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
+    // Room for the announced length at once: growing a chunk step by step copies it again and again.
+    curl_off_t announced = -1;
+    if (t->body.empty() && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
+        static_cast<std::uintmax_t>(announced) <= FolderStore::kMaxKeyBytes)
+        t->body.reserve(static_cast<size_t>(announced));
     if (t->body.size() + n > FolderStore::kMaxKeyBytes) {
         t->tooLarge = true;
         return 0; // aborts the transfer
@@ -132,6 +151,7 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
     if (!easy)
         return nullptr;
     t.body.clear();
+    t.easy = easy;
     t.tooLarge = false;
     t.error[0] = 0;
     curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());
@@ -146,7 +166,7 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(10L, o.requestTimeoutMs / 1000)));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 5L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, o.redirects)));
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
@@ -155,14 +175,56 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
 
 } // namespace
 
-HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_base(std::move(baseUrl)), m_options(options)
+// libcurl takes the URL apart: the query and the credentials must stay out of the path
+// keys are added to, and out of messages.
+HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_options(options)
 {
-    while (!m_base.empty() && m_base.back() == '/')
-        m_base.pop_back();
-    m_base += '/';
+    initCurl();
     if (m_options.connections < 1)
         m_options.connections = 1;
-    initCurl();
+    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    auto part = [&](CURLUPart which) {
+        char* text = nullptr;
+        std::string value;
+        if (curl_url_get(url.get(), which, &text, 0) == CURLUE_OK && text)
+            value = text;
+        curl_free(text);
+        return value;
+    };
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, baseUrl.c_str(), 0) != CURLUE_OK) {
+        m_malformed = "not a usable URL";
+        // Still something to show, without what may follow the path.
+        m_shown = baseUrl.substr(0, baseUrl.find_first_of("?#"));
+        return;
+    }
+    const std::string query = part(CURLUPART_QUERY);
+    if (!query.empty())
+        m_query = "?" + query;
+    std::string path = part(CURLUPART_PATH);
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    path += '/';
+    curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_PATH, path.c_str(), 0);
+    m_base = part(CURLUPART_URL);
+    curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+    curl_url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
+    m_shown = part(CURLUPART_URL);
+    if (m_base.empty() || m_base.back() != '/')
+        m_malformed = "not a usable URL";
+}
+
+HttpStore::~HttpStore()
+{
+    for (void* multi : m_idle)
+        curl_multi_cleanup(static_cast<CURLM*>(multi));
+}
+
+std::string HttpStore::KeyUrl(const std::string& key) const
+{
+    return m_base + key + m_query;
 }
 
 ChunkStore::Result HttpStore::Get(const std::string& key)
@@ -178,12 +240,25 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
     std::vector<Transfer> transfers(keys.size());
     for (size_t i = 0; i < keys.size(); ++i) {
         transfers[i].index = i;
-        transfers[i].url = m_base + keys[i];
+        transfers[i].url = KeyUrl(keys[i]);
+        transfers[i].shown = m_shown + keys[i];
     }
-    CURLM* multi = curl_multi_init();
+    CURLM* multi = nullptr;
+    if (m_malformed.empty()) {
+        const std::lock_guard<std::mutex> lock(m_idleMutex);
+        if (!m_idle.empty()) {
+            multi = static_cast<CURLM*>(m_idle.back());
+            m_idle.pop_back();
+        }
+    }
+    if (!multi && m_malformed.empty()) {
+        multi = curl_multi_init();
+        if (multi)
+            curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(m_options.connections));
+    }
     if (!multi) {
         for (Result& r : results)
-            r.why = "the HTTP client could not start";
+            r.why = m_malformed.empty() ? "the HTTP client could not start" : m_shown + " is " + m_malformed;
         return results;
     }
     using Clock = std::chrono::steady_clock;
@@ -257,14 +332,15 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
                 continue;
             }
             if (t->tooLarge) {
-                fail(t->index, t->url + " is too large to be a chunk");
+                fail(t->index, t->shown + " is too large to be a chunk");
                 continue;
             }
             if (rc != CURLE_OK) {
-                why = t->url + ": " + (t->error[0] ? std::string(t->error) : std::string(curl_easy_strerror(rc)));
-                transient = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_URL_MALFORMAT && rc != CURLE_COULDNT_RESOLVE_HOST;
+                why = t->shown + ": " + (t->error[0] ? std::string(t->error) : std::string(curl_easy_strerror(rc)));
+                transient = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_URL_MALFORMAT && rc != CURLE_COULDNT_RESOLVE_HOST &&
+                            rc != CURLE_TOO_MANY_REDIRECTS;
             } else {
-                why = t->url + ": the server answered " + std::to_string(code);
+                why = t->shown + ": the server answered " + std::to_string(code);
                 transient = code >= 500 || code == 429 || code == 408;
             }
             if (transient && t->tries <= m_options.retries) {
@@ -281,7 +357,10 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    curl_multi_cleanup(multi);
+    {
+        const std::lock_guard<std::mutex> lock(m_idleMutex);
+        m_idle.push_back(multi);
+    }
     return results;
 }
 

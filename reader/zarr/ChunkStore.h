@@ -56,21 +56,40 @@ struct HttpOptions
     int retries = 2;          // further tries after a transient failure (timeouts, drops, 5xx)
     long retryDelayMs = 200;  // before the first retry; doubles after each
     int connections = 4;      // concurrent requests of one GetMany
-    size_t cacheBytes = size_t(256) << 20; // recently fetched chunks kept by the reader
+    int redirects = 5;        // followed per request (same or other server, http/https only)
+    // Recently fetched chunks kept by the reader until it is given a memory budget
+    // (ZarrReader::SetMemoryBudget), and the most it keeps after that.
+    size_t cacheBytes = size_t(256) << 20;
 };
 
 // Keys are paths below a base URL (http or https, through libcurl). 404 means missing.
+// Keys go into the URL's path; a query string (a shared access token, as object stores hand
+// out for a prefix) is sent with every request, a #fragment never. user:password@ in the URL
+// is sent as basic authentication. Neither the query nor the credentials appear in
+// Location() or in any message.
 class HttpStore : public ChunkStore
 {
 public:
     HttpStore(std::string baseUrl, HttpOptions options);
+    ~HttpStore() override;
+    HttpStore(const HttpStore&) = delete;
+    HttpStore& operator=(const HttpStore&) = delete;
     Result Get(const std::string& key) override;
     std::vector<Result> GetMany(const std::vector<std::string>& keys) override;
-    std::string Location() const override { return m_base; }
+    std::string Location() const override { return m_shown; }
+    // The URL requested for a key.
+    std::string KeyUrl(const std::string& key) const;
 
 private:
-    std::string m_base; // ends with '/'
+    std::string m_base;  // up to the end of the path, which ends with '/'
+    std::string m_query; // "" or "?..."
+    std::string m_shown; // m_base without credentials
+    std::string m_malformed; // why the URL cannot be used, if it cannot
     HttpOptions m_options;
+    // Idle multi handles with their open connections: the next plane reuses them instead of
+    // connecting (and for https negotiating) again. One per concurrent GetMany at most.
+    std::mutex m_idleMutex;
+    std::vector<void*> m_idle; // CURLM*
 };
 
 // Keeps the most recently fetched keys of another store, up to a byte budget, so that the
@@ -83,8 +102,12 @@ public:
     Result Get(const std::string& key) override { return GetMany({key}).front(); }
     std::vector<Result> GetMany(const std::vector<std::string>& keys) override;
     std::string Location() const override { return m_inner->Location(); }
+    // Shrinking drops the least recent keys at once.
+    void SetBudget(size_t budgetBytes);
 
 private:
+    void EvictTo(size_t limit); // with m_mutex held
+
     std::shared_ptr<ChunkStore> m_inner;
     size_t m_budget;
     std::mutex m_mutex;

@@ -86,6 +86,7 @@ void ZarrReader<T>::Close()
 {
     m_levels.clear();
     m_store.reset();
+    m_chunkCache.reset();
     m_axes.clear();
     m_channels.clear();
     m_channelDim = -1;
@@ -101,9 +102,10 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     m_type = SampleType::UInt16;
     m_ome = false;
     m_warned = false;
-    if (IsUrl(location))
-        m_store = std::make_shared<CachingStore>(std::make_shared<HttpStore>(location, m_http), m_http.cacheBytes);
-    else
+    if (IsUrl(location)) {
+        m_chunkCache = std::make_shared<CachingStore>(std::make_shared<HttpStore>(location, m_http), m_http.cacheBytes);
+        m_store = m_chunkCache;
+    } else
         m_store = std::make_shared<FolderStore>(location);
 
     std::string why;
@@ -134,6 +136,14 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     }
     if (m_ome) {
         m_axes = ms.axes;
+        // From a server, every level's .zarray in one round of requests (kept by the chunk
+        // cache for LoadLevel): the first picture waits for one round trip, not one per level.
+        if (m_chunkCache) {
+            std::vector<std::string> keys;
+            for (const std::string& path : ms.paths)
+                keys.push_back(base + path + "/.zarray");
+            m_store->GetMany(keys);
+        }
         for (size_t k = 0; k < ms.paths.size(); ++k)
             if (!LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why)) {
                 Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
@@ -231,6 +241,16 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
     }
     m_levels.push_back(std::move(level));
     return true;
+}
+
+template <class T>
+size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
+{
+    if (!m_chunkCache)
+        return 0;
+    const size_t share = std::min(budgetBytes / kChunkCacheShare, m_http.cacheBytes);
+    m_chunkCache->SetBudget(share);
+    return share;
 }
 
 template <class T>

@@ -46,6 +46,11 @@ public:
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
     bool IsRemote() override;
+    // From a server, recently fetched chunks are kept (for the other planes of a chunk
+    // deeper than one plane): an eighth of the budget, at most HttpOptions::cacheBytes.
+    // A folder's files are in the system's page cache already: nothing is kept, 0 returned.
+    size_t SetMemoryBudget(size_t budgetBytes) override;
+    static constexpr size_t kChunkCacheShare = 8; // the budget's 1/n for chunks
 
     // Resolution levels, finest first.
     int GetLevelCount() const override { return static_cast<int>(m_levels.size()); }
@@ -82,6 +87,7 @@ private:
 
     HttpOptions m_http;
     std::shared_ptr<ChunkStore> m_store;
+    std::shared_ptr<CachingStore> m_chunkCache; // remote images only
     std::vector<std::shared_ptr<const Level>> m_levels;
     std::atomic<int> m_level{0};
     std::vector<ZarrAxis> m_axes; // array order; empty for a plain array

@@ -440,6 +440,11 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
     p[0] = 2;
     ASSERT_FALSE(ome.GetSlice(p).IsEmpty());
     EXPECT_EQ(server.Requests() - before, 12);
+    // A memory budget too small for any chunk: its share keeps none, so planes fetch again.
+    EXPECT_EQ(ome.SetMemoryBudget(800), 100u);
+    ASSERT_FALSE(ome.GetSlice(p).IsEmpty());
+    EXPECT_EQ(server.Requests() - before, 24);
+    EXPECT_EQ(ome.SetMemoryBudget(size_t(64) << 20), size_t(8) << 20);
     // A value needs its one chunk, once.
     Vector at(5, 6);
     for (int c : {3, 1, 0})
@@ -449,12 +454,90 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
         EXPECT_EQ(ome.GetValue(at), Expected(SampleType::UInt16, {5, 6, 3, 1, 0}));
     EXPECT_EQ(server.Requests() - beforeValue, 1);
 
+    // Connections stay open from plane to plane: a handful serve a whole image.
+    const int connections = server.Connections(), requests = server.Requests();
+    {
+        Reader again(server.Url("be_u2_zstd.zarr"));
+        EXPECT_EQ(CheckAll(again, 0, kNoFill, kNoneMissing), 6);
+    }
+    EXPECT_GE(server.Requests() - requests, 20);
+    EXPECT_LE(server.Connections() - connections, 4);
+
     // Several threads reading at once (the viewer's workers) get the same planes.
     std::vector<std::thread> readers;
     for (int t = 0; t < 3; ++t)
         readers.emplace_back([&] { EXPECT_EQ(CheckAll(ome, 0, OmeFill, OmeMissing), 22); });
     for (std::thread& t : readers)
         t.join();
+}
+
+// Object stores hand out a URL with an access token in its query, valid for a whole prefix.
+// The token must reach every request while the keys go into the path.
+TEST_F(ZarrHttp, QueryTokenIsSentWithEveryKey)
+{
+    const std::string token = "sv=2024-01-01&se=2030-01-01T00%3A00Z&sig=aB%2Fc%2B%3D";
+    LoopbackServer server(testdata::Path("zarr"));
+    server.RequireQuery(token);
+    // With or without a trailing slash, and a fragment that must never be sent.
+    for (const std::string& url : {server.Url("be_u2_zstd.zarr?" + token), server.Url("be_u2_zstd.zarr/?" + token + "#frag")}) {
+        SCOPED_TRACE(url);
+        Reader reader(url);
+        ASSERT_EQ(reader.GetError(), "");
+        EXPECT_EQ(CheckAll(reader, 0, kNoFill, kNoneMissing), 6);
+        Vector corner(39, 29);
+        corner.push_back(2);
+        corner.push_back(1);
+        EXPECT_EQ(reader.GetValue(corner), Expected(SampleType::UInt16, {39, 29, 2, 1}));
+    }
+    Reader ome(server.Url("ome5d.zarr?" + token));
+    ASSERT_EQ(ome.GetError(), "");
+    ASSERT_TRUE(ome.SetLevel(2));
+    EXPECT_EQ(CheckAll(ome, 2, kNoFill, kNoneMissing), 24);
+    EXPECT_EQ(server.Refused(), 0);
+    // The token is a secret: a refusal names the image, not the token.
+    Reader wrong(server.Url("u8_none.zarr?sig=wrongsecret"));
+    EXPECT_EQ(wrong.GetSize(), Vector());
+    EXPECT_NE(wrong.GetError().find("403"), std::string::npos) << wrong.GetError();
+    EXPECT_EQ(wrong.GetError().find("wrongsecret"), std::string::npos) << wrong.GetError();
+    EXPECT_GT(server.Refused(), 0);
+}
+
+TEST_F(ZarrHttp, CredentialsInTheUrlAreBasicAuthentication)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    server.RequireAuthorization("Basic dXNlcjpzZWNyZXQ="); // user:secret
+    const std::string at = "127.0.0.1:" + std::to_string(server.Port()) + "/u16_blosc_zstd.zarr";
+    Reader reader("http://user:secret@" + at);
+    ASSERT_EQ(reader.GetError(), "");
+    EXPECT_EQ(CheckAll(reader, 0, kNoFill, kNoneMissing), 2);
+    EXPECT_EQ(reader.GetFormatName().find("secret"), std::string::npos);
+    Reader wrong("http://user:guessed@" + at);
+    EXPECT_EQ(wrong.GetSize(), Vector());
+    EXPECT_NE(wrong.GetError().find("401"), std::string::npos) << wrong.GetError();
+    EXPECT_EQ(wrong.GetError().find("guessed"), std::string::npos) << wrong.GetError();
+}
+
+TEST_F(ZarrHttp, RedirectsAreFollowedAFewTimes)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    // A moved image, reached through two hops of different kinds; the token goes along.
+    server.Redirect("old/", "older/", 301);
+    server.Redirect("older/", "", 307);
+    server.RequireQuery("t=1");
+    Reader moved(server.Url("old/f32_gzip.zarr?t=1"));
+    ASSERT_EQ(moved.GetError(), "");
+    EXPECT_EQ(CheckAll(moved, 0, kNoFill, kNoneMissing), 3);
+
+    // A loop ends after the allowed hops, without retries.
+    server.Redirect("a/", "b/");
+    server.Redirect("b/", "a/");
+    HttpOptions options;
+    options.redirects = 3;
+    options.retryDelayMs = 1;
+    Reader loop(server.Url("a/u8_none.zarr?t=1"), options);
+    EXPECT_EQ(loop.GetSize(), Vector());
+    EXPECT_NE(loop.GetError().find("redirect"), std::string::npos) << loop.GetError();
+    EXPECT_EQ(server.Requests("a/u8_none.zarr/.zattrs") + server.Requests("b/u8_none.zarr/.zattrs"), options.redirects + 1);
 }
 
 TEST_F(ZarrHttp, FailingServerGivesMissingPlanesWithoutHanging)

@@ -1,0 +1,409 @@
+// A 2048 x 2048 x 512 uint16 OME-Zarr pyramid (levels 2048, 1024, 512 in x and y; z stays
+// 512 at every level, as for anisotropic stacks), blosc/lz4 with byte shuffle, chunks of
+// 1 x 512 x 512 in "/"-nested keys. The benchmark writes it itself (libblosc, JSON by hand)
+// into a scratch folder: $LUMORA_BENCH_ZARR_DIR, where it is kept for later runs, or the
+// temporary folder, where it is removed at exit.
+//
+// Read from that folder and from a loopback HTTP server in this process (4 connections), each
+// case opens the image anew and times
+//   - the first picture: the middle plane at the coarsest level (one chunk), and
+//   - the full-resolution plane: the middle plane at level 0 (16 chunks),
+// against same-run baselines that fetch the same chunk files without decoding: plain file
+// reads, and plain GETs through libcurl with the same concurrency over kept-open connections.
+// "x_baseline" is the reader's time over its baseline's. BM_NextPlane steps through z in an
+// image already open (new full-resolution planes, connections already open).
+//
+// BM_PeakMemory reads 64 (or 256) full-resolution planes from the server through the viewer's plane
+// cache with a 256 MiB budget and reports the peak resident memory (VmHWM, reset first)
+// above the resident memory at its start. Arg 1 gives the reader the budget (its chunk cache
+// takes a share of it); arg 0 leaves the chunk cache at its fixed default, as before. Run
+// each on its own (--benchmark_filter=PeakMemory/budget:1/planes:64) for a clean peak.
+#include <benchmark/benchmark.h>
+
+#include <blosc.h>
+#include <curl/curl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LoopbackServer.h"
+#include "SliceCache.h"
+#include "ZarrReader.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kSize = 2048, kDepth = 512, kLevels = 3, kChunk = 512, kZ = kDepth / 2;
+constexpr size_t kBudget = size_t(256) << 20;
+
+// Smooth structure plus camera-like noise: compresses about as well as real data.
+void fillChunk(std::vector<std::uint16_t>& chunk, int level, int z, int cy, int cx)
+{
+    std::uint32_t state = 0x9e3779b9u ^ static_cast<std::uint32_t>((level * 1315423911) ^ (z * 2654435761u) ^ (cy * 97 + cx * 7919));
+    size_t i = 0;
+    for (int y = 0; y < kChunk; ++y)
+        for (int x = 0; x < kChunk; ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int X = (cx * kChunk + x) << level, Y = (cy * kChunk + y) << level;
+            chunk[i++] = static_cast<std::uint16_t>(1000 + (X ^ Y) / 4 + z * 10 + (state & 63));
+        }
+}
+
+class Pyramid
+{
+public:
+    Pyramid()
+    {
+        const char* keep = std::getenv("LUMORA_BENCH_ZARR_DIR");
+        m_keep = keep && *keep;
+        m_folder = m_keep ? fs::path(keep) : fs::temp_directory_path() / ("lumora_bench_pyramid_" + std::to_string(::getpid()));
+        m_image = m_folder / "img.zarr";
+        if (!fs::exists(m_image / "complete"))
+            Write();
+    }
+    ~Pyramid()
+    {
+        if (!m_keep)
+            fs::remove_all(m_folder);
+    }
+
+    fs::path Folder() const { return m_folder; }
+    std::string Path() const { return m_image.string(); }
+    // The files of plane z of a level.
+    std::vector<std::string> PlaneKeys(int level, int z) const
+    {
+        std::vector<std::string> keys;
+        const int n = (kSize >> level) / kChunk;
+        for (int cy = 0; cy < n; ++cy)
+            for (int cx = 0; cx < n; ++cx)
+                keys.push_back(std::to_string(level) + "/" + std::to_string(z) + "/" + std::to_string(cy) + "/" + std::to_string(cx));
+        return keys;
+    }
+    std::uintmax_t StoredBytes(int level) const
+    {
+        std::uintmax_t total = 0;
+        for (const auto& e : fs::recursive_directory_iterator(m_image / std::to_string(level)))
+            if (e.is_regular_file())
+                total += e.file_size();
+        return total;
+    }
+
+private:
+    void Write()
+    {
+        fs::remove_all(m_image);
+        fs::create_directories(m_image);
+        std::ofstream(m_image / ".zgroup") << R"({"zarr_format":2})";
+        std::ofstream attrs(m_image / ".zattrs");
+        attrs << R"({"multiscales":[{"version":"0.4","name":"bench","axes":[)"
+              << R"({"name":"z","type":"space","unit":"micrometer"},{"name":"y","type":"space","unit":"micrometer"},)"
+              << R"({"name":"x","type":"space","unit":"micrometer"}],"datasets":[)";
+        for (int level = 0; level < kLevels; ++level)
+            attrs << (level ? "," : "") << R"({"path":")" << level << R"(","coordinateTransformations":[{"type":"scale","scale":[1.0,)"
+                  << 0.1 * (1 << level) << "," << 0.1 * (1 << level) << "]}]}";
+        attrs << "]}]}";
+        attrs.close();
+        blosc_init();
+        for (int level = 0; level < kLevels; ++level) {
+            const int size = kSize >> level, n = size / kChunk;
+            const fs::path root = m_image / std::to_string(level);
+            fs::create_directories(root);
+            std::ofstream(root / ".zarray") << R"({"zarr_format":2,"shape":[)" << kDepth << "," << size << "," << size
+                                            << R"(],"chunks":[1,)" << kChunk << "," << kChunk
+                                            << R"(],"dtype":"<u2","compressor":{"id":"blosc","cname":"lz4","clevel":5,"shuffle":1,"blocksize":0},)"
+                                            << R"("fill_value":0,"order":"C","filters":null,"dimension_separator":"/"})";
+            for (int z = 0; z < kDepth; ++z)
+                for (int cy = 0; cy < n; ++cy)
+                    fs::create_directories(root / std::to_string(z) / std::to_string(cy));
+            // Both cores: the whole image is about 5.6 GB before compression.
+            std::atomic<int> next{0};
+            auto work = [&] {
+                std::vector<std::uint16_t> chunk(size_t(kChunk) * kChunk);
+                std::vector<char> stored(chunk.size() * 2 + BLOSC_MAX_OVERHEAD);
+                for (int z = next++; z < kDepth; z = next++)
+                    for (int cy = 0; cy < n; ++cy)
+                        for (int cx = 0; cx < n; ++cx) {
+                            fillChunk(chunk, level, z, cy, cx);
+                            const int bytes = blosc_compress_ctx(5, BLOSC_SHUFFLE, 2, chunk.size() * 2, chunk.data(), stored.data(),
+                                                                 stored.size(), "lz4", 0, 1);
+                            const fs::path file = root / std::to_string(z) / std::to_string(cy) / std::to_string(cx);
+                            std::ofstream(file, std::ios::binary).write(stored.data(), std::max(bytes, 0));
+                        }
+            };
+            std::thread helper(work);
+            work();
+            helper.join();
+        }
+        std::ofstream(m_image / "complete") << "1";
+    }
+
+    bool m_keep = false;
+    fs::path m_folder, m_image;
+};
+
+Pyramid& pyramid()
+{
+    static Pyramid p;
+    return p;
+}
+
+LoopbackServer& server()
+{
+    static LoopbackServer s(pyramid().Folder());
+    return s;
+}
+
+std::string location(bool http)
+{
+    return http ? server().Url("img.zarr") : pyramid().Path();
+}
+
+// Mean wall time per iteration of the last baseline run, by (http, level).
+std::map<std::pair<bool, int>, double>& baselines()
+{
+    static std::map<std::pair<bool, int>, double> b;
+    return b;
+}
+
+// Times the loop body itself, for ratios between cases.
+class Timer
+{
+public:
+    double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count(); }
+
+private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+void BM_PlainFileRead(benchmark::State& state)
+{
+    const int level = static_cast<int>(state.range(0));
+    std::vector<std::string> files;
+    for (const std::string& key : pyramid().PlaneKeys(level, kZ))
+        files.push_back((fs::path(pyramid().Path()) / key).string());
+    std::vector<char> buffer;
+    size_t total = 0;
+    const Timer timer;
+    for (auto _ : state) {
+        total = 0;
+        for (const std::string& f : files) {
+            std::ifstream in(f, std::ios::binary | std::ios::ate);
+            buffer.resize(static_cast<size_t>(in.tellg()));
+            in.seekg(0);
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            total += buffer.size();
+        }
+        benchmark::DoNotOptimize(total);
+    }
+    baselines()[{false, level}] = timer.Seconds() / static_cast<double>(state.iterations());
+    state.counters["stored_KiB"] = static_cast<double>(total) / 1024.0;
+}
+BENCHMARK(BM_PlainFileRead)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+size_t collect(char* data, size_t size, size_t count, void* user)
+{
+    auto* body = static_cast<std::vector<char>*>(user);
+    body->insert(body->end(), data, data + size * count);
+    return size * count;
+}
+
+// The same files fetched as the reader's store does: a multi handle kept from plane to plane
+// (its connections stay open), at most four transfers at a time, no decoding.
+void BM_PlainHttpGet(benchmark::State& state)
+{
+    const int level = static_cast<int>(state.range(0));
+    const std::vector<std::string> keys = pyramid().PlaneKeys(level, kZ);
+    std::vector<std::string> urls;
+    for (const std::string& key : keys)
+        urls.push_back(location(true) + "/" + key);
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    std::vector<std::vector<char>> bodies(urls.size());
+    size_t total = 0;
+    CURLM* multi = curl_multi_init();
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 4L);
+    const Timer timer;
+    for (auto _ : state) {
+        size_t started = 0, finished = 0;
+        int running = 0;
+        total = 0;
+        while (finished < urls.size()) {
+            while (running < 4 && started < urls.size()) {
+                CURL* easy = curl_easy_init();
+                bodies[started].clear();
+                curl_easy_setopt(easy, CURLOPT_URL, urls[started].c_str());
+                curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
+                curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[started]);
+                curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+                curl_multi_add_handle(multi, easy);
+                ++started;
+                ++running;
+            }
+            int still = 0;
+            curl_multi_perform(multi, &still);
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+                if (msg->msg != CURLMSG_DONE)
+                    continue;
+                long code = 0;
+                curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &code);
+                if (msg->data.result != CURLE_OK || code != 200)
+                    state.SkipWithError("a chunk could not be fetched");
+                curl_multi_remove_handle(multi, msg->easy_handle);
+                curl_easy_cleanup(msg->easy_handle);
+                --running;
+                ++finished;
+            }
+            if (running > 0)
+                curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+        }
+        for (const auto& b : bodies)
+            total += b.size();
+        benchmark::DoNotOptimize(total);
+    }
+    baselines()[{true, level}] = timer.Seconds() / static_cast<double>(state.iterations());
+    curl_multi_cleanup(multi);
+    state.counters["stored_KiB"] = static_cast<double>(total) / 1024.0;
+}
+BENCHMARK(BM_PlainHttpGet)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Opens the image and reads the middle plane of `level`. Arg 0: folder; 1: HTTP.
+void readPlane(benchmark::State& state, int level)
+{
+    const bool http = state.range(0) != 0;
+    const std::string where = location(http);
+    ImageReader::Vector z;
+    z.push_back(kZ);
+    const Timer timer;
+    for (auto _ : state) {
+        ImageReader::ZarrReader<unsigned short> reader(where);
+        if (!reader.SetLevel(level)) {
+            state.SkipWithError(("the image could not be opened: " + reader.GetError()).c_str());
+            break;
+        }
+        const auto slice = reader.GetSlice(z);
+        if (slice.IsEmpty() || slice.GetSize()[0] != kSize >> level) {
+            state.SkipWithError("the plane could not be read");
+            break;
+        }
+        benchmark::DoNotOptimize(slice.GetData()[0]);
+    }
+    const double mean = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    const auto base = baselines().find({http, level});
+    if (base != baselines().end() && base->second > 0)
+        state.counters["x_baseline"] = mean / base->second;
+    const int side = kSize >> level;
+    state.SetBytesProcessed(state.iterations() * int64_t(side) * side * 2);
+}
+
+void BM_FirstPicture(benchmark::State& state)
+{
+    readPlane(state, kLevels - 1);
+}
+BENCHMARK(BM_FirstPicture)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_FullResolutionPlane(benchmark::State& state)
+{
+    readPlane(state, 0);
+}
+BENCHMARK(BM_FullResolutionPlane)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Stepping through z at full resolution in an image already open: each step reads a new
+// plane (16 chunks) over the connections the previous steps opened.
+void BM_NextPlane(benchmark::State& state)
+{
+    const bool http = state.range(0) != 0;
+    ImageReader::ZarrReader<unsigned short> reader(location(http));
+    int z = 0;
+    const Timer timer;
+    for (auto _ : state) {
+        ImageReader::Vector p;
+        p.push_back(z);
+        z = (z + 1) % kDepth;
+        const auto slice = reader.GetSlice(p);
+        if (slice.IsEmpty()) {
+            state.SkipWithError("the plane could not be read");
+            break;
+        }
+        benchmark::DoNotOptimize(slice.GetData()[0]);
+    }
+    const double mean = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    const auto base = baselines().find({http, 0});
+    if (base != baselines().end() && base->second > 0)
+        state.counters["x_baseline"] = mean / base->second;
+    state.SetBytesProcessed(state.iterations() * int64_t(kSize) * kSize * 2);
+}
+BENCHMARK(BM_NextPlane)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// kB lines of /proc/self/status.
+double statusMiB(const char* field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(field, 0) == 0)
+            return std::stod(line.substr(std::string(field).size())) / 1024.0;
+    return 0.0;
+}
+
+void BM_PeakMemory(benchmark::State& state)
+{
+    const bool followBudget = state.range(0) != 0;
+    const int planes = static_cast<int>(state.range(1));
+    const std::string where = location(true);
+    for (auto _ : state) {
+        // Image, server and allocator are warm; from here on only this read counts.
+        const bool reset = static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5");
+        const double start = statusMiB("VmRSS:");
+        {
+            ImageReader::ZarrReader<unsigned short> reader(where);
+            const size_t chunkShare = followBudget ? reader.SetMemoryBudget(kBudget) : 0;
+            ImageReader::SliceCache<unsigned short> cache(&reader, kBudget - chunkShare);
+            for (int z = 0; z < planes; ++z) {
+                ImageReader::Vector p;
+                p.push_back(z * kDepth / planes);
+                if (cache.GetSlice(p).IsEmpty()) {
+                    state.SkipWithError("a plane could not be read");
+                    break;
+                }
+            }
+            state.counters["plane_cache_MiB"] = static_cast<double>(cache.GetPeakBytes()) / (1 << 20);
+            state.counters["chunk_share_MiB"] = static_cast<double>(chunkShare) / (1 << 20);
+        }
+        const double peak = statusMiB("VmHWM:");
+        state.counters["budget_MiB"] = static_cast<double>(kBudget >> 20);
+        state.counters["rss_start_MiB"] = start;
+        state.counters["peak_growth_MiB"] = peak - start;
+        state.counters["over_budget_MiB"] = peak - start - static_cast<double>(kBudget >> 20);
+        if (!reset)
+            state.counters["peak_not_reset"] = 1;
+    }
+}
+BENCHMARK(BM_PeakMemory)->ArgNames({"budget", "planes"})->Args({1, 64})->Args({1, 256})->Args({0, 64})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The stored size of each level, once, for the report.
+void BM_StoredSize(benchmark::State& state)
+{
+    for (auto _ : state) {
+    }
+    for (int level = 0; level < kLevels; ++level)
+        state.counters["level" + std::to_string(level) + "_MiB"] = static_cast<double>(pyramid().StoredBytes(level)) / (1 << 20);
+}
+BENCHMARK(BM_StoredSize)->Iterations(1);
+
+} // namespace
+
+BENCHMARK_MAIN();
