@@ -144,6 +144,12 @@ public:
         bool Same(const CursorProfileData& o) const { return pd == o.pd && c == o.c && pos == o.pos && image == o.image; }
     } cursorProfileData;
     static constexpr int kProfileSlot = 4;
+    // Whether the planes of the block [start, end) are at hand for a measurement on the
+    // window's thread. For data whose reads may wait they are read on the worker first, and
+    // the measurement is made again when they are there.
+    bool BlockAtHand(const ImageReader::Vector& start, const ImageReader::Vector& end);
+    std::pair<ImageReader::Vector, ImageReader::Vector> blockRequested;
+    static constexpr int kBlockSlot = 5;
     // lblPixelValue: the value at the cursor, "missing", or an ellipsis while it comes.
     void ShowCursorValue();
     // The image's planes may take long to come (a network, a pyramid's full level): the

@@ -114,7 +114,7 @@ void formImageViewer::UpdateHistogram()
         return;
     const Measurement m = XYMeasurement();
     Vector start, end;
-    if (!m.RegionBlock(measstart, measend, curslice, start, end))
+    if (!m.RegionBlock(measstart, measend, curslice, start, end) || !BlockAtHand(start, end))
         return;
 
     ImageReader::ImageVolume<unsigned short> block = image->GetVolume(start, end);

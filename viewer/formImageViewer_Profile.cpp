@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QPainter>
 #include <QTimer>
+#include <algorithm>
 
 #include "ChannelChoice.h"
 #include "ImagePermutation.h"
@@ -32,6 +33,8 @@ void formImageViewer::UpdateProfile()
 
     Vector start, end;
     m.PlaneBlock(curslice, start, end);
+    if (!BlockAtHand(start, end))
+        return;
     ImageReader::ImageVolume<unsigned short> block = image->GetVolume(start, end);
     ImageReader::ImagePermutation<unsigned short> plane(&block, m.Order());
     profile = std::make_unique<ProfileRenderer>(m.ChannelDim(), ChannelChoice(*this).ForMeasurement());
@@ -113,6 +116,67 @@ void formImageViewer::UpdateCursorProfile()
     if (!progressTimer->isActive())
         progressTimer->start();
     pictureProfile->update();
+}
+
+bool formImageViewer::BlockAtHand(const Vector& start, const Vector& end)
+{
+    if (!ReadsMayWait() || !image)
+        return true;
+    const Vector size = image->GetSize();
+    const int n = static_cast<int>(size.size());
+    if (start.size() != size.size() || end.size() != size.size())
+        return true;
+    // Every plane position (dimensions 2 and up) the block touches.
+    std::vector<Vector> planes;
+    Vector p = n > 2 ? start(2, Vector::end) : Vector();
+    bool empty = false;
+    for (int d = 2; d < n; ++d)
+        empty = empty || start[d] >= end[d];
+    while (!empty) {
+        planes.push_back(p);
+        int d = 0;
+        for (; d < n - 2; ++d) {
+            if (++p[d] < end[d + 2])
+                break;
+            p[d] = start[d + 2];
+        }
+        if (d == n - 2)
+            break;
+    }
+    if (std::all_of(planes.begin(), planes.end(), [&](const Vector& q) { return !image->Peek(q).IsEmpty(); }))
+        return true;
+    const std::pair<Vector, Vector> block(start, end);
+    // Asked for already, or read and still not all there (planes that cannot be read): the
+    // measurement waits for a different block rather than asking again and again.
+    if (block == blockRequested)
+        return false;
+    blockRequested = block;
+    ImageReader::SliceCache<unsigned short>* const source = image.get();
+    const std::uint64_t serial = imageSerial;
+    work->Submit(kBlockSlot, [this, source, planes, serial](ImageReader::ProjectionControl& control, std::uint64_t) {
+        control.total = planes.size();
+        for (size_t k = 0; k < planes.size() && !control.cancel; ++k) {
+            source->GetSlice(planes[k]);
+            control.done = k + 1;
+        }
+        if (control.cancel)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial] {
+                if (serial != imageSerial)
+                    return;
+                if (meastype == 1)
+                    UpdateHistogram();
+                else if (meastype == 2)
+                    UpdateProfile();
+                pictureXY->update();
+            },
+            Qt::QueuedConnection);
+    });
+    if (!progressTimer->isActive())
+        progressTimer->start();
+    return false;
 }
 
 void formImageViewer::pictureProfile_Paint(QPainter& e)

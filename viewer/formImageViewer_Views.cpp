@@ -434,6 +434,7 @@ void formImageViewer::StopViewWork()
     }
     requestedPlane = ImageReader::Vector();
     cursorProfileData = CursorProfileData();
+    blockRequested = {};
 }
 
 void formImageViewer::ApplyCacheBudget()

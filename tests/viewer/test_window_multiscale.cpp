@@ -29,11 +29,14 @@ struct Gate
     std::condition_variable changed;
     bool open = true;
     std::thread::id ui = std::this_thread::get_id();
+    std::atomic<int> uiReads{0}; // full-resolution reads on the window's thread
 
     void Pass()
     {
-        if (std::this_thread::get_id() == ui)
+        if (std::this_thread::get_id() == ui) {
+            ++uiReads;
             return;
+        }
         std::unique_lock<std::mutex> hold(lock);
         // Bounded, so that a fault shows as a failed check rather than a hung test.
         changed.wait_for(hold, std::chrono::seconds(20), [this] { return open; });
@@ -188,6 +191,35 @@ TEST(Multiscale, CoarsestLevelFirstThenTheMatchingOne)
     EXPECT_EQ(KeptValue(*w), 4); // plane z = 4 of level 0
     // The cursor stands in the right half: 4 + 50.
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("54"));
+}
+
+TEST(Multiscale, MeasurementsReadOffTheWindowThread)
+{
+    auto gate = std::make_shared<Gate>();
+    auto w = OpenPyramid({64, 32, 6}, 2, gate);
+    w->WaitForViews();
+    gate->Set(false);
+    w->image->Clear(); // the side views read every plane; start with none at hand
+    const int before = gate->uiReads.load();
+
+    // The cursor profile along z reads every plane: on the worker.
+    w->comboDimP->setCurrentIndex(3);
+    EXPECT_FALSE(w->cursorprofile);
+    // A region histogram on a plane not read yet waits for it too.
+    w->trackDim[2]->setValue(1);
+    Drag(w->pictureXY, {10, 10}, {30, 20}, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(w->meastype, 1);
+    EXPECT_FALSE(w->histogram);
+    EXPECT_EQ(gate->uiReads.load(), before);
+
+    gate->Set(true);
+    w->WaitForViews();
+    ASSERT_TRUE(w->cursorprofile);
+    ASSERT_TRUE(w->histogram);
+    // 20 x 10 pixels of plane 1, all in the left half: 1.
+    EXPECT_EQ(w->histogram->m_valmin, 1);
+    EXPECT_EQ(w->histogram->m_valmax, 1);
+    EXPECT_EQ(gate->uiReads.load(), before);
 }
 
 TEST(Multiscale, ZoomPicksTheLevelAndItsPlane)
