@@ -180,8 +180,9 @@ void formImageViewer::ShowView(int index)
         }
         if (key.ReadBytes(size) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
             for (int c : missing) {
-                vd.planes[static_cast<size_t>(c)] = key.Project(*image, c);
-                vd.have[static_cast<size_t>(c)] = true;
+                ImageReader::ImageSlice<unsigned short> plane = key.Project(*image, c);
+                const ValueSpan span = ScanValues(plane);
+                vd.Store(c, std::move(plane), span);
             }
         } else {
             // The old picture stays until the new one arrives, unless its shape is wrong.
@@ -191,21 +192,21 @@ void formImageViewer::ShowView(int index)
             work->Submit(index, [this, source, key, missing, index](ImageReader::ProjectionControl& control,
                                                                     std::uint64_t ticket) {
                 std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                std::vector<ValueSpan> spans;
                 for (int c : missing) {
                     planes.push_back(key.Project(*source, c, &control));
                     if (control.cancel)
                         return;
+                    spans.push_back(ScanValues(planes.back()));
                 }
                 QMetaObject::invokeMethod(
                     this,
-                    [this, index, key, missing, ticket, planes = std::move(planes)] {
+                    [this, index, key, missing, ticket, planes = std::move(planes), spans = std::move(spans)] {
                         ViewData& target = viewData[static_cast<size_t>(index)];
                         if (!work->IsCurrent(index, ticket) || target.key != key)
                             return;
-                        for (size_t k = 0; k < missing.size(); ++k) {
-                            target.planes[static_cast<size_t>(missing[k])] = planes[k];
-                            target.have[static_cast<size_t>(missing[k])] = true;
-                        }
+                        for (size_t k = 0; k < missing.size(); ++k)
+                            target.Store(missing[k], planes[k], spans[k]);
                         ShowView(index);
                         PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
                         boxes[index]->update();
@@ -219,12 +220,21 @@ void formImageViewer::ShowView(int index)
         }
     }
 
-    if (cd < 0) {
+    const auto viewSized = [&](const ImageReader::ImageSlice<unsigned short>& plane) {
+        const ImageReader::Vector s = plane.GetSize();
+        return !plane.IsEmpty() && s.size() >= 2 && s[0] == w && s[1] == h;
+    };
+    if (cd < 0 && !viewSized(vd.planes[0])) {
+        // No picture for a missing plane.
         show(globalchannel->RenderToRGBA(vd.planes[0]));
     } else {
         std::vector<ChannelRenderer::Layer> layers;
-        for (int c : wanted)
-            layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), vd.planes[static_cast<size_t>(c)]);
+        if (cd < 0)
+            layers.emplace_back(globalchannel.get(), vd.planes[0], vd.spans[0]);
+        else
+            for (int c : wanted)
+                layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), vd.planes[static_cast<size_t>(c)],
+                                    vd.spans[static_cast<size_t>(c)]);
         // The old picture's buffer is written over when nothing else refers to it (a copy of
         // the bitmap held elsewhere would otherwise change under its holder).
         RGBABuffer reuse;
@@ -291,6 +301,7 @@ void formImageViewer::StopViewWork()
     work->Wait();
     for (ViewData& vd : viewData)
         vd = ViewData();
+    histogramCount = HistogramCount();
 }
 
 void formImageViewer::ApplyCacheBudget()
