@@ -36,8 +36,9 @@ RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, i
     constexpr size_t chunk = 4096;
     if (threads == 0)
         threads = CoreCount();
-    // A thread costs tens of microseconds to start: small pictures stay on the caller's.
-    const size_t parts = n < ParallelPixels ? 1 : threads;
+    // A thread costs tens of microseconds to start: small pictures stay on the caller's, and
+    // no part is smaller than half the threshold.
+    const size_t parts = n < ParallelPixels ? 1 : std::min<size_t>(threads, n / (ParallelPixels / 2));
     bool written = false;
     for (size_t g0 = 0; g0 < layers.size(); g0 += group) {
         std::vector<std::pair<const unsigned short*, std::vector<std::uint32_t>>> active;

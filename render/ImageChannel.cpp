@@ -159,7 +159,7 @@ std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned
     // from a few thousand entries on.
     const auto fill = [this](int from, int to) {
         const size_t count = static_cast<size_t>(to - from + 1);
-        const size_t parts = m_gamma != 0 && count >= 8192 ? CoreCount() : 1;
+        const size_t parts = m_gamma != 0 ? std::min<size_t>(CoreCount(), count / 4096) : 1;
         ParallelFor(count, 1024, parts, [&](size_t b, size_t e) {
             FillLookupTable(m_table.data(), from + static_cast<int>(b), from + static_cast<int>(e) - 1);
         });
