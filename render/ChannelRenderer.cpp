@@ -64,7 +64,7 @@ RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, i
                     MapPixels(active[k].first + i, m, active[k].second.data(), out.get() + 4 * i, add || k > 0);
             }
         };
-        // Parts on whole chunks, so the split does not change the chunking.
+        // Blocks of one chunk, so the split does not change the chunking.
         ParallelFor(n, chunk, parts, colour);
         written = true;
     }

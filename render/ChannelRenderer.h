@@ -38,7 +38,7 @@ public:
     // `reuse`, when given, is a w x h picture to write over instead of allocating a new one
     // (fresh pages for every display step cost more than the colouring itself).
     // Pictures of ParallelPixels or more are coloured on up to `threads` threads (0: one
-    // per core), each over its own rows; the result does not depend on the split.
+    // per core) sharing out blocks of pixels; the result does not depend on the split.
     static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse = nullptr,
                                 unsigned threads = 0);
     static constexpr size_t ParallelPixels = size_t(1) << 18;
