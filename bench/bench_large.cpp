@@ -6,7 +6,11 @@
 // - DisplayStep: a gamma step with the z projection on vs. copying the three pictures;
 // - MaxProjection: projecting every plane vs. reading the data file with pread, and the
 //   same projection over planes borrowed from a mapping;
-// - RssAfterClose, SweepWithinBudget: memory counters, one run each.
+// - RssAfterClose, SweepWithinBudget: memory counters, one run each;
+// - HugeSweep: a 30 GB stack, larger than this machine's memory. Not run by default (it reads
+//   the whole file and takes minutes); run it with
+//     LUMORA_BENCH_HUGE=1 build/bench/bench_large --benchmark_filter=HugeSweep
+//   It writes its own sparse file (under 1 GB of real disk) and deletes it afterwards.
 // Delete /tmp/lumora-bench afterwards.
 #include <QApplication>
 #include <QCheckBox>
@@ -414,6 +418,198 @@ void BM_UiLatencyDuringProjection(benchmark::State& state)
     ImageViewer::SetCacheBudgetOverrideMB(0);
 }
 
+// A 1024 x 1024 x 14336 uint16 stack (30 GB) with the budget at 512 MiB: every 64th plane
+// and the last hold huge(x, y, z), the others are holes, so the file costs under 1 GB of disk
+// yet the views read all of it. Times the three views and a z sweep end to end, each against
+// the same bytes copied from a mapping, and checks that the views show the written values at
+// their z and zeros elsewhere.
+constexpr int kHugeDepth = 14336;
+constexpr int kHugeEvery = 64;
+
+uint16_t huge(int x, int y, int z)
+{
+    return static_cast<uint16_t>(1 + (x * 5 + y * 3 + z * 11) % 60000);
+}
+
+bool hugeWritten(int z)
+{
+    return z % kHugeEvery == 0 || z == kHugeDepth - 1;
+}
+
+// Header and sparse data file for the huge stack in `dir`; the data file is created at full
+// length by ftruncate and only the written planes get blocks.
+fs::path writeHuge(const fs::path& dir)
+{
+    fs::create_directories(dir);
+    const fs::path header = dir / "huge.ics";
+    std::ofstream h(header, std::ios::binary);
+    h << "\t\n"
+      << "ics_version\t1.0\n"
+      << "filename\thuge\n"
+      << "layout\tparameters\t4\n"
+      << "layout\torder\tbits\tx\ty\tz\n"
+      << "layout\tsizes\t16\t" << W << "\t" << H << "\t" << kHugeDepth << "\n"
+      << "layout\tcoordinates\tvideo\n"
+      << "layout\tsignificant_bits\t16\n"
+      << "representation\tformat\tinteger\n"
+      << "representation\tsign\tunsigned\n"
+      << "representation\tcompression\tuncompressed\n"
+      << "representation\tbyte_order\t1\t2\n"
+      << "end\n";
+    h.close();
+    const fs::path data = dataOf(header);
+    const int fd = ::open(data.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kPlane * size_t(kHugeDepth))) != 0)
+        std::abort();
+    std::vector<uint16_t> plane(size_t(W) * H);
+    for (int z = 0; z < kHugeDepth; ++z) {
+        if (!hugeWritten(z))
+            continue;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                plane[size_t(y) * W + size_t(x)] = huge(x, y, z);
+        if (::pwrite(fd, plane.data(), kPlane, static_cast<off_t>(kPlane * size_t(z))) != static_cast<ssize_t>(kPlane))
+            std::abort();
+    }
+    ::close(fd);
+    return header;
+}
+
+// Private memory now in MiB, from /proc/self/smaps_rollup: Private_Dirty is what this
+// process alone holds and cannot drop (heap, written pages); Private_Clean also counts pages
+// of the file mapping no other process maps, which the kernel reclaims at will.
+void privateMB(double& dirty, double& clean)
+{
+    std::ifstream in("/proc/self/smaps_rollup");
+    std::string line;
+    dirty = clean = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("Private_Dirty:", 0) == 0)
+            dirty = std::stod(line.substr(14)) / 1024.0;
+        else if (line.rfind("Private_Clean:", 0) == 0)
+            clean = std::stod(line.substr(14)) / 1024.0;
+    }
+}
+
+// The value of kept view plane `view` (XY, XZ, YZ) at picture pixel (px, py).
+int keptValue(ImageViewer::formImageViewer& w, int view, int px, int py)
+{
+    const ImageViewer::ViewData& vd = w.viewData[static_cast<size_t>(view)];
+    if (vd.planes.empty() || vd.planes[0].IsEmpty())
+        return -1;
+    const ImageReader::Vector size = vd.planes[0].GetSize();
+    if (px < 0 || py < 0 || px >= size[0] || py >= size[1])
+        return -1;
+    return vd.planes[0].GetData()[size_t(py) * size_t(size[0]) + size_t(px)];
+}
+
+void BM_HugeSweep(benchmark::State& state)
+{
+    const int budgetMB = 512;
+    const int steps = 2000;
+    const fs::path dir = "/tmp/lumora-bench-huge-" + std::to_string(::getpid());
+    // The file goes whatever happens below: it is 30 GB to anyone listing the folder.
+    struct Remove
+    {
+        fs::path dir;
+        ~Remove() { std::error_code ec; fs::remove_all(dir, ec); }
+    } remove{dir};
+    const fs::path file = writeHuge(dir);
+    const fs::path data = dataOf(file);
+
+    ImageViewer::SetCacheBudgetOverrideMB(budgetMB);
+    int failed = 0;
+    const auto expect = [&](bool ok, const char* what, int a, int b, int c) {
+        if (!ok && ++failed <= 10)
+            std::fprintf(stderr, "HugeSweep: %s at %d %d %d\n", what, a, b, c);
+    };
+    double peakDirty = 0, peakClean = 0, peakAnon = 0;
+    const auto sample = [&] {
+        double dirty, clean;
+        privateMB(dirty, clean);
+        peakDirty = std::max(peakDirty, dirty);
+        peakClean = std::max(peakClean, clean);
+        peakAnon = std::max(peakAnon, statusMB("RssAnon"));
+    };
+    for (auto _ : state) {
+        const double viewsBaseline = mappedThreeViews(data, kHugeDepth);
+        auto w = window();
+        const auto t0 = Clock::now();
+        open(*w, file);
+        const double views = seconds(t0, Clock::now());
+        sample();
+
+        // The side views hold every plane's row and column through the cursor.
+        const int cx = w->curslice[0], cy = w->curslice[1];
+        for (int z = 0; z < kHugeDepth; z += 7) {
+            for (int x : {0, 511, W - 1}) {
+                const int want = hugeWritten(z) ? huge(x, cy, z) : 0;
+                expect(keptValue(*w, 1, x, z) == want, "XZ view", x, cy, z);
+            }
+            for (int y : {0, 300, H - 1}) {
+                const int want = hugeWritten(z) ? huge(cx, y, z) : 0;
+                expect(keptValue(*w, 2, z, y) == want, "YZ view", cx, y, z);
+            }
+        }
+
+        // The sweep: 2000 positions from the first plane to the last.
+        QSlider* zs = w->trackDim[2];
+        const int mapFd = ::open(data.c_str(), O_RDONLY);
+        const size_t bytes = kPlane * size_t(kHugeDepth);
+        void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, mapFd, 0);
+        std::vector<char> copy(kPlane);
+        double sweep = 0, baseline = 0;
+        for (int i = 0; i < steps; ++i) {
+            const int z = static_cast<int>(int64_t(i) * (kHugeDepth - 1) / (steps - 1));
+            const auto s0 = Clock::now();
+            std::memcpy(copy.data(), static_cast<const char*>(map) + kPlane * size_t(z), kPlane);
+            benchmark::DoNotOptimize(copy.data());
+            const auto s1 = Clock::now();
+            zs->setValue(z);
+            QApplication::processEvents();
+            w->WaitForViews();
+            const auto s2 = Clock::now();
+            baseline += seconds(s0, s1);
+            sweep += seconds(s1, s2);
+            if (i % 100 == 0)
+                sample();
+        }
+        ::munmap(map, bytes);
+        ::close(mapFd);
+        sample();
+
+        // Written planes show their values at their z, holes show zeros.
+        for (int z : {0, kHugeEvery, 64 * kHugeEvery, kHugeDepth - kHugeEvery, kHugeDepth - 1, 1, kHugeDepth / 2 + 1}) {
+            zs->setValue(z);
+            QApplication::processEvents();
+            w->WaitForViews();
+            for (int y : {0, 17, 512, H - 1})
+                for (int x : {0, 3, 700, W - 1}) {
+                    const int want = hugeWritten(z) ? huge(x, y, z) : 0;
+                    expect(keptValue(*w, 0, x, y) == want, "XY view", x, y, z);
+                }
+            expect(w->GDIImageXY.width() == W && w->GDIImageXY.height() == H, "XY picture", z, 0, 0);
+        }
+
+        state.counters["views_s"] = views;
+        state.counters["views_baseline_s"] = viewsBaseline;
+        state.counters["views_x_baseline"] = views / viewsBaseline;
+        state.counters["ms_per_step"] = 1000 * sweep / steps;
+        state.counters["step_baseline_ms"] = 1000 * baseline / steps;
+        state.counters["step_x_baseline"] = sweep / baseline;
+        state.counters["budget_MB"] = budgetMB;
+        state.counters["cache_peak_MB"] = static_cast<double>(w->image->GetPeakBytes()) / 1048576.0;
+        state.counters["hwm_MB"] = statusMB("VmHWM");
+        state.counters["peak_anon_MB"] = peakAnon;
+        state.counters["peak_private_dirty_MB"] = peakDirty;
+        state.counters["peak_private_clean_MB"] = peakClean;
+        state.counters["failed_checks"] = failed;
+    }
+    ImageViewer::SetCacheBudgetOverrideMB(0);
+    if (failed)
+        state.SkipWithError("the views do not show the written values");
+}
+
 } // namespace
 
 BENCHMARK(BM_UiLatencyDuringProjection)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -431,6 +627,12 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Minutes and the whole of a 30 GB file: only on request.
+    if (!qEnvironmentVariableIsEmpty("LUMORA_BENCH_HUGE"))
+        benchmark::RegisterBenchmark("BM_HugeSweep", BM_HugeSweep)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -1,5 +1,7 @@
 #include "ChannelRenderer.h"
 
+#include "Parallel.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -21,7 +23,7 @@ void ChannelRenderer::AddChannel(ChannelPtr channel)
     m_channels->push_back(std::move(channel));
 }
 
-RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse)
+RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse, unsigned threads)
 {
     if (w < 0 || h < 0)
         return nullptr;
@@ -29,18 +31,23 @@ RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, i
     RGBABuffer out = reuse ? std::move(reuse) : AllocateRGBA(n);
     if (!out)
         return nullptr;
-    bool written = false;
     // Tables are 256 KiB each; a bounded group of them is live at a time.
     constexpr size_t group = 8;
     constexpr size_t chunk = 4096;
+    if (threads == 0)
+        threads = CoreCount();
+    // A thread costs tens of microseconds to start: small pictures stay on the caller's, and
+    // no part is smaller than half the threshold.
+    const size_t parts = n < ParallelPixels ? 1 : std::min<size_t>(threads, n / (ParallelPixels / 2));
+    bool written = false;
     for (size_t g0 = 0; g0 < layers.size(); g0 += group) {
         std::vector<std::pair<const unsigned short*, std::vector<std::uint32_t>>> active;
         for (size_t k = g0; k < std::min(layers.size(), g0 + group); ++k) {
-            ImageChannel* channel = layers[k].first;
-            const ImageSlice<unsigned short>& slice = layers[k].second;
+            ImageChannel* channel = layers[k].channel;
+            const ImageSlice<unsigned short>& slice = layers[k].slice;
             if (!channel || slice.IsEmpty())
                 continue;
-            std::vector<std::uint32_t> table = channel->PrepareRender(slice);
+            std::vector<std::uint32_t> table = channel->PrepareRender(slice, layers[k].span ? &*layers[k].span : nullptr);
             const Vector size = slice.GetSize();
             const int sh = size.size() > 1 ? size[1] : 1;
             if (!table.empty() && size[0] == w && sh == h)
@@ -48,12 +55,17 @@ RGBABuffer ChannelRenderer::Composite(const std::vector<Layer>& layers, int w, i
         }
         if (active.empty())
             continue;
-        // Chunk by chunk so that the output is read and written once for all the group's channels.
-        for (size_t i = 0; i < n; i += chunk) {
-            const size_t m = std::min(chunk, n - i);
-            for (size_t k = 0; k < active.size(); ++k)
-                MapPixels(active[k].first + i, m, active[k].second.data(), out.get() + 4 * i, written || k > 0);
-        }
+        // Chunk by chunk so that the output is read and written once for all the group's
+        // channels. Every pixel depends on its own inputs only, so parts need no ordering.
+        const auto colour = [&, add = written](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; i += chunk) {
+                const size_t m = std::min(chunk, end - i);
+                for (size_t k = 0; k < active.size(); ++k)
+                    MapPixels(active[k].first + i, m, active[k].second.data(), out.get() + 4 * i, add || k > 0);
+            }
+        };
+        // Blocks of one chunk, so the split does not change the chunking.
+        ParallelFor(n, chunk, parts, colour);
         written = true;
     }
     if (!written)

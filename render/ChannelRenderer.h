@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -19,14 +20,28 @@ public:
     void AddChannel(ChannelPtr channel);
     RGBABuffer RenderToRGBA(ImageReader::ImageBase<unsigned short>& image);
 
-    using Layer = std::pair<ImageChannel*, ImageReader::ImageSlice<unsigned short>>;
+    // A slice, the channel colouring it and, when the caller has it, the slice's ScanValues.
+    struct Layer
+    {
+        Layer(ImageChannel* c, ImageReader::ImageSlice<unsigned short> s, std::optional<ValueSpan> v = std::nullopt)
+            : channel(c), slice(std::move(s)), span(v)
+        {
+        }
+        ImageChannel* channel;
+        ImageReader::ImageSlice<unsigned short> slice;
+        std::optional<ValueSpan> span;
+    };
     // A new w x h picture: every slice mapped through its channel (autoscaling included, in
     // list order) and added with saturation, black without layers. The output is written
     // once instead of once per channel. Empty slices contribute nothing, and so do slices
     // whose size is not w x h (their channel still autoscales).
     // `reuse`, when given, is a w x h picture to write over instead of allocating a new one
     // (fresh pages for every display step cost more than the colouring itself).
-    static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse = nullptr);
+    // Pictures of ParallelPixels or more are coloured on up to `threads` threads (0: one
+    // per core) sharing out blocks of pixels; the result does not depend on the split.
+    static RGBABuffer Composite(const std::vector<Layer>& layers, int w, int h, RGBABuffer reuse = nullptr,
+                                unsigned threads = 0);
+    static constexpr size_t ParallelPixels = size_t(1) << 18;
 
     ChannelListPtr m_channels;
     int m_dim;

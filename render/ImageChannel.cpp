@@ -1,5 +1,7 @@
 #include "ImageChannel.h"
 
+#include "Parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -47,6 +49,24 @@ inline unsigned char ClampByte(long long x)
 }
 
 } // namespace
+
+ValueSpan ScanValues(const ImageSlice<unsigned short>& slice)
+{
+    size_t w = 0, h = 0;
+    ValueSpan span;
+    if (!SlicePixels(slice, w, h) || w * h == 0)
+        return span;
+    const size_t n = w * h;
+    const unsigned short* in = slice.GetData();
+    unsigned short l = 65535, u = 0;
+    for (size_t i = 0; i < n; ++i) {
+        l = std::min(l, in[i]);
+        u = std::max(u, in[i]);
+    }
+    span.lo = l;
+    span.hi = u;
+    return span;
+}
 
 void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
 {
@@ -107,24 +127,19 @@ void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
     }
 }
 
-std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned short>& slice)
+std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned short>& slice, const ValueSpan* known)
 {
     size_t w = 0, h = 0;
     if (!SlicePixels(slice, w, h))
         return {};
     const size_t n = w * h;
-    const unsigned short* in = slice.GetData();
     int lo = 0, hi = 65535;
     // A slice smaller than the table is scanned so that only the values it holds are
-    // tabulated; autoscaling needs the scan anyway.
-    if (m_autoscaling || n < 65536) {
-        unsigned short l = 65535, u = 0;
-        for (size_t i = 0; i < n; ++i) {
-            l = std::min(l, in[i]);
-            u = std::max(u, in[i]);
-        }
-        lo = n ? l : 65536;
-        hi = u;
+    // tabulated; autoscaling needs the scan anyway, and a known span narrows it for free.
+    if (known || m_autoscaling || n < 65536) {
+        const ValueSpan span = known ? *known : ScanValues(slice);
+        lo = span.lo;
+        hi = span.hi;
         if (m_autoscaling) {
             // A plane of zeros alone would make the range 0..0, under which 0 is full colour;
             // widening to 1 instead keeps zero black until real data widens the range.
@@ -140,17 +155,26 @@ std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned
         m_tableLo = 1;
         m_tableHi = 0;
     }
+    // Every entry stands alone; with gamma each costs a pow, worth sharing between cores
+    // from a few thousand entries on.
+    const auto fill = [this](int from, int to) {
+        const size_t count = static_cast<size_t>(to - from + 1);
+        const size_t parts = m_gamma != 0 ? std::min<size_t>(CoreCount(), count / 4096) : 1;
+        ParallelFor(count, 1024, parts, [&](size_t b, size_t e) {
+            FillLookupTable(m_table.data(), from + static_cast<int>(b), from + static_cast<int>(e) - 1);
+        });
+    };
     if (lo <= hi) {
         if (m_tableLo > m_tableHi) {
-            FillLookupTable(m_table.data(), lo, hi);
+            fill(lo, hi);
             m_tableLo = lo;
             m_tableHi = hi;
         } else {
             // Extend the filled span to cover [lo, hi]; it stays one interval.
             if (lo < m_tableLo)
-                FillLookupTable(m_table.data(), lo, m_tableLo - 1);
+                fill(lo, m_tableLo - 1);
             if (hi > m_tableHi)
-                FillLookupTable(m_table.data(), m_tableHi + 1, hi);
+                fill(m_tableHi + 1, hi);
             m_tableLo = std::min(m_tableLo, lo);
             m_tableHi = std::max(m_tableHi, hi);
         }

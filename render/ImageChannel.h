@@ -10,6 +10,15 @@
 
 namespace ImageViewer {
 
+// The smallest and largest value a slice holds; lo 65536 and hi 0 for a slice without
+// pixels. Views keep it with their planes, so that re-colouring does not scan them again.
+struct ValueSpan
+{
+    int lo = 65536;
+    int hi = 0;
+};
+ValueSpan ScanValues(const ImageReader::ImageSlice<unsigned short>& slice);
+
 // A display channel: range, colour, gamma and switches. Shared by reference between the
 // window, the renderers and the panels; rendering may widen m_min/m_max (autoscaling).
 class ImageChannel
@@ -26,7 +35,9 @@ public:
     // The first half of a render: applies autoscaling for the slice and returns the table of
     // this render, 65536 entries of which every value the slice holds is filled with its
     // output pixel (bytes blue, green, red, 0 in memory order). Empty for an empty slice.
-    std::vector<std::uint32_t> PrepareRender(const ImageReader::ImageSlice<unsigned short>& slice);
+    // `known`, when given, is the slice's ScanValues, which then is not scanned again.
+    std::vector<std::uint32_t> PrepareRender(const ImageReader::ImageSlice<unsigned short>& slice,
+                                             const ValueSpan* known = nullptr);
     // Fills table[lo..hi] (0 <= lo <= hi <= 65535) from the current range, colour and gamma.
     void FillLookupTable(std::uint32_t* table, int lo, int hi) const;
 

@@ -33,6 +33,15 @@ void ViewData::Reset(const ViewKey& k, size_t entries)
     key = k;
     planes.assign(entries, {});
     have.assign(entries, false);
+    spans.assign(entries, ValueSpan());
+}
+
+void ViewData::Store(int c, ImageReader::ImageSlice<unsigned short> plane, ValueSpan span)
+{
+    const size_t i = static_cast<size_t>(c);
+    planes[i] = std::move(plane);
+    spans[i] = span;
+    have[i] = true;
 }
 
 std::vector<int> ViewData::Missing(const std::vector<int>& wanted) const

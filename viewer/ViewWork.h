@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ImageBase.h"
+#include "ImageChannel.h"
 #include "Vector.h"
 
 namespace ImageViewer {
@@ -53,11 +54,15 @@ struct ViewData
     ViewKey key;
     std::vector<ImageReader::ImageSlice<unsigned short>> planes;
     std::vector<bool> have;
+    // Each plane's ScanValues, taken when it arrives: a re-colouring need not scan it again.
+    std::vector<ValueSpan> spans;
 
     // Starts over for `k` with `entries` channel entries unless the key is already `k`.
     void Reset(const ViewKey& k, size_t entries);
     // Entries of `wanted` not yet projected.
     std::vector<int> Missing(const std::vector<int>& wanted) const;
+    // Keeps `plane` (with its values' span) as entry c.
+    void Store(int c, ImageReader::ImageSlice<unsigned short> plane, ValueSpan span);
 };
 
 // One worker thread running the views' long jobs, newest request first in mind: each job

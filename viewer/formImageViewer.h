@@ -268,6 +268,15 @@ public:
     int histdimstart = 0;
     // The histogram panel's value axis as last drawn, in display values.
     PanelAxis histogramAxis;
+    // The panel's bins and the plane and panel size they were counted for: range and gamma
+    // steps repaint the panel over the same plane. Holding the plane keeps its pointer unique.
+    struct HistogramCount
+    {
+        ImageReader::ImageSlice<unsigned short> plane;
+        int width = -1;
+        int height = -1;
+        PanelBins bins;
+    } histogramCount;
     // The views zoom to fit at load (tests that work in image pixels turn this off) and
     // stay fitted while `fitted` holds.
     bool fitAtLoad = true;

@@ -162,7 +162,15 @@ void formImageViewer::pctHistogram_Paint(QPainter& e)
         clear();
         return;
     }
-    const PanelBins bins = panel.Count(plane.GetData(), count);
+    HistogramCount& kept = histogramCount;
+    if (kept.plane.GetData() != plane.GetData() || planeCount(kept.plane) != count || kept.width != panel.Width() ||
+        kept.height != panel.Height()) {
+        kept.bins = panel.Count(plane.GetData(), count);
+        kept.plane = plane;
+        kept.width = panel.Width();
+        kept.height = panel.Height();
+    }
+    const PanelBins& bins = kept.bins;
     const PanelAxis axis = HistogramPanel::MakeAxis(bins.lo, bins.hi, channel->m_min, channel->m_max);
     histogramAxis = axis;
     lblMin->setText(realText(*this, axis.a0));

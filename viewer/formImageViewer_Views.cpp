@@ -178,13 +178,19 @@ void formImageViewer::ShowView(int index)
         const ImageReader::Vector& s = levelSizes[static_cast<size_t>(source.key.level)];
         const int cw = s[xdim];
         const int ch = s[ydim];
-        if (cd < 0) {
+        const ImageReader::Vector ps = source.planes[0].GetSize();
+        if (cd < 0 && (source.planes[0].IsEmpty() || ps.size() < 2 || ps[0] != cw || ps[1] != ch)) {
+            // No picture for a missing plane.
             show(globalchannel->RenderToRGBA(source.planes[0]), cw, ch, source.key);
             return;
         }
         std::vector<ChannelRenderer::Layer> layers;
-        for (int c : wanted)
-            layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), source.planes[static_cast<size_t>(c)]);
+        if (cd < 0)
+            layers.emplace_back(globalchannel.get(), source.planes[0], source.spans[0]);
+        else
+            for (int c : wanted)
+                layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), source.planes[static_cast<size_t>(c)],
+                                    source.spans[static_cast<size_t>(c)]);
         // The old picture's buffer is written over when nothing else refers to it (a copy of
         // the bitmap held elsewhere would otherwise change under its holder).
         RGBABuffer reuse;
@@ -216,8 +222,9 @@ void formImageViewer::ShowView(int index)
         }
         if (!ReadsMayWait() && key.ReadBytes(levelSize) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
             for (int c : missing) {
-                vd.planes[static_cast<size_t>(c)] = key.Project(*image, c);
-                vd.have[static_cast<size_t>(c)] = true;
+                ImageReader::ImageSlice<unsigned short> plane = key.Project(*image, c);
+                const ValueSpan span = ScanValues(plane);
+                vd.Store(c, std::move(plane), span);
             }
         } else {
             Flight& flight = flights[i];
@@ -238,24 +245,25 @@ void formImageViewer::ShowView(int index)
                                                      index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
                     if (coarse) {
                         std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                        std::vector<ValueSpan> spans;
                         for (int c : wanted) {
                             planes.push_back(coarseKey.Project(*coarse, c, &control));
                             if (control.cancel)
                                 return;
+                            spans.push_back(ScanValues(planes.back()));
                         }
                         QMetaObject::invokeMethod(
                             this,
-                            [this, index, key, coarseKey, wanted, entries, ticket, planes = std::move(planes)] {
+                            [this, index, key, coarseKey, wanted, entries, ticket, planes = std::move(planes),
+                             spans = std::move(spans)] {
                                 const auto k = static_cast<size_t>(index);
                                 if (!work->IsCurrent(index, ticket) || viewData[k].key != key)
                                     return;
                                 ViewData& p = previewData[k];
                                 p = ViewData();
                                 p.Reset(coarseKey, entries);
-                                for (size_t j = 0; j < wanted.size(); ++j) {
-                                    p.planes[static_cast<size_t>(wanted[j])] = planes[j];
-                                    p.have[static_cast<size_t>(wanted[j])] = true;
-                                }
+                                for (size_t j = 0; j < wanted.size(); ++j)
+                                    p.Store(wanted[j], planes[j], spans[j]);
                                 ShowView(index);
                                 PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
                                 views[k]->update();
@@ -264,23 +272,23 @@ void formImageViewer::ShowView(int index)
                             Qt::QueuedConnection);
                     }
                     std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+                    std::vector<ValueSpan> spans;
                     for (int c : missing) {
                         planes.push_back(key.Project(*fine, c, &control));
                         if (control.cancel)
                             return;
+                        spans.push_back(ScanValues(planes.back()));
                     }
                     QMetaObject::invokeMethod(
                         this,
-                        [this, index, key, missing, ticket, planes = std::move(planes)] {
+                        [this, index, key, missing, ticket, planes = std::move(planes), spans = std::move(spans)] {
                             const auto k = static_cast<size_t>(index);
                             ViewData& target = viewData[k];
                             if (!work->IsCurrent(index, ticket) || target.key != key)
                                 return;
                             flights[k].active = false;
-                            for (size_t j = 0; j < missing.size(); ++j) {
-                                target.planes[static_cast<size_t>(missing[j])] = planes[j];
-                                target.have[static_cast<size_t>(missing[j])] = true;
-                            }
+                            for (size_t j = 0; j < missing.size(); ++j)
+                                target.Store(missing[j], planes[j], spans[j]);
                             ShowView(index);
                             PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
                             views[k]->update();
@@ -435,6 +443,7 @@ void formImageViewer::StopViewWork()
     requestedPlane = ImageReader::Vector();
     cursorProfileData = CursorProfileData();
     blockRequested = {};
+    histogramCount = HistogramCount();
 }
 
 void formImageViewer::ApplyCacheBudget()

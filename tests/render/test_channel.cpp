@@ -2,6 +2,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -225,6 +226,45 @@ TEST(ChannelRenderer, ReusedPictureIsWrittenWhole)
     const RGBABuffer black = ChannelRenderer::Composite({}, 5, 4, std::move(again));
     for (int i = 0; i < 20; ++i)
         EXPECT_EQ(PixelAt(black.get(), i), Grey(0)) << i;
+}
+
+TEST(ChannelRenderer, ThreadedColouringMatchesOneThread)
+{
+    // An odd-sized picture past the threading threshold, nine channels (two table groups, so
+    // the second adds over the first), gamma, autoscaling and a layer of another size: split
+    // into two or three parts, every pixel comes out as on one thread, also over a used buffer.
+    const int w = 613, h = 457;
+    ASSERT_GE(size_t(w) * h, ChannelRenderer::ParallelPixels);
+    std::vector<ImageReader::ImageSlice<unsigned short>> planes;
+    for (int c = 0; c < 9; ++c) {
+        std::vector<unsigned short> values(size_t(w) * h);
+        for (size_t i = 0; i < values.size(); ++i)
+            values[i] = static_cast<unsigned short>((i * (2 * c + 7) + i / w * 131) % (4000 + 3000 * c));
+        planes.push_back(MakeSlice(w, h, values));
+    }
+    const auto render = [&](unsigned threads, RGBABuffer reuse) {
+        std::vector<ChannelPtr> channels;
+        std::vector<ChannelRenderer::Layer> layers;
+        for (int c = 0; c < 9; ++c) {
+            channels.push_back(std::make_shared<ImageChannel>(100 * c, 3000 + 2000 * c, c % 5 - 2, 40 + 20 * c,
+                                                              255 - 25 * c, 30 * c % 256, c % 3 == 0));
+            layers.emplace_back(channels.back().get(), planes[static_cast<size_t>(c)]);
+        }
+        layers.emplace_back(channels[0].get(), MakeSlice(w - 1, h, std::vector<unsigned short>(size_t(w - 1) * h, 9)));
+        return ChannelRenderer::Composite(layers, w, h, std::move(reuse), threads);
+    };
+    const RGBABuffer one = render(1, nullptr);
+    ASSERT_TRUE(one);
+    for (unsigned threads : {2u, 3u}) {
+        RGBABuffer used = AllocateRGBA(size_t(w) * h);
+        std::memset(used.get(), 0x5A, 4 * size_t(w) * h);
+        const RGBABuffer split = render(threads, std::move(used));
+        ASSERT_TRUE(split);
+        size_t differing = 0;
+        for (size_t i = 0; i < size_t(w) * h; ++i)
+            differing += PixelAt(split.get(), i) != PixelAt(one.get(), i);
+        EXPECT_EQ(differing, 0u) << threads << " threads";
+    }
 }
 
 TEST(ChannelRenderer, MissingPlanesShortListsAndBadDimensions)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace ImageViewer {
+
+// Processor cores, looked up once (the lookup reads sysfs); at least 1.
+unsigned CoreCount();
+
+// Calls f(begin, end) over [0, n) in blocks of `grain` (the last one shorter), on the caller's
+// thread and up to parts - 1 helper threads; returns once every block is done. Blocks go to
+// whichever thread asks first, so a helper the system is slow to schedule delays nothing: the
+// caller then does its blocks. A helper that cannot be started is done without. f must not
+// throw; it is never called after ParallelFor has returned.
+void ParallelFor(size_t n, size_t grain, size_t parts, const std::function<void(size_t, size_t)>& f);
+
+} // namespace ImageViewer
