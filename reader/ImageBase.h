@@ -40,6 +40,9 @@ public:
     virtual Vector GetSize() = 0;
 
     virtual ~ImageBase() = default;
+    // Gives back pages of a file mapping the source serves planes from (no-op otherwise);
+    // planes handed out stay valid. May run on any thread.
+    virtual void ReleaseMappedPages() {}
 
     ImageVolume<T> GetVolume(const Vector& start, const Vector& stop);
 

@@ -67,4 +67,10 @@ bool MappedFile::StillHolds(size_t offset, size_t bytes) const
     return static_cast<size_t>(st.st_size) >= offset + bytes;
 }
 
+void MappedFile::ReleasePages() const
+{
+    if (m_data && m_size > 0)
+        ::madvise(const_cast<unsigned char*>(m_data), m_size, MADV_DONTNEED);
+}
+
 } // namespace ImageReader

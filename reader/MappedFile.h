@@ -29,6 +29,10 @@ public:
     // pages past a file that was truncated after mapping would end the program, so readers
     // ask before serving a plane.
     bool StillHolds(size_t offset, size_t bytes) const;
+    // Drops the mapped pages from this process's memory; they stay in the system's page
+    // cache, and touching them again maps them back. Memory then follows what the views
+    // read lately rather than everything ever read. Safe while other threads read.
+    void ReleasePages() const;
 
 private:
     MappedFile() = default;

@@ -69,8 +69,16 @@ ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
         ++m_failures;
         return slice;
     }
-    if (slice.IsBorrowed())
+    if (slice.IsBorrowed()) {
+        // Borrowed planes cost no private memory, but the mapped pages they touched count in
+        // the process's resident memory until given back: every so often, they are.
+        const size_t every = std::clamp<size_t>(m_budget.load() / 4, size_t(64) << 20, size_t(1) << 30);
+        if (m_borrowedSinceRelease.fetch_add(PlaneBytes()) + PlaneBytes() >= every) {
+            m_borrowedSinceRelease = 0;
+            m_image->ReleaseMappedPages();
+        }
         return slice;
+    }
 
     const Vector ss = slice.GetSize();
     size_t bytes = sizeof(T);

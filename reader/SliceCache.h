@@ -23,6 +23,7 @@ namespace ImageReader {
 //   it (ImageSlice's shared count), so nothing is freed under a view.
 // - Evicted memory goes back to the system in batches (malloc_trim): planes are freed into
 //   the heap arena of the thread that read them, where no other thread would reuse them.
+//   Likewise the source's mapped pages, after every quarter budget of borrowed planes.
 // - Empty slices (unreadable or missing planes) are never kept: the next request asks the
 //   source again. Each one counts in GetFailureCount.
 // - A plane whose size alone exceeds the budget is refused without asking the source; it
@@ -80,6 +81,7 @@ private:
     size_t m_evictedSinceTrim = 0;
     std::atomic<size_t> m_failures{0};
     std::atomic<size_t> m_refused{0};
+    std::atomic<size_t> m_borrowedSinceRelease{0};
 };
 
 } // namespace ImageReader

@@ -32,6 +32,11 @@ public:
     ICSImageReader& operator=(const ICSImageReader&) = delete;
 
     ImageSlice<T> GetSlice(const Vector& position) override;
+    void ReleaseMappedPages() override
+    {
+        if (m_data)
+            m_data->ReleasePages();
+    }
     Vector GetSize() override { return m_dims; }
     void Open(const std::filesystem::path& path) override;
     void Close() override;

@@ -50,7 +50,18 @@ protected:
     // A page of one 16-bit unsigned sample as its plane (TiffFile::ReadPlane16).
     virtual ImageSlice<T> ReadPlane16(long long key) = 0;
     virtual std::string FormatKind() = 0;
+    // Gives back the pages of a mapping the reader keeps open; called under the read lock,
+    // since the mapping is made at the first plane that can borrow.
+    virtual void ReleaseFileMapping() {}
 
+public:
+    void ReleaseMappedPages() override
+    {
+        const std::lock_guard<std::mutex> lock(m_readMutex);
+        ReleaseFileMapping();
+    }
+
+protected:
     // Clears everything before an Open.
     void Reset();
     // Dimensions x and y plus, for pages of several samples, a channel dimension (named

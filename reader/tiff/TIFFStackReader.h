@@ -29,6 +29,7 @@ protected:
     bool ReadRawPage(long long key, unsigned char* out) override { return m_file.ReadPage(static_cast<size_t>(key), out); }
     ImageSlice<T> ReadPlane16(long long key) override { return m_file.ReadPlane16(static_cast<size_t>(key)); }
     std::string FormatKind() override;
+    void ReleaseFileMapping() override { m_file.ReleaseMappedPages(); }
 
 private:
     bool LayOutOme(const std::string& fileName, double zNm, std::string& error);

@@ -74,6 +74,12 @@ public:
     // byte order, one run of bytes at an even offset); otherwise it is decoded. Empty when
     // the page cannot be read.
     ImageSlice<std::uint16_t> ReadPlane16(size_t page);
+    // Gives back the pages of the mapping planes are borrowed from (MappedFile::ReleasePages).
+    void ReleaseMappedPages() const
+    {
+        if (m_mapping)
+            m_mapping->ReleasePages();
+    }
 
 private:
     bool Select(size_t page);

@@ -108,6 +108,12 @@ TEST_F(IcsFiles, SixteenBitVolumeReadsEveryPlane)
         for (int i = 0; i < 20; ++i)
             EXPECT_EQ(p[static_cast<size_t>(i)], data[static_cast<size_t>(z * 20 + i)]);
     }
+    // A plane held while the mapped pages are given back still reads the file's values.
+    const ImageReader::ImageSlice<unsigned short> held = r.GetSlice(V({2}));
+    r.ReleaseMappedPages();
+    ASSERT_FALSE(held.IsEmpty());
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(held.GetData()[i], data[static_cast<size_t>(40 + i)]);
 }
 
 // Every sample type: values chosen so that a wrap, a sign error, a truncation or a lost
