@@ -69,6 +69,13 @@ public:
     // ---- views (formImageViewer_Views.cpp) ----
     void RefreshPictures(int mask);
     RGBABuffer RefreshPicture(int xdim, int ydim);
+    // The spectral calibration typed in the spectrum page; false when it is not usable.
+    bool ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const;
+    // A spectral view of `source` through `cursor`, widening `global`'s range under
+    // autoscaling; any thread (it touches no widget).
+    static RGBABuffer RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
+                                     const ImageReader::Vector& cursor, double p1, double w1, double p2, double w2,
+                                     ImageChannel& global);
     void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,
                       PictureBox* pct, QPainter& e);
     void pictureXY_Paint(QPainter& e);

@@ -156,7 +156,64 @@ void formImageViewer::ShowView(int index)
         viewData[i] = ViewData();
         previewData[i] = ViewData();
         flights[i] = Flight();
-        show(RefreshPicture(xdim, ydim), size[xdim], size[ydim], CurrentViewKey(xdim, ydim));
+        const ViewKey key = CurrentViewKey(xdim, ydim);
+        // The spectrum reads every channel's plane: a large one is coloured on the worker,
+        // with a copy of the display settings, while the old picture stays.
+        const double bytes = cd < n ? key.ReadBytes(size) * size[cd] : 0.0;
+        if (cd >= n || (!ReadsMayWait() && bytes <= inlineLimitBytes)) {
+            show(RefreshPicture(xdim, ydim), size[xdim], size[ydim], key);
+            return;
+        }
+        double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
+        if (!ReadSpectrumCalibration(p1, w1, p2, w2)) {
+            show(NewBlackRGBA(size[xdim], size[ydim]), size[xdim], size[ydim], key);
+            return;
+        }
+        const ImageChannel global = *globalchannel;
+        const ImageReader::Vector cursor = curslice;
+        ImageReader::ImageBase<unsigned short>* const source = image.get();
+        work->Submit(index, [this, source, key, global, cursor, xdim, ydim, cd, p1, w1, p2, w2,
+                             index](ImageReader::ProjectionControl&, std::uint64_t ticket) {
+            ImageChannel settings = global;
+            RGBABuffer picture = RenderSpectrum(*source, xdim, ydim, cd, cursor, p1, w1, p2, w2, settings);
+            QMetaObject::invokeMethod(
+                this,
+                [this, index, key, ticket, settings, picture = std::make_shared<RGBABuffer>(std::move(picture))] {
+                    const auto k = static_cast<size_t>(index);
+                    if (!work->IsCurrent(index, ticket) || CurrentViewKey(key.xdim, key.ydim) != key || !IsSpectral())
+                        return;
+                    // Under autoscaling the range only widens, to cover what every view found;
+                    // should this view widen it, the others are coloured again with it.
+                    bool widened = false;
+                    if (globalchannel->m_autoscaling && settings.m_min <= settings.m_max) {
+                        const int lo = std::min(globalchannel->m_min, settings.m_min);
+                        const int hi = std::max(globalchannel->m_max, settings.m_max);
+                        widened = lo != globalchannel->m_min || hi != globalchannel->m_max;
+                        globalchannel->m_min = lo;
+                        globalchannel->m_max = hi;
+                    }
+                    QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
+                    RGBABuffer* const buffers[] = {&dataXY, &dataXZ, &dataYZ};
+                    const ImageReader::Vector s = image->GetSize();
+                    *buffers[k] = std::move(*picture);
+                    const int pw = s[key.xdim], ph = s[key.ydim];
+                    *bitmaps[k] = *buffers[k] ? QImage(buffers[k]->get(), pw, ph, 4 * static_cast<qsizetype>(pw),
+                                                       QImage::Format_RGB32)
+                                              : QImage();
+                    shownKeys[k] = *buffers[k] ? key : ViewKey();
+                    PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
+                    views[k]->update();
+                    pctHistogram->update();
+                    if (widened)
+                        RefreshPictures(ViewAll);
+                },
+                Qt::QueuedConnection);
+        });
+        const ViewKey& shown = shownKeys[i];
+        if (shown.xdim != xdim || shown.ydim != ydim || shown.cd != cd || shown.image != imageSerial)
+            show(nullptr, 0, 0, ViewKey());
+        if (!progressTimer->isActive())
+            progressTimer->start();
         return;
     }
 
@@ -508,24 +565,33 @@ RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)
         return ChannelRenderer::Composite(layers, w, h);
     }
 
-    RGBABuffer buffer = NewBlackRGBA(w, h);
-    if (!buffer)
-        return buffer;
-
-    // Spectral colouring. Equal reference positions would make the calibration divide by
-    // zero, so they count as unusable just like text that is not a number.
     double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
-    if (!parseNumber(textSpectrumPos1->text(), p1) || !parseNumber(textSpectrumWavelength1->text(), w1) ||
-        !parseNumber(textSpectrumPos2->text(), p2) || !parseNumber(textSpectrumWavelength2->text(), w2) || p1 == p2)
-        return buffer;
+    if (!ReadSpectrumCalibration(p1, w1, p2, w2))
+        return NewBlackRGBA(w, h);
+    return RenderSpectrum(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
+}
+
+bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const
+{
+    // Equal reference positions would make the calibration divide by zero, so they count as
+    // unusable just like text that is not a number.
+    return parseNumber(textSpectrumPos1->text(), p1) && parseNumber(textSpectrumWavelength1->text(), w1) &&
+           parseNumber(textSpectrumPos2->text(), p2) && parseNumber(textSpectrumWavelength2->text(), w2) && p1 != p2;
+}
+
+RGBABuffer formImageViewer::RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
+                                           const ImageReader::Vector& cursor, double p1, double w1, double p2,
+                                           double w2, ImageChannel& global)
+{
+    const ImageReader::Vector size = source.GetSize();
     // The projection subtracts the range minimum it is given; with the empty range of a new
     // channel that is 65535 and the picture would come out black although the call has just
     // found the data's range. Then one more pass with that range draws the picture.
-    const bool emptyRange = globalchannel->m_autoscaling && globalchannel->m_min > globalchannel->m_max;
-    RGBABuffer spectral = RenderSpectralView(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
-    if (emptyRange && globalchannel->m_min <= globalchannel->m_max)
-        spectral = RenderSpectralView(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
-    return spectral ? std::move(spectral) : std::move(buffer);
+    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
+    RGBABuffer spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
+    if (emptyRange && global.m_min <= global.m_max)
+        spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
+    return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }
 
 void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector& delta,
