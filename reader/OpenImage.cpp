@@ -74,6 +74,16 @@ FileKind SniffFile(const std::filesystem::path& path)
     return FileKind::Unknown;
 }
 
+bool IsImageFolder(const std::filesystem::path& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error))
+        return false;
+    // Zarr images are folders: named .zarr, or holding a group's or array's metadata.
+    return lowerExtension(path) == ".zarr" || std::filesystem::exists(path / ".zattrs", error) ||
+           std::filesystem::exists(path / ".zarray", error) || std::filesystem::exists(path / ".zgroup", error);
+}
+
 OpenedImage OpenImage(const std::filesystem::path& path)
 {
     std::error_code error;
@@ -82,13 +92,14 @@ OpenedImage OpenImage(const std::filesystem::path& path)
     if (!std::filesystem::exists(path, error))
         return {nullptr, "file not found"};
     if (std::filesystem::is_directory(path, error)) {
-        // Zarr images are folders: named .zarr, or holding a group's or array's metadata.
-        const bool zarr = lowerExtension(path) == ".zarr" || std::filesystem::exists(path / ".zattrs", error) ||
-                          std::filesystem::exists(path / ".zarray", error) || std::filesystem::exists(path / ".zgroup", error);
-        if (zarr)
+        if (IsImageFolder(path))
             return openWith<ZarrReader<unsigned short>>(path.string(), "not a readable Zarr image");
         return {nullptr, "a folder, not an image file"};
     }
+    // The metadata file of a Zarr folder, as a file dialog picks it, stands for its folder.
+    const std::string name = path.filename().string();
+    if (name == ".zattrs" || name == ".zarray" || name == ".zgroup")
+        return openWith<ZarrReader<unsigned short>>(path.parent_path().string(), "not a readable Zarr image");
 
     FileKind kind = SniffFile(path);
     const std::string ext = lowerExtension(path);

@@ -21,6 +21,10 @@ OpenedImage OpenImage(const std::filesystem::path& path);
 OpenedImage OpenImage(const std::string& pathOrUrl);
 inline OpenedImage OpenImage(const char* pathOrUrl) { return OpenImage(std::string(pathOrUrl)); }
 
+// True for a folder OpenImage opens as one image (a Zarr array or group): named .zarr, or
+// holding a group's or array's metadata. An open dialog takes such a folder as its choice.
+bool IsImageFolder(const std::filesystem::path& path);
+
 // The file formats OpenImage recognises from the first bytes of a file.
 enum class FileKind { Unknown, TIFF, ICS };
 FileKind SniffFile(const std::filesystem::path& path);

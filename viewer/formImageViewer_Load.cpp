@@ -378,12 +378,55 @@ void formImageViewer::ReportOpenFailure(const QString& path, const QString& reas
     box->open();
 }
 
+namespace {
+
+// The open dialog, which also takes a folder that is one image (a Zarr folder) as its choice:
+// chosen and then opened, or typed, rather than entered.
+class ImageFileDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+    QString folder;
+
+    // Takes `entered` when it is one image; for the dialog's own signal of a folder entered.
+    void TakeIfImage(const QString& entered)
+    {
+        if (ImageReader::IsImageFolder(nativePath(entered))) {
+            folder = entered;
+            QDialog::accept();
+        }
+    }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        if (files.size() == 1 && ImageReader::IsImageFolder(nativePath(files.front()))) {
+            folder = files.front();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
+} // namespace
+
 void formImageViewer::openToolStripMenuItem_Click()
 {
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), OpenFolder(),
-                                                      OpenFilters().join(QStringLiteral(";;")));
-    if (!file.isEmpty())
-        LoadImageW(file);
+    ImageFileDialog dialog(this, QStringLiteral("Open"), OpenFolder(), OpenFilters().join(QStringLiteral(";;")));
+    dialog.setObjectName(QStringLiteral("dialogOpen"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // The dialog's own widgets report the folder entered: entering a Zarr image's folder
+    // (a double click on it) chooses it, and its hidden metadata files are listed.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    connect(&dialog, &QFileDialog::directoryEntered, &dialog, [&](const QString& entered) { dialog.TakeIfImage(entered); });
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (!dialog.folder.isEmpty())
+        LoadImageW(dialog.folder);
+    else if (!dialog.selectedFiles().isEmpty())
+        LoadImageW(dialog.selectedFiles().front());
 }
 
 bool formImageViewer::IsWebAddress(const QString& text)

@@ -149,7 +149,9 @@ QStringList formImageViewer::OpenFilters()
     };
     const QStringList ics{QStringLiteral("*.ics"), QStringLiteral("*.ids")};
     const QStringList tiff{QStringLiteral("*.tif"), QStringLiteral("*.tiff")};
-    return {QStringLiteral("All supported images (%1)").arg(both(ics + tiff)),
+    // A Zarr image is a folder: the dialog takes it when entered, or its metadata file.
+    const QStringList zarr{QStringLiteral(".zattrs"), QStringLiteral(".zarray"), QStringLiteral(".zgroup")};
+    return {QStringLiteral("All supported images (%1 %2)").arg(both(ics + tiff), zarr.join(QLatin1Char(' '))),
             QStringLiteral("ICS images (%1)").arg(both(ics)), QStringLiteral("TIFF series (%1)").arg(both(tiff)),
             QStringLiteral("All files (*)")};
 }

@@ -3,6 +3,8 @@
 // work, and channel hints from a file seeding the channel list.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QTimer>
 #include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
@@ -311,6 +313,30 @@ TEST(Multiscale, OmeZarrFolderOpensWithItsChannels)
     EXPECT_EQ((std::array<int, 3>{gfp.m_r, gfp.m_g, gfp.m_b}), (std::array<int, 3>{0, 255, 0}));
     EXPECT_EQ(gfp.m_max, 30000);
     EXPECT_FALSE(w->GDIImageXY.isNull());
+}
+
+TEST(Multiscale, OpenDialogTakesAZarrFolder)
+{
+    const QString zarr = QString::fromStdString(std::string(LUMORA_TESTDATA) + "/zarr/ome5d.zarr");
+    // Choosing the folder and Open takes it rather than entering it.
+    auto w = MakeWindow();
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->selectFile(zarr);
+        QMetaObject::invokeMethod(dialog, "accept");
+        if (dialog->isVisible())
+            QMetaObject::invokeMethod(dialog, "reject"); // fails below: the window has no image
+    });
+    w->openToolStripMenuItem->trigger();
+    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    EXPECT_EQ(w->LevelCount(), 3);
+
+    // Its metadata file stands for the folder.
+    auto v = MakeWindow();
+    v->LoadImageW(zarr + QStringLiteral("/.zattrs"));
+    ASSERT_TRUE(v->image) << v->lastOpenError.toStdString();
+    EXPECT_EQ(v->DimensionCount(), 5);
 }
 
 TEST(Multiscale, OpenUrlDialogRefusesWhatIsNotAnAddress)
