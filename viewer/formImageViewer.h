@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <array>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "ImageChannel.h"
 #include "ImageProperties.h"
 #include "ImageReaderBase.h"
+#include "OpenImage.h"
 #include "ProfileRenderer.h"
 #include "RGBABuffer.h"
 #include "SliceCache.h"
@@ -65,6 +67,8 @@ public:
     // window takes ownership. Used by LoadImageW and by tests and benchmarks with
     // synthetic sources.
     void LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader, const QString& title);
+    // Blocks until opens of web addresses under way have been shown or refused (tests).
+    void WaitForOpen();
 
     // ---- views (formImageViewer_Views.cpp) ----
     void RefreshPictures(int mask);
@@ -438,6 +442,17 @@ private:
     void SeedChannels(bool expand);
     void BuildDimensionRows(int n);
     void AdjustLocationContentSize();
+    // Web addresses open on a thread of their own; FinishOpen shows the newest result.
+    void OpenInBackground(const QString& path);
+    void FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened);
+    struct OpenGuard
+    {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<OpenGuard> openGuard = std::make_shared<OpenGuard>();
+    std::uint64_t openTicket = 0;
+    int pendingOpens = 0;
     // Shows a one-line note about a file that could not be opened.
     void ReportOpenFailure(const QString& path, const QString& reason);
     // View data and background work (formImageViewer_Views.cpp).

@@ -18,8 +18,11 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStatusBar>
 #include <QUrl>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 #include <system_error>
 
@@ -82,6 +85,11 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
 
 formImageViewer::~formImageViewer()
 {
+    {
+        // An open still under way on its thread posts nothing to a window that is gone.
+        const std::lock_guard<std::mutex> lock(openGuard->mutex);
+        openGuard->alive = false;
+    }
     ImageReader::SetDiagnosticHandler({});
     // Work in progress reads through the cache, and the cache through the reader.
     StopViewWork();
@@ -126,6 +134,10 @@ void formImageViewer::formImageViewer_Resize() {}
 
 void formImageViewer::LoadImageW(const QString& path)
 {
+    if (IsWebAddress(path)) {
+        OpenInBackground(path);
+        return;
+    }
     const BusyCursor busy;
     // The file is opened before anything is torn down: a file that cannot be opened leaves
     // the current image as it was.
@@ -139,6 +151,51 @@ void formImageViewer::LoadImageW(const QString& path)
                                              (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
     if (image)
         AddRecentFile(path);
+}
+
+void formImageViewer::OpenInBackground(const QString& path)
+{
+    // A server may take its time to answer or not answer at all: the metadata is read on a
+    // thread of its own while the window (and the image it shows) stays usable. Only the
+    // newest request is shown when several are under way.
+    const std::uint64_t ticket = ++openTicket;
+    ++pendingOpens;
+    statusBar()->showMessage(tr("Opening %1 ...").arg(shownLocation(path)));
+    std::shared_ptr<OpenGuard> guard = openGuard;
+    std::thread([this, guard, path, ticket, location = QFile::encodeName(path).toStdString()] {
+        auto opened = std::make_shared<ImageReader::OpenedImage>(ImageReader::OpenImage(location));
+        const std::lock_guard<std::mutex> lock(guard->mutex);
+        if (!guard->alive)
+            return;
+        QMetaObject::invokeMethod(
+            this, [this, path, ticket, opened] { FinishOpen(path, ticket, std::move(*opened)); }, Qt::QueuedConnection);
+    }).detach();
+}
+
+void formImageViewer::FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened)
+{
+    --pendingOpens;
+    if (ticket != openTicket)
+        return;
+    statusBar()->clearMessage();
+    if (!opened.reader) {
+        ReportOpenFailure(shownLocation(path), QString::fromStdString(opened.error));
+        return;
+    }
+    const QString format = QString::fromStdString(opened.reader->GetFormatName());
+    LoadReader(std::move(opened.reader), QStringLiteral("Lumora - ") + shownLocation(path) +
+                                             (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
+    if (image)
+        AddRecentFile(path);
+}
+
+void formImageViewer::WaitForOpen()
+{
+    for (int k = 0; k < 3000 && pendingOpens > 0; ++k) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (pendingOpens > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader,

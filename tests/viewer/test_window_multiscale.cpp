@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "LoopbackServer.h"
 #include "ViewMath.h"
 #include "ViewerTestUtil.h"
 
@@ -339,6 +340,36 @@ TEST(Multiscale, OpenDialogTakesAZarrFolder)
     EXPECT_EQ(v->DimensionCount(), 5);
 }
 
+TEST(Multiscale, RemoteImageOpensWhileTheWindowAnswers)
+{
+    std::atomic<bool> hold{true};
+    LoopbackServer server(std::string(LUMORA_TESTDATA) + "/zarr", [&](const std::string& path) {
+        // The image's metadata waits until the test has seen the window answer.
+        while (hold && path.find(".zattrs") != std::string::npos)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return LoopbackServer::Action::Serve;
+    });
+    auto w = MakeWindow(true);
+    w->LoadImageW(QString::fromStdString(server.Url("ome5d.zarr?token=secret")));
+    bool fired = false;
+    QTimer::singleShot(20, [&] { fired = true; });
+    QTest::qWait(150);
+    EXPECT_TRUE(fired);
+    EXPECT_FALSE(w->image);
+
+    hold = false;
+    w->WaitForOpen();
+    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    w->WaitForViews();
+    EXPECT_TRUE(w->ReadsMayWait());
+    EXPECT_EQ(w->LevelCount(), 3);
+    EXPECT_EQ(w->listChannels->item(0)->text(), QStringLiteral("DAPI"));
+    EXPECT_FALSE(w->GDIImageXY.isNull());
+    // The title names the image but not its access token.
+    EXPECT_TRUE(w->windowTitle().contains(QStringLiteral("ome5d.zarr")));
+    EXPECT_FALSE(w->windowTitle().contains(QStringLiteral("secret")));
+}
+
 TEST(Multiscale, OpenUrlDialogRefusesWhatIsNotAnAddress)
 {
     auto w = MakeWindow();
@@ -355,8 +386,11 @@ TEST(Multiscale, OpenUrlDialogRefusesWhatIsNotAnAddress)
     dialog = w->findChild<QInputDialog*>(QStringLiteral("dialogOpenUrl"));
     ASSERT_NE(dialog, nullptr);
     dialog->setTextValue(QStringLiteral("http://127.0.0.1:9/none.zarr"));
+    w->lastOpenError.clear();
     dialog->accept();
+    w->WaitForOpen();
     EXPECT_FALSE(w->image);
+    EXPECT_FALSE(w->lastOpenError.isEmpty());
 }
 
 LUMORA_VIEWER_TEST_MAIN()
