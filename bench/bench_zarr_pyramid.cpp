@@ -13,6 +13,10 @@
 // "x_baseline" is the reader's time over its baseline's. BM_NextPlane steps through z in an
 // image already open (new full-resolution planes, connections already open).
 //
+// BM_WindowViews opens the image in the window, fitted, and times its first picture (the
+// coarsest level), its three views at the level that matches, and after View > Actual pixels
+// the full-resolution XY view and then the side views.
+//
 // BM_PeakMemory reads 64 (or 256) full-resolution planes from the server through the viewer's plane
 // cache with a 256 MiB budget and reports the peak resident memory (VmHWM, reset first)
 // above the resident memory at its start. Arg 1 gives the reader the budget (its chunk cache
@@ -40,6 +44,12 @@
 #include "LoopbackServer.h"
 #include "SliceCache.h"
 #include "ZarrReader.h"
+#ifdef LUMORA_BENCH_WINDOW
+#include <QApplication>
+
+#include "Diagnostics.h"
+#include "formImageViewer.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -394,6 +404,66 @@ void BM_PeakMemory(benchmark::State& state)
 }
 BENCHMARK(BM_PeakMemory)->ArgNames({"budget", "planes"})->Args({1, 64})->Args({1, 256})->Args({0, 64})->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+#ifdef LUMORA_BENCH_WINDOW
+// The window itself, 1200 x 900 and fitted: from LoadImageW to the first picture in the XY
+// view (the coarsest level), to all three views at the level the fit zoom matches, and, after
+// View > Actual pixels, to the full-resolution XY view. Arg 0: folder; 1: HTTP.
+void BM_WindowViews(benchmark::State& state)
+{
+    const bool http = state.range(0) != 0;
+    const QString where = QString::fromStdString(location(http));
+    using Clock = std::chrono::steady_clock;
+    const auto ms = [](Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); };
+    double first = 0, views = 0, full = 0, sides = 0;
+    int firstWidth = 0, fitWidth = 0;
+    for (auto _ : state) {
+        auto w = std::make_unique<ImageViewer::formImageViewer>();
+        ImageReader::SetDiagnosticHandler([](const std::string&) {});
+        w->resize(1200, 900);
+        w->show();
+        QApplication::processEvents();
+        const auto t0 = Clock::now();
+        w->LoadImageW(where);
+        // Polled as the event loop would deliver them: the first picture of any level.
+        while (w->GDIImageXY.isNull() && ms(t0, Clock::now()) < 60000) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        const auto t1 = Clock::now();
+        firstWidth = w->GDIImageXY.width();
+        w->WaitForOpen();
+        w->WaitForViews();
+        const auto t2 = Clock::now();
+        fitWidth = w->GDIImageXY.width();
+        w->ActualPixels();
+        while (w->GDIImageXY.width() != kSize && ms(t2, Clock::now()) < 120000) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        const auto t3 = Clock::now();
+        if (w->GDIImageXY.width() != kSize) {
+            state.SkipWithError("the full-resolution view did not come");
+            break;
+        }
+        // The side views at full resolution read a row of every plane: 512 planes of 16 chunks.
+        w->WaitForViews();
+        const auto t4 = Clock::now();
+        first += ms(t0, t1);
+        views += ms(t0, t2);
+        full += ms(t2, t3);
+        sides += ms(t2, t4);
+    }
+    const double n = static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["first_picture_ms"] = first / n;
+    state.counters["first_picture_width"] = firstWidth;
+    state.counters["three_views_ms"] = views / n;
+    state.counters["fit_level_width"] = fitWidth;
+    state.counters["full_xy_after_zoom_ms"] = full / n;
+    state.counters["full_side_views_after_zoom_ms"] = sides / n;
+}
+BENCHMARK(BM_WindowViews)->ArgName("http")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
 // The stored size of each level, once, for the report.
 void BM_StoredSize(benchmark::State& state)
 {
@@ -406,4 +476,17 @@ BENCHMARK(BM_StoredSize)->Iterations(1);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+#ifdef LUMORA_BENCH_WINDOW
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#endif
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

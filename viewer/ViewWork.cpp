@@ -68,7 +68,17 @@ ViewWork::~ViewWork()
     m_thread.join();
 }
 
-std::uint64_t ViewWork::Submit(int slot, Job job)
+void ViewWork::enqueue(Pending p)
+{
+    // After the urgent jobs already waiting: urgent ones keep their order ahead of the rest,
+    // and an interrupted job resumes right after them.
+    auto at = m_pending.begin();
+    while (at != m_pending.end() && at->urgent)
+        ++at;
+    m_pending.insert(at, std::move(p));
+}
+
+std::uint64_t ViewWork::Submit(int slot, Job job, bool urgent)
 {
     std::uint64_t ticket;
     {
@@ -80,9 +90,16 @@ std::uint64_t ViewWork::Submit(int slot, Job job)
                         m_pending.end());
         if (m_running && m_runningSlot == slot && m_control)
             m_control->cancel = true;
+        else if (urgent && m_running && !m_runningUrgent && m_control && !m_control->cancel) {
+            m_control->cancel = true;
+            m_preempted = true;
+        }
         if (!m_running && m_pending.empty())
             m_busySince = std::chrono::steady_clock::now();
-        m_pending.push_back(Pending{slot, ticket, std::move(job)});
+        if (urgent)
+            enqueue(Pending{slot, ticket, std::move(job), true});
+        else
+            m_pending.push_back(Pending{slot, ticket, std::move(job), false});
     }
     m_wake.notify_all();
     return ticket;
@@ -152,14 +169,27 @@ void ViewWork::run()
         m_control = control;
         m_running = true;
         m_runningSlot = next.slot;
+        m_runningUrgent = next.urgent;
+        m_preempted = false;
         lock.unlock();
         next.job(*control, next.ticket);
-        next.job = nullptr; // whatever the job holds goes before the next one starts
         lock.lock();
-        if (!control->cancel)
-            ++m_completed;
+        const auto current = m_current.find(next.slot);
+        const bool stillWanted = current != m_current.end() && current->second == next.ticket;
+        if (m_preempted && stillWanted && !m_stop) {
+            // Interrupted for an urgent job: again, right after the urgent ones.
+            enqueue(std::move(next));
+        } else {
+            if (!control->cancel)
+                ++m_completed;
+            lock.unlock();
+            next.job = nullptr; // whatever the job holds goes before the next one starts
+            lock.lock();
+        }
+        m_preempted = false;
         m_running = false;
         m_runningSlot = -1;
+        m_runningUrgent = false;
         m_control.reset();
         if (m_pending.empty())
             m_idle.notify_all();

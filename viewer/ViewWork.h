@@ -81,7 +81,10 @@ public:
     ~ViewWork(); // cancels everything and joins the worker
 
     // Queues `job` for `slot`; returns its ticket. Only the newest ticket of a slot is current.
-    std::uint64_t Submit(int slot, Job job);
+    // An urgent job (what the user looks at first) goes ahead of the others, and a job of
+    // another slot that is not urgent is interrupted for it (cancelled, then run again from
+    // the start: what it read is in the cache by then).
+    std::uint64_t Submit(int slot, Job job, bool urgent = false);
     bool IsCurrent(int slot, std::uint64_t ticket) const;
     // Drops pending jobs, cancels the running one and makes every ticket stale.
     void CancelAll();
@@ -101,7 +104,10 @@ private:
         int slot;
         std::uint64_t ticket;
         Job job;
+        bool urgent = false;
     };
+    // With m_lock held: `p` goes after the urgent jobs already waiting (all of them if urgent).
+    void enqueue(Pending p);
     void run();
 
     mutable std::mutex m_lock;
@@ -112,6 +118,8 @@ private:
     std::uint64_t m_next = 0;
     bool m_running = false;
     int m_runningSlot = -1;
+    bool m_runningUrgent = false;
+    bool m_preempted = false; // the running job was cancelled for an urgent one: run it again
     std::shared_ptr<ImageReader::ProjectionControl> m_control;
     std::chrono::steady_clock::time_point m_busySince;
     int m_completed = 0;

@@ -173,7 +173,7 @@ bool formImageViewer::BlockAtHand(const Vector& start, const Vector& end)
                 pictureXY->update();
             },
             Qt::QueuedConnection);
-    });
+    }, true);
     if (!progressTimer->isActive())
         progressTimer->start();
     return false;

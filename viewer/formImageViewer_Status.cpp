@@ -86,7 +86,7 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
                             UpdateStatus();
                         },
                         Qt::QueuedConnection);
-                });
+                }, true);
             });
         }
         return std::nullopt;

@@ -173,9 +173,11 @@ void formImageViewer::ShowView(int index)
         const ImageReader::Vector cursor = curslice;
         ImageReader::ImageBase<unsigned short>* const source = image.get();
         work->Submit(index, [this, source, key, global, cursor, xdim, ydim, cd, p1, w1, p2, w2,
-                             index](ImageReader::ProjectionControl&, std::uint64_t ticket) {
+                             index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
             ImageChannel settings = global;
             RGBABuffer picture = RenderSpectrum(*source, xdim, ydim, cd, cursor, p1, w1, p2, w2, settings);
+            if (control.cancel)
+                return;
             QMetaObject::invokeMethod(
                 this,
                 [this, index, key, ticket, settings, picture = std::make_shared<RGBABuffer>(std::move(picture))] {
@@ -208,7 +210,7 @@ void formImageViewer::ShowView(int index)
                         RefreshPictures(ViewAll);
                 },
                 Qt::QueuedConnection);
-        });
+        }, index == 0);
         const ViewKey& shown = shownKeys[i];
         if (shown.xdim != xdim || shown.ydim != ydim || shown.cd != cd || shown.image != imageSerial)
             show(nullptr, 0, 0, ViewKey());
@@ -357,7 +359,7 @@ void formImageViewer::ShowView(int index)
                             }
                         },
                         Qt::QueuedConnection);
-                });
+                }, index == 0);
             }
             // Meanwhile the view shows the other level, or keeps its old picture when that
             // showed the same axes of this image.

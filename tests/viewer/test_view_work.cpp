@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,4 +109,53 @@ TEST(ViewWork, ReleasedJobCompletesAndTheDestructorCancelsARunningOne)
         blocker->WaitStarted();
     } // joins: returns only because the running job was cancelled
     EXPECT_TRUE(blocker->sawCancel);
+}
+
+TEST(ViewWork, UrgentJobsGoFirstAndInterruptOthersWhichRunAgain)
+{
+    ViewWork work;
+    std::mutex lock;
+    std::vector<std::string> order;
+    const auto note = [&](const std::string& what) {
+        const std::lock_guard<std::mutex> hold(lock);
+        order.push_back(what);
+    };
+    // A side view's long job: works until cancelled the first time, then finishes.
+    std::atomic<int> sideRuns{0};
+    std::atomic<bool> sideStarted{false};
+    work.Submit(1, [&](ProjectionControl& control, std::uint64_t) {
+        if (++sideRuns == 1) {
+            sideStarted = true;
+            while (!control.cancel)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return;
+        }
+        note("side");
+    });
+    work.Submit(2, [&](ProjectionControl&, std::uint64_t) { note("other"); });
+    while (!sideStarted)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const std::uint64_t urgent = work.Submit(0, [&](ProjectionControl&, std::uint64_t) { note("xy"); }, true);
+    work.Wait();
+    EXPECT_EQ(order, (std::vector<std::string>{"xy", "side", "other"}));
+    EXPECT_EQ(sideRuns.load(), 2);
+    EXPECT_TRUE(work.IsCurrent(0, urgent));
+    EXPECT_EQ(work.CompletedCount(), 3);
+
+    // An urgent job never interrupts another urgent one, and a slot's newer job still replaces
+    // an interrupted one rather than letting it run again.
+    order.clear();
+    std::atomic<bool> firstStarted{false};
+    work.Submit(1, [&](ProjectionControl& control, std::uint64_t) {
+        firstStarted = true;
+        while (!control.cancel)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        note("stale side");
+    });
+    while (!firstStarted)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    work.Submit(0, [&](ProjectionControl&, std::uint64_t) { note("xy"); }, true);
+    work.Submit(1, [&](ProjectionControl&, std::uint64_t) { note("new side"); });
+    work.Wait();
+    EXPECT_EQ(order, (std::vector<std::string>{"stale side", "xy", "new side"}));
 }
