@@ -530,10 +530,13 @@ void formImageViewer::WaitForViews()
     if (!work)
         return;
     // A delivered result can ask for more (a channel enabled meanwhile): repeat until quiet.
-    for (int round = 0; round < 16; ++round) {
+    // Jobs asked for while results were delivered may already be done, their results posted
+    // but not delivered: the count of finished jobs tells.
+    for (int round = 0; round < 64; ++round) {
         work->Wait();
+        const int done = work->CompletedCount();
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        if (!work->IsBusy())
+        if (!work->IsBusy() && work->CompletedCount() == done)
             break;
     }
 }
