@@ -65,6 +65,7 @@ int main(int argc, char* argv[])
     window.show();
     QApplication::processEvents();
     window.LoadImageW(QString::fromLocal8Bit(argv[1]));
+    window.WaitForOpen(); // a web address opens on a thread of its own
     QApplication::processEvents();
     if (project >= 0 && project < static_cast<int>(window.checkDimProj.size())) {
         window.comboProj->setCurrentIndex(1);
