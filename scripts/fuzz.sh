@@ -60,6 +60,8 @@ if [ -f "$testdata/zarr/ome5d.zarr/.zattrs" ]; then cp "$testdata/zarr/ome5d.zar
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+# Known leaks of third-party libraries on malformed input (see the file).
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/fuzz/lsan.supp:print_suppressions=0}
 status=0
 for target in $targets; do
   echo "fuzz_$target: ${seconds}s"
