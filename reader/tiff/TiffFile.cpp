@@ -168,6 +168,11 @@ int TiffFile::OnMessage(TIFF*, void* self, const char* module, const char* fmt, 
             file->m_lastError = text;
         return 1;
     }
+    // A damaged file can fail once per strip or tile, each with its own text: a few say
+    // enough, and the rest must not cost a message each.
+    constexpr size_t kMaxReported = 16;
+    if (file->m_reported->size() >= kMaxReported)
+        return 1;
     std::string message = std::string(module ? module : "TIFF") + ": " + text;
     if (file->m_reported->insert(message).second)
         ReportDiagnostic(file->m_name + ": " + message);
@@ -366,6 +371,8 @@ bool TiffFile::Decode(unsigned char* out)
     const size_t interleaved = l.planar ? 1 : l.samples; // samples per pixel in one block
     const size_t passes = l.planar ? l.samples : 1;
     bool any = false;
+    constexpr size_t kMaxFailedBlocks = 256;
+    size_t failed = 0;
 
     std::uint32_t bw = l.width, bh = 0; // block (tile or strip) size in pixels
     tmsize_t blockSize = 0;
@@ -407,8 +414,13 @@ bool TiffFile::Decode(unsigned char* out)
                 } else {
                     got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, y, sample), block.get(), blockSize);
                 }
-                if (got <= 0)
+                if (got <= 0) {
+                    // A page whose blocks keep failing is given up rather than tried block by
+                    // block to the end (a tall page of one-row strips has tens of thousands).
+                    if (++failed >= kMaxFailedBlocks && !any)
+                        return false;
                     continue;
+                }
                 any = true;
                 if (direct)
                     continue;
