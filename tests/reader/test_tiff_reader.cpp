@@ -777,3 +777,45 @@ TEST(TiffFile, StripPastTheEndOfTheFileIsAMissingPlane)
         EXPECT_EQ(slice.GetData()[24 * 10 - 1], PlainValue(p, 23, 9)) << p;
     }
 }
+
+TEST(TiffFile, PageOfManyDamagedStripsIsGivenUpWithFewMessages)
+{
+    // 20000 one-row deflate strips whose data is then overwritten: every strip fails.
+    Folder folder;
+    const std::string path = folder.File("damaged.tif");
+    constexpr std::uint32_t width = 8, height = 20000;
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(tif, nullptr);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    std::vector<std::uint16_t> row(width);
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::fill(row.begin(), row.end(), static_cast<std::uint16_t>(y));
+        ASSERT_EQ(TIFFWriteScanline(tif, row.data(), y, 0), 1);
+    }
+    TIFFClose(tif);
+    tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    const std::uint64_t ifd = TIFFCurrentDirOffset(tif);
+    TIFFClose(tif);
+    {
+        // The strips lie between the header and the directory.
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string junk(static_cast<size_t>(ifd - 8), '\x5a');
+        file.seekp(8);
+        file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+
+    Messages messages;
+    const Reader r = Open(path);
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->GetSize(), V({8, 20000}));
+    EXPECT_TRUE(r->GetSlice(V({})).IsEmpty());
+    EXPECT_GE(messages.list.size(), 1u);
+    EXPECT_LE(messages.list.size(), 16u);
+}
