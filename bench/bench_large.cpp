@@ -46,18 +46,9 @@ constexpr int W = 1024;
 constexpr int H = 1024;
 constexpr size_t kPlane = size_t(W) * H * 2;
 
-// A version 1 ICS pair: header text and a sparse .ids data file in which every 64th plane
-// holds a ramp, so the pictures are not black. Reused between runs.
-fs::path stack(int width, int height, int depth)
+// The header of an uncompressed 16-bit x, y, z ICS image whose data is in `stem`.ids.
+void writeIcsHeader(const fs::path& header, const std::string& stem, int width, int height, int depth)
 {
-    const fs::path dir = "/tmp/lumora-bench";
-    const std::string stem = "stack_" + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
-    const fs::path header = dir / (stem + ".ics");
-    const fs::path data = dir / (stem + ".ids");
-    const size_t plane = size_t(width) * size_t(height) * 2;
-    if (fs::exists(header) && fs::exists(data) && fs::file_size(data) == plane * size_t(depth))
-        return header;
-    fs::create_directories(dir);
     std::ofstream h(header, std::ios::binary);
     h << "\t\n"
       << "ics_version\t1.0\n"
@@ -73,6 +64,21 @@ fs::path stack(int width, int height, int depth)
       << "representation\tbyte_order\t1\t2\n"
       << "end\n";
     h.close();
+}
+
+// A version 1 ICS pair: header text and a sparse .ids data file in which every 64th plane
+// holds a ramp, so the pictures are not black. Reused between runs.
+fs::path stack(int width, int height, int depth)
+{
+    const fs::path dir = "/tmp/lumora-bench";
+    const std::string stem = "stack_" + std::to_string(width) + "x" + std::to_string(height) + "x" + std::to_string(depth);
+    const fs::path header = dir / (stem + ".ics");
+    const fs::path data = dir / (stem + ".ids");
+    const size_t plane = size_t(width) * size_t(height) * 2;
+    if (fs::exists(header) && fs::exists(data) && fs::file_size(data) == plane * size_t(depth))
+        return header;
+    fs::create_directories(dir);
+    writeIcsHeader(header, stem, width, height, depth);
     const int fd = ::open(data.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(plane * size_t(depth))) != 0)
         std::abort();
@@ -442,21 +448,7 @@ fs::path writeHuge(const fs::path& dir)
 {
     fs::create_directories(dir);
     const fs::path header = dir / "huge.ics";
-    std::ofstream h(header, std::ios::binary);
-    h << "\t\n"
-      << "ics_version\t1.0\n"
-      << "filename\thuge\n"
-      << "layout\tparameters\t4\n"
-      << "layout\torder\tbits\tx\ty\tz\n"
-      << "layout\tsizes\t16\t" << W << "\t" << H << "\t" << kHugeDepth << "\n"
-      << "layout\tcoordinates\tvideo\n"
-      << "layout\tsignificant_bits\t16\n"
-      << "representation\tformat\tinteger\n"
-      << "representation\tsign\tunsigned\n"
-      << "representation\tcompression\tuncompressed\n"
-      << "representation\tbyte_order\t1\t2\n"
-      << "end\n";
-    h.close();
+    writeIcsHeader(header, "huge", W, H, kHugeDepth);
     const fs::path data = dataOf(header);
     const int fd = ::open(data.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(kPlane * size_t(kHugeDepth))) != 0)

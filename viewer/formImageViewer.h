@@ -445,6 +445,8 @@ private:
     // Web addresses open on a thread of their own; FinishOpen shows the newest result.
     void OpenInBackground(const QString& path);
     void FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened);
+    // The second half of every open: the image as the current one, or the reason it failed.
+    void ShowOpened(const QString& path, ImageReader::OpenedImage opened);
     struct OpenGuard
     {
         std::mutex mutex;

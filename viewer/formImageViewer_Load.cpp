@@ -142,15 +142,7 @@ void formImageViewer::LoadImageW(const QString& path)
     // The file is opened before anything is torn down: a file that cannot be opened leaves
     // the current image as it was.
     ImageReader::OpenedImage opened = ImageReader::OpenImage(nativePath(path));
-    if (!opened.reader) {
-        ReportOpenFailure(shownLocation(path), QString::fromStdString(opened.error));
-        return;
-    }
-    const QString format = QString::fromStdString(opened.reader->GetFormatName());
-    LoadReader(std::move(opened.reader), QStringLiteral("Lumora - ") + shownLocation(path) +
-                                             (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
-    if (image)
-        AddRecentFile(path);
+    ShowOpened(path, std::move(opened));
 }
 
 void formImageViewer::OpenInBackground(const QString& path)
@@ -178,6 +170,11 @@ void formImageViewer::FinishOpen(const QString& path, std::uint64_t ticket, Imag
     if (ticket != openTicket)
         return;
     statusBar()->clearMessage();
+    ShowOpened(path, std::move(opened));
+}
+
+void formImageViewer::ShowOpened(const QString& path, ImageReader::OpenedImage opened)
+{
     if (!opened.reader) {
         ReportOpenFailure(shownLocation(path), QString::fromStdString(opened.error));
         return;
