@@ -302,15 +302,24 @@ void formImageViewer::ShowView(int index)
                 flight = Flight{true, key, missing, 0};
                 flight.ticket = work->Submit(index, [this, fine, coarse, key, coarseKey, missing, wanted, entries,
                                                      index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
+                    // Each entry's projection and its values' span; false once cancelled.
+                    const auto project = [&control](ImageReader::ImageBase<unsigned short>& source, const ViewKey& k,
+                                                    const std::vector<int>& which,
+                                                    std::vector<ImageReader::ImageSlice<unsigned short>>& planes,
+                                                    std::vector<ValueSpan>& spans) {
+                        for (int c : which) {
+                            planes.push_back(k.Project(source, c, &control));
+                            if (control.cancel)
+                                return false;
+                            spans.push_back(ScanValues(planes.back()));
+                        }
+                        return true;
+                    };
                     if (coarse) {
                         std::vector<ImageReader::ImageSlice<unsigned short>> planes;
                         std::vector<ValueSpan> spans;
-                        for (int c : wanted) {
-                            planes.push_back(coarseKey.Project(*coarse, c, &control));
-                            if (control.cancel)
-                                return;
-                            spans.push_back(ScanValues(planes.back()));
-                        }
+                        if (!project(*coarse, coarseKey, wanted, planes, spans))
+                            return;
                         QMetaObject::invokeMethod(
                             this,
                             [this, index, key, coarseKey, wanted, entries, ticket, planes = std::move(planes),
@@ -332,12 +341,8 @@ void formImageViewer::ShowView(int index)
                     }
                     std::vector<ImageReader::ImageSlice<unsigned short>> planes;
                     std::vector<ValueSpan> spans;
-                    for (int c : missing) {
-                        planes.push_back(key.Project(*fine, c, &control));
-                        if (control.cancel)
-                            return;
-                        spans.push_back(ScanValues(planes.back()));
-                    }
+                    if (!project(*fine, key, missing, planes, spans))
+                        return;
                     QMetaObject::invokeMethod(
                         this,
                         [this, index, key, missing, ticket, planes = std::move(planes), spans = std::move(spans)] {

@@ -514,19 +514,31 @@ int gzPlane(Reader& r, int z, int t)
     return 0;
 }
 
-} // namespace
-
-// gzip data, in the header's own file or a separate one: every plane in order, backwards
-// and at random is the formula's.
-TEST_F(IcsFiles, GzipPlanesInAnyOrder)
+// 40 x 30 x 8 z x 6 t samples of gzValue, and their dimensions.
+std::vector<Dim> gzDims()
 {
-    const std::vector<Dim> dims = {{40, "x", 1, "nm"}, {30, "y", 1, "nm"}, {8, "z", 1, "nm"}, {6, "t", 1, "nm"}};
+    return {{40, "x", 1, "nm"}, {30, "y", 1, "nm"}, {8, "z", 1, "nm"}, {6, "t", 1, "nm"}};
+}
+
+std::vector<uint16_t> gzData()
+{
     std::vector<uint16_t> data;
     for (int t = 0; t < 6; ++t)
         for (int z = 0; z < 8; ++z)
             for (int y = 0; y < 30; ++y)
                 for (int x = 0; x < 40; ++x)
                     data.push_back(gzValue(x, y, z, t));
+    return data;
+}
+
+} // namespace
+
+// gzip data, in the header's own file or a separate one: every plane in order, backwards
+// and at random is the formula's.
+TEST_F(IcsFiles, GzipPlanesInAnyOrder)
+{
+    const std::vector<Dim> dims = gzDims();
+    const std::vector<uint16_t> data = gzData();
     for (const char* mode : {"w2", "w1"}) {
         const auto path = Write(std::string("gz") + mode + ".ics", Ics_uint16, dims, data, mode, true);
         Reader r(path);
@@ -566,13 +578,8 @@ TEST_F(IcsFiles, GzipPlanesInAnyOrder)
 // nothing reads outside its buffers.
 TEST_F(IcsFiles, CutOrDamagedGzipDataGivesMissingPlanes)
 {
-    const std::vector<Dim> dims = {{40, "x", 1, "nm"}, {30, "y", 1, "nm"}, {8, "z", 1, "nm"}, {6, "t", 1, "nm"}};
-    std::vector<uint16_t> data;
-    for (int t = 0; t < 6; ++t)
-        for (int z = 0; z < 8; ++z)
-            for (int y = 0; y < 30; ++y)
-                for (int x = 0; x < 40; ++x)
-                    data.push_back(gzValue(x, y, z, t));
+    const std::vector<Dim> dims = gzDims();
+    const std::vector<uint16_t> data = gzData();
     {
         const auto header = Write("cut.ics", Ics_uint16, dims, data, "w1", true);
         fs::resize_file(dir / "cut.ids", fs::file_size(dir / "cut.ids") / 2);
