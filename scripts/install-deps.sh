@@ -12,6 +12,9 @@ packages=(
   fonts-liberation fonts-dejavu-core
   xvfb xauth
   libblosc-dev zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
+  libzip-dev libjpeg-dev libgif-dev libwebp-dev
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
+  ccache
 )
 
 # Regenerating tests/data/zarr (scripts/make-zarr-testdata.py) also needs python3-zarr,
