@@ -95,7 +95,8 @@ bool PngFramesWriter::Begin(const std::string& path, int width, int height, cons
     m_folder = path;
     m_width = width;
     m_height = height;
-    m_parallel = std::max(1u, std::thread::hardware_concurrency());
+    // A frame per core, up to four: more would only hold more buffers while the disk writes.
+    m_parallel = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
     m_scratch.assign(m_parallel, Scratch());
     std::error_code ec;
     if (!std::filesystem::is_directory(path, ec)) {

@@ -34,7 +34,8 @@ class FrameSource
 {
 public:
     virtual ~FrameSource() = default;
-    // The frame can be shown now without waiting for a read.
+    // The frame can be shown now without waiting for a read. A frame whose planes could not
+    // be read counts as ready (it shows as missing): every-frame playing must not stall on it.
     virtual bool IsFrameReady(int index) = 0;
     // The frames wanted next, most urgent first; replaces the previous request, so frames the
     // player has passed are never read.
