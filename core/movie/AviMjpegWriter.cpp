@@ -101,8 +101,8 @@ void AviMjpegWriter::Close()
 
 bool AviMjpegWriter::Begin(const std::string& path, int width, int height, const MovieOptions& options)
 {
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
-        return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as JPEG");
+    if (!CheckSize(width, height, 65500, "JPEG"))
+        return false;
     m_path = path;
     m_width = width;
     m_height = height;
@@ -187,9 +187,7 @@ bool AviMjpegWriter::WriteHeaders(std::uint32_t frames, std::uint32_t moviBytes,
 
 bool AviMjpegWriter::Add(const RgbaFrame& frame)
 {
-    if (!m_file)
-        return Fail("the movie is not open");
-    if (!CheckFrame(frame, m_width, m_height))
+    if (!CheckFrame(m_file != nullptr, frame, m_width, m_height))
         return false;
     std::string error;
     if (!EncodeJpeg(frame, m_quality, m_jpeg, error))
@@ -205,7 +203,7 @@ bool AviMjpegWriter::Add(const RgbaFrame& frame)
     Put32(head, size);
     if (std::fseek(m_file, 0, SEEK_END) != 0 || std::fwrite(head.data(), 1, 8, m_file) != 8 ||
         std::fwrite(m_jpeg.data(), 1, size, m_file) != size || (padded != size && std::fputc(0, m_file) == EOF))
-        return Fail("cannot write " + m_path + " (disk full?)");
+        return FailWrite(m_path);
     m_index.push_back({static_cast<std::uint32_t>(m_moviBytes), size});
     m_moviBytes += 8 + padded;
     m_largest = std::max(m_largest, size);
@@ -230,13 +228,13 @@ bool AviMjpegWriter::Finish()
         !WriteHeaders(static_cast<std::uint32_t>(m_index.size()), static_cast<std::uint32_t>(m_moviBytes),
                       static_cast<std::uint32_t>(fileBytes))) {
         Abandon();
-        return Fail("cannot write " + m_path + " (disk full?)");
+        return FailWrite(m_path);
     }
     const bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
     if (!closed) {
         Abandon();
-        return Fail("cannot write " + m_path + " (disk full?)");
+        return FailWrite(m_path);
     }
     return true;
 }
@@ -244,9 +242,7 @@ bool AviMjpegWriter::Finish()
 void AviMjpegWriter::Abandon()
 {
     Close();
-    std::error_code ec;
-    if (!m_path.empty())
-        std::filesystem::remove(m_path, ec);
+    RemoveOutput(m_path);
 }
 
 } // namespace Core

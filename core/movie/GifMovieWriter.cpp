@@ -162,8 +162,8 @@ bool GifMovieWriter::GifFailed(const char* what)
 
 bool GifMovieWriter::Begin(const std::string& path, int width, int height, const MovieOptions& options)
 {
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535)
-        return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as GIF");
+    if (!CheckSize(width, height, 65535, "GIF"))
+        return false;
     m_path = path;
     m_width = width;
     m_height = height;
@@ -186,9 +186,7 @@ bool GifMovieWriter::Begin(const std::string& path, int width, int height, const
 
 bool GifMovieWriter::Add(const RgbaFrame& frame)
 {
-    if (!m_gif)
-        return Fail("the movie is not open");
-    if (!CheckFrame(frame, m_width, m_height))
+    if (!CheckFrame(m_gif != nullptr, frame, m_width, m_height))
         return false;
     std::vector<std::uint8_t> palette;
     const int colours = QuantizeFrame(frame, palette, m_indices);
@@ -239,9 +237,7 @@ bool GifMovieWriter::Finish()
 void GifMovieWriter::Abandon()
 {
     Close();
-    std::error_code ec;
-    if (!m_path.empty())
-        std::filesystem::remove(m_path, ec);
+    RemoveOutput(m_path);
 }
 
 } // namespace Core

@@ -75,14 +75,30 @@ std::unique_ptr<MovieWriter> CreateMovieWriter(MovieFormat format)
     return nullptr;
 }
 
-bool MovieWriter::CheckFrame(const RgbaFrame& frame, int width, int height)
+bool MovieWriter::CheckFrame(bool open, const RgbaFrame& frame, int width, int height)
 {
+    if (!open)
+        return Fail("the movie is not open");
     if (frame.width != width || frame.height != height)
         return Fail("a frame of " + std::to_string(frame.width) + " x " + std::to_string(frame.height) +
                     " does not match the movie's " + std::to_string(width) + " x " + std::to_string(height));
     if (!frame.bytes || frame.stride < static_cast<size_t>(width) * 4)
         return Fail("a frame has no pixels");
     return true;
+}
+
+bool MovieWriter::CheckSize(int width, int height, int maxSide, const char* format)
+{
+    if (width > 0 && height > 0 && width <= maxSide && height <= maxSide && static_cast<double>(width) * 3 * height < 2e9)
+        return true;
+    return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as " + format);
+}
+
+void MovieWriter::RemoveOutput(const std::string& path)
+{
+    std::error_code ec;
+    if (!path.empty())
+        std::filesystem::remove(path, ec);
 }
 
 void FrameRowToRgb(const RgbaFrame& frame, int y, unsigned char* rgb)

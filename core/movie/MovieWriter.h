@@ -54,8 +54,15 @@ protected:
         m_error = error;
         return false;
     }
-    // The frame has the size Begin was given and enough bytes for it.
-    bool CheckFrame(const RgbaFrame& frame, int width, int height);
+    // The movie is open and the frame has the size Begin was given and bytes for it.
+    bool CheckFrame(bool open, const RgbaFrame& frame, int width, int height);
+    // Frames of width x height fit the format: each side from 1 to `maxSide`, and the
+    // packed RGB picture below 2 GB (the 32-bit sizes codecs keep).
+    bool CheckSize(int width, int height, int maxSide, const char* format);
+    // Fails with the reason a write to `path` usually fails for.
+    bool FailWrite(const std::string& path) { return Fail("cannot write " + path + " (disk full?)"); }
+    // Removes a file this writer made (nothing for an empty path), whatever it holds.
+    static void RemoveOutput(const std::string& path);
 
     std::string m_error;
 };

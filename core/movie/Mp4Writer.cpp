@@ -45,8 +45,8 @@ bool Mp4Writer::AvFailed(const std::string& what, int code)
 
 bool Mp4Writer::Begin(const std::string& path, int width, int height, const MovieOptions& options)
 {
-    if (width <= 0 || height <= 0 || width > 16384 || height > 16384)
-        return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as MP4");
+    if (!CheckSize(width, height, 16384, "MP4"))
+        return false;
     m_path = path;
     m_width = width;
     m_height = height;
@@ -137,9 +137,7 @@ bool Mp4Writer::Drain(bool flush)
 
 bool Mp4Writer::Add(const RgbaFrame& input)
 {
-    if (!m_format || !m_codec)
-        return Fail("the movie is not open");
-    if (!CheckFrame(input, m_width, m_height))
+    if (!CheckFrame(m_format && m_codec, input, m_width, m_height))
         return false;
     RgbaFrame frame = input;
     const int codedWidth = m_codec->width, codedHeight = m_codec->height;
@@ -198,7 +196,7 @@ bool Mp4Writer::Finish()
     Release();
     if (closed < 0) {
         Abandon();
-        return Fail("cannot write " + m_path + " (disk full?)");
+        return FailWrite(m_path);
     }
     return true;
 }
@@ -206,9 +204,8 @@ bool Mp4Writer::Finish()
 void Mp4Writer::Abandon()
 {
     Release();
-    std::error_code ec;
     if (m_opened)
-        std::filesystem::remove(m_path, ec);
+        RemoveOutput(m_path);
     m_opened = false;
 }
 

@@ -90,8 +90,8 @@ size_t DeflatePng(const std::vector<unsigned char>& raw, int width, int height, 
 bool PngFramesWriter::Begin(const std::string& path, int width, int height, const MovieOptions&)
 {
     // PNG allows 2^31-1; the raw buffer must also fit zlib's 32-bit input count.
-    if (width <= 0 || height <= 0 || static_cast<double>(width) * 3 * height > 2e9)
-        return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as PNG");
+    if (!CheckSize(width, height, 1 << 30, "PNG"))
+        return false;
     m_folder = path;
     m_width = width;
     m_height = height;
@@ -109,7 +109,7 @@ bool PngFramesWriter::Begin(const std::string& path, int width, int height, cons
 
 bool PngFramesWriter::Add(const RgbaFrame& frame)
 {
-    if (!CheckFrame(frame, m_width, m_height) || !Wait(m_parallel - 1))
+    if (!CheckFrame(true, frame, m_width, m_height) || !Wait(m_parallel - 1))
         return false;
     // The job that last used this slot's buffers was frame n - m_parallel, finished by Wait.
     Scratch& scratch = m_scratch[m_written.size() % m_parallel];
@@ -155,10 +155,10 @@ bool PngFramesWriter::Finish()
 void PngFramesWriter::Abandon()
 {
     Wait(0);
-    std::error_code ec;
     for (const std::string& file : m_written)
-        std::filesystem::remove(file, ec);
+        RemoveOutput(file);
     m_written.clear();
+    std::error_code ec;
     if (m_madeFolder)
         std::filesystem::remove(m_folder, ec); // only when empty
 }

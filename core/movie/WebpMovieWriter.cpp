@@ -25,8 +25,8 @@ int WebpMovieWriter::TimestampMs(long long frame) const
 
 bool WebpMovieWriter::Begin(const std::string& path, int width, int height, const MovieOptions& options)
 {
-    if (width <= 0 || height <= 0 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION)
-        return Fail("frames of " + std::to_string(width) + " x " + std::to_string(height) + " cannot be written as WebP");
+    if (!CheckSize(width, height, WEBP_MAX_DIMENSION, "WebP"))
+        return false;
     m_path = path;
     m_width = width;
     m_height = height;
@@ -44,9 +44,7 @@ bool WebpMovieWriter::Begin(const std::string& path, int width, int height, cons
 
 bool WebpMovieWriter::Add(const RgbaFrame& frame)
 {
-    if (!m_encoder)
-        return Fail("the movie is not open");
-    if (!CheckFrame(frame, m_width, m_height))
+    if (!CheckFrame(m_encoder != nullptr, frame, m_width, m_height))
         return false;
     WebPConfig config;
     if (!WebPConfigInit(&config))
@@ -90,7 +88,7 @@ bool WebpMovieWriter::Finish()
     WebPDataClear(&data);
     if (!ok) {
         Abandon();
-        return Fail("cannot write " + m_path + " (disk full?)");
+        return FailWrite(m_path);
     }
     return true;
 }
@@ -100,9 +98,8 @@ void WebpMovieWriter::Abandon()
     if (m_encoder)
         WebPAnimEncoderDelete(m_encoder);
     m_encoder = nullptr;
-    std::error_code ec;
     if (m_written)
-        std::filesystem::remove(m_path, ec);
+        RemoveOutput(m_path);
 }
 
 } // namespace Core

@@ -73,21 +73,6 @@ struct SlowSource : FrameSource
     std::vector<double> shownAt;
 };
 
-// Runs the player as the window's timer would: wakes at the time Tick asks for, or earlier
-// when a read finishes.
-void RunPlayer(Player& player, FakeClock& clock, SlowSource& source, double until)
-{
-    for (int i = 0; i < 100000 && player.IsPlaying(); ++i) {
-        const double next = player.Tick();
-        if (next < 0)
-            break;
-        clock.now = std::max(clock.now, std::min(next, source.NextEvent()));
-        source.Update();
-        if (clock.now > until)
-            break;
-    }
-}
-
 PlaySettings Range(int first, int last, PlayMode mode, PlayRepeat repeat = PlayRepeat::Once)
 {
     PlaySettings s;
@@ -95,9 +80,36 @@ PlaySettings Range(int first, int last, PlayMode mode, PlayRepeat repeat = PlayR
     s.last = last;
     s.mode = mode;
     s.repeat = repeat;
-    s.fps = 10.0;
     return s;
 }
+
+// A player over a slow source, run as the window's timer would: it wakes at the time Tick
+// asks for, or earlier when a read finishes.
+struct Session
+{
+    explicit Session(double readSeconds) : source(clock, readSeconds), player(source, clock) {}
+
+    void Play(int first, int last, PlayMode mode, PlayRepeat repeat, int start, double until = 100.0,
+              size_t frameBytes = 1, size_t budgetBytes = 4)
+    {
+        player.SetSettings(Range(first, last, mode, repeat));
+        player.SetReadAheadBudget(frameBytes, budgetBytes);
+        player.Play(start);
+        for (int i = 0; i < 100000 && player.IsPlaying(); ++i) {
+            const double next = player.Tick();
+            if (next < 0)
+                break;
+            clock.now = std::max(clock.now, std::min(next, source.NextEvent()));
+            source.Update();
+            if (clock.now > until)
+                break;
+        }
+    }
+
+    FakeClock clock;
+    SlowSource source;
+    Player player;
+};
 
 } // namespace
 
@@ -139,95 +151,69 @@ TEST(PlanReadAhead, FollowsThePlayDirectionWithinTheBudget)
 
 TEST(Player, EveryFrameWaitsForEachFrameInOrder)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.25); // 2.5 frame periods per read at 10 fps
-    Player player(source, clock);
-    player.SetSettings(Range(3, 12, PlayMode::EveryFrame));
-    player.SetReadAheadBudget(1000, 4000);
-    player.Play(3);
-    RunPlayer(player, clock, source, 100.0);
-    EXPECT_FALSE(player.IsPlaying());
-    EXPECT_EQ(source.shown, (std::vector<int>{4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    EXPECT_EQ(player.Skipped(), 0);
+    Session p(0.25); // 2.5 frame periods per read at 10 fps
+    p.Play(3, 12, PlayMode::EveryFrame, PlayRepeat::Once, 3);
+    EXPECT_FALSE(p.player.IsPlaying());
+    EXPECT_EQ(p.source.shown, (std::vector<int>{4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(p.player.Skipped(), 0);
     // Nine serial reads of 0.25 s cannot be done sooner.
-    EXPECT_GE(source.shownAt.back(), 9 * 0.25 - 1e-9);
+    EXPECT_GE(p.source.shownAt.back(), 9 * 0.25 - 1e-9);
 }
 
 TEST(Player, EveryFrameHoldsTheRateWhenFramesAreReady)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.01);
-    Player player(source, clock);
-    player.SetSettings(Range(0, 20, PlayMode::EveryFrame));
-    player.SetReadAheadBudget(1, 8);
-    player.Play(0);
-    RunPlayer(player, clock, source, 100.0);
-    ASSERT_EQ(source.shown.size(), 20u);
-    for (size_t i = 0; i < source.shown.size(); ++i) {
-        EXPECT_EQ(source.shown[i], static_cast<int>(i) + 1);
-        EXPECT_NEAR(source.shownAt[i], 0.1 * static_cast<double>(i + 1), 1e-9);
+    Session p(0.01);
+    p.Play(0, 20, PlayMode::EveryFrame, PlayRepeat::Once, 0, 100.0, 1, 8);
+    ASSERT_EQ(p.source.shown.size(), 20u);
+    for (size_t i = 0; i < p.source.shown.size(); ++i) {
+        EXPECT_EQ(p.source.shown[i], static_cast<int>(i) + 1);
+        EXPECT_NEAR(p.source.shownAt[i], 0.1 * static_cast<double>(i + 1), 1e-9);
     }
 }
 
 TEST(Player, RealTimeSkipsLateFramesAndEndsOnTheLast)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.25);
-    Player player(source, clock);
-    player.SetSettings(Range(0, 29, PlayMode::RealTime));
-    player.SetReadAheadBudget(1000, 4000);
-    player.Play(0);
-    RunPlayer(player, clock, source, 100.0);
-    EXPECT_FALSE(player.IsPlaying());
-    ASSERT_FALSE(source.shown.empty());
-    EXPECT_EQ(source.shown.back(), 29);
-    EXPECT_TRUE(std::is_sorted(source.shown.begin(), source.shown.end()));
-    EXPECT_EQ(std::adjacent_find(source.shown.begin(), source.shown.end()), source.shown.end());
-    EXPECT_GT(player.Skipped(), 0);
+    Session p(0.25);
+    p.Play(0, 29, PlayMode::RealTime, PlayRepeat::Once, 0);
+    const std::vector<int>& shown = p.source.shown;
+    EXPECT_FALSE(p.player.IsPlaying());
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), 29);
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+    EXPECT_EQ(std::adjacent_find(shown.begin(), shown.end()), shown.end());
+    EXPECT_GT(p.player.Skipped(), 0);
     // Every one of the 29 steps after the start was either shown or counted as skipped.
-    EXPECT_EQ(static_cast<long long>(source.shown.size()) + player.Skipped(), 29);
+    EXPECT_EQ(static_cast<long long>(shown.size()) + p.player.Skipped(), 29);
     // The rate held: the pass took its 2.9 s plus at most the reads in flight, not 29 reads.
-    EXPECT_LT(clock.now, 2.9 + 3 * 0.25);
+    EXPECT_LT(p.clock.now, 2.9 + 3 * 0.25);
 }
 
 TEST(Player, RealTimeShowsEveryFrameOfAFastSource)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.01);
-    Player player(source, clock);
-    player.SetSettings(Range(0, 9, PlayMode::RealTime));
-    player.SetReadAheadBudget(1, 4);
-    player.Play(0);
-    RunPlayer(player, clock, source, 100.0);
-    EXPECT_EQ(source.shown, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-    EXPECT_EQ(player.Skipped(), 0);
+    Session p(0.01);
+    p.Play(0, 9, PlayMode::RealTime, PlayRepeat::Once, 0);
+    EXPECT_EQ(p.source.shown, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_EQ(p.player.Skipped(), 0);
 }
 
 TEST(Player, BackAndForthTurnsAtTheEnds)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.0);
-    Player player(source, clock);
-    player.SetSettings(Range(10, 12, PlayMode::EveryFrame, PlayRepeat::BackAndForth));
-    player.Play(10);
-    RunPlayer(player, clock, source, 0.85);
-    player.Pause();
-    EXPECT_EQ(source.shown, (std::vector<int>{11, 12, 11, 10, 11, 12, 11, 10}));
-    EXPECT_EQ(player.Tick(), -1.0);
+    Session p(0.0);
+    p.Play(10, 12, PlayMode::EveryFrame, PlayRepeat::BackAndForth, 10, 0.85);
+    p.player.Pause();
+    EXPECT_EQ(p.source.shown, (std::vector<int>{11, 12, 11, 10, 11, 12, 11, 10}));
+    EXPECT_EQ(p.player.Tick(), -1.0);
 }
 
 TEST(Player, OnceFromTheEndStartsAgainAndStops)
 {
-    FakeClock clock;
-    SlowSource source(clock, 0.0);
-    Player player(source, clock);
+    Session p(0.0);
     PlaySettings s = Range(4, 6, PlayMode::RealTime);
     s.fps = -3; // not a rate: the default
-    player.SetSettings(s);
-    EXPECT_EQ(player.Settings().fps, 10.0);
-    player.Play(6);
-    RunPlayer(player, clock, source, 100.0);
-    EXPECT_EQ(source.shown, (std::vector<int>{4, 5, 6}));
-    EXPECT_NEAR(source.shownAt.back(), 0.2, 1e-9);
-    EXPECT_FALSE(player.IsPlaying());
+    p.player.SetSettings(s);
+    EXPECT_EQ(p.player.Settings().fps, 10.0);
+    p.Play(4, 6, PlayMode::RealTime, PlayRepeat::Once, 6);
+    EXPECT_EQ(p.source.shown, (std::vector<int>{4, 5, 6}));
+    EXPECT_NEAR(p.source.shownAt.back(), 0.2, 1e-9);
+    EXPECT_FALSE(p.player.IsPlaying());
 }
