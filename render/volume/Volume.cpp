@@ -1,6 +1,10 @@
 #include "Volume.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <sys/mman.h>
 
 namespace ImageViewer {
 
@@ -8,19 +12,48 @@ Volume::Volume(int nx, int ny, int nz, double sx, double sy, double sz)
 {
     if (nx < 1 || ny < 1 || nz < 1)
         return;
-    m_size = {nx, ny, nz};
     m_spacing = {sx > 0 ? sx : 1, sy > 0 ? sy : 1, sz > 0 ? sz : 1};
-    m_voxels.assign(static_cast<size_t>(nx) * static_cast<size_t>(ny) * static_cast<size_t>(nz), 0);
+    const size_t count = static_cast<size_t>(nx) * static_cast<size_t>(ny) * static_cast<size_t>(nz);
+    m_voxels = Allocate(count);
+    if (!m_voxels)
+        return;
+    m_size = {nx, ny, nz};
+    m_count = count;
+}
+
+Volume::Block Volume::Allocate(size_t count)
+{
+    constexpr size_t huge = size_t(2) << 20;
+    if (count == 0 || count > SIZE_MAX / sizeof(std::uint16_t) - huge)
+        return Block(nullptr, std::free);
+    const size_t bytes = count * sizeof(std::uint16_t);
+    void* p = nullptr;
+    if (bytes >= huge) {
+        const size_t rounded = (bytes + huge - 1) / huge * huge;
+        if (posix_memalign(&p, huge, rounded) != 0)
+            p = nullptr;
+#ifdef MADV_HUGEPAGE
+        else
+            madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    } else {
+        p = std::malloc(bytes);
+    }
+    if (p)
+        std::memset(p, 0, bytes);
+    return Block(static_cast<std::uint16_t*>(p), std::free);
 }
 
 const std::uint16_t* Volume::XMajor() const
 {
     const std::lock_guard<std::mutex> hold(m_copyLock);
-    if (m_xMajor.size() == m_voxels.size())
-        return m_xMajor.data();
+    if (m_xMajor || m_count == 0)
+        return m_xMajor.get();
     const size_t nx = static_cast<size_t>(m_size[0]), ny = static_cast<size_t>(m_size[1]);
     const size_t nz = static_cast<size_t>(m_size[2]);
-    m_xMajor.resize(m_voxels.size());
+    Block copy = Allocate(m_count);
+    if (!copy)
+        return nullptr;
     // Blocks of x so that the strided writes of one block stay within a few cache lines per
     // destination plane.
     constexpr size_t block = 16;
@@ -28,18 +61,19 @@ const std::uint16_t* Volume::XMajor() const
         for (size_t x0 = 0; x0 < nx; x0 += block) {
             const size_t x1 = std::min(nx, x0 + block);
             for (size_t y = 0; y < ny; ++y) {
-                const std::uint16_t* row = m_voxels.data() + (z * ny + y) * nx;
+                const std::uint16_t* row = Data() + (z * ny + y) * nx;
                 for (size_t x = x0; x < x1; ++x)
-                    m_xMajor[(x * nz + z) * ny + y] = row[x];
+                    copy[(x * nz + z) * ny + y] = row[x];
             }
         }
-    return m_xMajor.data();
+    m_xMajor = std::move(copy);
+    return m_xMajor.get();
 }
 
 void Volume::DropXMajor()
 {
     const std::lock_guard<std::mutex> hold(m_copyLock);
-    std::vector<std::uint16_t>().swap(m_xMajor);
+    m_xMajor.reset();
 }
 
 } // namespace ImageViewer

@@ -33,14 +33,42 @@ __attribute__((target_clones("avx2", "sse4.1", "default"))) void MinInto(std::ui
         out[i] = out[i] > in[i] ? in[i] : out[i];
 }
 
-// out[i] = a[i] + (b[i] - a[i]) * w / 65536, rounded; w in [0, 65536]. The sum of both
-// products stays below 2^32.
-__attribute__((target_clones("avx2", "default"))) void Blend(std::uint16_t* __restrict out, const std::uint16_t* a,
-                                                            const std::uint16_t* b, std::uint32_t w, size_t n)
+inline std::uint16_t HighHalf(std::uint16_t a, std::uint16_t b)
 {
-    const std::uint32_t v = 65536 - w;
+    return static_cast<std::uint16_t>((std::uint32_t(a) * std::uint32_t(b)) >> 16);
+}
+
+// out[i] = a[i] + (b[i] - a[i]) * w / 65536 for w in [1, 65535], less than 2 below the exact
+// value: two high halves of 16-bit products, which vectorise to one instruction each.
+// The weights come as 16-bit arguments: derived from one 32-bit weight in here, one of the
+// two products is no longer recognised as a high half.
+__attribute__((target_clones("avx2", "default"))) void Blend16(std::uint16_t* __restrict out, const std::uint16_t* a,
+                                                              const std::uint16_t* b, std::uint16_t v, std::uint16_t u,
+                                                              size_t n)
+{
     for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<std::uint16_t>((a[i] * v + b[i] * w + 32768u) >> 16);
+        out[i] = static_cast<std::uint16_t>(HighHalf(a[i], v) + HighHalf(b[i], u));
+}
+
+// Blend and MaxInto in one pass.
+__attribute__((target_clones("avx2", "sse4.1", "default"))) void
+BlendMaxInto16(std::uint16_t* __restrict out, const std::uint16_t* a, const std::uint16_t* b, std::uint16_t v,
+               std::uint16_t u, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const std::uint16_t x = static_cast<std::uint16_t>(HighHalf(a[i], v) + HighHalf(b[i], u));
+        out[i] = out[i] < x ? x : out[i];
+    }
+}
+
+void Blend(std::uint16_t* out, const std::uint16_t* a, const std::uint16_t* b, std::uint32_t w, size_t n)
+{
+    Blend16(out, a, b, static_cast<std::uint16_t>(65536 - w), static_cast<std::uint16_t>(w), n);
+}
+
+void BlendMaxInto(std::uint16_t* out, const std::uint16_t* a, const std::uint16_t* b, std::uint32_t w, size_t n)
+{
+    BlendMaxInto16(out, a, b, static_cast<std::uint16_t>(65536 - w), static_cast<std::uint16_t>(w), n);
 }
 
 std::uint32_t Weight(double f)
@@ -93,6 +121,8 @@ struct Setup
             e1 = 1, e2 = 2, data = v.XMajor();
             sliceStride = size_t(n[1]) * size_t(n[2]), rowStride = size_t(n[1]);
         }
+        if (!data)
+            return false;
         std::array<int, 3> lo{}, hi{};
         for (int a = 0; a < 3; ++a) {
             lo[a] = std::clamp(p.clipMin[a], 0, n[a]);
@@ -163,7 +193,8 @@ void CompositeBand(const Setup& S, const VolumeRenderParams& p, int rampLo, int 
     const float opacity = static_cast<float>(p.opacity);
 
     const bool bilinear = p.sampling == VolumeSampling::Bilinear;
-    std::vector<std::uint16_t> rowA(W + 1), rowB(W + 1);
+    std::vector<std::uint16_t> rowBuffers[3] = {std::vector<std::uint16_t>(W), std::vector<std::uint16_t>(W),
+                                                 std::vector<std::uint16_t>(W)};
     const auto add = [&](const std::uint16_t* v, size_t at, size_t len) {
         switch (mode) {
         case VolumeMode::Maximum:
@@ -205,28 +236,53 @@ void CompositeBand(const Setup& S, const VolumeRenderParams& p, int rampLo, int 
         if (cFirst >= cEnd)
             continue;
         const size_t len = static_cast<size_t>(cEnd - cFirst);
+        const auto row = [&](long r) { return slice + static_cast<size_t>(r) * S.rowStride + cFirst; };
+        if (!bilinear || (w1 == 0 && w2 == 0)) {
+            for (long r = rFirst; r < rEnd; ++r)
+                add(row(r), static_cast<size_t>(r + I2 - b0) * W + static_cast<size_t>(cFirst + I1), len);
+            continue;
+        }
+        // Row r blended across (its columns past the clipped range repeat the last one), in
+        // one of two buffers taking turns: row r + 1 of one intermediate row is row r of the next.
+        long heldRow = -1;
+        const std::uint16_t* held = nullptr;
+        int turn = 0;
+        const auto across = [&](long r) -> const std::uint16_t* {
+            if (r == heldRow)
+                return held;
+            const std::uint16_t* src = row(r);
+            if (w1 != 0) {
+                std::uint16_t* dst = rowBuffers[turn].data();
+                turn ^= 1;
+                const bool last = cEnd == S.c1;
+                if (w1 == 65536)
+                    std::memcpy(dst, src + 1, (len - last) * sizeof(std::uint16_t));
+                else
+                    Blend(dst, src, src + 1, w1, len - last);
+                if (last)
+                    dst[len - 1] = src[len - 1];
+                src = dst;
+            }
+            heldRow = r;
+            held = src;
+            return src;
+        };
         for (long r = rFirst; r < rEnd; ++r) {
             const size_t at = static_cast<size_t>(r + I2 - b0) * W + static_cast<size_t>(cFirst + I1);
-            const std::uint16_t* src = slice + static_cast<size_t>(r) * S.rowStride + cFirst;
-            if (!bilinear || (w1 == 0 && w2 == 0)) {
-                add(src, at, len);
+            const std::uint16_t* top = across(r);
+            if (w2 == 0) {
+                add(top, at, len);
                 continue;
             }
-            // Rows and columns past the clipped range repeat its last one.
-            const long rNext = std::min<long>(r + 1, S.r1 - 1);
-            const long cLast = std::min<long>(cEnd, S.c1 - 1);
-            const size_t n = static_cast<size_t>(cLast - cFirst) + 1;
-            if (w2 != 0)
-                Blend(rowA.data(), src, slice + static_cast<size_t>(rNext) * S.rowStride + cFirst, w2, n);
-            else
-                std::memcpy(rowA.data(), src, n * sizeof(std::uint16_t));
-            if (n == len)
-                rowA[n] = rowA[n - 1];
-            if (w1 != 0) {
-                Blend(rowB.data(), rowA.data(), rowA.data() + 1, w1, len);
-                add(rowB.data(), at, len);
+            // Rows past the clipped range repeat its last one.
+            const std::uint16_t* bottom = across(std::min<long>(r + 1, S.r1 - 1));
+            if (w2 == 65536) {
+                add(bottom, at, len);
+            } else if (mode == VolumeMode::Maximum) {
+                BlendMaxInto(out + at, top, bottom, w2, len);
             } else {
-                add(rowA.data(), at, len);
+                Blend(rowBuffers[2].data(), top, bottom, w2, len);
+                add(rowBuffers[2].data(), at, len);
             }
         }
     }
@@ -293,7 +349,7 @@ ImageSlice<unsigned short> RenderOne(const VolumeRenderParams& p, const Volume& 
     }
     std::vector<std::uint16_t> inter(static_cast<size_t>(S.W) * static_cast<size_t>(S.H));
     // Bands of rows small enough that a band's accumulators stay in cache across slices.
-    constexpr int band = 16;
+    constexpr int band = 64;
     const size_t bands = static_cast<size_t>((S.H + band - 1) / band);
     ParallelFor(bands, 1, threads, [&](size_t begin, size_t end) {
         for (size_t b = begin; b < end; ++b) {
