@@ -77,7 +77,7 @@ std::shared_ptr<Volume> HalveVolume(const Volume& volume);
 
 // The volume's bounding box on the screen. Corner i is the voxel-grid corner with x, y, z at
 // their far end for bits 0, 1, 2 of i; positions are in output pixels (pixel centres at .5),
-// depth grows away from the viewer.
+// depth (physical units from the centre) grows away from the viewer.
 struct ProjectedBox
 {
     std::array<std::array<double, 2>, 8> corners{};

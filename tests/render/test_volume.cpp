@@ -8,12 +8,14 @@
 #include <memory>
 #include <vector>
 
+#include <QGuiApplication>
 #include <gtest/gtest.h>
 
 #include "MemoryImage.h"
 #include "StopToken.h"
 #include "Volume.h"
 #include "VolumeCamera.h"
+#include "VolumePicture.h"
 #include "VolumeRenderer.h"
 #include "VolumeSource.h"
 
@@ -480,4 +482,45 @@ TEST(VolumeSource, PicksTheFinestLevelThatFits)
     EXPECT_TRUE(BuildVolume(levels, r).volumes.empty());
     r.dims = {0, 1, 3};
     EXPECT_TRUE(BuildVolume(levels, r).volumes.empty());
+}
+
+// The box outline lands on the voxel grid's corners, and the planes colour through their
+// channels as slice views do.
+TEST(VolumePicture, BoxAndColours)
+{
+    int argc = 1;
+    char name[] = "test_volume";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+
+    const Volume vol(10, 20, 5);
+    VolumeRenderParams p = Params(Rotation(), 40, 60, 2, VolumeSampling::Nearest);
+    const ProjectedBox box = ProjectVolumeBox(p, vol);
+    EXPECT_EQ(box.corners[0], (std::array<double, 2>{10, 10}));
+    EXPECT_EQ(box.corners[3], (std::array<double, 2>{30, 50}));
+    EXPECT_EQ(box.depth[0], -2.5);
+    EXPECT_EQ(box.depth[4], 2.5);
+    QImage picture(40, 60, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    DrawVolumeBox(picture, box, {QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z")}, Qt::white);
+    EXPECT_NE(picture.pixel(20, 10) & 0xFFFFFF, 0u);
+    EXPECT_NE(picture.pixel(10, 30) & 0xFFFFFF, 0u);
+    EXPECT_EQ(picture.pixel(20, 30) & 0xFFFFFF, 0u);
+
+    std::vector<ImageSlice<unsigned short>> planes{MakeSlice(2, 1, {100, 0}), MakeSlice(2, 1, {100, 100}),
+                                                   MakeSlice(2, 1, {100, 100})};
+    ImageChannel red(0, 100, 0, 255, 0, 0), green(0, 100, 0, 0, 255, 0), blue(0, 100, 0, 0, 0, 255);
+    blue.m_enabled = false;
+    const RGBABuffer rgba = ColourVolumePlanes(planes, {&red, &green, &blue}, 2, 1);
+    // Bytes blue, green, red, 0 per pixel.
+    EXPECT_EQ(rgba[0], 0);
+    EXPECT_EQ(rgba[1], 255);
+    EXPECT_EQ(rgba[2], 255);
+    EXPECT_EQ(rgba[4 + 1], 255);
+    EXPECT_LE(rgba[4 + 2], 1);
+
+    VolumePlanes stack(planes, 2, 1);
+    EXPECT_EQ(stack.GetSize(), V({2, 1, 3}));
+    EXPECT_TRUE(stack.GetSlice(V({3})).IsEmpty());
+    EXPECT_EQ(stack.GetSlice(V({1})).GetData()[0], 100);
 }
