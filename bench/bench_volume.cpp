@@ -66,8 +66,8 @@ void BM_Floor_ReadEveryVoxel(benchmark::State& state)
 BENCHMARK(BM_Floor_ReadEveryVoxel)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Arguments: azimuth, elevation (30,20 slices across z; 70,-35 across x; 10,75 across y),
-// sampling (0 nearest, 1 bilinear), channels, half resolution (1: the 256^3 dragging copy),
-// mode (VolumeMode).
+// sampling (0 nearest, 1 bilinear), channels, half resolution (1: the 256^3 dragging copy
+// into a 512 x 512 picture, 2: into a 256 x 256 one to be shown doubled), mode (VolumeMode).
 void BM_RenderVolume(benchmark::State& state)
 {
     std::vector<std::shared_ptr<const Volume>> volumes;
@@ -79,6 +79,8 @@ void BM_RenderVolume(benchmark::State& state)
     p.sampling = state.range(2) ? VolumeSampling::Bilinear : VolumeSampling::Nearest;
     p.mode = static_cast<VolumeMode>(state.range(5));
     p.ramps = {{500, 2500}};
+    if (state.range(4) == 2)
+        p.width = p.height = 256;
     p.scale = 0.8 * FitScale(*volumes[0], Rotation(), p.width, p.height);
     // The first frame of a view across x builds the x-major copy; that is not a frame's cost.
     RenderVolume(p, volumes);
@@ -97,6 +99,8 @@ BENCHMARK(BM_RenderVolume)
     ->Args({0, 0, 1, 1, 0, 0})
     ->Args({30, 20, 1, 1, 1, 0})
     ->Args({30, 20, 0, 1, 1, 0})
+    ->Args({30, 20, 1, 1, 2, 0})
+    ->Args({30, 20, 0, 1, 2, 0})
     ->Args({30, 20, 1, 3, 0, 0})
     ->Args({30, 20, 1, 1, 0, 2})
     ->Args({30, 20, 1, 1, 0, 3})

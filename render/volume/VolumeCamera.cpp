@@ -1,6 +1,7 @@
 #include "VolumeCamera.h"
 
 #include <cmath>
+#include <cstdlib>
 
 namespace ImageViewer {
 
@@ -82,6 +83,23 @@ Rotation AzElRotation(double az, double el)
 {
     // Screen y points down, so "right side away" is a turn about -y and "bottom away" about +x.
     return AxisRotation({0, -1, 0}, az).Then(AxisRotation({1, 0, 0}, el));
+}
+
+bool ParseAzEl(const std::string& text, Rotation& out)
+{
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return false;
+    const auto number = [](const std::string& part, double& value) {
+        char* end = nullptr;
+        value = std::strtod(part.c_str(), &end);
+        return !part.empty() && end == part.c_str() + part.size() && std::isfinite(value);
+    };
+    double az = 0, el = 0;
+    if (!number(text.substr(0, comma), az) || !number(text.substr(comma + 1), el))
+        return false;
+    out = AzElRotation(az, el);
+    return true;
 }
 
 Rotation TrackballDrag(const Rotation& current, double dx, double dy, double viewSize)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 namespace ImageViewer {
 
@@ -29,6 +30,9 @@ Rotation AxisRotation(std::array<double, 3> axis, double degrees);
 // bottom going away (as a drag down does). el = 90 looks down on the y = 0 face; az = 90 shows
 // y down and z to the left, looking along x.
 Rotation AzElRotation(double az, double el);
+// "AZ,EL" (two finite numbers of degrees, e.g. "30,-15") into `out`; false, and `out`
+// untouched, for anything else.
+bool ParseAzEl(const std::string& text, Rotation& out);
 
 // The trackball: a drag by (dx, dy) pixels over a view whose shorter side is `viewSize`
 // pixels turns the volume about the screen axis perpendicular to the drag, half a turn for a

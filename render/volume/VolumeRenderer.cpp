@@ -321,12 +321,14 @@ void Warp(const Setup& S, bool bilinear, const std::uint16_t* inter, int width, 
                 o[x] = 0;
                 continue;
             }
+            // A, B > -1: truncating after adding 1 is the floor, without a library call.
             if (!bilinear) {
-                o[x] = static_cast<std::uint16_t>(at(std::lround(A), std::lround(B)));
+                o[x] = static_cast<std::uint16_t>(at(static_cast<long>(A + 1.5) - 1, static_cast<long>(B + 1.5) - 1));
                 continue;
             }
-            const long ia = static_cast<long>(std::floor(A)), ib = static_cast<long>(std::floor(B));
-            const std::uint32_t wa = Weight(A - ia), wb = Weight(B - ib);
+            const long ia = static_cast<long>(A + 1) - 1, ib = static_cast<long>(B + 1) - 1;
+            const std::uint32_t wa = static_cast<std::uint32_t>((A - ia) * 65536 + 0.5);
+            const std::uint32_t wb = static_cast<std::uint32_t>((B - ib) * 65536 + 0.5);
             const std::uint32_t top = (at(ia, ib) * (65536 - wa) + at(ia + 1, ib) * wa + 32768u) >> 16;
             const std::uint32_t bottom = (at(ia, ib + 1) * (65536 - wa) + at(ia + 1, ib + 1) * wa + 32768u) >> 16;
             o[x] = static_cast<std::uint16_t>((top * (65536 - wb) + bottom * wb + 32768u) >> 16);

@@ -30,7 +30,9 @@ struct VolumeRequest
     std::vector<int> channels;
     // Level-0 pixel sizes of the three shown dimensions (0 or less: 1).
     std::array<double, 3> spacing{1, 1, 1};
-    // The most bytes the volumes together may take.
+    // The most bytes the volumes together may take. Rendering views that look mostly along x
+    // adds an x-major copy of each (Volume::XMajor), and the dragging copy (HalveVolume) an
+    // eighth: a caller bounding all of it passes a little under half of its allowance.
     size_t budgetBytes = 0;
 };
 

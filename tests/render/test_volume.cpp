@@ -358,6 +358,13 @@ TEST(VolumeCamera, DragsTurnAsAzimuthAndElevation)
     EXPECT_GT(AzElRotation(30, 0).Apply({1, 0, 0})[2], 0);
     EXPECT_GT(AzElRotation(0, 30).Apply({0, 1, 0})[2], 0);
 
+    Rotation parsed;
+    EXPECT_TRUE(ParseAzEl("30,-15", parsed));
+    EXPECT_TRUE(near(parsed, AzElRotation(30, -15)));
+    for (const char* bad : {"30", "30,", ",5", "a,b", "1,2,3", "nan,0", "1e999,0", ""})
+        EXPECT_FALSE(ParseAzEl(bad, parsed)) << bad;
+    EXPECT_TRUE(near(parsed, AzElRotation(30, -15)));
+
     EXPECT_TRUE(near(TurntableFrame(Rotation(), -1, 90), AzElRotation(90, 0)));
     const Rotation tilted = AzElRotation(15, 30);
     EXPECT_TRUE(near(TurntableFrame(tilted, 2, 360), tilted));
