@@ -13,7 +13,10 @@ Volume::Volume(int nx, int ny, int nz, double sx, double sy, double sz)
     if (nx < 1 || ny < 1 || nz < 1)
         return;
     m_spacing = {sx > 0 ? sx : 1, sy > 0 ? sy : 1, sz > 0 ? sz : 1};
-    const size_t count = static_cast<size_t>(nx) * static_cast<size_t>(ny) * static_cast<size_t>(nz);
+    const size_t plane = static_cast<size_t>(nx) * static_cast<size_t>(ny);
+    if (static_cast<size_t>(nz) > SIZE_MAX / 2 / plane)
+        return;
+    const size_t count = plane * static_cast<size_t>(nz);
     m_voxels = Allocate(count);
     if (!m_voxels)
         return;

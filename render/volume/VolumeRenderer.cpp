@@ -164,8 +164,8 @@ struct Setup
 // A band's running sums for the modes that need more than the output value.
 struct Accumulators
 {
-    std::vector<std::uint16_t> count;
-    std::vector<std::uint32_t> sum;
+    std::vector<std::uint32_t> count;
+    std::vector<std::uint64_t> sum;
     std::vector<float> colour, transmit;
 };
 

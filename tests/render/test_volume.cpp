@@ -323,7 +323,7 @@ TEST(VolumeRenderer, DegenerateInputsGiveEmptyOrBlackPlanes)
     p.scale = 0;
     EXPECT_TRUE(RenderVolume(p, {vol})[0].IsEmpty());
     p.scale = 1;
-    const auto planes = RenderVolume(p, {nullptr, std::make_shared<Volume>(), vol});
+    const auto planes = RenderVolume(p, {nullptr, std::make_shared<Volume>(1 << 30, 1 << 30, 1 << 30), vol});
     EXPECT_TRUE(planes[0].IsEmpty());
     EXPECT_TRUE(planes[1].IsEmpty());
     EXPECT_FALSE(planes[2].IsEmpty());
