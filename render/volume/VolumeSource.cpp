@@ -91,6 +91,7 @@ VolumeBuild BuildVolume(const std::vector<VolumeLevel>& levels, const VolumeRequ
             coord[a].push_back(std::min(i * step + step / 2, size[d] - 1));
         const double s0 = request.spacing[a] > 0 ? request.spacing[a] : 1;
         spacing[a] = s0 * full[d] / size[d] * step;
+        result.voxelsPerPixel[a] = static_cast<double>(size[d]) / full[d] / step;
     }
     // The other dimensions at the cursor, in this level's coordinates.
     Vector at;

@@ -45,6 +45,9 @@ struct VolumeBuild
     // voxel; a decimated copy of a single level takes every step-th).
     int level = -1;
     int step = 1;
+    // Volume voxels per level-0 pixel along x, y, z: voxel floor(c * this) holds level-0
+    // coordinate c (the cursor's planes for clipping, the cursor's mark).
+    std::array<double, 3> voxelsPerPixel{1, 1, 1};
     // Planes that could not be read (shown as 0).
     size_t missingPlanes = 0;
 };

@@ -458,6 +458,7 @@ TEST(VolumeSource, PicksTheFinestLevelThatFits)
     ASSERT_EQ(b.volumes[0]->Size(), (std::array<int, 3>{3, 3, 2}));
     EXPECT_EQ(coarse.reads, 2);
     EXPECT_EQ(b.volumes[0]->At(2, 2, 1), Code({5, 4, 3, 1}));
+    EXPECT_EQ(b.voxelsPerPixel, (std::array<double, 3>{0.25, 0.25, 0.25}));
     EXPECT_EQ(b.volumes[0]->Spacing()[2], 1200);
 
     // Nothing fits: nothing is read.
