@@ -108,41 +108,38 @@ TEST(VolumeRenderer, AxisAlignedViewsEqualProjections)
 {
     const auto v = RandomVolume(23, 17, 11, 0.3, 0.3, 1.7);
     const auto iso = RandomVolume(13, 9, 7, 2, 2, 2, 99);
+    // Which projection pixel output pixel (x, y) shows, for a w x h output.
+    const struct
+    {
+        const char* what;
+        Rotation rotation;
+        std::shared_ptr<Volume> volume;
+        int axis, w, h;
+        double scale;
+        int (*index)(int x, int y);
+    } views[] = {
+        {"identity: x right, y down", Rotation(), v, 2, 23, 17, 1 / 0.3, [](int x, int y) { return y * 23 + x; }},
+        {"el 90 looks down on y = 0: x right, z = 0 at the bottom", AzElRotation(0, 90), iso, 1, 13, 7, 0.5,
+         [](int x, int y) { return (6 - y) * 13 + x; }},
+        {"az 90 looks along x: y down, z = 0 at the right", AzElRotation(90, 0), iso, 0, 7, 9, 0.5,
+         [](int x, int y) { return (6 - x) * 9 + y; }},
+    };
     const VolumeMode modes[3] = {VolumeMode::Maximum, VolumeMode::Minimum, VolumeMode::Average};
-    for (VolumeSampling sampling : {VolumeSampling::Nearest, VolumeSampling::Bilinear})
-        for (int mode = 0; mode < 3; ++mode)
-            for (int from : {0, 4}) {
-                SCOPED_TRACE(testing::Message() << "sampling " << int(sampling) << " mode " << mode << " from " << from);
-                // Identity: the XY view's projection, x right, y down.
-                VolumeRenderParams p = Params(Rotation(), 23, 17, 1 / 0.3, sampling);
-                p.mode = modes[mode];
-                p.clipMin[2] = from;
-                auto out = RenderOne(p, v);
-                auto expect = Collapse(*v, 2, from, mode);
-                for (int y = 0; y < 17; ++y)
-                    for (int x = 0; x < 23; ++x)
-                        ASSERT_EQ(Pixel(out, x, y), expect[static_cast<size_t>(y * 23 + x)]) << x << "," << y;
-
-                // el = 90 looks down on y = 0: x right, z = 0 at the bottom.
-                p = Params(AzElRotation(0, 90), 13, 7, 0.5, sampling);
-                p.mode = modes[mode];
-                p.clipMin[1] = from;
-                out = RenderOne(p, iso);
-                expect = Collapse(*iso, 1, from, mode);
-                for (int y = 0; y < 7; ++y)
-                    for (int x = 0; x < 13; ++x)
-                        ASSERT_EQ(Pixel(out, x, y), expect[static_cast<size_t>((6 - y) * 13 + x)]) << x << "," << y;
-
-                // az = 90 looks along x: y down, z = 0 at the right.
-                p = Params(AzElRotation(90, 0), 7, 9, 0.5, sampling);
-                p.mode = modes[mode];
-                p.clipMin[0] = from;
-                out = RenderOne(p, iso);
-                expect = Collapse(*iso, 0, from, mode);
-                for (int y = 0; y < 9; ++y)
-                    for (int x = 0; x < 7; ++x)
-                        ASSERT_EQ(Pixel(out, x, y), expect[static_cast<size_t>((6 - x) * 9 + y)]) << x << "," << y;
-            }
+    for (const auto& view : views)
+        for (VolumeSampling sampling : {VolumeSampling::Nearest, VolumeSampling::Bilinear})
+            for (int mode = 0; mode < 3; ++mode)
+                for (int from : {0, 4}) {
+                    SCOPED_TRACE(testing::Message() << view.what << ", sampling " << int(sampling) << " mode " << mode
+                                                    << " from " << from);
+                    VolumeRenderParams p = Params(view.rotation, view.w, view.h, view.scale, sampling);
+                    p.mode = modes[mode];
+                    p.clipMin[static_cast<size_t>(view.axis)] = from;
+                    const auto out = RenderOne(p, view.volume);
+                    const auto expect = Collapse(*view.volume, view.axis, from, mode);
+                    for (int y = 0; y < view.h; ++y)
+                        for (int x = 0; x < view.w; ++x)
+                            ASSERT_EQ(Pixel(out, x, y), expect[static_cast<size_t>(view.index(x, y))]) << x << "," << y;
+                }
 }
 
 namespace {
