@@ -351,7 +351,9 @@ ImageSlice<unsigned short> RenderOne(const VolumeRenderParams& p, const Volume& 
     }
     std::vector<std::uint16_t> inter(static_cast<size_t>(S.W) * static_cast<size_t>(S.H));
     // Bands of rows small enough that a band's accumulators stay in cache across slices.
-    constexpr int band = 64;
+    // Across y, a band's rows lie in as many z planes, each read as a stream of its own: few
+    // enough for the prefetchers to follow.
+    const int band = S.m == 1 ? 4 : 64;
     const size_t bands = static_cast<size_t>((S.H + band - 1) / band);
     ParallelFor(bands, 1, threads, [&](size_t begin, size_t end) {
         for (size_t b = begin; b < end; ++b) {
