@@ -124,4 +124,17 @@ Rotation TurntableFrame(const Rotation& start, int axis, int frame, int frames)
     return AxisRotation(a, degrees).Then(start);
 }
 
+void VolumeCamera::Wheel(double notches, double x, double y, int width, int height)
+{
+    const double factor = std::pow(2.0, notches / 8);
+    const double next = zoom * factor;
+    if (!std::isfinite(next) || !(next > 1e-6) || next > 1e6)
+        return;
+    // The screen point (x, y) from the picture's centre shows volume point (s - pan) / scale.
+    const double sx = x - width / 2.0, sy = y - height / 2.0;
+    panX = sx - (sx - panX) * factor;
+    panY = sy - (sy - panY) * factor;
+    zoom = next;
+}
+
 } // namespace ImageViewer

@@ -44,4 +44,28 @@ Rotation TrackballDrag(const Rotation& current, double dx, double dy, double vie
 // (0 x, 1 y, 2 z) or, for axis -1, the screen's vertical axis, starting from `start`.
 Rotation TurntableFrame(const Rotation& start, int axis, int frame, int frames = 360);
 
+// What the 3-D view's mouse changes, as plain values a model can hold: the rotation, a zoom
+// relative to the axis-aligned fit and a pan in output pixels.
+struct VolumeCamera
+{
+    Rotation rotation;
+    double zoom = 1;
+    double panX = 0;
+    double panY = 0;
+
+    // The axis-aligned view, fitted (double-click, View > Reset).
+    void Reset() { *this = VolumeCamera(); }
+    // A left drag by (dx, dy) pixels in a view whose shorter side is viewSize (TrackballDrag).
+    void Drag(double dx, double dy, double viewSize) { rotation = TrackballDrag(rotation, dx, dy, viewSize); }
+    // Wheel notches at (x, y) of a width x height view: 8 notches double the zoom, and the
+    // point under the mouse stays where it is.
+    void Wheel(double notches, double x, double y, int width, int height);
+    // A middle drag.
+    void Pan(double dx, double dy)
+    {
+        panX += dx;
+        panY += dy;
+    }
+};
+
 } // namespace ImageViewer

@@ -408,6 +408,18 @@ double FitScale(const Volume& volume, const Rotation& rotation, int width, int h
     return std::min(width / std::max(ext[0], 1e-300), height / std::max(ext[1], 1e-300));
 }
 
+VolumeRenderParams CameraParams(const VolumeCamera& camera, const Volume& volume, int width, int height)
+{
+    VolumeRenderParams p;
+    p.rotation = camera.rotation;
+    p.scale = FitScale(volume, Rotation(), width, height) * camera.zoom;
+    p.panX = camera.panX;
+    p.panY = camera.panY;
+    p.width = width;
+    p.height = height;
+    return p;
+}
+
 std::shared_ptr<Volume> HalveVolume(const Volume& v)
 {
     if (v.IsEmpty())

@@ -71,6 +71,10 @@ RenderVolume(const VolumeRenderParams& params, const std::vector<std::shared_ptr
 // rotating, so that the picture does not pump.
 double FitScale(const Volume& volume, const Rotation& rotation, int width, int height);
 
+// The parameters for a camera's view of `volume` in a width x height picture: the scale is
+// the axis-aligned fit times the camera's zoom. Mode, sampling, clip and ramps stay default.
+VolumeRenderParams CameraParams(const VolumeCamera& camera, const Volume& volume, int width, int height);
+
 // A 2 x 2 x 2 maximum of the volume (odd sizes keep their last voxel), with twice the
 // spacing: the coarser copy to show while dragging.
 std::shared_ptr<Volume> HalveVolume(const Volume& volume);

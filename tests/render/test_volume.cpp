@@ -375,6 +375,41 @@ TEST(VolumeCamera, DragsTurnAsAzimuthAndElevation)
             EXPECT_NEAR(TurntableFrame(tilted, 2, f).Apply({0, 0, 1})[i], tilted.Apply({0, 0, 1})[i], 1e-9);
 }
 
+// The wheel zooms about the mouse: the voxel under it stays under it; a reset is the fit.
+TEST(VolumeCamera, WheelKeepsThePointUnderTheMouse)
+{
+    auto vol = std::make_shared<Volume>(40, 30, 10, 1, 1, 4);
+    vol->At(31, 7, 5) = 60000;
+    VolumeCamera camera;
+    camera.Drag(25, -10, 200);
+    camera.Pan(7, -4);
+    // The centre of the lit pixels.
+    const auto spot = [&] {
+        const auto out = RenderOne(CameraParams(camera, *vol, 120, 100), vol);
+        double sx = 0, sy = 0, n = 0;
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 120; ++x)
+                if (Pixel(out, x, y) > 0) {
+                    sx += (x + 0.5) * Pixel(out, x, y), sy += (y + 0.5) * Pixel(out, x, y);
+                    n += Pixel(out, x, y);
+                }
+        return std::array<double, 2>{sx / n, sy / n};
+    };
+    const auto before = spot();
+    camera.Wheel(8, before[0], before[1], 120, 100);
+    EXPECT_EQ(camera.zoom, 2);
+    const auto after = spot();
+    EXPECT_NEAR(after[0], before[0], 0.5);
+    EXPECT_NEAR(after[1], before[1], 0.5);
+    camera.Wheel(-8, 0, 0, 120, 100);
+    camera.Wheel(1e9, 0, 0, 120, 100);
+    EXPECT_EQ(camera.zoom, 1);
+    camera.Reset();
+    const VolumeRenderParams fit = CameraParams(camera, *vol, 120, 100);
+    EXPECT_DOUBLE_EQ(fit.scale, 3); // 40 units across 120 pixels
+    EXPECT_EQ(fit.panX, 0);
+}
+
 TEST(VolumeRenderer, HalvedVolumeKeepsBlockMaxima)
 {
     const auto vol = RandomVolume(5, 4, 3, 1, 2, 3);
