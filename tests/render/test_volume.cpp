@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "MemoryImage.h"
+#include "SpectralProjection.h"
 #include "StopToken.h"
 #include "Volume.h"
 #include "VolumeCamera.h"
@@ -567,4 +568,13 @@ TEST(VolumePicture, BoxAndColours)
     EXPECT_EQ(stack.GetSize(), V({2, 1, 3}));
     EXPECT_TRUE(stack.GetSlice(V({3})).IsEmpty());
     EXPECT_EQ(stack.GetSlice(V({1})).GetData()[0], 100);
+
+    // Spectral mode takes the stack as the image whose third dimension is the spectrum.
+    MemoryImage same({2, 1, 3}, {100, 0, 100, 100, 100, 100});
+    ImageChannel global(0, 100), global2(0, 100);
+    const RGBABuffer fromStack = RenderSpectralView(stack, 0, 1, 2, V({0, 0, 0}), 0, 450, 2, 650, global);
+    const RGBABuffer fromImage = RenderSpectralView(same, 0, 1, 2, V({0, 0, 0}), 0, 450, 2, 650, global2);
+    ASSERT_TRUE(fromStack && fromImage);
+    EXPECT_EQ(std::vector<unsigned char>(fromStack.get(), fromStack.get() + 8),
+              std::vector<unsigned char>(fromImage.get(), fromImage.get() + 8));
 }
