@@ -52,10 +52,11 @@ public:
     void DropXMajor();
 
 private:
-    // A zero-filled block of `count` voxels on huge pages where the system offers them on
-    // request: a frame walks the whole volume, and small pages cost it a TLB miss every 4 KiB.
+    // A block of `count` voxels (zero-filled on request) on huge pages where the system offers
+    // them on request: a frame walks the whole volume, and small pages cost it a TLB miss every
+    // 4 KiB.
     using Block = std::unique_ptr<std::uint16_t[], void (*)(void*)>;
-    static Block Allocate(size_t count);
+    static Block Allocate(size_t count, bool zero);
 
     std::array<int, 3> m_size{0, 0, 0};
     std::array<double, 3> m_spacing{1, 1, 1};
