@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Parallel.h"
+#include "StopToken.h"
 
 namespace ImageViewer {
 
@@ -357,10 +358,14 @@ ImageSlice<unsigned short> RenderOne(const VolumeRenderParams& p, const Volume& 
     const size_t bands = static_cast<size_t>((S.H + band - 1) / band);
     ParallelFor(bands, 1, threads, [&](size_t begin, size_t end) {
         for (size_t b = begin; b < end; ++b) {
+            if (p.cancel && p.cancel->load(std::memory_order_relaxed))
+                return;
             const int y0 = static_cast<int>(b) * band, y1 = std::min(S.H, y0 + band);
             CompositeBand(S, p, rampLo, rampHi, y0, y1, inter.data() + static_cast<size_t>(y0) * S.W);
         }
     });
+    if (p.cancel && p.cancel->load(std::memory_order_relaxed))
+        return {};
     const bool bilinear = p.sampling == VolumeSampling::Bilinear;
     constexpr int rows = 32;
     ParallelFor(static_cast<size_t>((p.height + rows - 1) / rows), 1, threads, [&](size_t begin, size_t end) {
@@ -388,6 +393,8 @@ std::vector<ImageSlice<unsigned short>> RenderVolume(const VolumeRenderParams& p
         if (!params.ramps.empty())
             ramp = params.ramps[std::min(c, params.ramps.size() - 1)];
         planes[c] = RenderOne(params, *volumes[c], ramp.first, ramp.second, threads);
+        if ((params.cancel && params.cancel->load(std::memory_order_relaxed)) || ImageReader::StopRequested())
+            return std::vector<ImageSlice<unsigned short>>(volumes.size());
     }
     return planes;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <utility>
@@ -52,12 +53,16 @@ struct VolumeRenderParams
     double opacity = 0.05;
     // 0: one per core.
     unsigned threads = 0;
+    // Set by another thread to abandon the frame (a newer one is wanted), e.g. a
+    // ProjectionControl's cancel; checked between bands of rows. The calling thread's stop
+    // token (ImageReader::StopRequested) is checked between channels.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // One width x height plane of 16-bit display values per volume, in the volumes' order, to be
 // coloured exactly as a slice view's planes are (ranges, gamma, colours). Pixels no ray of
 // the volume reaches are 0; a null or empty volume gives an empty plane, as does an output
-// size below 1 or a scale that is not positive.
+// size below 1 or a scale that is not positive. A cancelled frame gives only empty planes.
 //
 // Shear-warp: every slice across the axis nearest the viewing direction is added into an
 // intermediate picture with whole-row operations, shifted by the ray's shear, then that

@@ -335,6 +335,19 @@ TEST(VolumeRenderer, DegenerateInputsGiveEmptyOrBlackPlanes)
     const auto black = RenderOne(p, vol);
     for (int i = 0; i < 25; ++i)
         EXPECT_EQ(black.GetData()[i], 0);
+    // A cancelled frame, by flag or by the thread's stop token, gives nothing at all.
+    p.clipMin = {0, 0, 0};
+    std::atomic<bool> cancel{true};
+    p.cancel = &cancel;
+    EXPECT_TRUE(RenderVolume(p, {vol, vol})[1].IsEmpty());
+    p.cancel = nullptr;
+    {
+        ImageReader::StopToken token;
+        token.RequestStop();
+        const ImageReader::StopScope scope(&token);
+        EXPECT_TRUE(RenderVolume(p, {vol})[0].IsEmpty());
+    }
+    p.clipMin = {2, 2, 2};
     p.clipMax = {4, 4, 4};
     p.panX = 1e12;
     const auto away = RenderOne(p, vol);
