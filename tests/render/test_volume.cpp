@@ -498,6 +498,17 @@ TEST(VolumeSource, PicksTheFinestLevelThatFits)
     EXPECT_EQ(fine.reads, 8);
     EXPECT_EQ(b.volumes[0]->At(3, 7, 9), Code({7, 9, 3, 1}));
 
+    // Without a channel dimension any three dimensions will do; x pinned at the cursor.
+    VolumeRequest any = r;
+    any.channelDim = -1;
+    any.dims = {1, 3, 2};
+    fine.reads = 0;
+    b = BuildVolume(levels, any);
+    ASSERT_EQ(b.volumes.size(), 1u);
+    ASSERT_EQ(b.volumes[0]->Size(), (std::array<int, 3>{10, 3, 8}));
+    EXPECT_EQ(fine.reads, 24);
+    EXPECT_EQ(b.volumes[0]->At(8, 2, 6), Code({5, 8, 6, 2}));
+
     // Too small for the coarsest level: every 2nd voxel of it, the middle of each block.
     r.dims = {0, 1, 2};
     r.budgetBytes = 3 * 3 * 2 * 2;
