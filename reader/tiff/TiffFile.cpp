@@ -88,6 +88,39 @@ void scatter(const unsigned char* in, unsigned char* out, size_t at, size_t coun
     }
 }
 
+// A tag libtiff does not know, read as the counted array it keeps it as; null when absent.
+const void* unknownTag(TIFF* tif, std::uint32_t tag, TIFFDataType type, std::uint32_t& count)
+{
+    count = 0;
+    const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
+    if (!field || TIFFFieldDataType(field) != type || !TIFFFieldPassCount(field))
+        return nullptr;
+    void* data = nullptr;
+    if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
+        if (!TIFFGetField(tif, tag, &count, &data))
+            return nullptr;
+    } else {
+        std::uint16_t small = 0;
+        if (!TIFFGetField(tif, tag, &small, &data))
+            return nullptr;
+        count = small;
+    }
+    return data;
+}
+
+// ImageJ's metadata block (tag 50839) with the byte counts of its parts (tag 50838).
+ImageJMetadata readImageJMetadata(TIFF* tif)
+{
+    ImageJMetadata out;
+    std::uint32_t bytes = 0, parts = 0;
+    const void* data = unknownTag(tif, 50839, TIFF_BYTE, bytes);
+    const void* counts = unknownTag(tif, 50838, TIFF_LONG, parts);
+    if (data && counts)
+        ParseImageJMetadata(static_cast<const unsigned char*>(data), bytes, static_cast<const std::uint32_t*>(counts),
+                            parts, out);
+    return out;
+}
+
 } // namespace
 
 TiffLayout ReadLayout(TIFF* tif, std::string& error)
@@ -214,6 +247,7 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
         Close();
         return false;
     }
+    m_layout.imagej = readImageJMetadata(m_tif);
     // The page table: offsets of the full-resolution pages, so that reading page k later
     // costs one directory read, however far into the file it is. Reduced-resolution pages
     // (previews) are left out.
