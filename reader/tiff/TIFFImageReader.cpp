@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Diagnostics.h"
+#include "TiffDescription.h"
 
 namespace ImageReader {
 
@@ -140,6 +141,10 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
     double nm[3];
     PixelSizesOf(file.Layout(), nm);
     this->SetPlaneDims(file.Layout(), nm[0], nm[1]);
+    // The range and table ImageJ saved with the chosen file stand for the series.
+    ImageJDescription ij;
+    if (file.Layout().samples == 1 && ParseImageJDescription(file.Layout().description, ij))
+        this->m_hints = ImageJChannelHints(ij, file.Layout().imagej, 1);
     file.Close();
 
     // The folder's matching names, in name order so that the first of two names for the
