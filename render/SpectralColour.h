@@ -5,9 +5,8 @@
 
 namespace ImageViewer {
 
-// The CIE 1931 2-degree colour matching functions at a wavelength in nm (the multi-lobe
-// Gaussian fit of Wyman, Sloan and Shirley, within about 1 % of the tables); 0 outside
-// 360..830 nm.
+// The CIE 1931 2-degree colour matching functions at a wavelength in nm (the standard's
+// 5 nm table, interpolated linearly); 0 outside 380..780 nm.
 std::array<double, 3> CieMatching(double nm);
 
 // Linear sRGB (D65 primaries) of a CIE XYZ colour.
