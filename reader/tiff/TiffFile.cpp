@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "Diagnostics.h"
@@ -89,11 +90,12 @@ void scatter(const unsigned char* in, unsigned char* out, size_t at, size_t coun
 }
 
 // A tag libtiff does not know, read as the counted array it keeps it as; null when absent.
-const void* unknownTag(TIFF* tif, std::uint32_t tag, TIFFDataType type, std::uint32_t& count)
+const void* unknownTag(TIFF* tif, std::uint32_t tag, std::initializer_list<TIFFDataType> types, std::uint32_t& count)
 {
     count = 0;
     const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
-    if (!field || TIFFFieldDataType(field) != type || !TIFFFieldPassCount(field))
+    if (!field || std::find(types.begin(), types.end(), TIFFFieldDataType(field)) == types.end() ||
+        !TIFFFieldPassCount(field))
         return nullptr;
     void* data = nullptr;
     if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
@@ -113,8 +115,8 @@ ImageJMetadata readImageJMetadata(TIFF* tif)
 {
     ImageJMetadata out;
     std::uint32_t bytes = 0, parts = 0;
-    const void* data = unknownTag(tif, 50839, TIFF_BYTE, bytes);
-    const void* counts = unknownTag(tif, 50838, TIFF_LONG, parts);
+    const void* data = unknownTag(tif, 50839, {TIFF_BYTE, TIFF_UNDEFINED}, bytes);
+    const void* counts = unknownTag(tif, 50838, {TIFF_LONG}, parts);
     if (data && counts)
         ParseImageJMetadata(static_cast<const unsigned char*>(data), bytes, static_cast<const std::uint32_t*>(counts),
                             parts, out);
