@@ -366,13 +366,25 @@ Vector CalibrateWavelengths(double p1, double w1, double p2, double w2, int coun
     return wl;
 }
 
-RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long scale)
+namespace {
+
+// A picture for the sums' pixels, with their count; null for sums without pixels or
+// when memory runs out.
+RGBABuffer PictureFor(const ImageSlice<unsigned int>& sums, size_t& n)
 {
     const Vector size = sums.GetSize();
     if (size.size() == 0 || sums.IsEmpty() || size[0] < 0 || (size.size() > 1 && size[1] < 0))
         return nullptr;
-    const size_t n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
-    RGBABuffer out = AllocateRGBA(n);
+    n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
+    return AllocateRGBA(n);
+}
+
+} // namespace
+
+RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long scale)
+{
+    size_t n = 0;
+    RGBABuffer out = PictureFor(sums, n);
     if (!out)
         return nullptr;
     unsigned char* o = out.get();
@@ -413,11 +425,8 @@ std::vector<SpectralWeight> TrueColourTable(const std::vector<double>& nm)
 
 RGBABuffer SpectralSumsToSrgb(const ImageSlice<unsigned int>& sums, const std::array<double, 3>& scale)
 {
-    const Vector size = sums.GetSize();
-    if (size.size() == 0 || sums.IsEmpty() || size[0] < 0 || (size.size() > 1 && size[1] < 0))
-        return nullptr;
-    const size_t n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
-    RGBABuffer out = AllocateRGBA(n);
+    size_t n = 0;
+    RGBABuffer out = PictureFor(sums, n);
     if (!out)
         return nullptr;
     // The transfer curve tabulated over 65536 steps of linear light: finer than a byte
