@@ -96,7 +96,7 @@ const std::array<double, 4>& equalEnergyWhite()
 }
 
 // A line's colour in linear light, balanced for equal energy and brought into the gamut.
-std::array<double, 3> balancedLine(double nm)
+std::array<double, 3> exactLine(double nm)
 {
     const std::array<double, 3> xyz = CieMatching(nm);
     std::array<double, 3> rgb = XyzToLinearSrgb(xyz);
@@ -104,6 +104,27 @@ std::array<double, 3> balancedLine(double nm)
     for (int c = 0; c < 3; ++c)
         rgb[c] /= white[c];
     return intoGamut(rgb, xyz[1] / white[3], nm);
+}
+
+// The same at every whole nanometre, interpolated in between: the gamut step searches, and
+// a spectral view asks for a thousand lines per picture.
+std::array<double, 3> balancedLine(double nm)
+{
+    static const std::vector<std::array<double, 3>> table = [] {
+        std::vector<std::array<double, 3>> t;
+        for (int w = 380; w <= 780; ++w)
+            t.push_back(exactLine(w));
+        return t;
+    }();
+    if (!(nm >= 380 && nm <= 780))
+        return {0, 0, 0};
+    const double at = nm - 380;
+    const size_t i = std::min<size_t>(static_cast<size_t>(at), table.size() - 2);
+    const double f = at - static_cast<double>(i);
+    std::array<double, 3> rgb;
+    for (size_t c = 0; c < 3; ++c)
+        rgb[c] = table[i][c] + f * (table[i + 1][c] - table[i][c]);
+    return rgb;
 }
 
 } // namespace
