@@ -510,23 +510,23 @@ std::vector<double> ICSImageReader<T>::GetIndexWavelengths(unsigned int dim)
     return usable ? nm : std::vector<double>();
 }
 
+// ICS has no channel colours; the wavelengths it gives colour the channels instead, for a
+// few channels (a spectrum is shown in true colour, not channel by channel).
 template <class T>
 int ICSImageReader<T>::GetChannelHintDim()
 {
     for (unsigned d = 2; d < m_names.size(); ++d)
-        if (isSpectralName(m_names[d]) && !GetIndexWavelengths(d).empty())
+        if (isSpectralName(m_names[d]) && m_dims[static_cast<int>(d)] <= 16 && !GetIndexWavelengths(d).empty())
             return static_cast<int>(d);
     return -1;
 }
 
-// ICS has no channel colours; the wavelengths it gives colour the channels instead, for a
-// few channels (a spectrum is shown in true colour, not channel by channel).
 template <class T>
 std::vector<ChannelHint> ICSImageReader<T>::GetChannelHints()
 {
     const int dim = GetChannelHintDim();
     std::vector<ChannelHint> hints;
-    if (dim < 0 || m_dims[dim] > 16)
+    if (dim < 0)
         return hints;
     for (double w : GetIndexWavelengths(static_cast<unsigned>(dim))) {
         hints.emplace_back();
