@@ -117,11 +117,14 @@ RegionMeasurer::RegionMeasurer(const Region& region, int width, int height, cons
         for (size_t i = 0; i + 1 < p.size(); ++i) {
             const double dx = p[i + 1].x - p[i].x, dy = p[i + 1].y - p[i].y;
             const double segment = std::hypot(dx * pw, dy * ph);
-            // One sample per pixel step, at least the end (ImageJ's count: round(length) + 1
-            // for a straight line). Capped so a line between far-apart ends stays bounded.
+            // One sample per pixel step, as ImageJ counts them: a straight line round(length)
+            // + 1 with both ends, a polyline each segment without its end. Capped so a line
+            // between far-apart ends stays bounded.
             const double steps = std::min(std::round(std::hypot(dx, dy)), 1e7);
             const size_t n = std::max<size_t>(1, static_cast<size_t>(steps));
             for (size_t k = 1; k <= n; ++k) {
+                if (k == n && region.kind == RegionKind::Polyline && i + 2 == p.size())
+                    break;
                 const double t = static_cast<double>(k) / static_cast<double>(n);
                 m_samples.push_back({p[i].x + dx * t, p[i].y + dy * t});
                 m_distances.push_back(length + segment * t);
@@ -150,7 +153,7 @@ RegionMeasurer::RegionMeasurer(const Region& region, int width, int height, cons
     // Areas and points: what lies inside the plane.
     const size_t n = m_mask.PixelCount();
     g.count = n;
-    g.area = static_cast<double>(n) * pw * ph;
+    g.area = region.kind == RegionKind::Point ? 0.0 : static_cast<double>(n) * pw * ph;
     if (n == 0)
         return;
     double sx = 0.0, sy = 0.0;
@@ -194,8 +197,9 @@ Statistics RegionMeasurer::measureArea(const std::uint16_t* plane, const ValueMa
         AddRun(plane + static_cast<size_t>(s.y) * static_cast<size_t>(m_width) + static_cast<size_t>(s.x0),
                static_cast<size_t>(s.x1 - s.x0), sums);
     Finish(sums, map, st);
+    // Points have no area; ImageJ gives them the sum as integrated density.
     if (sums.n > 0)
-        st.intDen = st.area * st.mean;
+        st.intDen = m_region.kind == RegionKind::Point ? st.rawIntDen : st.area * st.mean;
     return st;
 }
 
@@ -227,6 +231,9 @@ Statistics RegionMeasurer::measureLine(const std::uint16_t* plane, const ValueMa
     st.count = n;
     if (n == 0)
         return st;
+    // ImageJ gives a line the area of its samples.
+    st.area = static_cast<double>(n) * m_cal.pixelWidth * m_cal.pixelHeight;
+    st.intDen = st.area * mean;
     st.mean = mean;
     st.min = lo;
     st.max = hi;
