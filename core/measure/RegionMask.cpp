@@ -7,11 +7,12 @@ namespace Measure {
 
 namespace {
 
-// The first pixel index whose centre lies at or right of x (centres at i + 0.5), clamped to
-// [0, limit] so that far-away coordinates cannot overflow an int.
-int FirstCentreAtOrAfter(double x, int limit)
+// The first pixel index whose centre lies right of x (centres at i + 0.5), clamped to
+// [0, limit] so that far-away coordinates cannot overflow an int. A run between crossings a
+// and b is the centres in (a, b]: a centre on an outline belongs to the area on its left.
+int FirstCentreAfter(double x, int limit)
 {
-    const double i = std::ceil(x - 0.5);
+    const double i = std::floor(x + 0.5);
     return static_cast<int>(std::clamp(i, 0.0, static_cast<double>(limit)));
 }
 
@@ -21,8 +22,8 @@ void RegionMask::addRow(int y, std::vector<double>& crossings, int width)
 {
     std::sort(crossings.begin(), crossings.end());
     for (size_t i = 0; i + 1 < crossings.size(); i += 2) {
-        const int x0 = FirstCentreAtOrAfter(crossings[i], width);
-        const int x1 = FirstCentreAtOrAfter(crossings[i + 1], width);
+        const int x0 = FirstCentreAfter(crossings[i], width);
+        const int x1 = FirstCentreAfter(crossings[i + 1], width);
         if (x1 <= x0)
             continue;
         // Runs of one row that touch (a self-crossing outline) merge into one.
@@ -43,8 +44,8 @@ RegionMask::RegionMask(const Region& region, int width, int height)
         return;
     double bx0, by0, bx1, by1;
     region.Bounds(bx0, by0, bx1, by1);
-    const int row0 = FirstCentreAtOrAfter(by0, height);
-    const int row1 = FirstCentreAtOrAfter(by1, height);
+    const int row0 = FirstCentreAfter(by0, height);
+    const int row1 = FirstCentreAfter(by1, height);
 
     switch (region.kind) {
     case RegionKind::Point: {
@@ -63,7 +64,7 @@ RegionMask::RegionMask(const Region& region, int width, int height)
     case RegionKind::Polyline:
         return;
     case RegionKind::Rectangle: {
-        const int x0 = FirstCentreAtOrAfter(bx0, width), x1 = FirstCentreAtOrAfter(bx1, width);
+        const int x0 = FirstCentreAfter(bx0, width), x1 = FirstCentreAfter(bx1, width);
         if (x1 > x0)
             for (int y = row0; y < row1; ++y)
                 m_spans.push_back({y, x0, x1});
@@ -104,8 +105,8 @@ RegionMask::RegionMask(const Region& region, int width, int height)
         // Rows whose centre y + 0.5 lies in [min y, max y): half-open, so a vertex shared
         // by two edges counts once.
         const double lo = std::min(a.y, b.y), hi = std::max(a.y, b.y);
-        const int r0 = std::max(row0, FirstCentreAtOrAfter(lo, height));
-        const int r1 = std::min(row1, FirstCentreAtOrAfter(hi, height));
+        const int r0 = std::max(row0, FirstCentreAfter(lo, height));
+        const int r1 = std::min(row1, FirstCentreAfter(hi, height));
         const double slope = (b.x - a.x) / (b.y - a.y);
         for (int y = r0; y < r1; ++y)
             rows[static_cast<size_t>(y - row0)].push_back(a.x + (y + 0.5 - a.y) * slope);

@@ -17,7 +17,8 @@ struct Span
 
 // The pixels of an area region that lie inside a width x height plane, as runs in row order.
 // A pixel belongs to the region when its centre lies inside the outline (even-odd rule for
-// self-crossing polygons); a centre exactly on an edge counts for the edge on its left/top.
+// self-crossing polygons); a centre exactly on the outline counts where the outline is the
+// region's right side, not its left, which gives ImageJ's pixel counts.
 // Parts outside the plane are cut off, so a region wholly outside has no runs.
 class RegionMask
 {

@@ -157,14 +157,11 @@ RegionMeasurer::RegionMeasurer(const Region& region, int width, int height, cons
     if (n == 0)
         return;
     double sx = 0.0, sy = 0.0;
-    int minX = m_width, maxX = 0, minY = m_mask.Spans().front().y, maxY = m_mask.Spans().back().y + 1;
     for (const Span& s : m_mask.Spans()) {
         const double k = s.x1 - s.x0;
         // Sum of pixel centres x + 0.5 over [x0, x1) in closed form.
         sx += k * (s.x0 + s.x1) / 2.0;
         sy += k * (s.y + 0.5);
-        minX = std::min(minX, s.x0);
-        maxX = std::max(maxX, s.x1);
     }
     if (region.kind == RegionKind::Point && region.points.size() == 1) {
         // A point measures where it was put, not its pixel's centre.
@@ -174,10 +171,31 @@ RegionMeasurer::RegionMeasurer(const Region& region, int width, int height, cons
         g.x = sx / n * pw;
         g.y = sy / n * ph;
     }
-    g.bx = minX * pw;
-    g.by = minY * ph;
-    g.width = (maxX - minX) * pw;
-    g.height = (maxY - minY) * ph;
+    if (region.kind == RegionKind::Point) {
+        // The box of the pixels the points fall in.
+        const std::vector<Span>& spans = m_mask.Spans();
+        int minX = m_width, maxX = 0;
+        for (const Span& s : spans) {
+            minX = std::min(minX, s.x0);
+            maxX = std::max(maxX, s.x1);
+        }
+        g.bx = minX * pw;
+        g.by = spans.front().y * ph;
+        g.width = (maxX - minX) * pw;
+        g.height = (spans.back().y + 1 - spans.front().y) * ph;
+        return;
+    }
+    // The outline's own box, cut to the plane as ImageJ does.
+    double x0, y0, x1, y1;
+    region.Bounds(x0, y0, x1, y1);
+    x0 = std::clamp(x0, 0.0, double(m_width));
+    x1 = std::clamp(x1, 0.0, double(m_width));
+    y0 = std::clamp(y0, 0.0, double(m_height));
+    y1 = std::clamp(y1, 0.0, double(m_height));
+    g.bx = x0 * pw;
+    g.by = y0 * ph;
+    g.width = (x1 - x0) * pw;
+    g.height = (y1 - y0) * ph;
 }
 
 Statistics RegionMeasurer::Measure(const std::uint16_t* plane, const ValueMap& map, Profile* profile) const
@@ -197,9 +215,9 @@ Statistics RegionMeasurer::measureArea(const std::uint16_t* plane, const ValueMa
         AddRun(plane + static_cast<size_t>(s.y) * static_cast<size_t>(m_width) + static_cast<size_t>(s.x0),
                static_cast<size_t>(s.x1 - s.x0), sums);
     Finish(sums, map, st);
-    // Points have no area; ImageJ gives them the sum as integrated density.
+    // Points have no area, but ImageJ still weighs their mean by the pixels' area.
     if (sums.n > 0)
-        st.intDen = m_region.kind == RegionKind::Point ? st.rawIntDen : st.area * st.mean;
+        st.intDen = static_cast<double>(sums.n) * m_cal.pixelWidth * m_cal.pixelHeight * st.mean;
     return st;
 }
 
