@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -65,28 +66,30 @@ void ExpectNear(double expected, double actual, const std::string& what)
 
 } // namespace
 
-TEST(ImageJFiles, RoiSetMeasuresAsImageJDid)
+namespace {
+
+// Our measurements of `regions` on the ramp against ImageJ's table of the same selections.
+void CompareWithImageJ(const std::vector<Region>& regions, const std::string& resultsFile)
 {
-    std::string error;
-    const auto regions = ReadRoiSet(testdata::Path("roi/RoiSet.zip"), ImageJAxes{}, &error);
-    ASSERT_TRUE(regions) << error;
-    ASSERT_EQ(regions->size(), 14u);
     MemoryImage image = Ramp();
-    const MeasureTable table = MeasureImage(image, RampDescription(), *regions, MeasureOptions{});
-    ASSERT_EQ(table.rows.size(), regions->size());
+    const MeasureTable table = MeasureImage(image, RampDescription(), regions, MeasureOptions{});
+    ASSERT_EQ(table.rows.size(), regions.size());
     EXPECT_EQ(table.unit, "\xc2\xb5m");
-    const auto results = ReadResults(testdata::Path("roi/RoiSet-results.csv"));
-    ASSERT_EQ(results.size(), regions->size());
+    const auto results = ReadResults(testdata::Path(resultsFile));
+    ASSERT_EQ(results.size(), regions.size());
 
     for (const MeasureRow& row : table.rows) {
         SCOPED_TRACE(row.label);
         ASSERT_TRUE(results.count(row.label));
         const auto& ij = results.at(row.label);
         const Statistics& s = row.stats;
-        const Region& r = (*regions)[row.region];
-        // ImageJ 1.52i measures an oval drawn at sub-pixel bounds on whole-pixel bounds; we
-        // measure the ellipse as drawn (tested against its formula in test_regions).
-        if (row.label == "oval-subpixel")
+        const Region& r = regions[row.region];
+        bool whole = true;
+        for (const PointF& p : r.points)
+            whole = whole && p.x == std::floor(p.x) && p.y == std::floor(p.y);
+        // ImageJ 1.52i measures rectangles and ovals with fractional sides on whole-pixel
+        // bounds; we measure them as drawn (tested against their formulas elsewhere).
+        if (!whole && (r.kind == RegionKind::Rectangle || r.kind == RegionKind::Ellipse))
             continue;
         ExpectNear(ij.at("Area"), s.area, "Area");
         ExpectNear(ij.at("Mean"), s.mean, "Mean");
@@ -104,13 +107,69 @@ TEST(ImageJFiles, RoiSetMeasuresAsImageJDid)
             ExpectNear(ij.at("X"), s.x, "X");
             ExpectNear(ij.at("Y"), s.y, "Y");
         }
-        bool whole = r.IsArea();
-        for (const PointF& p : r.points)
-            whole = whole && p.x == std::floor(p.x) && p.y == std::floor(p.y);
-        if (whole)
+        if (whole && r.IsArea())
             for (const auto& [name, value] : {std::pair{"BX", s.bx}, {"BY", s.by}, {"Width", s.width}, {"Height", s.height}})
                 ExpectNear(ij.at(name), value, name);
     }
+}
+
+Region Make(RegionKind kind, std::vector<PointF> points, std::string name)
+{
+    Region r;
+    r.kind = kind;
+    r.points = std::move(points);
+    r.name = std::move(name);
+    return r;
+}
+
+// The set lumora-RoiSet.zip holds: what our writer made of these.
+std::vector<Region> OurSet()
+{
+    return {
+        Make(RegionKind::Rectangle, {{2.25, 3.5}, {12.75, 11}}, "rect-subpixel"),
+        Make(RegionKind::Rectangle, {{50, 40}, {70, 52}}, "rect-outside"),
+        Make(RegionKind::Ellipse, {{20, 10}, {60, 43}}, "ellipse"),
+        Make(RegionKind::Polygon, {{3.3, 3.7}, {20.2, 5.9}, {10.5, 18.1}}, "polygon"),
+        Make(RegionKind::Polygon, {{30, 2}, {36, 40}, {42, 2}, {26, 26}, {46, 26}}, "star"),
+        Make(RegionKind::Freehand, {{1.2, 2.3}, {30.7, 1.1}, {25.5, 40.9}, {4.1, 30.3}}, "freehand"),
+        Make(RegionKind::Line, {{3.75, 8}, {41.25, 30.75}}, "line"),
+        Make(RegionKind::Polyline, {{2.5, 2.5}, {30.5, 2.5}, {30.5, 20.5}}, "polyline"),
+        Make(RegionKind::Point, {{5.5, 7.5}}, "point"),
+    };
+}
+
+} // namespace
+
+TEST(ImageJFiles, RoiSetMeasuresAsImageJDid)
+{
+    std::string error;
+    const auto regions = ReadRoiSet(testdata::Path("roi/RoiSet.zip"), ImageJAxes{}, &error);
+    ASSERT_TRUE(regions) << error;
+    ASSERT_EQ(regions->size(), 14u);
+    CompareWithImageJ(*regions, "roi/RoiSet-results.csv");
+}
+
+// ImageJ opened a set our writer made and measured it; the set must still be what the writer
+// makes, and ImageJ's numbers ours.
+TEST(ImageJFiles, ImageJMeasuresOurSetAsWeDo)
+{
+    const std::vector<Region> ours = OurSet();
+    if (const char* out = std::getenv("LUMORA_WRITE_ROISET")) {
+        ASSERT_TRUE(WriteRoiSet(out, ours, ImageJAxes{}));
+    }
+    std::string error;
+    const auto stored = ReadRoiSet(testdata::Path("roi/lumora-RoiSet.zip"), ImageJAxes{}, &error);
+    ASSERT_TRUE(stored) << error;
+    ASSERT_EQ(stored->size(), ours.size());
+    for (size_t i = 0; i < ours.size(); ++i) {
+        EXPECT_EQ((*stored)[i].kind, ours[i].kind);
+        EXPECT_EQ((*stored)[i].name, ours[i].name);
+        for (size_t k = 0; k < ours[i].points.size(); ++k) {
+            EXPECT_FLOAT_EQ((*stored)[i].points[k].x, ours[i].points[k].x);
+            EXPECT_FLOAT_EQ((*stored)[i].points[k].y, ours[i].points[k].y);
+        }
+    }
+    CompareWithImageJ(ours, "roi/lumora-RoiSet-results.csv");
 }
 
 TEST(ImageJFiles, SingleSelectionsMatchTheirSetEntries)
