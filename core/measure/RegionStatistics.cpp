@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace Measure {
 
 using ImageReader::ValueMap;
@@ -20,31 +24,67 @@ struct Sums
     unsigned max = 0;
 };
 
-// One run of a row. Plain counted loops over 16-bit values with 32/64-bit accumulators,
-// in blocks short enough that the 32-bit partial sums cannot overflow, so the compiler
-// vectorises them.
+// Adds values to the block sums in plain C++: the tail of a run, and whole runs where SSE2
+// is missing.
+void AddScalar(const std::uint16_t* v, size_t n, std::int64_t& sum, std::uint64_t& squares, unsigned& lo, unsigned& hi)
+{
+    for (size_t i = 0; i < n; ++i) {
+        const std::uint32_t x = v[i];
+        sum += x;
+        squares += std::uint64_t(x) * x;
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+    }
+}
+
+// One run of a row. The squares are what costs: 64-bit products would halve the vector
+// width, so values are shifted to signed (x - 32768) and squared in pairs by pmaddwd, whose
+// 32-bit lanes hold the pair sum (at most 2^31) exactly as unsigned; sums, squares and
+// extremes of the shifted values are then moved back by the shift.
 void AddRun(const std::uint16_t* values, size_t n, Sums& s)
 {
-    constexpr size_t block = 1 << 15; // 2^15 x 65535 < 2^32
+    std::int64_t sum = 0;
+    std::uint64_t squares = 0;
     unsigned lo = s.min, hi = s.max;
-    for (size_t start = 0; start < n; start += block) {
-        const size_t m = std::min(block, n - start);
-        const std::uint16_t* v = values + start;
-        std::uint32_t sum = 0;
-        std::uint64_t squares = 0;
-        std::uint16_t bmin = 65535, bmax = 0;
-        for (size_t i = 0; i < m; ++i) {
-            const std::uint32_t x = v[i];
-            sum += x;
-            squares += x * x;
-            bmin = std::min(bmin, v[i]);
-            bmax = std::max(bmax, v[i]);
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i zero = _mm_setzero_si128();
+    constexpr size_t block = 1 << 15; // shifted sums per 32-bit lane stay below 2^31
+    while (n - i >= 8) {
+        const size_t begin = i, stop = i + std::min(block, (n - i) & ~size_t(7));
+        __m128i vsum = zero, vsq = zero, vmin = _mm_set1_epi16(32767), vmax = _mm_set1_epi16(-32768);
+        for (; i < stop; i += 8) {
+            const __m128i x = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)), flip);
+            const __m128i sq = _mm_madd_epi16(x, x);
+            vsq = _mm_add_epi64(vsq, _mm_add_epi64(_mm_unpacklo_epi32(sq, zero), _mm_unpackhi_epi32(sq, zero)));
+            vsum = _mm_add_epi32(vsum, _mm_madd_epi16(x, ones));
+            vmin = _mm_min_epi16(vmin, x);
+            vmax = _mm_max_epi16(vmax, x);
         }
-        s.sum += sum;
-        s.squares += squares;
-        lo = std::min<unsigned>(lo, bmin);
-        hi = std::max<unsigned>(hi, bmax);
+        alignas(16) std::int32_t sums[4];
+        alignas(16) std::uint64_t sqs[2];
+        alignas(16) std::int16_t mins[8], maxs[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(sums), vsum);
+        _mm_store_si128(reinterpret_cast<__m128i*>(sqs), vsq);
+        _mm_store_si128(reinterpret_cast<__m128i*>(mins), vmin);
+        _mm_store_si128(reinterpret_cast<__m128i*>(maxs), vmax);
+        // x = xs + 32768: sum x = sum xs + 32768 m, sum x^2 = sum xs^2 + 65536 sum xs + 2^30 m.
+        const std::int64_t m = static_cast<std::int64_t>(stop - begin);
+        const std::int64_t shifted = std::int64_t(sums[0]) + sums[1] + sums[2] + sums[3];
+        sum += shifted + 32768 * m;
+        squares += static_cast<std::uint64_t>(static_cast<std::int64_t>(sqs[0] + sqs[1]) + 65536 * shifted +
+                                              (std::int64_t(1) << 30) * m);
+        for (int k = 0; k < 8; ++k) {
+            lo = std::min(lo, static_cast<unsigned>(mins[k] + 32768));
+            hi = std::max(hi, static_cast<unsigned>(maxs[k] + 32768));
+        }
     }
+#endif
+    AddScalar(values + i, n - i, sum, squares, lo, hi);
+    s.sum += static_cast<std::uint64_t>(sum);
+    s.squares += squares;
     s.min = lo;
     s.max = hi;
     s.n += n;
