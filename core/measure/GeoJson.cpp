@@ -170,23 +170,18 @@ bool ReadGeometry(const json& geometry, const json& properties, std::vector<Regi
     } else if (t == "LineString") {
         ok = ReadPoints(*coordinates, shapes[0]);
         natural = shapes[0].size() == 2 ? RegionKind::Line : RegionKind::Polyline;
-    } else if (t == "MultiLineString" && coordinates->is_array()) {
+    } else if ((t == "MultiLineString" || t == "MultiPolygon") && coordinates->is_array()) {
+        // One region per part.
+        const bool lines = t == "MultiLineString";
         shapes.clear();
         ok = true;
         for (const json& part : *coordinates) {
             shapes.emplace_back();
-            ok = ok && ReadPoints(part, shapes.back());
+            ok = ok && (lines ? ReadPoints(part, shapes.back()) : ReadRing(part, shapes.back()));
         }
-        natural = RegionKind::Polyline;
+        natural = lines ? RegionKind::Polyline : RegionKind::Polygon;
     } else if (t == "Polygon") {
         ok = ReadRing(*coordinates, shapes[0]);
-    } else if (t == "MultiPolygon" && coordinates->is_array()) {
-        shapes.clear();
-        ok = true;
-        for (const json& part : *coordinates) {
-            shapes.emplace_back();
-            ok = ok && ReadRing(part, shapes.back());
-        }
     } else {
         return Fail(error, "unsupported geometry type " + t);
     }

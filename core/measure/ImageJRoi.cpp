@@ -198,23 +198,15 @@ ImageJAxes ImageJAxes::FromNames(const std::vector<std::string>& dimNames)
 
 std::vector<std::uint8_t> EncodeImageJRoi(const Region& region, const ImageJAxes& axes)
 {
-    std::vector<PointF> pts = region.points;
+    Region shifted = region;
     if (region.kind == RegionKind::Line || region.kind == RegionKind::Polyline || region.kind == RegionKind::Point)
-        for (PointF& p : pts) {
+        for (PointF& p : shifted.points) {
             p.x -= centreShift;
             p.y -= centreShift;
         }
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    if (!pts.empty()) {
-        x0 = x1 = pts[0].x;
-        y0 = y1 = pts[0].y;
-        for (const PointF& p : pts) {
-            x0 = std::min(x0, p.x);
-            x1 = std::max(x1, p.x);
-            y0 = std::min(y0, p.y);
-            y1 = std::max(y1, p.y);
-        }
-    }
+    const std::vector<PointF>& pts = shifted.points;
+    double x0, y0, x1, y1;
+    shifted.Bounds(x0, y0, x1, y1);
     const int type = RoiType(region.kind);
     const bool polygonal = type != Rect && type != Oval && type != Line;
     const int left = ClampShort(x0), top = ClampShort(y0);

@@ -113,6 +113,9 @@ void Finish(const Sums& s, const ValueMap& map, Statistics& st)
     st.rawIntDen = map.offset * n + map.scale * static_cast<double>(s.sum);
 }
 
+// Samples of one line at most: one per pixel along a line longer than any plane's diagonal.
+constexpr double maxLineSamples = 1 << 20;
+
 // Bilinear interpolation between pixel centres (i + 0.5); NaN off the plane.
 double Interpolate(const std::uint16_t* plane, int w, int h, double x, double y)
 {
@@ -152,15 +155,20 @@ RegionMeasurer::RegionMeasurer(const Region& region, int width, int height, cons
     if (region.IsLine()) {
         double length = 0.0;
         const std::vector<PointF>& p = region.points;
+        // One sample per pixel step, as ImageJ counts them: a straight line round(length) + 1
+        // with both ends, a polyline each segment without its end. A line longer than any
+        // plane (ends far outside, from a damaged file) gets longer steps instead of
+        // unbounded memory.
+        double pixels = 0.0;
+        for (size_t i = 0; i + 1 < p.size(); ++i)
+            pixels += std::hypot(p[i + 1].x - p[i].x, p[i + 1].y - p[i].y);
+        const double stretch = pixels > maxLineSamples ? maxLineSamples / pixels : 1.0;
         m_samples.push_back(p[0]);
         m_distances.push_back(0.0);
         for (size_t i = 0; i + 1 < p.size(); ++i) {
             const double dx = p[i + 1].x - p[i].x, dy = p[i + 1].y - p[i].y;
             const double segment = std::hypot(dx * pw, dy * ph);
-            // One sample per pixel step, as ImageJ counts them: a straight line round(length)
-            // + 1 with both ends, a polyline each segment without its end. Capped so a line
-            // between far-apart ends stays bounded.
-            const double steps = std::min(std::round(std::hypot(dx, dy)), 1e7);
+            const double steps = std::round(std::hypot(dx, dy) * stretch);
             const size_t n = std::max<size_t>(1, static_cast<size_t>(steps));
             for (size_t k = 1; k <= n; ++k) {
                 if (k == n && region.kind == RegionKind::Polyline && i + 2 == p.size())

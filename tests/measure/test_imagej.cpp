@@ -10,11 +10,13 @@
 
 #include "ImageJRoi.h"
 #include "Measurements.h"
+#include "MeasureTestUtil.h"
 #include "MemoryImage.h"
 #include "RegionFiles.h"
 #include "TestData.h"
 
 using namespace Measure;
+using measuretest::Make;
 
 namespace {
 
@@ -111,15 +113,6 @@ void CompareWithImageJ(const std::vector<Region>& regions, const std::string& re
             for (const auto& [name, value] : {std::pair{"BX", s.bx}, {"BY", s.by}, {"Width", s.width}, {"Height", s.height}})
                 ExpectNear(ij.at(name), value, name);
     }
-}
-
-Region Make(RegionKind kind, std::vector<PointF> points, std::string name)
-{
-    Region r;
-    r.kind = kind;
-    r.points = std::move(points);
-    r.name = std::move(name);
-    return r;
 }
 
 // The set lumora-RoiSet.zip holds: what our writer made of these.

@@ -5,38 +5,21 @@
 #include <cstdio>
 #include <fstream>
 
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 
 #include "GeoJson.h"
+#include "MeasureTestUtil.h"
 #include "ImageJRoi.h"
 #include "RegionFiles.h"
 #include "RegionMask.h"
-#include "TiffWriter.h"
 
 using namespace Measure;
+using measuretest::InsidePolygon;
+using measuretest::Make;
 
 namespace {
-
-// The even-odd crossing test, apart from the rasteriser (a centre on an outline counts where
-// the outline is the region's right side).
-bool InsidePolygon(const std::vector<PointF>& p, double x, double y)
-{
-    bool in = false;
-    for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++)
-        if ((p[i].y > y) != (p[j].y > y) && x <= (p[j].x - p[i].x) * (y - p[i].y) / (p[j].y - p[i].y) + p[i].x)
-            in = !in;
-    return in;
-}
-
-Region Make(RegionKind kind, std::vector<PointF> points, std::string name = {}, std::uint32_t color = 0xff00ff00)
-{
-    Region r;
-    r.kind = kind;
-    r.points = std::move(points);
-    r.name = std::move(name);
-    r.color = color;
-    return r;
-}
 
 // One region of every kind, with fractional, negative and whole coordinates.
 std::vector<Region> EveryKind()
@@ -121,7 +104,7 @@ TEST(RegionFormats, ViewStateJsonKeepsEveryField)
     const std::vector<Region> regions = EveryKind();
     const nlohmann::json saved = nlohmann::json::parse(RegionsToJson(regions).dump());
     EXPECT_EQ(saved[4]["position"], nlohmann::json::parse(R"(["all", 2])"));
-    EXPECT_EQ(saved[0]["color"], "#ff00ff00");
+    EXPECT_EQ(saved[0]["color"], "#ffffff00");
     std::string error;
     const auto back = RegionsFromJson(saved, &error);
     ASSERT_TRUE(back) << error;

@@ -7,24 +7,16 @@
 
 #include "MeasureFile.h"
 #include "Measurements.h"
+#include "MeasureTestUtil.h"
 #include "MemoryImage.h"
 #include "StopToken.h"
 #include "TiffWriter.h"
 
 using namespace Measure;
+using measuretest::InsidePolygon;
+using measuretest::Make;
 
 namespace {
-
-// Pixel-centre membership by the even-odd crossing test, written apart from the rasteriser
-// (a centre on a vertical edge belongs to the area on its left).
-bool InsidePolygon(const std::vector<PointF>& p, double x, double y)
-{
-    bool in = false;
-    for (size_t i = 0, j = p.size() - 1; i < p.size(); j = i++)
-        if ((p[i].y > y) != (p[j].y > y) && x <= (p[j].x - p[i].x) * (y - p[i].y) / (p[j].y - p[i].y) + p[i].x)
-            in = !in;
-    return in;
-}
 
 struct Expected
 {
@@ -51,15 +43,6 @@ Expected Over(int w, int h, const std::function<bool(double, double)>& inside, c
             if (inside(x + 0.5, y + 0.5))
                 e.Add(value(x, y), x, y);
     return e;
-}
-
-Region Make(RegionKind kind, std::vector<PointF> points, std::string name = {})
-{
-    Region r;
-    r.kind = kind;
-    r.points = std::move(points);
-    r.name = std::move(name);
-    return r;
 }
 
 ImageDescription Describe(std::vector<std::string> names, std::vector<double> sizes, int channelDim = -1)
@@ -169,6 +152,12 @@ TEST(Statistics, LinesGiveLengthAngleAndProfileInCalibratedUnits)
     EXPECT_TRUE(std::isnan(b.stats.angle));
     const std::vector<double> values = {1003, 1006, 1009, 1012, 1015, 2015, 3015};
     EXPECT_EQ(b.profile.value, values);
+
+    // Ends far outside (a damaged file): a bounded number of samples.
+    const Region far = Make(RegionKind::Polyline, {{-3e38, 1}, {3e38, 2}, {-3e38, 3}});
+    const MeasureTable f = MeasureImage(image, Describe({"x", "y"}, {}), {far}, o);
+    ASSERT_EQ(f.rows.size(), 1u);
+    EXPECT_LE(f.rows[0].profile.value.size(), size_t(1) << 21);
 }
 
 TEST(Statistics, ThroughPlanesReadsEachPlaneOnceAndReportsMissingOnes)
