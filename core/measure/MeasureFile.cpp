@@ -43,6 +43,7 @@ MeasureTable MeasureFile(ImageReader::ImageReaderBase<unsigned short>& reader, c
     MeasureOptions options;
     options.cursor = request.cursor;
     options.profiles = request.profiles;
+    options.memoryBudget = request.memoryBudget;
     for (const std::string& name : request.through)
         for (size_t d = 2; d < description.dimNames.size(); ++d)
             if (Lower(description.dimNames[d]) == Lower(name))

@@ -18,6 +18,8 @@ struct MeasureRequest
     // Index of each dimension >= 2 where a region says "all" otherwise (missing: 0).
     std::vector<int> cursor;
     bool profiles = false;
+    // See MeasureOptions::memoryBudget.
+    size_t memoryBudget = size_t(256) << 20;
 };
 
 // What MeasureImage needs to know of an opened image: its value map, names, pixel sizes and

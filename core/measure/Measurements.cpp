@@ -191,7 +191,14 @@ MeasureTable MeasureImage(ImageReader::ImageBase<unsigned short>& image, const I
         return regions[r].name.empty() ? std::string(RegionKindName(regions[r].kind)) + " " + std::to_string(r + 1)
                                        : regions[r].name;
     };
+    size_t sinceRelease = 0;
+    const size_t planeBytes = static_cast<size_t>(width) * static_cast<size_t>(height) * sizeof(unsigned short);
     for (const auto& [position, members] : planes) {
+        sinceRelease += planeBytes;
+        if (sinceRelease > options.memoryBudget / 4) {
+            image.ReleaseMappedPages();
+            sinceRelease = 0;
+        }
         if (ImageReader::StopRequested()) {
             table.cancelled = true;
             break;

@@ -29,6 +29,9 @@ struct MeasureOptions
     std::vector<int> through;
     // Keep each line's profile in its rows.
     bool profiles = false;
+    // Memory the measurement may hold in planes borrowed from a file mapping: after reading
+    // a quarter of it, the image gives the mapped pages back (ImageBase::ReleaseMappedPages).
+    size_t memoryBudget = size_t(256) << 20;
 };
 
 // One region on one plane of one channel.
@@ -55,7 +58,8 @@ struct MeasureTable
 
 // Measures every region on the planes it belongs to, reading each plane once (regions that
 // share a plane share its read) and holding one plane at a time, so a series of any length
-// measures within the memory of one plane plus what `image` itself keeps. Planes are read
+// measures within the memory of one plane plus what `image` itself keeps (and the
+// budget's quarter of mapped pages). Planes are read
 // with `image`'s GetSlice, on the calling thread; polls ImageReader::StopRequested() between
 // planes. Regions are measured on dimensions 0 and 1 of the image.
 MeasureTable MeasureImage(ImageReader::ImageBase<unsigned short>& image, const ImageDescription& description,
