@@ -258,9 +258,13 @@ std::vector<std::uint8_t> EncodeImageJRoi(const Region& region, const ImageJAxes
     w.U32(StrokeColor, region.color);
     w.U32(Header2Offset, static_cast<std::uint32_t>(header2));
     const auto pin = [&](int dim) { return dim >= 2 && region.PositionOf(dim) != Region::All ? region.PositionOf(dim) + 1 : 0; };
-    w.U32(header2 + CPosition, static_cast<std::uint32_t>(pin(axes.c)));
-    w.U32(header2 + ZPosition, static_cast<std::uint32_t>(pin(axes.z)));
-    w.U32(header2 + TPosition, static_cast<std::uint32_t>(pin(axes.t)));
+    const int c = pin(axes.c), z = pin(axes.z), t = pin(axes.t);
+    w.U32(header2 + CPosition, static_cast<std::uint32_t>(c));
+    w.U32(header2 + ZPosition, static_cast<std::uint32_t>(z));
+    w.U32(header2 + TPosition, static_cast<std::uint32_t>(t));
+    // A plain stack (one dimension besides x and y) reads the single position field.
+    if ((c > 0) + (z > 0) + (t > 0) == 1)
+        w.U32(Position, static_cast<std::uint32_t>(c + z + t));
     if (!name.empty()) {
         w.U32(header2 + NameOffset, static_cast<std::uint32_t>(header2 + Header2Size));
         w.U32(header2 + NameLength, static_cast<std::uint32_t>(name.size()));

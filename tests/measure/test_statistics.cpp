@@ -324,6 +324,13 @@ TEST(Tables, CsvQuotesAndTabsForTheClipboard)
     EXPECT_EQ(tsv.substr(0, tsv.find('\n')),
               " \tLabel\tSlice\tArea\tMean\tStdDev\tMin\tMax\tX\tY\tBX\tBY\tWidth\tHeight\tIntDen\tRawIntDen\tLength\tAngle");
     EXPECT_NE(tsv.find("\tcell, \"one\"\t2\t"), std::string::npos);
+    // A line's profile, one line per sample with its distance in µm.
+    MeasureOptions p;
+    p.profiles = true;
+    p.cursor = {1};
+    const MeasureTable line = MeasureImage(image, Describe({"x", "y", "z"}, {500, 500}),
+                                           {Make(RegionKind::Line, {{0.5, 0.5}, {2.5, 0.5}}, "l")}, p);
+    EXPECT_EQ(ProfilesToCsv(line), "Label,Slice,Distance,Value\nl,2,0,2\nl,2,0.5,2\nl,2,1,2\n");
     EXPECT_EQ(FormatNumber(0.1 + 0.2), "0.3");
     EXPECT_EQ(FormatNumber(-0.0), "0");
 }
