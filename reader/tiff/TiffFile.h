@@ -65,8 +65,8 @@ public:
     const TiffLayout& Layout() const { return m_layout; }
 
     // Reads every sample of page `page` into `out` (Layout().PlaneBytes() per sample, one
-    // plane after another, native byte order). Parts that cannot be decoded stay zero.
-    // False when the page differs from page 0 or nothing of it could be read.
+    // plane after another, native byte order). False when the page differs from page 0 or
+    // cannot be read in full (said once per reader).
     bool ReadPage(size_t page, unsigned char* out);
     // Page `page` as one plane of 16-bit display values, for files of single-sample 16-bit
     // unsigned pages (empty for others). The plane borrows the file's own bytes from a
@@ -82,6 +82,11 @@ public:
     }
 
 private:
+    // Walks the page directories after page 0 into m_offsets; false when a stop was
+    // requested, `shortBy` set when the chain ends early.
+    bool ReadPageTable(std::string& shortBy);
+    // Says once per reader that a page could not be read in full.
+    void ReportDamaged(size_t page);
     bool Select(size_t page);
     // Select, then check that the page can be read with page 0's layout.
     bool SelectLike(size_t page);
