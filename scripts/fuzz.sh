@@ -12,7 +12,7 @@ corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader ics zarr}
+targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader tiff_description ics zarr}
 cmake --build "$build" -j 2 --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 seed() {
@@ -34,6 +34,21 @@ seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
 seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
+# Description inputs: a selector byte (0 OME-XML, 1 ImageJ, 2 series names), then the text.
+mkdir -p "$corpus/tiff_description"
+printf '\000<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image><Pixels DimensionOrder="XYZCT" SizeX="4" SizeY="4" SizeZ="3" SizeC="2" SizeT="67108864" PhysicalSizeX="0.5" PhysicalSizeXUnit="µm"><Channel Name="a"/><TiffData IFD="0" PlaneCount="6"/></Pixels></Image></OME>' >"$corpus/tiff_description/ome"
+printf '\001ImageJ=1.54f\nimages=24\nchannels=2\nslices=3\nframes=4\nhyperstack=true\nunit=micron\nspacing=0.3\n' >"$corpus/tiff_description/imagej"
+# Tiny OME and ImageJ stacks whose extents multiply past 64 bits.
+python3 - "$corpus/tiff_reader" <<'PY' 2>/dev/null || true
+import sys, numpy, tifffile
+big = 1 << 26
+ome = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+       'DimensionOrder="XYZCT" Type="uint16" SizeX="2" SizeY="2" SizeZ="%d" SizeC="%d" SizeT="%d"/></Image></OME>' % (big, big, big))
+tifffile.imwrite(sys.argv[1] + '/ome-overflow.tif', numpy.zeros((2, 2), numpy.uint16), description=ome, metadata=None)
+ij = 'ImageJ=1.54f\nimages=2\nchannels=%d\nslices=%d\nframes=%d\nhyperstack=true\n' % (1 << 30, 1 << 30, 1 << 30)
+tifffile.imwrite(sys.argv[1] + '/imagej-overflow.tif', numpy.zeros((2, 2, 2), numpy.uint16), description=ij, metadata=None)
+PY
+printf '\002cell_z012_t3.tif\000cell_z104_t12.TIFF' >"$corpus/tiff_description/series"
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
 # sample header cover the sample types, byte orders and compression.
 mkdir -p "$corpus/ics"
@@ -66,7 +81,9 @@ status=0
 for target in $targets; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
-  if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
+  # Whole files (TIFF page tables, ICS headers with their data, Zarr chunks) up to 1 MiB.
+  case $target in tiff_reader|ics|zarr|tiff_description) max_len=-max_len=1048576 ;; *) max_len= ;; esac
+  if ! "$build/fuzz_$target" "$corpus/$target" $max_len -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
       -print_final_stats=1 -artifact_prefix="$corpus/artifacts/${target}-" >"$log" 2>&1; then
     echo "fuzz_$target found a problem; see $log and $corpus/artifacts/"
     tail -40 "$log"
