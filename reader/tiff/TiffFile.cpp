@@ -10,7 +10,11 @@
 #include <memory>
 #include <unordered_set>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "Diagnostics.h"
 #include "MemoryBudget.h"
@@ -95,6 +99,74 @@ void scatter(const unsigned char* in, unsigned char* out, size_t at, size_t coun
 }
 
 } // namespace
+
+// libtiff's file access through a read buffer: walking a chain of 100 000 page directories
+// costs a few large reads instead of a seek and two small reads per page. No mapping of
+// the file (a file cut short would fault); large reads (strips, tiles) bypass the buffer.
+struct TiffFile::Io
+{
+    static constexpr size_t kBuffer = size_t(256) << 10;
+    int fd = -1;
+    std::uint64_t pos = 0;
+    std::uint64_t bufferStart = 0;
+    size_t bufferLength = 0;
+    std::unique_ptr<unsigned char[]> buffer{new unsigned char[kBuffer]};
+
+    ~Io()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Bytes [at, at + bytes) of the file; fewer where the file ends.
+    size_t ReadAt(std::uint64_t at, void* out, size_t bytes)
+    {
+        if (at > static_cast<std::uint64_t>(INT64_MAX))
+            return 0;
+        if (bytes >= kBuffer) {
+            const ssize_t got = ::pread(fd, out, bytes, static_cast<off_t>(at));
+            return got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        if (at < bufferStart || at + bytes > bufferStart + bufferLength) {
+            const ssize_t got = ::pread(fd, buffer.get(), kBuffer, static_cast<off_t>(at));
+            bufferStart = at;
+            bufferLength = got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        const size_t have = at >= bufferStart && at - bufferStart < bufferLength ? bufferLength - (at - bufferStart) : 0;
+        const size_t n = std::min(bytes, have);
+        if (n)
+            std::memcpy(out, buffer.get() + (at - bufferStart), n);
+        return n;
+    }
+
+    static tmsize_t Read(thandle_t handle, void* out, tmsize_t bytes)
+    {
+        auto* io = static_cast<Io*>(handle);
+        const size_t n = io->ReadAt(io->pos, out, static_cast<size_t>(bytes));
+        io->pos += n;
+        return static_cast<tmsize_t>(n);
+    }
+    static tmsize_t Write(thandle_t, void*, tmsize_t) { return -1; }
+    static toff_t Seek(thandle_t handle, toff_t offset, int whence)
+    {
+        auto* io = static_cast<Io*>(handle);
+        if (whence == SEEK_SET)
+            io->pos = offset;
+        else if (whence == SEEK_CUR)
+            io->pos += offset;
+        else
+            io->pos = Size(handle) + offset;
+        return io->pos;
+    }
+    static int Close(thandle_t) { return 0; }
+    static toff_t Size(thandle_t handle)
+    {
+        struct stat st {};
+        return ::fstat(static_cast<Io*>(handle)->fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+    }
+    static int Map(thandle_t, void**, toff_t*) { return 0; }
+    static void Unmap(thandle_t, void*, toff_t) {}
+};
 
 TiffLayout ReadLayout(TIFF* tif, std::string& error)
 {
@@ -216,10 +288,17 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffFile::OnWarning, this);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
                                         static_cast<tmsize_t>(std::min<size_t>({kMaxPageBytes, MemoryBudget(), PTRDIFF_MAX})));
-    // "m": libtiff reads with read() rather than from a mapping of its own, which would end
-    // the program if the file were cut short while it is open.
-    m_tif = TIFFOpenExt(path.c_str(), "rm", options.get());
+    m_io = std::make_unique<Io>();
+    m_io->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_io->fd >= 0)
+        m_tif = TIFFClientOpenExt(path.c_str(), "rm", m_io.get(), &Io::Read, &Io::Write, &Io::Seek, &Io::Close, &Io::Size,
+                                  &Io::Map, &Io::Unmap, options.get());
+    if (m_tif)
+        TIFFSetFileno(m_tif, m_io->fd);
     if (!m_tif) {
+        if (m_lastError.empty() && m_io->fd < 0)
+            m_lastError = std::strerror(errno);
+        m_io.reset();
         error = m_lastError.empty() ? "not a readable TIFF file" : "not a readable TIFF file: " + m_lastError;
         m_opening = false;
         return false;
@@ -259,11 +338,7 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
 // pages takes a fraction of a second, and a stop request ends the walk.
 bool TiffFile::ReadPageTable(std::string& shortBy)
 {
-    const int fd = TIFFFileno(m_tif);
-    const auto read = [fd](std::uint64_t at, void* out, size_t bytes) {
-        return at <= static_cast<std::uint64_t>(INT64_MAX) &&
-               ::pread(fd, out, bytes, static_cast<off_t>(at)) == static_cast<ssize_t>(bytes);
-    };
+    const auto read = [this](std::uint64_t at, void* out, size_t bytes) { return m_io->ReadAt(at, out, bytes) == bytes; };
     unsigned char order[2] = {};
     if (!read(0, order, 2))
         return true;
@@ -320,11 +395,19 @@ bool TiffFile::ReadPageTable(std::string& shortBy)
     }
 }
 
+TiffFile::TiffFile() = default;
+
+TiffFile::~TiffFile()
+{
+    Close();
+}
+
 void TiffFile::Close()
 {
     if (m_tif)
         TIFFClose(m_tif);
     m_tif = nullptr;
+    m_io.reset();
     m_offsets.clear();
     m_current = SIZE_MAX;
     m_mapping.reset();
@@ -346,8 +429,10 @@ bool TiffFile::Select(size_t page)
 
 bool TiffFile::SelectLike(size_t page)
 {
-    if (!Select(page))
+    if (!Select(page)) {
+        ReportDamaged(page);
         return false;
+    }
     if (page == 0)
         return true;
     std::string error;
@@ -397,8 +482,10 @@ ImageSlice<std::uint16_t> TiffFile::ReadPlane16(size_t page)
             reinterpret_cast<std::uintptr_t>(m_mapping->Data() + offset) % alignof(std::uint16_t) == 0) {
             // A file cut short since it was opened: libtiff's own mapping could not be read
             // there either, so the plane is missing.
-            if (!m_mapping->StillHolds(static_cast<size_t>(offset), bytes))
+            if (!m_mapping->StillHolds(static_cast<size_t>(offset), bytes)) {
+                ReportDamaged(page);
                 return ImageSlice<std::uint16_t>();
+            }
             return ImageSlice<std::uint16_t>::Borrow(
                 size, reinterpret_cast<const std::uint16_t*>(m_mapping->Data() + offset), m_mapping);
         }

@@ -45,8 +45,8 @@ struct TiffLayout
 class TiffFile
 {
 public:
-    TiffFile() = default;
-    ~TiffFile() { Close(); }
+    TiffFile();
+    ~TiffFile();
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
 
@@ -99,6 +99,8 @@ private:
     static int OnError(struct tiff*, void*, const char*, const char*, va_list);
     static int OnWarning(struct tiff*, void*, const char*, const char*, va_list);
 
+    struct Io;
+    std::unique_ptr<Io> m_io; // the file libtiff reads, declared before the handle that uses it
     struct tiff* m_tif = nullptr;
     std::string m_name;
     std::vector<std::uint64_t> m_offsets;
