@@ -429,6 +429,9 @@ bool TiffFile::Select(size_t page)
 
 bool TiffFile::SelectLike(size_t page)
 {
+    // Every page read starts from the file as it is now, not as the buffer last saw it.
+    if (m_io)
+        m_io->bufferLength = 0;
     if (!Select(page)) {
         ReportDamaged(page);
         return false;
