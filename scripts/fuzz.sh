@@ -38,15 +38,22 @@ seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
 mkdir -p "$corpus/tiff_description"
 printf '\000<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image><Pixels DimensionOrder="XYZCT" SizeX="4" SizeY="4" SizeZ="3" SizeC="2" SizeT="67108864" PhysicalSizeX="0.5" PhysicalSizeXUnit="µm"><Channel Name="a"/><TiffData IFD="0" PlaneCount="6"/></Pixels></Image></OME>' >"$corpus/tiff_description/ome"
 printf '\001ImageJ=1.54f\nimages=24\nchannels=2\nslices=3\nframes=4\nhyperstack=true\nunit=micron\nspacing=0.3\n' >"$corpus/tiff_description/imagej"
-# Tiny OME and ImageJ stacks whose extents multiply past 64 bits.
-python3 - "$corpus/tiff_reader" <<'PY' 2>/dev/null || true
-import sys, numpy, tifffile
+# Tiny OME and ImageJ files whose extents multiply past 64 bits (one 2 x 2 page each).
+python3 - "$corpus/tiff_reader" <<'PY' || true
+import struct, sys
+def tiff(path, description):
+    text = description.encode() + b"\0"
+    tags = [(256, 3, 1, 2), (257, 3, 1, 2), (258, 3, 1, 16), (259, 3, 1, 1), (262, 3, 1, 1), (270, 2, len(text), 142),
+            (273, 4, 1, 134), (277, 3, 1, 1), (278, 3, 1, 2), (279, 4, 1, 8)]
+    out = b"II" + struct.pack("<HI", 42, 8) + struct.pack("<H", len(tags))
+    out += b"".join(struct.pack("<HHII", *t) for t in tags) + struct.pack("<I", 0)
+    open(path, "wb").write(out + struct.pack("<4H", 1, 2, 3, 4) + text)
 big = 1 << 26
-ome = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
-       'DimensionOrder="XYZCT" Type="uint16" SizeX="2" SizeY="2" SizeZ="%d" SizeC="%d" SizeT="%d"/></Image></OME>' % (big, big, big))
-tifffile.imwrite(sys.argv[1] + '/ome-overflow.tif', numpy.zeros((2, 2), numpy.uint16), description=ome, metadata=None)
-ij = 'ImageJ=1.54f\nimages=2\nchannels=%d\nslices=%d\nframes=%d\nhyperstack=true\n' % (1 << 30, 1 << 30, 1 << 30)
-tifffile.imwrite(sys.argv[1] + '/imagej-overflow.tif', numpy.zeros((2, 2, 2), numpy.uint16), description=ij, metadata=None)
+tiff(sys.argv[1] + "/ome-overflow.tif",
+     '<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+     'DimensionOrder="XYZCT" Type="uint16" SizeX="2" SizeY="2" SizeZ="%d" SizeC="%d" SizeT="%d"/></Image></OME>' % (big, big, big))
+huge = 1 << 30
+tiff(sys.argv[1] + "/imagej-overflow.tif", "ImageJ=1.54f\nimages=2\nchannels=%d\nslices=%d\nframes=%d\n" % (huge, huge, huge))
 PY
 printf '\002cell_z012_t3.tif\000cell_z104_t12.TIFF' >"$corpus/tiff_description/series"
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
