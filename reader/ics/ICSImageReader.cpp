@@ -325,11 +325,12 @@ bool ICSImageReader<T>::ReadRaw(size_t plane, size_t offset, size_t bytes, void*
     if (!m_data)
         return ReadStream(static_cast<std::uint64_t>(plane) * m_planeBytes + offset, bytes, dest);
     const size_t at = m_offset + plane * m_planeBytes + offset;
-    const std::string gone = m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.";
-    if (!m_data->StillHolds(at, bytes)) {
-        WarnOnce(gone);
+    const auto gone = [this] {
+        WarnOnce(m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.");
         return false;
-    }
+    };
+    if (!m_data->StillHolds(at, bytes))
+        return gone();
     const unsigned char* src = m_data->Data() + at;
     if (m_native) {
         std::memcpy(dest, src, bytes);
@@ -341,11 +342,7 @@ bool ICSImageReader<T>::ReadRaw(size_t plane, size_t offset, size_t bytes, void*
                 out[s + m_order[i]] = src[s + i];
     }
     // Cut while it was copied: the copy holds zeros where the data went.
-    if (!m_data->StillHolds(at, bytes)) {
-        WarnOnce(gone);
-        return false;
-    }
-    return true;
+    return m_data->StillHolds(at, bytes) || gone();
 }
 
 // gzip data starts at the nearest access point. Other compressed data can only be read in
