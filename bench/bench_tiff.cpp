@@ -9,6 +9,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -226,6 +227,108 @@ void BM_BigStackPread(benchmark::State& state)
 
 } // namespace
 
+// 100 000 pages of 2 x 2 samples sharing one strip, as a classic little-endian file
+// (libtiff would take long to write so many directories), and 100 000 series file names.
+struct ManyFiles
+{
+    static constexpr std::uint32_t kCount = 100000;
+    std::filesystem::path dir;
+    std::string stack, seriesFirst;
+    ManyFiles()
+    {
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        dir = base / ("lumora-tiff-bench-many-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir / "series");
+        stack = (dir / "pages.tif").string();
+        std::vector<unsigned char> out = {'I', 'I', 42, 0, 16, 0, 0, 0, 1, 0, 2, 0, 3, 0, 4, 0};
+        const auto put = [&out](std::uint64_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i)
+                out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        };
+        // Tag, type, value: width, height, bits, compression, photometric, strip offsets,
+        // samples, rows per strip, strip byte counts.
+        const std::uint16_t tags[][3] = {{256, 3, 2}, {257, 3, 2}, {258, 3, 16}, {259, 3, 1}, {262, 3, 1},
+                                         {273, 4, 8}, {277, 3, 1}, {278, 3, 2},  {279, 4, 8}};
+        for (std::uint32_t p = 0; p < kCount; ++p) {
+            put(9, 2);
+            for (const auto& t : tags) {
+                put(t[0], 2), put(t[1], 2), put(1, 4), put(t[2], 4);
+            }
+            put(p + 1 < kCount ? out.size() + 4 : 0, 4);
+        }
+        const int fd = ::open(stack.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size()))
+            std::abort();
+        ::close(fd);
+        seriesFirst = (dir / "series" / "s_000000.tif").string();
+        std::filesystem::copy_file(files().stack, seriesFirst);
+        for (std::uint32_t i = 1; i < kCount; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "s_%06u.tif", i);
+            ::close(::open((dir / "series" / name).c_str(), O_CREAT | O_WRONLY, 0644));
+        }
+    }
+    ~ManyFiles()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+const ManyFiles& manyFiles()
+{
+    static const ManyFiles f;
+    return f;
+}
+
+// The page table of 100 000 pages, against reading the file's bytes once.
+void BM_ManyPagesOpen(benchmark::State& state)
+{
+    const ManyFiles& m = manyFiles();
+    for (auto _ : state) {
+        ImageReader::TIFFStackReader<unsigned short> reader(m.stack);
+        if (reader.GetSize().size() != 3 || reader.GetSize()[2] != static_cast<int>(ManyFiles::kCount))
+            state.SkipWithError("wrong page count");
+    }
+}
+
+void BM_ManyPagesRead(benchmark::State& state)
+{
+    const ManyFiles& m = manyFiles();
+    std::vector<char> buffer(std::filesystem::file_size(m.stack));
+    for (auto _ : state) {
+        const int fd = ::open(m.stack.c_str(), O_RDONLY);
+        benchmark::DoNotOptimize(::pread(fd, buffer.data(), buffer.size(), 0));
+        ::close(fd);
+    }
+}
+
+// A series of 100 000 file names, against listing the folder.
+void BM_ManyFilesSeries(benchmark::State& state)
+{
+    const ManyFiles& m = manyFiles();
+    for (auto _ : state) {
+        ImageReader::TIFFImageReader<unsigned short> reader(m.seriesFirst);
+        if (reader.GetFileCount() != ManyFiles::kCount)
+            state.SkipWithError("wrong file count");
+    }
+}
+
+void BM_ManyFilesListing(benchmark::State& state)
+{
+    const ManyFiles& m = manyFiles();
+    for (auto _ : state) {
+        size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(m.dir / "series"))
+            n += entry.path().filename().string().size();
+        benchmark::DoNotOptimize(n);
+    }
+}
+
+BENCHMARK(BM_ManyPagesOpen)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyPagesRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyFilesSeries)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ManyFilesListing)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BigStackPlanes)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BigStackPread)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SingleFilePage);
