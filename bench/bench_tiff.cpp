@@ -75,9 +75,26 @@ void writeBig(const std::string& path, bool backwards)
     TIFFClose(tif);
 }
 
-struct Files
+// A folder of files written once, when the first case that needs it runs, and removed at exit.
+struct Scratch
 {
     std::filesystem::path dir;
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
+
+template <class F>
+const F& once()
+{
+    static const F f;
+    return f;
+}
+
+struct Files : Scratch
+{
     std::string stack, single;
     Files()
     {
@@ -88,18 +105,8 @@ struct Files
         writePages(stack, kPages);
         writePages(single, 1);
     }
-    ~Files()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
 };
 
-const Files& files()
-{
-    static const Files f;
-    return f;
-}
 
 Vector at(int page)
 {
@@ -111,7 +118,7 @@ Vector at(int page)
 // Pages `first` and `first + 1` in turn.
 void BM_StackPage(benchmark::State& state)
 {
-    ImageReader::TIFFStackReader<unsigned short> reader(files().stack);
+    ImageReader::TIFFStackReader<unsigned short> reader(once<Files>().stack);
     const int first = static_cast<int>(state.range(0));
     if (reader.GetSize().size() != 3 || reader.GetSlice(at(first)).IsEmpty()) {
         state.SkipWithError("stack not readable");
@@ -128,7 +135,7 @@ void BM_StackPage(benchmark::State& state)
 // The same plane as a file of its own: opened, read and closed per request, as a series does.
 void BM_SingleFilePage(benchmark::State& state)
 {
-    ImageReader::TIFFImageReader<unsigned short> reader(files().single);
+    ImageReader::TIFFImageReader<unsigned short> reader(once<Files>().single);
     if (reader.GetSize().size() != 2 || reader.GetSlice(Vector()).IsEmpty()) {
         state.SkipWithError("file not readable");
         return;
@@ -144,15 +151,14 @@ void BM_SingleFilePage(benchmark::State& state)
 void BM_StackOpen(benchmark::State& state)
 {
     for (auto _ : state) {
-        ImageReader::TIFFStackReader<unsigned short> reader(files().stack);
+        ImageReader::TIFFStackReader<unsigned short> reader(once<Files>().stack);
         benchmark::DoNotOptimize(reader.GetSize().size());
     }
 }
 
 // Written only when a big-stack case runs: 256 MiB.
-struct BigFiles
+struct BigFiles : Scratch
 {
-    std::filesystem::path dir;
     std::string big, bigBackwards;
     BigFiles()
     {
@@ -163,18 +169,8 @@ struct BigFiles
         writeBig(big, false);
         writeBig(bigBackwards, true);
     }
-    ~BigFiles()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
 };
 
-const BigFiles& bigFiles()
-{
-    static const BigFiles f;
-    return f;
-}
 
 // One value per 4 KiB of the plane: every page of it is touched, as a view's first look does.
 std::uint64_t touch(const std::uint16_t* data)
@@ -189,7 +185,7 @@ std::uint64_t touch(const std::uint16_t* data)
 // borrowed from the mapping); arg 1: the same planes stored out of order (decoded).
 void BM_BigStackPlanes(benchmark::State& state)
 {
-    ImageReader::TIFFStackReader<unsigned short> reader(state.range(0) ? bigFiles().bigBackwards : bigFiles().big);
+    ImageReader::TIFFStackReader<unsigned short> reader(state.range(0) ? once<BigFiles>().bigBackwards : once<BigFiles>().big);
     if (reader.GetSize().size() != 3 || reader.GetSlice(at(0)).IsBorrowed() != (state.range(0) == 0)) {
         state.SkipWithError("big stack not readable as expected");
         return;
@@ -206,12 +202,12 @@ void BM_BigStackPlanes(benchmark::State& state)
 void BM_BigStackPread(benchmark::State& state)
 {
     std::vector<std::uint64_t> offsets;
-    TIFF* tif = TIFFOpen(bigFiles().big.c_str(), "r");
+    TIFF* tif = TIFFOpen(once<BigFiles>().big.c_str(), "r");
     do
         offsets.push_back(TIFFGetStrileOffset(tif, 0));
     while (TIFFReadDirectory(tif));
     TIFFClose(tif);
-    const int fd = ::open(bigFiles().big.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(once<BigFiles>().big.c_str(), O_RDONLY | O_CLOEXEC);
     const size_t bytes = static_cast<size_t>(kBigSide) * kBigSide * 2;
     for (auto _ : state)
         for (std::uint64_t offset : offsets) {
@@ -229,10 +225,9 @@ void BM_BigStackPread(benchmark::State& state)
 
 // 100 000 pages of 2 x 2 samples sharing one strip, as a classic little-endian file
 // (libtiff would take long to write so many directories), and 100 000 series file names.
-struct ManyFiles
+struct ManyFiles : Scratch
 {
     static constexpr std::uint32_t kCount = 100000;
-    std::filesystem::path dir;
     std::string stack, seriesFirst;
     ManyFiles()
     {
@@ -261,30 +256,20 @@ struct ManyFiles
             std::abort();
         ::close(fd);
         seriesFirst = (dir / "series" / "s_000000.tif").string();
-        std::filesystem::copy_file(files().stack, seriesFirst);
+        std::filesystem::copy_file(once<Files>().stack, seriesFirst);
         for (std::uint32_t i = 1; i < kCount; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "s_%06u.tif", i);
             ::close(::open((dir / "series" / name).c_str(), O_CREAT | O_WRONLY, 0644));
         }
     }
-    ~ManyFiles()
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
 };
 
-const ManyFiles& manyFiles()
-{
-    static const ManyFiles f;
-    return f;
-}
 
 // The page table of 100 000 pages, against reading the file's bytes once.
 void BM_ManyPagesOpen(benchmark::State& state)
 {
-    const ManyFiles& m = manyFiles();
+    const ManyFiles& m = once<ManyFiles>();
     for (auto _ : state) {
         ImageReader::TIFFStackReader<unsigned short> reader(m.stack);
         if (reader.GetSize().size() != 3 || reader.GetSize()[2] != static_cast<int>(ManyFiles::kCount))
@@ -294,7 +279,7 @@ void BM_ManyPagesOpen(benchmark::State& state)
 
 void BM_ManyPagesRead(benchmark::State& state)
 {
-    const ManyFiles& m = manyFiles();
+    const ManyFiles& m = once<ManyFiles>();
     std::vector<char> buffer(std::filesystem::file_size(m.stack));
     for (auto _ : state) {
         const int fd = ::open(m.stack.c_str(), O_RDONLY);
@@ -306,7 +291,7 @@ void BM_ManyPagesRead(benchmark::State& state)
 // A series of 100 000 file names, against listing the folder.
 void BM_ManyFilesSeries(benchmark::State& state)
 {
-    const ManyFiles& m = manyFiles();
+    const ManyFiles& m = once<ManyFiles>();
     for (auto _ : state) {
         ImageReader::TIFFImageReader<unsigned short> reader(m.seriesFirst);
         if (reader.GetFileCount() != ManyFiles::kCount)
@@ -316,7 +301,7 @@ void BM_ManyFilesSeries(benchmark::State& state)
 
 void BM_ManyFilesListing(benchmark::State& state)
 {
-    const ManyFiles& m = manyFiles();
+    const ManyFiles& m = once<ManyFiles>();
     for (auto _ : state) {
         size_t n = 0;
         for (const auto& entry : std::filesystem::directory_iterator(m.dir / "series"))

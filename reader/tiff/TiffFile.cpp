@@ -106,7 +106,9 @@ void scatter(const unsigned char* in, unsigned char* out, size_t at, size_t coun
 struct TiffFile::Io
 {
     static constexpr size_t kBuffer = size_t(256) << 10;
+    static constexpr size_t kAhead = size_t(4) << 10;
     int fd = -1;
+    size_t ahead = kAhead;
     std::uint64_t pos = 0;
     std::uint64_t bufferStart = 0;
     size_t bufferLength = 0;
@@ -128,7 +130,11 @@ struct TiffFile::Io
             return got > 0 ? static_cast<size_t>(got) : 0;
         }
         if (at < bufferStart || at + bytes > bufferStart + bufferLength) {
-            const ssize_t got = ::pread(fd, buffer.get(), kBuffer, static_cast<off_t>(at));
+            // Reads that follow each other (a chain of adjacent directories) fetch more and
+            // more ahead; a jump (over a page's samples) fetches little.
+            const bool onward = at >= bufferStart && at <= bufferStart + bufferLength + kAhead;
+            ahead = onward ? std::min(kBuffer, ahead * 2) : kAhead;
+            const ssize_t got = ::pread(fd, buffer.get(), std::max(ahead, bytes), static_cast<off_t>(at));
             bufferStart = at;
             bufferLength = got > 0 ? static_cast<size_t>(got) : 0;
         }

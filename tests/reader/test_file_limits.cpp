@@ -112,6 +112,7 @@ std::uint64_t firstDirectory(const std::string& path)
 TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
 {
     Folder folder;
+    Messages messages;
     const fs::path header = folder.File("cut.ics"), ids = folder.File("cut.ids");
     constexpr int W = 256, H = 128, Z = 8;
     writeIcsHeader(header, W, H, Z);
@@ -141,6 +142,7 @@ TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
 TEST(FileCutShort, ProjectionsWhileTheFileIsCut)
 {
     Folder folder;
+    Messages messages;
     std::mt19937 random(23);
     const fs::path header = folder.File("p.ics"), ids = folder.File("p.ids");
     constexpr int W = 1024, H = 1024, Z = 24;
