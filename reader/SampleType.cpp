@@ -9,6 +9,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "MemoryBudget.h"
+
 namespace ImageReader {
 
 size_t SampleBytes(SampleType type)
@@ -202,7 +204,8 @@ ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, c
 ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read)
 {
     const size_t bytes = SampleBytes(type);
-    if (bytes <= 2 || planes == 0 || planeSamples == 0 || planeSamples > kSampleBudget / bytes)
+    if (bytes <= 2 || planes == 0 || planeSamples == 0 || planeSamples > SIZE_MAX / bytes ||
+        !MayAllocate(planeSamples * bytes, "a plane to sample"))
         return ChooseValueMap(type, 0.0, 0.0);
     std::unique_ptr<unsigned char[]> plane;
     size_t loaded = SIZE_MAX;

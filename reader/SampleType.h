@@ -49,8 +49,9 @@ ValueMap ChooseValueMap(SampleType type, double lo, double hi);
 // buffer of at most 4 MiB.
 using RawRangeReader = std::function<bool(size_t plane, size_t first, size_t samples, void* buffer)>;
 ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawRangeReader& read);
-// The same for a source that reads whole planes only (`read(k, buffer)`): planes larger than
-// the sample are not read at all (the map then covers 0..65535).
+// The same for a source that reads whole planes only (`read(k, buffer)`): a plane is read
+// into a buffer of its own size, so planes beyond the memory budget (MayAllocate) are not
+// read at all (the map then covers 0..65535). Prefer the ranged form.
 using RawPlaneReader = std::function<bool(size_t plane, void* buffer)>;
 ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read);
 
