@@ -230,7 +230,7 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
     m_dataName = dataPath.filename().string();
     if (!AllowOutsideData() && !insideFolderOf(path, dataPath)) {
         Fail("the header names a data file outside its own folder (" + dataPath.string() +
-             "); such files are read only when allowed (LUMORA_ALLOW_OUTSIDE_DATA=1)");
+             "); such files are read only when allowed (--allow-outside-data or LUMORA_ALLOW_OUTSIDE_DATA=1)");
         return;
     }
 
