@@ -258,6 +258,11 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
              " samples is larger than this viewer can show (at most " + groupDigits(kMaxPlaneSamples) + " samples)");
         return;
     }
+    std::string why;
+    if (!MayAllocate(m_planeSamples * sizeof(T), "a plane of this image", &why)) {
+        Fail(why);
+        return;
+    }
 
     // File byte i has significance m_ics->byteOrder[i] (1 = least significant).
     m_native = true;

@@ -273,6 +273,12 @@ TEST(FileLimits, AllocationsAFileAsksForAreCheckedAgainstTheBudget)
            "representation\tbyte_order\t1\t2\t3\t4\t5\t6\t7\t8\nend\n";
     std::ofstream(ids, std::ios::binary).close();
     fs::resize_file(ids, size_t(2048) * 2048 * 8);
+    {
+        const Budget small(size_t(4) << 20);
+        const auto refused = OpenImage(header);
+        EXPECT_FALSE(refused.reader);
+        EXPECT_NE(refused.error.find("memory budget"), std::string::npos) << refused.error;
+    }
     auto ics = OpenImage(header);
     ASSERT_TRUE(ics.reader) << ics.error;
     Messages messages;
