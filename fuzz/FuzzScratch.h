@@ -13,6 +13,7 @@
 
 #include "Diagnostics.h"
 #include "ImageReaderBase.h"
+#include "MemoryBudget.h"
 
 inline const std::filesystem::path& FuzzFolder(const char* name)
 {
@@ -23,6 +24,8 @@ inline const std::filesystem::path& FuzzFolder(const char* name)
         if (!mkdtemp(path.data()))
             std::abort();
         ImageReader::SetDiagnosticHandler([](const std::string&) {});
+        // The viewer's own limit at --cache-mb 256: what a file may make the readers allocate.
+        ImageReader::SetProcessMemoryBudget(size_t(256) << 20);
         return std::filesystem::path(path);
     }();
     return dir;

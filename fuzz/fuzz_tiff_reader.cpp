@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "Diagnostics.h"
+#include "MemoryBudget.h"
 #include "TIFFImageReader.h"
 #include "TIFFStackReader.h"
 
@@ -75,6 +76,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
     SetDiagnosticHandler([](const std::string&) {});
+    // The viewer's own limit at --cache-mb 256: what a file may make the readers allocate.
+    SetProcessMemoryBudget(size_t(256) << 20);
     char folder[] = "/tmp/lumora-fuzz-XXXXXX";
     if (!mkdtemp(folder))
         abort();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -10,6 +11,13 @@ namespace ImageReader {
 // A read-only memory mapping of a whole file. Readers of uncompressed data serve planes from
 // it, so that a view costs only the pages it touches; slices borrow from it and keep it alive
 // through a shared pointer.
+//
+// A file cut short while it is mapped (a program still writing or re-saving it) would end
+// the program at the first touch of a page past its new end (SIGBUS), and planes are read
+// long after they were handed out. So every mapping is guarded: a fault inside it puts
+// zero pages in place of the lost ones, from the faulting page to the mapping's end, and
+// marks the mapping cut there (CutAt). The read carries on with zeros; StillHolds then says
+// the plane is gone, so a reader that copies checks again afterwards and drops the plane.
 class MappedFile
 {
 public:
@@ -28,7 +36,11 @@ public:
     // True while the file on disk still holds [offset, offset + bytes). Touching mapped
     // pages past a file that was truncated after mapping would end the program, so readers
     // ask before serving a plane.
+    // False too for bytes at or past a place where a read has already found the file cut.
     bool StillHolds(size_t offset, size_t bytes) const;
+    // Offset of the first page a read found cut from the file (zeros from there on); SIZE_MAX
+    // while none has.
+    size_t CutAt() const { return m_cutAt.load(std::memory_order_acquire); }
     // Drops the mapped pages from this process's memory; they stay in the system's page
     // cache, and touching them again maps them back. Memory then follows what the views
     // read lately rather than everything ever read. Safe while other threads read.
@@ -38,9 +50,11 @@ private:
     MappedFile() = default;
     // Maps the file open as `fd`, which the mapping then owns (and closes on failure).
     static std::shared_ptr<const MappedFile> Adopt(int fd, std::string& error);
+    friend struct MappingGuard;
     int m_fd = -1;
     const unsigned char* m_data = nullptr;
     size_t m_size = 0;
+    mutable std::atomic<size_t> m_cutAt{SIZE_MAX}; // set by the fault handler
 };
 
 } // namespace ImageReader

@@ -9,6 +9,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "MemoryBudget.h"
+
 namespace ImageReader {
 
 size_t SampleBytes(SampleType type)
@@ -166,24 +168,61 @@ void ConvertToDisplay(const void* samples, SampleType type, const ValueMap& map,
     dispatch(type, samples, [&](const auto* s) { convert(s, map, out, n); });
 }
 
-ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read)
+namespace {
+constexpr size_t kSampleBudget = size_t(64) << 20;
+constexpr size_t kSamplePiece = size_t(4) << 20;
+} // namespace
+
+ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawRangeReader& read)
 {
     const size_t bytes = SampleBytes(type);
     if (bytes <= 2 || planes == 0 || planeSamples == 0)
         return ChooseValueMap(type, 0.0, 0.0);
-    constexpr size_t budget = size_t(64) << 20;
     const size_t planeBytes = planeSamples * bytes;
-    const size_t count = std::clamp<size_t>(budget / planeBytes, 1, std::min<size_t>(planes, 16));
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[planeBytes]);
+    const size_t count = std::clamp<size_t>(kSampleBudget / planeBytes, 1, std::min<size_t>(planes, 16));
+    // Samples looked at per plane, in pieces of at most `piece` samples.
+    const size_t perPlane = std::min(planeSamples, kSampleBudget / bytes / count);
+    const size_t piece = std::min(perPlane, kSamplePiece / bytes);
+    const size_t pieces = (perPlane + piece - 1) / piece;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[piece * bytes]);
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    if (buffer) {
-        for (size_t i = 0; i < count; ++i) {
-            const size_t k = count == 1 ? 0 : i * (planes - 1) / (count - 1);
-            if (read(k, buffer.get()))
-                AccumulateRange(buffer.get(), type, planeSamples, lo, hi);
+    for (size_t i = 0; buffer && i < count; ++i) {
+        const size_t k = count == 1 ? 0 : i * (planes - 1) / (count - 1);
+        for (size_t j = 0; j < pieces; ++j) {
+            // The whole plane in order when it fits, else pieces spread from its start to its end.
+            const size_t first = perPlane == planeSamples ? j * piece
+                                 : pieces == 1        ? (planeSamples - piece) / 2
+                                                      : j * ((planeSamples - piece) / (pieces - 1));
+            const size_t n = std::min(piece, planeSamples - first);
+            if (read(k, first, n, buffer.get()))
+                AccumulateRange(buffer.get(), type, n, lo, hi);
         }
     }
     return ChooseValueMap(type, lo, hi);
+}
+
+ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read)
+{
+    const size_t bytes = SampleBytes(type);
+    if (bytes <= 2 || planes == 0 || planeSamples == 0 || planeSamples > SIZE_MAX / bytes ||
+        !MayAllocate(planeSamples * bytes, "a plane to sample"))
+        return ChooseValueMap(type, 0.0, 0.0);
+    std::unique_ptr<unsigned char[]> plane;
+    size_t loaded = SIZE_MAX;
+    return EstimateValueMap(type, planes, planeSamples, [&](size_t k, size_t first, size_t n, void* buffer) {
+        if (!plane)
+            plane.reset(new (std::nothrow) unsigned char[planeSamples * bytes]);
+        if (!plane)
+            return false;
+        if (loaded != k) {
+            loaded = SIZE_MAX;
+            if (!read(k, plane.get()))
+                return false;
+            loaded = k;
+        }
+        std::memcpy(buffer, plane.get() + first * bytes, n * bytes);
+        return true;
+    });
 }
 
 double SampleValue(const void* samples, SampleType type, size_t i)

@@ -41,10 +41,17 @@ struct ValueMap
 ValueMap ChooseValueMap(SampleType type, double lo, double hi);
 
 // The map for an image of `planes` planes of `planeSamples` samples each, found from the
-// values of a bounded sample of planes (the first, the last and evenly spaced ones between,
-// at most about 64 MiB of samples), so that opening costs the same for any file size. Values
-// in planes it did not look at that fall outside the range saturate. `read(k, buffer)` reads
-// plane k's raw samples (native byte order) and returns false when it cannot.
+// values of a bounded sample (the first, the last and evenly spaced planes between, at most
+// about 64 MiB of samples), so that opening costs the same for any file size. Values in
+// parts it did not look at that fall outside the range saturate. `read(k, first, n, buffer)`
+// reads samples [first, first + n) of plane k raw (native byte order) and returns false when
+// it cannot; a plane larger than the sample is read in evenly spaced pieces, through a
+// buffer of at most 4 MiB.
+using RawRangeReader = std::function<bool(size_t plane, size_t first, size_t samples, void* buffer)>;
+ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawRangeReader& read);
+// The same for a source that reads whole planes only (`read(k, buffer)`): a plane is read
+// into a buffer of its own size, so planes beyond the memory budget (MayAllocate) are not
+// read at all (the map then covers 0..65535). Prefer the ranged form.
 using RawPlaneReader = std::function<bool(size_t plane, void* buffer)>;
 ValueMap EstimateValueMap(SampleType type, size_t planes, size_t planeSamples, const RawPlaneReader& read);
 

@@ -4,16 +4,14 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "MemoryBudget.h"
+
 namespace ImageReader {
 
 template <class T>
 size_t SliceCache<T>::DefaultBudget()
 {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return size_t(256) << 20;
-    return static_cast<size_t>(pages) / 4 * static_cast<size_t>(pageSize);
+    return MemoryBudget();
 }
 
 template <class T>

@@ -56,7 +56,7 @@ public:
     // Bytes of one plane of the source.
     size_t PlaneBytes() const;
 
-    // A quarter of physical memory (256 MiB when that cannot be found out).
+    // The process's memory budget (MemoryBudget.h).
     static size_t DefaultBudget();
 
 private:

@@ -12,7 +12,7 @@ corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader ics zarr roi roiset geojson}
+targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader tiff_description ics zarr roi roiset geojson}
 cmake --build "$build" -j 2 --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 seed() {
@@ -34,6 +34,28 @@ seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
 seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif' 'imagej/*.tif'
+# Description inputs: a selector byte (0 OME-XML, 1 ImageJ, 2 series names), then the text.
+mkdir -p "$corpus/tiff_description"
+printf '\000<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image><Pixels DimensionOrder="XYZCT" SizeX="4" SizeY="4" SizeZ="3" SizeC="2" SizeT="67108864" PhysicalSizeX="0.5" PhysicalSizeXUnit="µm"><Channel Name="a"/><TiffData IFD="0" PlaneCount="6"/></Pixels></Image></OME>' >"$corpus/tiff_description/ome"
+printf '\001ImageJ=1.54f\nimages=24\nchannels=2\nslices=3\nframes=4\nhyperstack=true\nunit=micron\nspacing=0.3\n' >"$corpus/tiff_description/imagej"
+# Tiny OME and ImageJ files whose extents multiply past 64 bits (one 2 x 2 page each).
+python3 - "$corpus/tiff_reader" <<'PY' || true
+import struct, sys
+def tiff(path, description):
+    text = description.encode() + b"\0"
+    tags = [(256, 3, 1, 2), (257, 3, 1, 2), (258, 3, 1, 16), (259, 3, 1, 1), (262, 3, 1, 1), (270, 2, len(text), 142),
+            (273, 4, 1, 134), (277, 3, 1, 1), (278, 3, 1, 2), (279, 4, 1, 8)]
+    out = b"II" + struct.pack("<HI", 42, 8) + struct.pack("<H", len(tags))
+    out += b"".join(struct.pack("<HHII", *t) for t in tags) + struct.pack("<I", 0)
+    open(path, "wb").write(out + struct.pack("<4H", 1, 2, 3, 4) + text)
+big = 1 << 26
+tiff(sys.argv[1] + "/ome-overflow.tif",
+     '<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+     'DimensionOrder="XYZCT" Type="uint16" SizeX="2" SizeY="2" SizeZ="%d" SizeC="%d" SizeT="%d"/></Image></OME>' % (big, big, big))
+huge = 1 << 30
+tiff(sys.argv[1] + "/imagej-overflow.tif", "ImageJ=1.54f\nimages=2\nchannels=%d\nslices=%d\nframes=%d\n" % (huge, huge, huge))
+PY
+printf '\002cell_z012_t3.tif\000cell_z104_t12.TIFF' >"$corpus/tiff_description/series"
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
 # sample header cover the sample types, byte orders and compression.
 mkdir -p "$corpus/ics"
@@ -77,7 +99,9 @@ status=0
 for target in $targets; do
   echo "fuzz_$target: ${seconds}s"
   log=$corpus/fuzz_$target.log
-  if ! "$build/fuzz_$target" "$corpus/$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
+  # Whole files (TIFF page tables, ICS headers with their data, Zarr chunks) up to 1 MiB.
+  case $target in tiff_reader|ics|zarr|tiff_description) max_len=-max_len=1048576 ;; *) max_len= ;; esac
+  if ! "$build/fuzz_$target" "$corpus/$target" $max_len -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 -close_fd_mask=3 \
       -print_final_stats=1 -artifact_prefix="$corpus/artifacts/${target}-" >"$log" 2>&1; then
     echo "fuzz_$target found a problem; see $log and $corpus/artifacts/"
     tail -40 "$log"

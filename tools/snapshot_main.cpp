@@ -13,6 +13,7 @@
 
 #include "Diagnostics.h"
 #include "PictureBox.h"
+#include "ReaderOptions.h"
 #include "formImageViewer.h"
 
 namespace {
@@ -24,7 +25,8 @@ void usage(FILE* out)
                  "Opens FILE in the viewer window offscreen and saves the window as a PNG.\n"
                  "  --size W H      window size (default: the window's own first size)\n"
                  "  --zoom NOTCHES  turn the wheel over the middle of the XY view first\n"
-                 "  --project DIM   projection mode \"max\" with dimension DIM collapsed\n");
+                 "  --project DIM   projection mode \"max\" with dimension DIM collapsed\n"
+                 "  --allow-outside-data  read data files a header names outside its own folder\n");
 }
 
 } // namespace
@@ -51,6 +53,8 @@ int main(int argc, char* argv[])
             zoom = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--project") == 0 && i + 1 < argc) {
             project = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--allow-outside-data") == 0) {
+            ImageReader::SetAllowOutsideData(true);
         } else {
             usage(stderr);
             return 2;

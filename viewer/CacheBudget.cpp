@@ -3,7 +3,7 @@
 #include <QSettings>
 #include <atomic>
 
-#include "SliceCache.h"
+#include "MemoryBudget.h"
 
 namespace ImageViewer {
 
@@ -23,7 +23,9 @@ size_t CacheBudgetBytes()
         const int stored = QSettings().value(QStringLiteral("cacheBudgetMB"), 0).toInt();
         mib = stored > 0 ? static_cast<size_t>(stored) : 0;
     }
-    return mib ? mib << 20 : ImageReader::SliceCache<unsigned short>::DefaultBudget();
+    // Readers check what a file makes them allocate against the same figure.
+    ImageReader::SetProcessMemoryBudget(mib << 20);
+    return ImageReader::MemoryBudget();
 }
 
 } // namespace ImageViewer

@@ -134,6 +134,7 @@ void formImageViewer::formImageViewer_Resize() {}
 
 void formImageViewer::LoadImageW(const QString& path)
 {
+    CacheBudgetBytes(); // also the budget the readers check a file's allocations against
     if (IsWebAddress(path)) {
         OpenInBackground(path);
         return;
@@ -150,6 +151,7 @@ void formImageViewer::OpenInBackground(const QString& path)
     // A server may take its time to answer or not answer at all: the metadata is read on a
     // thread of its own while the window (and the image it shows) stays usable. Only the
     // newest request is shown when several are under way.
+    CacheBudgetBytes(); // also the budget the readers check a file's allocations against
     const std::uint64_t ticket = ++openTicket;
     ++pendingOpens;
     statusBar()->showMessage(tr("Opening %1 ...").arg(shownLocation(path)));

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CacheBudget.h"
+#include "ReaderOptions.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -15,12 +16,14 @@ int main(int argc, char* argv[])
 {
     // Answered before the toolkit starts, so they work without a display.
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("Usage: lumora [--cache-mb N] [FILE | FOLDER | URL]\n"
+        std::printf("Usage: lumora [--cache-mb N] [--allow-outside-data] [FILE | FOLDER | URL]\n"
                     "View an n-dimensional microscopy image: an ICS file (.ics), a TIFF file or\n"
                     "series (one file of the series, .tif or .tiff), or a Zarr image from a folder\n"
                     "or an http:// or https:// address. Further arguments are ignored.\n\n"
                     "      --cache-mb N  keep at most N MiB of decoded planes in memory\n"
                     "                    (default: the preferences' value, else a quarter of RAM)\n"
+                    "      --allow-outside-data  read data files that a header names outside its\n"
+                    "                    own folder (also LUMORA_ALLOW_OUTSIDE_DATA=1)\n"
                     "  -h, --help     show this help and exit\n"
                     "      --version  show the version and exit\n");
         return 0;
@@ -49,6 +52,8 @@ int main(int argc, char* argv[])
         ImageViewer::SetCacheBudgetOverrideMB(static_cast<size_t>(mib));
         args.remove(option, 2);
     }
+    if (args.removeAll(QStringLiteral("--allow-outside-data")) > 0)
+        ImageReader::SetAllowOutsideData(true);
     ImageViewer::formImageViewer window(args);
     window.show();
     QApplication::exec();

@@ -14,6 +14,8 @@
 #include "TimeUnit.h"
 
 #include <libics_sensor.h>
+#include "MemoryBudget.h"
+#include "ReaderOptions.h"
 
 namespace ImageReader {
 
@@ -96,6 +98,43 @@ bool byteOrderValid(const int* order, size_t bytes)
     return true;
 }
 
+// A header without a byte order line means the writer's own order, which libics takes to be
+// the reading machine's: the entries it leaves at 0 become the native order.
+void fillMissingByteOrder(int* order, size_t bytes)
+{
+    for (size_t i = 0; i < bytes; ++i)
+        if (order[i] != 0)
+            return;
+    for (size_t i = 0; i < bytes; ++i) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        order[i] = static_cast<int>(bytes - i);
+#else
+        order[i] = static_cast<int>(i + 1);
+#endif
+    }
+}
+
+// True when `data` is the header itself or lies in the header's folder or below it, after
+// symbolic links and "..": a header must not draw arbitrary files of the machine.
+bool insideFolderOf(const std::filesystem::path& header, const std::filesystem::path& data)
+{
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::weakly_canonical(std::filesystem::absolute(header, ec).parent_path(), ec);
+    if (ec)
+        return false;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(std::filesystem::absolute(data, ec), ec);
+    if (ec)
+        return false;
+    auto f = folder.begin(), t = target.begin();
+    for (; f != folder.end(); ++f, ++t)
+        if (t == target.end() || *f != *t)
+            return false;
+    return true;
+}
+
+// Raw samples are converted to display values through a buffer of this size at most.
+constexpr size_t kConvertPiece = size_t(4) << 20;
+
 } // namespace
 
 template <class T>
@@ -118,8 +157,8 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
     m_map = ValueMap();
     m_type = SampleType::UInt16;
     m_warned = false;
-    m_nextplane = 0;
-    m_endplane = SIZE_MAX;
+    m_next = 0;
+    m_end = UINT64_MAX;
 
     const std::string narrow = path.string();
     const std::string shortName = path.filename().string();
@@ -147,6 +186,7 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
         Fail("the image has " + std::to_string(ndims) + " dimension(s); at least 2 are needed");
         return;
     }
+    fillMissingByteOrder(m_ics->byteOrder, imelsize);
     if (!byteOrderValid(m_ics->byteOrder, imelsize)) {
         Fail("the header's byte order is not a valid order of the sample's " + std::to_string(imelsize) + " bytes");
         return;
@@ -193,6 +233,11 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
         m_offset = 0;
     }
     m_dataName = dataPath.filename().string();
+    if (!AllowOutsideData() && !insideFolderOf(path, dataPath)) {
+        Fail("the header names a data file outside its own folder (" + dataPath.string() +
+             "); such files are read only when allowed (--allow-outside-data or LUMORA_ALLOW_OUTSIDE_DATA=1)");
+        return;
+    }
 
     if (m_ics->compression == IcsCompr_uncompressed) {
         std::string why;
@@ -216,6 +261,11 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
     if (m_planeSamples > kMaxPlaneSamples) {
         Fail("a plane of " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
              " samples is larger than this viewer can show (at most " + groupDigits(kMaxPlaneSamples) + " samples)");
+        return;
+    }
+    std::string why;
+    if (!MayAllocate(m_planeSamples * sizeof(T), "a plane of this image", &why)) {
+        Fail(why);
         return;
     }
 
@@ -242,10 +292,15 @@ void ICSImageReader<T>::Open(const std::filesystem::path& path)
 
     // Wider and float types: their value range, from a bounded sample of planes. A compressed
     // stream is sampled from its start only, so that opening never decompresses the file.
+    constexpr std::uint64_t kStreamSample = std::uint64_t(64) << 20;
     size_t sampled = m_planes;
     if (!m_data)
-        sampled = std::min(m_planes, std::max<size_t>(1, (size_t(64) << 20) / m_planeBytes));
-    m_map = EstimateValueMap(m_type, sampled, m_planeSamples, [this](size_t k, void* buffer) { return ReadRaw(k, buffer); });
+        sampled = std::min(m_planes, std::max<size_t>(1, kStreamSample / m_planeBytes));
+    const size_t bytes = imelsize;
+    m_map = EstimateValueMap(m_type, sampled, m_planeSamples, [this, bytes](size_t k, size_t first, size_t n, void* buffer) {
+        const std::uint64_t end = static_cast<std::uint64_t>(k) * m_planeBytes + (first + n) * bytes;
+        return (m_data || end <= kStreamSample) && ReadRaw(k, first * bytes, n * bytes, buffer);
+    });
 }
 
 template <class T>
@@ -273,45 +328,48 @@ void ICSImageReader<T>::WarnOnce(const std::string& text)
 }
 
 template <class T>
-bool ICSImageReader<T>::ReadRaw(size_t plane, void* dest)
+bool ICSImageReader<T>::ReadRaw(size_t plane, size_t offset, size_t bytes, void* dest)
 {
-    if (plane >= m_planes)
+    if (plane >= m_planes || offset > m_planeBytes || bytes > m_planeBytes - offset)
         return false;
     if (!m_data)
-        return ReadStream(plane, dest);
-    const size_t at = m_offset + plane * m_planeBytes;
-    if (!m_data->StillHolds(at, m_planeBytes)) {
+        return ReadStream(static_cast<std::uint64_t>(plane) * m_planeBytes + offset, bytes, dest);
+    const size_t at = m_offset + plane * m_planeBytes + offset;
+    const auto gone = [this] {
         WarnOnce(m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.");
         return false;
-    }
+    };
+    if (!m_data->StillHolds(at, bytes))
+        return gone();
     const unsigned char* src = m_data->Data() + at;
     if (m_native) {
-        std::memcpy(dest, src, m_planeBytes);
-        return true;
+        std::memcpy(dest, src, bytes);
+    } else {
+        const size_t sample = SampleBytes(m_type);
+        unsigned char* out = static_cast<unsigned char*>(dest);
+        for (size_t s = 0; s < bytes; s += sample)
+            for (size_t i = 0; i < sample; ++i)
+                out[s + m_order[i]] = src[s + i];
     }
-    const size_t bytes = SampleBytes(m_type);
-    unsigned char* out = static_cast<unsigned char*>(dest);
-    for (size_t s = 0; s < m_planeBytes; s += bytes)
-        for (size_t i = 0; i < bytes; ++i)
-            out[s + m_order[i]] = src[s + i];
-    return true;
+    // Cut while it was copied: the copy holds zeros where the data went.
+    return m_data->StillHolds(at, bytes) || gone();
 }
 
 // gzip data starts at the nearest access point. Other compressed data can only be read in
 // sequence: forward requests skip ahead, a request behind the stream position reopens the
 // stream (the slice cache makes those rare).
 template <class T>
-bool ICSImageReader<T>::ReadStream(size_t plane, void* dest)
+bool ICSImageReader<T>::ReadStream(std::uint64_t at, size_t bytes, void* dest)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (plane >= m_endplane)
+    if (at + bytes > m_end)
         return false;
     if (m_gzip) {
-        if (m_gzip->Read(static_cast<std::uint64_t>(plane) * m_planeBytes, dest, m_planeBytes))
+        if (m_gzip->Read(at, dest, bytes))
             return true;
         // Planes wholly before the place the stream failed stay readable.
-        m_endplane = std::min<std::uint64_t>(plane, m_gzip->ReadableEnd() / m_planeBytes);
-        const size_t from = m_endplane;
+        m_end = std::min<std::uint64_t>(at, m_gzip->ReadableEnd() / m_planeBytes * m_planeBytes);
+        const std::uint64_t from = m_end / m_planeBytes;
         lock.unlock();
         WarnOnce(m_dataName + ": the compressed data ends early or is damaged; planes from " + std::to_string(from) +
                  " on are missing and shown black.");
@@ -320,30 +378,34 @@ bool ICSImageReader<T>::ReadStream(size_t plane, void* dest)
     if (!m_ics)
         return false;
     const IcsLocaleScope cLocale;
-    if (plane < m_nextplane) {
+    if (at < m_next) {
         IcsClose(m_ics);
         m_ics = nullptr;
-        if (IcsOpen(&m_ics, m_path.c_str(), "r") != IcsErr_Ok || !byteOrderValid(m_ics->byteOrder, SampleBytes(m_type))) {
+        bool ok = IcsOpen(&m_ics, m_path.c_str(), "r") == IcsErr_Ok;
+        if (ok)
+            fillMissingByteOrder(m_ics->byteOrder, SampleBytes(m_type));
+        if (!ok || !byteOrderValid(m_ics->byteOrder, SampleBytes(m_type))) {
             if (m_ics)
                 IcsClose(m_ics);
             m_ics = nullptr;
             return false;
         }
-        m_nextplane = 0;
+        m_next = 0;
     }
-    bool ok = plane == m_nextplane || IcsSkipDataBlock(m_ics, (plane - m_nextplane) * m_planeBytes) == IcsErr_Ok;
-    ok = ok && IcsGetDataBlock(m_ics, dest, m_planeBytes) == IcsErr_Ok;
+    bool ok = at == m_next || IcsSkipDataBlock(m_ics, static_cast<size_t>(at - m_next)) == IcsErr_Ok;
+    ok = ok && IcsGetDataBlock(m_ics, dest, bytes) == IcsErr_Ok;
     if (!ok) {
         // The stream ended early (or is damaged) before this plane: it and all after it are
         // missing; the planes before it stay readable.
-        m_endplane = plane;
-        m_nextplane = SIZE_MAX;
+        const std::uint64_t plane = at / m_planeBytes;
+        m_end = plane * m_planeBytes;
+        m_next = UINT64_MAX;
         lock.unlock();
         WarnOnce(m_dataName + ": the compressed data ends early; planes from " + std::to_string(plane) +
                  " on are missing and shown black.");
         return false;
     }
-    m_nextplane = plane + 1;
+    m_next = at + bytes;
     return true;
 }
 
@@ -379,33 +441,45 @@ ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
         return ImageSlice<T>::Borrow(size, reinterpret_cast<const T*>(m_data->Data() + at), m_data);
     }
 
+    std::string why;
+    if (!MayAllocate(m_planeSamples * sizeof(T), "a plane", &why)) {
+        WarnOnce(m_dataName + ": " + why + "; it is shown black.");
+        return ImageSlice<T>();
+    }
     T* result = static_cast<T*>(std::malloc(m_planeSamples * sizeof(T)));
     if (!result)
         return ImageSlice<T>();
+    bool ok = true;
     if (m_type == SampleType::UInt16) {
-        if (!ReadRaw(plane, result)) {
-            std::free(result);
-            return ImageSlice<T>();
-        }
-        ConvertToDisplay(result, m_type, m_map, result, m_planeSamples);
-        return ImageSlice<T>(size, result);
-    }
-    void* raw = nullptr;
-    if (m_data && (m_native || SampleBytes(m_type) == 1) && Aligned(plane)) {
+        ok = ReadRaw(plane, 0, m_planeBytes, result);
+        if (ok)
+            ConvertToDisplay(result, m_type, m_map, result, m_planeSamples);
+    } else if (m_data && (m_native || SampleBytes(m_type) == 1) && Aligned(plane)) {
         const size_t at = m_offset + plane * m_planeBytes;
-        if (m_data->StillHolds(at, m_planeBytes))
+        ok = m_data->StillHolds(at, m_planeBytes);
+        if (ok)
             ConvertToDisplay(m_data->Data() + at, m_type, m_map, result, m_planeSamples);
-        else
-            std::free(std::exchange(result, nullptr));
-    } else if ((raw = std::malloc(m_planeBytes)) != nullptr && ReadRaw(plane, raw)) {
-        ConvertToDisplay(raw, m_type, m_map, result, m_planeSamples);
+        // Cut while it was read: the zeros read in place of the data are not the plane.
+        ok = ok && m_data->StillHolds(at, m_planeBytes);
     } else {
-        std::free(std::exchange(result, nullptr));
+        // Through a bounded buffer: a plane of wide samples never needs a second full copy.
+        const size_t sample = SampleBytes(m_type);
+        const size_t piece = std::min(m_planeSamples, kConvertPiece / sample);
+        std::unique_ptr<unsigned char, decltype(&std::free)> raw(static_cast<unsigned char*>(std::malloc(piece * sample)), &std::free);
+        ok = raw != nullptr;
+        for (size_t first = 0; ok && first < m_planeSamples; first += piece) {
+            const size_t n = std::min(piece, m_planeSamples - first);
+            ok = ReadRaw(plane, first * sample, n * sample, raw.get());
+            if (ok)
+                ConvertToDisplay(raw.get(), m_type, m_map, result + first, n);
+        }
     }
-    std::free(raw);
-    if (!result)
+    if (!ok) {
+        std::free(result);
         WarnOnce(m_dataName + ": a plane could not be read; it is shown black.");
-    return result ? ImageSlice<T>(size, result) : ImageSlice<T>();
+        return ImageSlice<T>();
+    }
+    return ImageSlice<T>(size, result);
 }
 
 template <class T>
@@ -434,18 +508,9 @@ std::optional<double> ICSImageReader<T>::GetValue(const Vector& position)
     const size_t index = static_cast<size_t>(position[1]) * static_cast<size_t>(m_dims[0]) + static_cast<size_t>(position[0]);
     const size_t bytes = SampleBytes(m_type);
     alignas(8) unsigned char sample[8] = {};
-    if (m_data) {
-        const size_t at = m_offset + plane * m_planeBytes + index * bytes;
-        if (!m_data->StillHolds(at, bytes))
-            return std::nullopt;
-        for (size_t i = 0; i < bytes; ++i)
-            sample[m_order[i]] = m_data->Data()[at + i];
-        return SampleValue(sample, m_type, 0);
-    }
-    std::unique_ptr<unsigned char, decltype(&std::free)> raw(static_cast<unsigned char*>(std::malloc(m_planeBytes)), &std::free);
-    if (!raw || !ReadRaw(plane, raw.get()))
+    if (!ReadRaw(plane, index * bytes, bytes, sample))
         return std::nullopt;
-    return SampleValue(raw.get(), m_type, index);
+    return SampleValue(sample, m_type, 0);
 }
 
 template <class T>

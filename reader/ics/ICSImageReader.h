@@ -2,6 +2,7 @@
 
 #include <libics.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,9 +58,11 @@ public:
 
 private:
     bool Fail(std::string reason);
-    // The plane's raw samples in native byte order; false when it cannot be read.
-    bool ReadRaw(size_t plane, void* dest);
-    bool ReadStream(size_t plane, void* dest);
+    // Bytes [offset, offset + bytes) of the plane's raw samples (whole samples), in native
+    // byte order; false when they cannot be read.
+    bool ReadRaw(size_t plane, size_t offset, size_t bytes, void* dest);
+    // Bytes [at, at + bytes) of the compressed stream's samples.
+    bool ReadStream(std::uint64_t at, size_t bytes, void* dest);
     void WarnOnce(const std::string& text);
     // Plane `plane` of the mapping starts on a sample boundary, so it can be read in place.
     bool Aligned(size_t plane) const;
@@ -87,9 +90,9 @@ private:
     // gzip data: the stream with its access points.
     std::unique_ptr<GzipIndex> m_gzip;
 
-    // Compressed data: the stream position, and the first plane the stream could not give.
-    size_t m_nextplane = 0;
-    size_t m_endplane = SIZE_MAX;
+    // Compressed data: the stream position, and where the stream was found to end or break.
+    std::uint64_t m_next = 0;
+    std::uint64_t m_end = UINT64_MAX;
     bool m_warned = false;
 };
 

@@ -8,6 +8,8 @@
 
 #include "Diagnostics.h"
 #include "TiffDescription.h"
+#include "Progress.h"
+#include "StopToken.h"
 
 namespace ImageReader {
 
@@ -153,7 +155,18 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
     const SeriesTemplate pattern(name);
     std::vector<std::pair<std::string, std::vector<long long>>> found;
     std::vector<long long> numbers;
+    // A folder of 100 000 files takes a while: the listing counts as progress and stops on
+    // request (the window opens on another thread and may give up).
+    constexpr size_t kStep = 4096;
+    size_t listed = 0;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (++listed % kStep == 0) {
+            AddProgress(kStep);
+            if (StopRequested()) {
+                this->Fail("opening was cancelled");
+                return;
+            }
+        }
         const std::string entry = it->path().filename().string();
         std::error_code kind;
         if (pattern.Match(entry, numbers) && !it->is_directory(kind))

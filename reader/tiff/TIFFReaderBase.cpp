@@ -7,6 +7,7 @@
 #include <new>
 #include <type_traits>
 
+#include "MemoryBudget.h"
 #include "TiffDescription.h"
 
 namespace ImageReader {
@@ -79,11 +80,12 @@ void TIFFReaderBase<T>::Finish(long long pages)
         m_size.push_back(d.size);
     const size_t samples = m_layout.samples;
     const size_t planeBytes = m_layout.PlaneBytes();
+    const size_t bytes = SampleBytes(m_layout.type);
     m_map = EstimateValueMap(m_layout.type, static_cast<size_t>(pages) * samples, m_layout.PlaneSamples(),
-                             [&](size_t plane, void* buffer) {
+                             [&](size_t plane, size_t first, size_t n, void* buffer) {
                                  const unsigned char* raw = RawPage(static_cast<long long>(plane / samples));
                                  if (raw)
-                                     std::memcpy(buffer, raw + (plane % samples) * planeBytes, planeBytes);
+                                     std::memcpy(buffer, raw + (plane % samples) * planeBytes + first * bytes, n * bytes);
                                  return raw != nullptr;
                              });
 }
@@ -94,7 +96,7 @@ const unsigned char* TIFFReaderBase<T>::RawPage(long long key)
     if (key == m_rawKey && m_raw)
         return m_raw.get();
     const size_t bytes = m_layout.PlaneBytes() * m_layout.samples;
-    if (!m_raw)
+    if (!m_raw && MayAllocate(bytes, "a TIFF page"))
         m_raw.reset(new (std::nothrow) unsigned char[bytes]);
     m_rawKey = -1;
     if (!m_raw || !ReadRawPage(key, m_raw.get()))

@@ -2,18 +2,16 @@
 
 #include <algorithm>
 
+#include "CheckedMath.h"
 #include "Diagnostics.h"
+#include "MemoryBudget.h"
 #include "TiffDescription.h"
 
 namespace ImageReader {
 
 namespace {
 
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-constexpr long long kMaxPlanes = 1 << 16;
-#else
 constexpr long long kMaxPlanes = 1 << 26;
-#endif
 
 } // namespace
 
@@ -58,14 +56,15 @@ void TIFFStackReader<T>::LayOutImageJ(const std::string& fileName, double zNm)
     ImageJDescription ij;
     if (ParseImageJDescription(m_file.Layout().description, ij)) {
         long long c = ij.channels, z = ij.slices, t = ij.frames;
-        if (c * z * t == 1 && ij.images > 1)
+        long long planes = 0;
+        if (ProductWithin({c, z, t}, pages, planes) && planes == 1 && ij.images > 1)
             z = ij.images;
         // A single image's description (ImageJ writes one into every file of an image
         // sequence) leaves the file a plain page, so that it opens with its series.
-        if (c * z * t > pages) {
+        if (!ProductWithin({c, z, t}, pages, planes)) {
             ReportDiagnostic(fileName + ": the ImageJ description promises more images than the file holds; "
                                         "its pages are shown as z.");
-        } else if (c * z * t > 1) {
+        } else if (planes > 1) {
             m_kind = Kind::ImageJ;
             if (c > 1 && this->m_layout.samples > 1)
                 this->m_dims[2].name = "s"; // the pages' own samples; "c" is ImageJ's channel
@@ -120,16 +119,26 @@ bool TIFFStackReader<T>::LayOutOme(const std::string& fileName, double zNm, std:
         const char letter = order[static_cast<size_t>(i) + 2];
         sizes[i] = letter == 'Z' ? ome.sizeZ : letter == 'C' ? sizeC : ome.sizeT;
     }
-    if (sizes[0] < 1 || sizes[1] < 1 || sizes[2] < 1 || sizes[0] > kMaxPlanes || sizes[1] > kMaxPlanes ||
-        sizes[2] > kMaxPlanes || sizes[0] * sizes[1] * sizes[2] > kMaxPlanes) {
+    long long planes = 0;
+    if (sizes[0] < 1 || sizes[1] < 1 || sizes[2] < 1 || !ProductWithin({sizes[0], sizes[1], sizes[2]}, kMaxPlanes, planes)) {
         error = "the OME-XML description gives impossible sizes (SizeZ " + std::to_string(ome.sizeZ) +
                         ", SizeC " + std::to_string(ome.sizeC) + ", SizeT " + std::to_string(ome.sizeT) + ")";
         return false;
     }
-    const long long planes = sizes[0] * sizes[1] * sizes[2];
     const long long pages = static_cast<long long>(m_file.Pages());
+    // Planes this file cannot hold are only believed when the XML names other files for them.
+    const bool otherFiles = std::any_of(ome.tiffData.begin(), ome.tiffData.end(), [&](const OmeDescription::TiffData& d) {
+        return !d.file.empty() && d.file != fileName;
+    });
+    if (planes > pages && !otherFiles) {
+        error = "the OME-XML description promises " + std::to_string(planes) + " planes; the file has " +
+                std::to_string(pages) + " pages";
+        return false;
+    }
 
     if (!ome.tiffData.empty()) {
+        if (!MayAllocate(static_cast<size_t>(planes) * sizeof(long long), "the OME plane table", &error))
+            return false;
         m_pageOf.assign(static_cast<size_t>(planes), -1);
         bool elsewhere = false;
         for (const OmeDescription::TiffData& d : ome.tiffData) {

@@ -9,22 +9,32 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "Diagnostics.h"
+#include "MemoryBudget.h"
+#include "Progress.h"
+#include "StopToken.h"
 
 namespace ImageReader {
 
 namespace {
 
-#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
-// Small enough that a made-up header cannot slow the fuzzer down to a crawl.
-constexpr size_t kMaxPageBytes = size_t(4) << 20;
-constexpr size_t kMaxPages = 1024;
-#else
 // The views address a plane with 32-bit sizes; a page of several channels may be larger.
+// Below these, the memory budget decides (MayAllocate).
 constexpr size_t kMaxPageBytes = size_t(16) << 30;
 constexpr size_t kMaxPages = size_t(1) << 24;
-#endif
+// Tiles may be larger than a small page, but not by more than this: one made-up tile must
+// not make a tiny file cost gigabytes.
+constexpr std::uint64_t kMaxSpareTileBytes = std::uint64_t(64) << 20;
+// The page table is polled for a stop request and counted as progress in steps of this many pages.
+constexpr size_t kPageStep = 1024;
 
 // libtiff warnings about tags that do not change what is read; they would only fill the
 // message boxes.
@@ -125,6 +135,80 @@ ImageJMetadata readImageJMetadata(TIFF* tif)
 
 } // namespace
 
+// libtiff's file access through a read buffer: walking a chain of 100 000 page directories
+// costs a few large reads instead of a seek and two small reads per page. No mapping of
+// the file (a file cut short would fault); large reads (strips, tiles) bypass the buffer.
+struct TiffFile::Io
+{
+    static constexpr size_t kBuffer = size_t(256) << 10;
+    static constexpr size_t kAhead = size_t(4) << 10;
+    int fd = -1;
+    size_t ahead = kAhead;
+    std::uint64_t pos = 0;
+    std::uint64_t bufferStart = 0;
+    size_t bufferLength = 0;
+    std::unique_ptr<unsigned char[]> buffer{new unsigned char[kBuffer]};
+
+    ~Io()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+
+    // Bytes [at, at + bytes) of the file; fewer where the file ends.
+    size_t ReadAt(std::uint64_t at, void* out, size_t bytes)
+    {
+        if (at > static_cast<std::uint64_t>(INT64_MAX))
+            return 0;
+        if (bytes >= kBuffer) {
+            const ssize_t got = ::pread(fd, out, bytes, static_cast<off_t>(at));
+            return got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        if (at < bufferStart || at + bytes > bufferStart + bufferLength) {
+            // Reads that follow each other (a chain of adjacent directories) fetch more and
+            // more ahead; a jump (over a page's samples) fetches little.
+            const bool onward = at >= bufferStart && at <= bufferStart + bufferLength + kAhead;
+            ahead = onward ? std::min(kBuffer, ahead * 2) : kAhead;
+            const ssize_t got = ::pread(fd, buffer.get(), std::max(ahead, bytes), static_cast<off_t>(at));
+            bufferStart = at;
+            bufferLength = got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        const size_t have = at >= bufferStart && at - bufferStart < bufferLength ? bufferLength - (at - bufferStart) : 0;
+        const size_t n = std::min(bytes, have);
+        if (n)
+            std::memcpy(out, buffer.get() + (at - bufferStart), n);
+        return n;
+    }
+
+    static tmsize_t Read(thandle_t handle, void* out, tmsize_t bytes)
+    {
+        auto* io = static_cast<Io*>(handle);
+        const size_t n = io->ReadAt(io->pos, out, static_cast<size_t>(bytes));
+        io->pos += n;
+        return static_cast<tmsize_t>(n);
+    }
+    static tmsize_t Write(thandle_t, void*, tmsize_t) { return -1; }
+    static toff_t Seek(thandle_t handle, toff_t offset, int whence)
+    {
+        auto* io = static_cast<Io*>(handle);
+        if (whence == SEEK_SET)
+            io->pos = offset;
+        else if (whence == SEEK_CUR)
+            io->pos += offset;
+        else
+            io->pos = Size(handle) + offset;
+        return io->pos;
+    }
+    static int Close(thandle_t) { return 0; }
+    static toff_t Size(thandle_t handle)
+    {
+        struct stat st {};
+        return ::fstat(static_cast<Io*>(handle)->fd, &st) == 0 ? static_cast<toff_t>(st.st_size) : 0;
+    }
+    static int Map(thandle_t, void**, toff_t*) { return 0; }
+    static void Unmap(thandle_t, void*, toff_t) {}
+};
+
 TiffLayout ReadLayout(TIFF* tif, std::string& error)
 {
     TiffLayout l;
@@ -169,8 +253,12 @@ TiffLayout ReadLayout(TIFF* tif, std::string& error)
         std::uint32_t tw = 0, th = 0;
         TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+        const std::uint64_t pass = static_cast<std::uint64_t>(l.PlaneBytes()) * (l.planar ? 1 : l.samples);
         if (tw == 0 || th == 0)
             error = "the TIFF tiles have no size";
+        else if (static_cast<std::uint64_t>(TIFFTileSize64(tif)) > std::max(pass, kMaxSpareTileBytes))
+            error = "the TIFF tiles (" + std::to_string(tw) + " x " + std::to_string(th) + ") are far larger than the page (" +
+                    std::to_string(l.width) + " x " + std::to_string(l.height) + ")";
     }
 
     float xr = 0.0f, yr = 0.0f;
@@ -198,8 +286,10 @@ int TiffFile::OnMessage(TIFF*, void* self, const char* module, const char* fmt, 
     std::vsnprintf(text, sizeof text, fmt, ap);
     if (!error && isCosmetic(text))
         return 1;
-    if (file->m_opening) {
-        if (error)
+    // Errors while opening become Open's reason; errors while reading a page are said once,
+    // with the page that could not be read (ReportDamaged).
+    if (file->m_opening || error) {
+        if (error && file->m_lastError.empty())
             file->m_lastError = text;
         return 1;
     }
@@ -237,9 +327,19 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), &TiffFile::OnError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), &TiffFile::OnWarning, this);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(std::min<size_t>(kMaxPageBytes, PTRDIFF_MAX)));
-    m_tif = TIFFOpenExt(path.c_str(), "r", options.get());
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(),
+                                        static_cast<tmsize_t>(std::min<size_t>({kMaxPageBytes, MemoryBudget(), PTRDIFF_MAX})));
+    m_io = std::make_unique<Io>();
+    m_io->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_io->fd >= 0)
+        m_tif = TIFFClientOpenExt(path.c_str(), "rm", m_io.get(), &Io::Read, &Io::Write, &Io::Seek, &Io::Close, &Io::Size,
+                                  &Io::Map, &Io::Unmap, options.get());
+    if (m_tif)
+        TIFFSetFileno(m_tif, m_io->fd);
     if (!m_tif) {
+        if (m_lastError.empty() && m_io->fd < 0)
+            m_lastError = std::strerror(errno);
+        m_io.reset();
         error = m_lastError.empty() ? "not a readable TIFF file" : "not a readable TIFF file: " + m_lastError;
         m_opening = false;
         return false;
@@ -250,24 +350,98 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
         return false;
     }
     m_layout.imagej = readImageJMetadata(m_tif);
-    // The page table: offsets of the full-resolution pages, so that reading page k later
-    // costs one directory read, however far into the file it is. Reduced-resolution pages
-    // (previews) are left out.
+    // A page is decoded whole (all samples) next to its plane of display values.
+    const size_t pageBytes = m_layout.PlaneBytes() * m_layout.samples;
+    if (!MayAllocate(pageBytes + m_layout.PlaneSamples() * sizeof(std::uint16_t), "a page of this TIFF", &error)) {
+        Close();
+        return false;
+    }
     m_offsets.push_back(TIFFCurrentDirOffset(m_tif));
     m_lastError.clear();
-    while (allPages && m_offsets.size() < kMaxPages && TIFFReadDirectory(m_tif)) {
-        std::uint32_t kind = 0;
-        if (TIFFGetField(m_tif, TIFFTAG_SUBFILETYPE, &kind) && (kind & FILETYPE_REDUCEDIMAGE))
-            continue;
-        m_offsets.push_back(TIFFCurrentDirOffset(m_tif));
+    std::string shortBy;
+    if (allPages && !ReadPageTable(shortBy)) {
+        error = "opening was cancelled";
+        Close();
+        return false;
     }
     m_current = m_offsets.size() == 1 ? 0 : SIZE_MAX;
     m_opening = false;
     // A broken link in the page chain ends the stack there; the user learns why it is short.
-    if (!m_lastError.empty() && m_reported->insert(m_lastError).second)
-        ReportDiagnostic(m_name + ": " + m_lastError + "; only the first " + std::to_string(m_offsets.size()) +
+    if (!shortBy.empty() && m_reported->insert(shortBy).second)
+        ReportDiagnostic(m_name + ": " + shortBy + "; only the first " + std::to_string(m_offsets.size()) +
                          " pages are shown");
     return true;
+}
+
+// The page table: offsets of the full-resolution pages, so that reading page k later costs
+// one directory read, however far into the file it is. Reduced-resolution pages (previews)
+// are left out. Only each directory's entry count, its subfile type and its link to the
+// next are read (libtiff would read and check every tag of every page): a file of 100 000
+// pages takes a fraction of a second, and a stop request ends the walk.
+bool TiffFile::ReadPageTable(std::string& shortBy)
+{
+    const auto read = [this](std::uint64_t at, void* out, size_t bytes) { return m_io->ReadAt(at, out, bytes) == bytes; };
+    unsigned char order[2] = {};
+    if (!read(0, order, 2))
+        return true;
+    const bool bigEndian = order[0] == 'M';
+    const auto number = [bigEndian](const unsigned char* at, size_t bytes) {
+        std::uint64_t v = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            v |= static_cast<std::uint64_t>(at[i]) << (8 * (bigEndian ? bytes - 1 - i : i));
+        return v;
+    };
+    const bool big = TIFFIsBigTIFF(m_tif) != 0;
+    const size_t countBytes = big ? 8 : 2, entryBytes = big ? 20 : 12, linkBytes = big ? 8 : 4;
+    std::unordered_set<std::uint64_t> seen;
+    std::vector<unsigned char> block;
+    for (std::uint64_t at = m_offsets[0], visited = 0;; ++visited) {
+        if (visited % kPageStep == kPageStep - 1) {
+            if (StopRequested())
+                return false;
+            AddProgress(kPageStep);
+        }
+        unsigned char head[8];
+        std::uint64_t entries = 0;
+        if (!read(at, head, countBytes) || (entries = number(head, countBytes)) > 0xFFFF ||
+            !(block.resize(entries * entryBytes + linkBytes), read(at + countBytes, block.data(), block.size()))) {
+            shortBy = "a page directory is damaged or lies outside the file";
+            return true;
+        }
+        if (visited > 0) {
+            // New subfile type (tag 254, a LONG held in the entry) marks previews.
+            bool preview = false;
+            for (std::uint64_t e = 0; e < entries; ++e) {
+                const unsigned char* entry = block.data() + e * entryBytes;
+                const std::uint64_t tag = number(entry, 2);
+                if (tag >= TIFFTAG_SUBFILETYPE) {
+                    preview = tag == TIFFTAG_SUBFILETYPE && (number(entry + (big ? 12 : 8), 4) & FILETYPE_REDUCEDIMAGE);
+                    break;
+                }
+            }
+            if (!preview && m_offsets.size() >= kMaxPages) {
+                shortBy = "the file has more pages than this viewer takes";
+                return true;
+            }
+            if (!preview)
+                m_offsets.push_back(at);
+        }
+        seen.insert(at);
+        at = number(block.data() + entries * entryBytes, linkBytes);
+        if (at == 0)
+            return true;
+        if (seen.count(at)) {
+            shortBy = "the pages link back to an earlier page";
+            return true;
+        }
+    }
+}
+
+TiffFile::TiffFile() = default;
+
+TiffFile::~TiffFile()
+{
+    Close();
 }
 
 void TiffFile::Close()
@@ -275,6 +449,7 @@ void TiffFile::Close()
     if (m_tif)
         TIFFClose(m_tif);
     m_tif = nullptr;
+    m_io.reset();
     m_offsets.clear();
     m_current = SIZE_MAX;
     m_mapping.reset();
@@ -296,8 +471,13 @@ bool TiffFile::Select(size_t page)
 
 bool TiffFile::SelectLike(size_t page)
 {
-    if (!Select(page))
+    // Every page read starts from the file as it is now, not as the buffer last saw it.
+    if (m_io)
+        m_io->bufferLength = 0;
+    if (!Select(page)) {
+        ReportDamaged(page);
         return false;
+    }
     if (page == 0)
         return true;
     std::string error;
@@ -308,7 +488,22 @@ bool TiffFile::SelectLike(size_t page)
 bool TiffFile::ReadPage(size_t page, unsigned char* out)
 {
     std::memset(out, 0, m_layout.PlaneBytes() * m_layout.samples);
-    return SelectLike(page) && Decode(out);
+    if (!SelectLike(page))
+        return false;
+    if (Decode(out))
+        return true;
+    ReportDamaged(page);
+    return false;
+}
+
+void TiffFile::ReportDamaged(size_t page)
+{
+    // One message per reader, whatever the number of pages, strips or tiles that fail.
+    const std::string cause = m_lastError.empty() ? std::string() : " (" + m_lastError + ")";
+    m_lastError.clear();
+    if (m_reported->insert("\x01" "damaged page").second)
+        ReportDiagnostic(m_name + ": page " + std::to_string(page) + " is damaged or cut short" + cause +
+                         "; pages that cannot be read in full are shown black and read as missing.");
 }
 
 ImageSlice<std::uint16_t> TiffFile::ReadPlane16(size_t page)
@@ -332,8 +527,10 @@ ImageSlice<std::uint16_t> TiffFile::ReadPlane16(size_t page)
             reinterpret_cast<std::uintptr_t>(m_mapping->Data() + offset) % alignof(std::uint16_t) == 0) {
             // A file cut short since it was opened: libtiff's own mapping could not be read
             // there either, so the plane is missing.
-            if (!m_mapping->StillHolds(static_cast<size_t>(offset), bytes))
+            if (!m_mapping->StillHolds(static_cast<size_t>(offset), bytes)) {
+                ReportDamaged(page);
                 return ImageSlice<std::uint16_t>();
+            }
             return ImageSlice<std::uint16_t>::Borrow(
                 size, reinterpret_cast<const std::uint16_t*>(m_mapping->Data() + offset), m_mapping);
         }
@@ -344,6 +541,7 @@ ImageSlice<std::uint16_t> TiffFile::ReadPlane16(size_t page)
     std::memset(out, 0, bytes);
     if (!Decode(reinterpret_cast<unsigned char*>(out))) {
         std::free(out);
+        ReportDamaged(page);
         return ImageSlice<std::uint16_t>();
     }
     return ImageSlice<std::uint16_t>(size, out);
@@ -406,9 +604,6 @@ bool TiffFile::Decode(unsigned char* out)
     const size_t W = l.width, H = l.height;
     const size_t interleaved = l.planar ? 1 : l.samples; // samples per pixel in one block
     const size_t passes = l.planar ? l.samples : 1;
-    bool any = false;
-    constexpr size_t kMaxFailedBlocks = 256;
-    size_t failed = 0;
 
     std::uint32_t bw = l.width, bh = 0; // block (tile or strip) size in pixels
     tmsize_t blockSize = 0;
@@ -429,10 +624,14 @@ bool TiffFile::Decode(unsigned char* out)
     const bool direct = !l.tiled && interleaved == 1;
     std::unique_ptr<unsigned char[]> block;
     if (!direct) {
+        if (!MayAllocate(static_cast<size_t>(blockSize), "a TIFF tile or strip", &m_lastError))
+            return false;
         block.reset(new (std::nothrow) unsigned char[static_cast<size_t>(blockSize)]);
         if (!block)
             return false;
     }
+    // A block that cannot be decoded in full (damaged, or cut off by the end of the file)
+    // makes the page missing: zeros where its data is gone would read as real values.
     for (size_t s = 0; s < passes; ++s) {
         for (size_t y0 = 0; y0 < H; y0 += bh) {
             const size_t rows = std::min<size_t>(bh, H - y0);
@@ -441,38 +640,31 @@ bool TiffFile::Decode(unsigned char* out)
                 const auto x = static_cast<std::uint32_t>(x0), y = static_cast<std::uint32_t>(y0);
                 const auto sample = static_cast<std::uint16_t>(s);
                 tmsize_t got;
+                size_t wanted = rows * rowBytes;
                 if (direct) {
                     unsigned char* at = out + s * planeBytes + y0 * W * bytes;
-                    got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, y, sample), at,
-                                               static_cast<tmsize_t>(rows * rowBytes));
+                    got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, y, sample), at, static_cast<tmsize_t>(wanted));
                 } else if (l.tiled) {
                     got = TIFFReadEncodedTile(m_tif, TIFFComputeTile(m_tif, x, y, 0, sample), block.get(), blockSize);
+                    wanted = static_cast<size_t>(blockSize);
                 } else {
                     got = TIFFReadEncodedStrip(m_tif, TIFFComputeStrip(m_tif, y, sample), block.get(), blockSize);
                 }
-                if (got <= 0) {
-                    // A page whose blocks keep failing is given up rather than tried block by
-                    // block to the end (a tall page of one-row strips has tens of thousands).
-                    if (++failed >= kMaxFailedBlocks && !any)
-                        return false;
-                    continue;
-                }
-                any = true;
+                if (got <= 0 || static_cast<size_t>(got) < wanted)
+                    return false;
                 if (direct)
                     continue;
-                // Only the rows the decoder delivered in full are used.
-                const size_t full = std::min(rows, static_cast<size_t>(got) / rowBytes);
-                for (size_t r = 0; r < full; ++r)
+                for (size_t r = 0; r < rows; ++r)
                     scatter(block.get() + r * rowBytes, out + s * planeBytes, (y0 + r) * W + x0, cols, interleaved,
                             bytes, planeBytes);
             }
         }
     }
     // Korvel shows min-is-white files the right way round; so do these readers.
-    if (any && l.photometric == PHOTOMETRIC_MINISWHITE && !IsSigned(l.type))
+    if (l.photometric == PHOTOMETRIC_MINISWHITE && !IsSigned(l.type))
         for (size_t i = 0; i < planeBytes * l.samples; ++i)
             out[i] = static_cast<unsigned char>(~out[i]);
-    return any;
+    return true;
 }
 
 } // namespace ImageReader

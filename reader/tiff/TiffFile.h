@@ -48,8 +48,8 @@ struct TiffLayout
 class TiffFile
 {
 public:
-    TiffFile() = default;
-    ~TiffFile() { Close(); }
+    TiffFile();
+    ~TiffFile();
     TiffFile(const TiffFile&) = delete;
     TiffFile& operator=(const TiffFile&) = delete;
 
@@ -68,8 +68,8 @@ public:
     const TiffLayout& Layout() const { return m_layout; }
 
     // Reads every sample of page `page` into `out` (Layout().PlaneBytes() per sample, one
-    // plane after another, native byte order). Parts that cannot be decoded stay zero.
-    // False when the page differs from page 0 or nothing of it could be read.
+    // plane after another, native byte order). False when the page differs from page 0 or
+    // cannot be read in full (said once per reader).
     bool ReadPage(size_t page, unsigned char* out);
     // Page `page` as one plane of 16-bit display values, for files of single-sample 16-bit
     // unsigned pages (empty for others). The plane borrows the file's own bytes from a
@@ -85,6 +85,11 @@ public:
     }
 
 private:
+    // Walks the page directories after page 0 into m_offsets; false when a stop was
+    // requested, `shortBy` set when the chain ends early.
+    bool ReadPageTable(std::string& shortBy);
+    // Says once per reader that a page could not be read in full.
+    void ReportDamaged(size_t page);
     bool Select(size_t page);
     // Select, then check that the page can be read with page 0's layout.
     bool SelectLike(size_t page);
@@ -97,6 +102,8 @@ private:
     static int OnError(struct tiff*, void*, const char*, const char*, va_list);
     static int OnWarning(struct tiff*, void*, const char*, const char*, va_list);
 
+    struct Io;
+    std::unique_ptr<Io> m_io; // the file libtiff reads, declared before the handle that uses it
     struct tiff* m_tif = nullptr;
     std::string m_name;
     std::vector<std::uint64_t> m_offsets;

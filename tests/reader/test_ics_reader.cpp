@@ -13,6 +13,7 @@
 #include <iterator>
 #include <limits>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@
 
 #include "Diagnostics.h"
 #include "ICSImageReader.h"
+#include "ReaderOptions.h"
 #include "FormulaImage.h"
 #include "TestData.h"
 
@@ -642,4 +644,69 @@ TEST(IcsUnits, SpellingsOfLengthUnits)
         EXPECT_DOUBLE_EQ(r.GetDimPixelSize(0), 0.5 * factor) << unit;
     }
     fs::remove_all(folder);
+}
+
+// A header may name its data file; only files in its own folder or below are read, unless
+// the user allows others.
+TEST_F(IcsFiles, DataFilesOutsideTheHeadersFolderAreRefusedUnlessAllowed)
+{
+    fs::create_directories(dir / "img" / "sub");
+    const unsigned char bytes[] = {1, 0, 2, 0, 3, 0, 4, 0};
+    for (const fs::path& data : {dir / "outside.bin", dir / "img" / "sub" / "inside.bin"})
+        std::ofstream(data, std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+    fs::create_symlink(dir / "outside.bin", dir / "img" / "link.bin");
+    const auto writeHeader = [&](const std::string& source) {
+        const fs::path header = dir / "img" / "h.ics";
+        ICS* ics = nullptr;
+        EXPECT_EQ(IcsOpen(&ics, header.c_str(), "w2"), IcsErr_Ok);
+        const size_t extents[] = {2, 2};
+        IcsSetLayout(ics, Ics_uint16, 2, extents);
+        IcsSetSource(ics, source.c_str(), 0);
+        IcsSetByteOrder(ics, IcsByteOrder_littleEndian);
+        EXPECT_EQ(IcsClose(ics), IcsErr_Ok);
+        return header;
+    };
+    for (const std::string& source : {std::string("../outside.bin"), (dir / "outside.bin").string(), std::string("link.bin"),
+                                     std::string("/etc/passwd")}) {
+        Reader r(writeHeader(source));
+        EXPECT_EQ(r.GetSize().size(), 0u) << source;
+        EXPECT_NE(r.GetError().find("outside its own folder"), std::string::npos) << r.GetError();
+    }
+    Reader inside(writeHeader("sub/inside.bin"));
+    EXPECT_EQ(plane(inside, Vector()), (std::vector<unsigned short>{1, 2, 3, 4})) << inside.GetError();
+
+    ImageReader::SetAllowOutsideData(true);
+    Reader allowed(writeHeader("../outside.bin"));
+    ImageReader::SetAllowOutsideData(false);
+    EXPECT_EQ(plane(allowed, Vector()), (std::vector<unsigned short>{1, 2, 3, 4})) << allowed.GetError();
+    ::setenv("LUMORA_ALLOW_OUTSIDE_DATA", "1", 1);
+    Reader byEnvironment(writeHeader("link.bin"));
+    ::unsetenv("LUMORA_ALLOW_OUTSIDE_DATA");
+    EXPECT_EQ(plane(byEnvironment, Vector()), (std::vector<unsigned short>{1, 2, 3, 4})) << byEnvironment.GetError();
+}
+
+// libics reads a header without a byte order line in the machine's own order.
+TEST_F(IcsFiles, HeaderWithoutByteOrderIsReadInNativeOrder)
+{
+    const auto dropByteOrder = [](const fs::path& header) {
+        std::string text = readText(header);
+        const size_t at = text.find("representation\tbyte_order");
+        ASSERT_NE(at, std::string::npos);
+        text.erase(at, text.find('\n', at) + 1 - at);
+        std::ofstream(header, std::ios::binary | std::ios::trunc) << text;
+    };
+    const std::vector<uint16_t> d = {1, 300, 65535, 7, 8, 9};
+    const auto header = Write("n.ics", Ics_uint16, {{3, "x", 1, "nm"}, {2, "y", 1, "nm"}}, d, "w1");
+    dropByteOrder(header);
+    Reader r(header);
+    ASSERT_EQ(r.GetSize(), Vector(3, 2)) << r.GetError();
+    EXPECT_EQ(plane(r, Vector()), d);
+
+    const std::vector<float> f = {0.5f, -2.0f, 1e6f, 3.0f};
+    const auto floats = Write("f.ics", Ics_real32, {{2, "x", 1, "nm"}, {2, "y", 1, "nm"}}, f, "w1");
+    dropByteOrder(floats);
+    Reader rf(floats);
+    ASSERT_EQ(rf.GetSize(), Vector(2, 2)) << rf.GetError();
+    EXPECT_EQ(rf.GetValue(V({0, 1})), 1e6);
+    EXPECT_EQ(rf.GetValue(V({1, 0})), -2.0);
 }
