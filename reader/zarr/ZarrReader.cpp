@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <thread>
 
 #include "Diagnostics.h"
@@ -16,6 +17,16 @@ namespace {
 // The same bound as the other readers: every view keeps a copy of a plane.
 constexpr std::uint64_t kMaxPlaneSamples = std::uint64_t(1) << 28;
 constexpr std::uint64_t kMaxChunksPerPlane = std::uint64_t(1) << 16;
+constexpr int kMaxChannels = 1 << 16;
+constexpr std::uint64_t kAbsent = ~std::uint64_t(0);
+
+std::uint64_t readU64(const unsigned char* p, bool bigEndian)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= std::uint64_t(p[bigEndian ? 7 - i : i]) << (8 * i);
+    return v;
+}
 
 std::string text(const ChunkStore::Result& r)
 {
@@ -71,6 +82,31 @@ void swapSamples(unsigned char* p, size_t samples, size_t bytes)
         std::reverse(p, p + bytes);
 }
 
+// A shard index's codecs: its byte order and checksums decide its size.
+bool parseIndexCodecs(const std::string& codecsJson, size_t entries, size_t& bytes, bool& bigEndian, int& checksums, std::string& why)
+{
+    bigEndian = false;
+    checksums = 0;
+    bool sawBytes = false;
+    // The chain's own checks (order, known names) apply; only "bytes" and "crc32c" keep the
+    // index's size known before it is read.
+    std::vector<std::uint64_t> shape = {entries, 2};
+    if (!MakeCodecChain(codecsJson == "[]" ? R"([{"name":"bytes"}])" : codecsJson, 8, shape, bigEndian, why)) {
+        why = "the shard index: " + why;
+        return false;
+    }
+    for (const char* name : {"transpose", "blosc", "gzip", "zstd"})
+        if (codecsJson.find(std::string("\"") + name + "\"") != std::string::npos) {
+            why = std::string("shard indexes compressed or transposed (") + name + ") are not supported";
+            return false;
+        }
+    for (size_t at = codecsJson.find("\"crc32c\""); at != std::string::npos; at = codecsJson.find("\"crc32c\"", at + 1))
+        ++checksums;
+    sawBytes = true;
+    bytes = entries * 16 + 4 * static_cast<size_t>(checksums);
+    return sawBytes;
+}
+
 } // namespace
 
 template <class T>
@@ -84,7 +120,7 @@ bool ZarrReader<T>::Fail(std::string reason)
 template <class T>
 void ZarrReader<T>::Close()
 {
-    m_levels.clear();
+    m_levels = std::make_shared<Levels>();
     m_store.reset();
     m_chunkCache.reset();
     m_axes.clear();
@@ -101,6 +137,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     m_map = ValueMap();
     m_type = SampleType::UInt16;
     m_ome = false;
+    m_v3 = false;
     m_warned = false;
     if (IsUrl(location)) {
         m_chunkCache = std::make_shared<CachingStore>(std::make_shared<HttpStore>(location, m_http), m_http.cacheBytes);
@@ -109,54 +146,97 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         m_store = std::make_shared<FolderStore>(location);
 
     std::string why;
-    const ChunkStore::Result attrs = m_store->Get(".zattrs");
-    if (attrs.status == ChunkStore::Status::Failed) {
-        Fail("the image's attributes cannot be read (" + attrs.why + ")");
-        return;
-    }
+    // Both formats' root metadata in one round trip: a v3 image is found without a second.
+    std::vector<ChunkStore::Result> roots = m_store->GetMany({"zarr.json", ".zattrs"});
     ZarrMultiscale ms;
     std::string base; // where the image's group is
-    if (attrs.status == ChunkStore::Status::Ok) {
-        std::string zattrs = text(attrs);
-        m_ome = ParseMultiscales(zattrs, ms, why);
-        if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
-            const ChunkStore::Result inner = m_store->Get("0/.zattrs");
-            if (inner.status == ChunkStore::Status::Ok) {
-                zattrs = text(inner);
-                m_ome = ParseMultiscales(zattrs, ms, why);
-                base = "0/";
+    Levels levels;
+    auto loadLevels = [&]() {
+        if (m_ome) {
+            // From a server, every level's metadata in one round of requests (kept by the chunk
+            // cache for LoadLevel): the first picture waits for one round trip, not one per level.
+            if (m_chunkCache) {
+                std::vector<std::string> keys;
+                for (const std::string& path : ms.paths)
+                    keys.push_back(base + path + (m_v3 ? "/zarr.json" : "/.zarray"));
+                m_store->GetMany(keys);
             }
+            for (size_t k = 0; k < ms.paths.size(); ++k) {
+                auto level = LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why);
+                if (!level)
+                    return Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
+                levels.push_back(std::move(level));
+            }
+        } else {
+            auto level = LoadLevel("", {}, why);
+            if (!level)
+                return Fail(why);
+            levels.push_back(std::move(level));
         }
-        if (!m_ome && !why.empty() && why != ".zattrs is not valid JSON") {
+        return true;
+    };
+    if (roots[0].status == ChunkStore::Status::Ok) {
+        m_v3 = true;
+        ZarrNode node;
+        if (!ParseZarrJson(text(roots[0]), node, why)) {
             Fail(why);
             return;
         }
-        if (m_ome)
-            m_channels = ParseOmeroChannels(zattrs);
-    }
-    if (m_ome) {
-        m_axes = ms.axes;
-        // From a server, every level's .zarray in one round of requests (kept by the chunk
-        // cache for LoadLevel): the first picture waits for one round trip, not one per level.
-        if (m_chunkCache) {
-            std::vector<std::string> keys;
-            for (const std::string& path : ms.paths)
-                keys.push_back(base + path + "/.zarray");
-            m_store->GetMany(keys);
-        }
-        for (size_t k = 0; k < ms.paths.size(); ++k)
-            if (!LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why)) {
-                Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
+        std::string ome = node.ome;
+        if (!node.isArray) {
+            m_ome = ParseMultiscales(ome, ms, why);
+            if (!m_ome && why.empty() && IsImageCollection(ome)) {
+                const ChunkStore::Result inner = m_store->Get("0/zarr.json");
+                ZarrNode first;
+                if (inner.status == ChunkStore::Status::Ok && ParseZarrJson(text(inner), first, why)) {
+                    ome = first.ome;
+                    m_ome = ParseMultiscales(ome, ms, why);
+                    base = "0/";
+                }
+            }
+            if (!m_ome) {
+                Fail(why.empty() ? "the Zarr group holds no OME multiscale image" : why);
                 return;
             }
-    } else if (!LoadLevel("", {}, why)) {
-        Fail(why);
-        return;
+            m_channels = ParseOmeroChannels(ome);
+            m_axes = ms.axes;
+        }
+        if (!loadLevels())
+            return;
+    } else {
+        const ChunkStore::Result& attrs = roots[1];
+        if (attrs.status == ChunkStore::Status::Failed) {
+            Fail("the image's attributes cannot be read (" + attrs.why + ")");
+            return;
+        }
+        if (attrs.status == ChunkStore::Status::Ok) {
+            std::string zattrs = text(attrs);
+            m_ome = ParseMultiscales(zattrs, ms, why);
+            if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
+                const ChunkStore::Result inner = m_store->Get("0/.zattrs");
+                if (inner.status == ChunkStore::Status::Ok) {
+                    zattrs = text(inner);
+                    m_ome = ParseMultiscales(zattrs, ms, why);
+                    base = "0/";
+                }
+            }
+            if (!m_ome && !why.empty() && why != ".zattrs is not valid JSON") {
+                Fail(why);
+                return;
+            }
+            if (m_ome)
+                m_channels = ParseOmeroChannels(zattrs);
+        }
+        m_axes = ms.axes;
+        if (!loadLevels())
+            return;
     }
+    m_levels = std::make_shared<const Levels>(std::move(levels));
+    const Levels& all = *m_levels;
 
-    const size_t rank = m_levels[0]->meta.shape.size();
-    for (const auto& level : m_levels)
-        if (level->meta.shape.size() != rank || level->meta.type != m_levels[0]->meta.type) {
+    const size_t rank = all[0]->meta.shape.size();
+    for (const auto& level : all)
+        if (level->meta.shape.size() != rank || level->meta.type != all[0]->meta.type) {
             Fail("the resolution levels differ in their number of dimensions or sample type");
             return;
         }
@@ -164,13 +244,20 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         Fail("the image names " + std::to_string(m_axes.size()) + " axes but its arrays have " + std::to_string(rank));
         return;
     }
-    m_type = m_levels[0]->meta.type;
+    m_type = all[0]->meta.type;
     for (size_t a = 0; a < m_axes.size(); ++a)
         if (m_axes[a].type == "channel" || (m_axes[a].type.empty() && (m_axes[a].name == "c" || m_axes[a].name == "C")))
             m_channelDim = static_cast<int>(rank - 1 - a);
+    // Every channel gets its own colour, window and controls: a channel axis this long is
+    // damage, not an image.
+    if (m_channelDim >= 0 && all[0]->dims[m_channelDim] > kMaxChannels) {
+        Fail("the channel axis has " + std::to_string(all[0]->dims[m_channelDim]) + " entries; at most " +
+             std::to_string(kMaxChannels) + " can be shown");
+        return;
+    }
 
     // Wider and float types: their range from the coarsest level, so that opening reads little.
-    const Level& coarse = *m_levels.back();
+    const Level& coarse = *all.back();
     const size_t planeSamples = static_cast<size_t>(coarse.dims[0]) * static_cast<size_t>(coarse.dims[1]);
     size_t planes = 1;
     for (unsigned i = 2; i < coarse.dims.size(); ++i)
@@ -187,30 +274,51 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
 }
 
 template <class T>
-bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why)
+std::shared_ptr<typename ZarrReader<T>::Level> ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<double>& scale,
+                                                                      std::string& why)
 {
-    const ChunkStore::Result r = m_store->Get(prefix + ".zarray");
+    const std::string name = m_v3 ? "zarr.json" : ".zarray";
+    const ChunkStore::Result r = m_store->Get(prefix + name);
     if (r.status == ChunkStore::Status::Missing) {
-        why = prefix.empty() ? "no Zarr array (.zarray) or OME multiscale image (.zattrs) found" : "the array's .zarray is missing";
-        return false;
+        why = prefix.empty() ? "no Zarr array (.zarray) or OME multiscale image (.zattrs) found" : "the array's " + name + " is missing";
+        return nullptr;
     }
     if (r.status == ChunkStore::Status::Failed) {
-        why = "the array's .zarray cannot be read (" + r.why + ")";
-        return false;
+        why = "the array's " + name + " cannot be read (" + r.why + ")";
+        return nullptr;
     }
     auto level = std::make_shared<Level>();
     level->prefix = prefix;
-    if (!ParseZarray(text(r), level->meta, why))
-        return false;
-    level->codec = MakeChunkCodec(level->meta.compressor, SampleBytes(level->meta.type), why);
+    if (m_v3) {
+        ZarrNode node;
+        if (!ParseZarrJson(text(r), node, why))
+            return nullptr;
+        if (!node.isArray) {
+            why = "the level is a group, not an array";
+            return nullptr;
+        }
+        level->meta = std::move(node.array);
+        level->codec = MakeCodecChain(level->meta.compressor, SampleBytes(level->meta.type), level->meta.chunks, level->meta.bigEndian, why);
+        if (level->codec && level->meta.Sharded() &&
+            !parseIndexCodecs(level->meta.indexCodecs, level->meta.InnerPerShard(), level->indexBytes, level->indexBigEndian,
+                              level->indexChecksums, why))
+            return nullptr;
+    } else {
+        if (!ParseZarray(text(r), level->meta, why))
+            return nullptr;
+        level->codec = MakeChunkCodec(level->meta.compressor, SampleBytes(level->meta.type), why);
+    }
     if (!level->codec)
-        return false;
+        return nullptr;
+    // Compressed data larger than this is damage (every codec's worst case is far below it).
+    const std::uint64_t raw = level->meta.ChunkSamples() * SampleBytes(level->meta.type);
+    level->chunkLimit = raw + raw / 8 + 65536;
     const auto& shape = level->meta.shape;
     const size_t n = shape.size();
     if (shape[n - 1] * shape[n - 2] > kMaxPlaneSamples) {
         why = "a plane of " + std::to_string(shape[n - 1]) + " x " + std::to_string(shape[n - 2]) +
               " samples is larger than this viewer can show";
-        return false;
+        return nullptr;
     }
     // Tiny chunks over a large plane would mean millions of requests for one picture.
     const std::uint64_t perPlane = ((shape[n - 1] + level->meta.chunks[n - 1] - 1) / level->meta.chunks[n - 1]) *
@@ -218,7 +326,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
     if (perPlane > kMaxChunksPerPlane) {
         why = "a plane is split into " + std::to_string(perPlane) + " chunks; at most " + std::to_string(kMaxChunksPerPlane) +
               " can be read for one plane";
-        return false;
+        return nullptr;
     }
     // The number of planes must fit the viewer's integer positions too.
     std::uint64_t planes = 1;
@@ -226,7 +334,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
         planes *= shape[a];
         if (planes > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
             why = "the array has more planes than this viewer can address";
-            return false;
+            return nullptr;
         }
     }
     for (size_t d = 0; d < n; ++d) {
@@ -239,8 +347,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
         }
         level->nmPerPixel.push_back(nm);
     }
-    m_levels.push_back(std::move(level));
-    return true;
+    return level;
 }
 
 template <class T>
@@ -257,7 +364,8 @@ template <class T>
 std::shared_ptr<const typename ZarrReader<T>::Level> ZarrReader<T>::CurrentLevel() const
 {
     const int k = m_level.load();
-    return k >= 0 && k < static_cast<int>(m_levels.size()) ? m_levels[static_cast<size_t>(k)] : nullptr;
+    const auto levels = m_levels;
+    return k >= 0 && k < static_cast<int>(levels->size()) ? (*levels)[static_cast<size_t>(k)] : nullptr;
 }
 
 template <class T>
@@ -270,13 +378,13 @@ Vector ZarrReader<T>::GetSize()
 template <class T>
 Vector ZarrReader<T>::GetLevelSize(int level) const
 {
-    return level >= 0 && level < static_cast<int>(m_levels.size()) ? m_levels[static_cast<size_t>(level)]->dims : Vector();
+    return level >= 0 && level < static_cast<int>(m_levels->size()) ? (*m_levels)[static_cast<size_t>(level)]->dims : Vector();
 }
 
 template <class T>
 bool ZarrReader<T>::SetLevel(int level)
 {
-    if (level < 0 || level >= static_cast<int>(m_levels.size()))
+    if (level < 0 || level >= static_cast<int>(m_levels->size()))
         return false;
     m_level = level;
     return true;
@@ -295,6 +403,105 @@ void ZarrReader<T>::WarnOnce(const std::string& message)
 }
 
 template <class T>
+std::vector<ChunkStore::Result> ZarrReader<T>::FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords)
+{
+    const ZarrArrayMeta& meta = level.meta;
+    std::vector<ChunkStore::Range> ranges;
+    ranges.reserve(coords.size());
+    if (!meta.Sharded()) {
+        for (const auto& c : coords)
+            ranges.push_back({level.prefix + meta.ChunkKey(c), 0, -1, level.chunkLimit});
+        std::vector<ChunkStore::Result> results = m_store->GetRanges(ranges);
+        for (size_t i = 0; i < results.size(); ++i)
+            TakeRange(results[i], ranges[i]);
+        return results;
+    }
+    // Each shard's index first (one ranged read per shard, kept by the cache), then only the
+    // inner chunks asked for.
+    const size_t n = meta.shape.size();
+    std::vector<std::string> shardKeys;
+    std::vector<size_t> shardOf(coords.size()), innerOf(coords.size());
+    std::map<std::string, size_t> shardIndex;
+    for (size_t i = 0; i < coords.size(); ++i) {
+        std::vector<std::uint64_t> shard(n);
+        size_t inner = 0;
+        for (size_t a = 0; a < n; ++a) {
+            shard[a] = coords[i][a] / meta.shardChunks[a];
+            inner = inner * meta.shardChunks[a] + coords[i][a] % meta.shardChunks[a];
+        }
+        const std::string key = level.prefix + meta.ChunkKey(shard);
+        const auto found = shardIndex.emplace(key, shardKeys.size());
+        if (found.second)
+            shardKeys.push_back(key);
+        shardOf[i] = found.first->second;
+        innerOf[i] = inner;
+    }
+    const std::uint64_t shardLimit =
+        std::min<std::uint64_t>(ChunkStore::kDefaultLimit, level.chunkLimit * meta.InnerPerShard() + level.indexBytes);
+    const std::int64_t indexBytes = static_cast<std::int64_t>(level.indexBytes);
+    for (const std::string& key : shardKeys)
+        ranges.push_back({key, meta.indexAtStart ? 0 : -indexBytes, meta.indexAtStart ? indexBytes : -1, shardLimit});
+    std::vector<ChunkStore::Result> indexes = m_store->GetRanges(ranges);
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        ChunkStore::Result& r = indexes[k];
+        TakeRange(r, ranges[k]);
+        if (r.status != ChunkStore::Status::Ok)
+            continue;
+        std::string why;
+        size_t bytes = r.bytes.size();
+        bool ok = bytes == level.indexBytes;
+        for (int c = 0; ok && c < level.indexChecksums; ++c) {
+            bytes -= 4;
+            const std::uint32_t stored = std::uint32_t(r.bytes[bytes]) | std::uint32_t(r.bytes[bytes + 1]) << 8 |
+                                         std::uint32_t(r.bytes[bytes + 2]) << 16 | std::uint32_t(r.bytes[bytes + 3]) << 24;
+            ok = Crc32c(r.bytes.data(), bytes) == stored;
+        }
+        if (!ok) {
+            r.status = ChunkStore::Status::Failed;
+            r.why = shardKeys[k] + ": the shard's index is damaged";
+            r.bytes.clear();
+        }
+    }
+    std::vector<ChunkStore::Result> results(coords.size());
+    std::vector<ChunkStore::Range> parts;
+    std::vector<size_t> partOf;
+    for (size_t i = 0; i < coords.size(); ++i) {
+        const ChunkStore::Result& index = indexes[shardOf[i]];
+        ChunkStore::Result& r = results[i];
+        if (index.status != ChunkStore::Status::Ok) {
+            r.status = index.status; // a missing shard: every inner chunk reads as the fill value
+            r.why = index.why;
+            continue;
+        }
+        const std::uint64_t offset = readU64(index.bytes.data() + innerOf[i] * 16, level.indexBigEndian);
+        const std::uint64_t size = readU64(index.bytes.data() + innerOf[i] * 16 + 8, level.indexBigEndian);
+        if (offset == kAbsent && size == kAbsent) {
+            r.status = ChunkStore::Status::Missing;
+            continue;
+        }
+        if (size > level.chunkLimit || offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - size) {
+            r.why = shardKeys[shardOf[i]] + ": the shard's index lists an inner chunk of impossible size";
+            continue;
+        }
+        parts.push_back({shardKeys[shardOf[i]], static_cast<std::int64_t>(offset), static_cast<std::int64_t>(size), shardLimit});
+        partOf.push_back(i);
+    }
+    if (parts.empty())
+        return results;
+    std::vector<ChunkStore::Result> got = m_store->GetRanges(parts);
+    for (size_t k = 0; k < got.size(); ++k) {
+        TakeRange(got[k], parts[k]);
+        if (got[k].status == ChunkStore::Status::Missing) {
+            // The shard was there a moment ago (its index was read): now it is damage.
+            got[k].status = ChunkStore::Status::Failed;
+            got[k].why = parts[k].key + " vanished while it was read";
+        }
+        results[partOf[k]] = std::move(got[k]);
+    }
+    return results;
+}
+
+template <class T>
 bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
 {
     const ZarrArrayMeta& meta = level.meta;
@@ -306,25 +513,26 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     const size_t cy = meta.chunks[n - 2], cx = meta.chunks[n - 1];
 
     // The plane's chunk coordinates along the outer axes, and where the plane starts in them.
-    std::string outer;
     size_t within = 0, stride = cy * cx;
+    std::vector<std::uint64_t> outer(n, 0);
     for (size_t a = n - 2; a-- > 0;) {
         const int at = p[static_cast<int>(n - 3 - a)];
         if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
             return false;
         within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
         stride *= meta.chunks[a];
+        outer[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
     }
-    for (size_t a = 0; a + 2 < n; ++a)
-        outer += std::to_string(static_cast<size_t>(p[static_cast<int>(n - 3 - a)]) / meta.chunks[a]) + meta.separator;
-
     const size_t ny = (Y + cy - 1) / cy, nx = (X + cx - 1) / cx;
-    std::vector<std::string> keys;
-    keys.reserve(ny * nx);
+    std::vector<std::vector<std::uint64_t>> coords;
+    coords.reserve(ny * nx);
     for (size_t jy = 0; jy < ny; ++jy)
-        for (size_t jx = 0; jx < nx; ++jx)
-            keys.push_back(level.prefix + outer + std::to_string(jy) + meta.separator + std::to_string(jx));
-    const std::vector<ChunkStore::Result> chunks = m_store->GetMany(keys);
+        for (size_t jx = 0; jx < nx; ++jx) {
+            outer[n - 2] = jy;
+            outer[n - 1] = jx;
+            coords.push_back(outer);
+        }
+    const std::vector<ChunkStore::Result> chunks = FetchChunks(level, coords);
 
     unsigned char fill[8];
     fillSample(meta.fill, meta.type, meta.bigEndian, fill);
@@ -362,7 +570,7 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
             if (!part || !level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, within * bytes, partBytes, part.get(), why)) {
                 const std::lock_guard<std::mutex> lock(whyMutex);
                 if (!failed.exchange(true))
-                    firstWhy = keys[i] + ": " + why;
+                    firstWhy = meta.ChunkKey(coords[i]) + ": " + why;
                 return;
             }
             for (size_t yy = 0; yy < h; ++yy)
@@ -421,21 +629,19 @@ std::optional<double> ZarrReader<T>::GetValue(const Vector& position)
         return std::nullopt;
     const ZarrArrayMeta& meta = level->meta;
     const size_t n = meta.shape.size();
-    std::string key = level->prefix;
     size_t within = 0, stride = 1;
+    std::vector<std::uint64_t> chunk(n);
     for (size_t a = n; a-- > 0;) {
         const int at = position[static_cast<int>(n - 1 - a)];
         if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
             return std::nullopt;
         within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
         stride *= meta.chunks[a];
+        chunk[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
     }
-    for (size_t a = 0; a < n; ++a)
-        key += (a ? std::string(1, meta.separator) : std::string()) +
-               std::to_string(static_cast<size_t>(position[static_cast<int>(n - 1 - a)]) / meta.chunks[a]);
     const size_t bytes = SampleBytes(meta.type);
     unsigned char sample[8];
-    const ChunkStore::Result r = m_store->Get(key);
+    const ChunkStore::Result r = std::move(FetchChunks(*level, {chunk}).front());
     std::string why;
     if (r.status == ChunkStore::Status::Failed)
         return std::nullopt;
@@ -474,11 +680,15 @@ std::string ZarrReader<T>::GetFormatName()
 {
     const auto level = CurrentLevel();
     std::string name = m_ome ? "OME-Zarr" : "Zarr";
+    if (m_v3)
+        name += " v3";
     name += ", " + SampleTypeName(m_type);
     if (level)
         name += ", " + level->codec->Name();
-    if (m_levels.size() > 1)
-        name += ", level " + std::to_string(m_level.load()) + " of " + std::to_string(m_levels.size());
+    if (level && level->meta.Sharded())
+        name += ", sharded";
+    if (m_levels->size() > 1)
+        name += ", level " + std::to_string(m_level.load()) + " of " + std::to_string(m_levels->size());
     if (m_store && IsUrl(m_store->Location()))
         name += ", remote";
     return name;
@@ -487,7 +697,7 @@ std::string ZarrReader<T>::GetFormatName()
 template <class T>
 std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
 {
-    if (level <= 0 || level >= static_cast<int>(m_levels.size()))
+    if (level <= 0 || level >= static_cast<int>(m_levels->size()))
         return nullptr;
     // Levels are immutable once loaded and the store is safe to share, so the copy only
     // needs its own current level.
@@ -500,6 +710,7 @@ std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
     copy->m_channels = m_channels;
     copy->m_channelDim = m_channelDim;
     copy->m_ome = m_ome;
+    copy->m_v3 = m_v3;
     copy->m_type = m_type;
     copy->m_map = m_map;
     return copy;
@@ -511,6 +722,25 @@ std::string ZarrReader<T>::GetIndexName(unsigned int dim, int index)
     if (static_cast<int>(dim) != m_channelDim || index < 0 || index >= static_cast<int>(m_channels.size()))
         return std::string();
     return m_channels[static_cast<size_t>(index)].name;
+}
+
+template <class T>
+void ZarrReader<T>::ForgetFailures()
+{
+    if (m_store)
+        m_store->ForgetFailures();
+}
+
+template <class T>
+std::string ZarrReader<T>::GetTrouble() const
+{
+    return m_store ? m_store->Trouble() : std::string();
+}
+
+template <class T>
+size_t ZarrReader<T>::GetRequestCount() const
+{
+    return m_store ? m_store->RequestCount() : 0;
 }
 
 template <class T>

@@ -373,14 +373,19 @@ TEST(ZarrCodec, DamagedAndMisSizedChunksAreRefused)
 class CountingStore : public ImageReader::ChunkStore
 {
 public:
-    Result Get(const std::string& key) override
+    std::vector<Result> GetRanges(const std::vector<Range>& ranges) override
     {
-        ++fetches[key];
-        Result r;
-        r.status = key[0] == 'x' ? Status::Failed : Status::Ok;
-        if (r.status == Status::Ok)
-            r.bytes.assign(std::stoul(key.substr(1)), static_cast<std::uint8_t>(key.size()));
-        return r;
+        std::vector<Result> results;
+        for (const Range& range : ranges) {
+            const std::string& key = range.key;
+            ++fetches[key];
+            Result r;
+            r.status = key[0] == 'x' ? Status::Failed : Status::Ok;
+            if (r.status == Status::Ok)
+                r.bytes.assign(std::stoul(key.substr(1)), static_cast<std::uint8_t>(key.size()));
+            results.push_back(r);
+        }
+        return results;
     }
     std::string Location() const override { return "counting"; }
     std::map<std::string, int> fetches;
