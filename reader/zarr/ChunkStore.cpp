@@ -335,6 +335,24 @@ std::string HttpStore::BackingOff(const std::string& key, std::chrono::steady_cl
            std::to_string(seconds) + " s";
 }
 
+// Outcomes are counted over windows of a minute; a fresh window starts from nothing.
+void HttpStore::CountOutcome(bool failed)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_windowStart > std::chrono::minutes(1)) {
+        m_windowStart = now;
+        m_windowFailures = m_windowSuccesses = 0;
+    }
+    ++(failed ? m_windowFailures : m_windowSuccesses);
+}
+
+bool HttpStore::FailingLocked(std::chrono::steady_clock::time_point now) const
+{
+    // A few bad keys among many good ones are the keys' trouble, not the server's.
+    return now - m_windowStart <= std::chrono::minutes(1) && m_windowFailures >= m_options.troubleAfter &&
+           m_windowFailures * 4 >= m_windowSuccesses;
+}
+
 void HttpStore::NoteFailure(const std::string& key)
 {
     const std::lock_guard<std::mutex> lock(m_stateMutex);
@@ -342,29 +360,29 @@ void HttpStore::NoteFailure(const std::string& key)
     ++f.count;
     const long delay = std::min(m_options.backOffCapMs, m_options.backOffMs << std::min(f.count - 1, 16));
     f.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
-    ++m_failuresInARow;
+    CountOutcome(true);
 }
 
 void HttpStore::NoteSuccess(const std::string& key)
 {
     const std::lock_guard<std::mutex> lock(m_stateMutex);
     m_failures.erase(key);
-    m_failuresInARow = 0;
+    CountOutcome(false);
 }
 
 void HttpStore::ForgetFailures()
 {
     const std::lock_guard<std::mutex> lock(m_stateMutex);
     m_failures.clear();
-    m_failuresInARow = 0;
+    m_windowFailures = m_windowSuccesses = 0;
 }
 
 std::string HttpStore::Trouble() const
 {
     const std::lock_guard<std::mutex> lock(m_stateMutex);
-    if (m_failuresInARow < m_options.troubleAfter)
+    if (!FailingLocked(std::chrono::steady_clock::now()))
         return std::string();
-    return m_shown + " keeps failing (" + std::to_string(m_failuresInARow) + " requests in a row); it is asked less often";
+    return m_shown + " is failing (" + std::to_string(m_windowFailures) + " failed requests in the last minute); it is asked less often";
 }
 
 // One multi handle per call; at most `connections` transfers run at a time over all calls.
@@ -404,18 +422,20 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                 t.range = "-" + std::to_string(-r.offset);
             else if (!r.IsWhole())
                 t.range = std::to_string(r.offset) + "-" + (r.length < 0 ? std::string() : std::to_string(r.offset + r.length - 1));
-            const std::string why = BackingOff(r.key, now);
-            if (!why.empty()) {
-                fail(i, why);
-                continue;
-            }
             if (m_failures.count(r.key))
                 allowed[i] = 1;
             queue.push_back({now, i});
         }
+        // A read needs all its keys: one that failed recently fails the whole read at once.
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const std::string why = BackingOff(ranges[i].key, now);
+            if (why.empty())
+                continue;
+            for (size_t k = 0; k < ranges.size(); ++k)
+                results[k].why = why;
+            return results;
+        }
     }
-    if (done == ranges.size())
-        return results;
     CURLM* multi = nullptr;
     if (m_malformed.empty()) {
         const std::lock_guard<std::mutex> lock(m_idleMutex);
@@ -462,7 +482,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         bool failing = false;
         {
             const std::lock_guard<std::mutex> lock(m_stateMutex);
-            failing = m_failuresInARow >= m_options.troubleAfter;
+            failing = FailingLocked(now);
         }
         for (size_t q = next; q < queue.size() && running < m_options.connections; ++q) {
             if (queue[q].at > now)
@@ -558,6 +578,10 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             if (transient)
                 NoteFailure(range.key);
             fail(t->index, why);
+            // The read is lost: what has not started yet is not asked for.
+            for (size_t q = next; q < queue.size(); ++q)
+                fail(queue[q].index, "not asked for: " + why);
+            queue.resize(next);
         }
         if (done >= ranges.size())
             break;

@@ -89,8 +89,9 @@ struct HttpOptions
     // with each further failure up to the cap; later fetches of it are tried once.
     long backOffMs = 30000;
     long backOffCapMs = 60000;
-    // After this many failed keys in a row the server is taken as failing: requests to it
-    // start one at a time, `troubleDelayMs` apart, until one succeeds.
+    // After this many failed keys within a minute (and at least one failure per four
+    // successes) the server is taken as failing: requests to it start one at a time,
+    // `troubleDelayMs` apart.
     int troubleAfter = 8;
     long troubleDelayMs = 1000;
     // A request that receives less than lowSpeedBytes per second for lowSpeedSeconds is abandoned.
@@ -104,6 +105,7 @@ struct HttpOptions
 };
 
 // Keys are paths below a base URL (http or https, through libcurl). 404 means missing.
+// A call's keys are one read that needs them all: it stops at the first lasting failure.
 // Keys go into the URL's path; a query string (a shared access token, as object stores hand
 // out for a prefix) is sent with every request, a #fragment never. user:password@ in the URL
 // is sent as basic authentication. Neither the query nor the credentials appear in
@@ -133,6 +135,8 @@ private:
     std::string BackingOff(const std::string& key, std::chrono::steady_clock::time_point now) const;
     void NoteFailure(const std::string& key);
     void NoteSuccess(const std::string& key);
+    void CountOutcome(bool failed);                                    // with m_stateMutex held
+    bool FailingLocked(std::chrono::steady_clock::time_point now) const; // with m_stateMutex held
 
     std::string m_base;  // up to the end of the path, which ends with '/'
     std::string m_query; // "" or "?..."
@@ -145,7 +149,8 @@ private:
     std::vector<void*> m_idle; // CURLM*
     mutable std::mutex m_stateMutex;
     std::unordered_map<std::string, Failure> m_failures; // by key
-    int m_failuresInARow = 0;
+    std::chrono::steady_clock::time_point m_windowStart;
+    int m_windowFailures = 0, m_windowSuccesses = 0;
     std::chrono::steady_clock::time_point m_nextStart; // while the server is failing
     std::atomic<int> m_inFlight{0};
     std::atomic<size_t> m_requests{0};
