@@ -570,7 +570,13 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                 why = t->shown + ": the server answered " + std::to_string(code);
                 transient = code >= 500 || code == 429 || code == 408;
             }
-            if (transient && t->tries < allowed[t->index]) {
+            bool serverFailing = false;
+            {
+                const std::lock_guard<std::mutex> lock(m_stateMutex);
+                serverFailing = FailingLocked(Clock::now());
+            }
+            // A failing server is not asked twice for the same key in one read.
+            if (transient && t->tries < allowed[t->index] && !serverFailing) {
                 const long delay = m_options.retryDelayMs << (t->tries - 1);
                 queue.push_back({Clock::now() + std::chrono::milliseconds(delay), t->index});
                 continue;
