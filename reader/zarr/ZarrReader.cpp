@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "Diagnostics.h"
+#include "StopToken.h"
 
 namespace ImageReader {
 
@@ -504,6 +505,15 @@ std::vector<ChunkStore::Result> ZarrReader<T>::FetchChunks(const Level& level, c
 template <class T>
 bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
 {
+    const size_t n = level.meta.shape.size();
+    return n >= 2 && ReadRegion(level, p, 0, level.meta.shape[n - 1], 0, level.meta.shape[n - 2], dest);
+}
+
+// Only the chunks that overlap the region are fetched, and of each only the rows it needs are
+// decoded (for blosc, only the blocks that hold them), into a buffer each thread keeps.
+template <class T>
+bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, size_t x1, size_t y0, size_t y1, void* dest)
+{
     const ZarrArrayMeta& meta = level.meta;
     const size_t n = meta.shape.size();
     if (p.size() + 2 != n)
@@ -511,6 +521,9 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     const size_t bytes = SampleBytes(meta.type);
     const size_t Y = meta.shape[n - 2], X = meta.shape[n - 1];
     const size_t cy = meta.chunks[n - 2], cx = meta.chunks[n - 1];
+    if (x0 >= x1 || x1 > X || y0 >= y1 || y1 > Y)
+        return false;
+    const size_t W = x1 - x0, H = y1 - y0;
 
     // The plane's chunk coordinates along the outer axes, and where the plane starts in them.
     size_t within = 0, stride = cy * cx;
@@ -523,11 +536,12 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
         stride *= meta.chunks[a];
         outer[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
     }
-    const size_t ny = (Y + cy - 1) / cy, nx = (X + cx - 1) / cx;
+    const size_t jy0 = y0 / cy, jy1 = (y1 - 1) / cy + 1, jx0 = x0 / cx, jx1 = (x1 - 1) / cx + 1;
+    const size_t nx = jx1 - jx0;
     std::vector<std::vector<std::uint64_t>> coords;
-    coords.reserve(ny * nx);
-    for (size_t jy = 0; jy < ny; ++jy)
-        for (size_t jx = 0; jx < nx; ++jx) {
+    coords.reserve((jy1 - jy0) * nx);
+    for (size_t jy = jy0; jy < jy1; ++jy)
+        for (size_t jx = jx0; jx < jx1; ++jx) {
             outer[n - 2] = jy;
             outer[n - 1] = jx;
             coords.push_back(outer);
@@ -537,7 +551,6 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     unsigned char fill[8];
     fillSample(meta.fill, meta.type, meta.bigEndian, fill);
     const size_t chunkBytes = meta.ChunkSamples() * bytes;
-    const size_t partBytes = cy * cx * bytes; // the plane's rows within a chunk
     unsigned char* out = static_cast<unsigned char*>(dest);
     for (const ChunkStore::Result& r : chunks)
         if (r.status == ChunkStore::Status::Failed) {
@@ -551,30 +564,45 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     std::mutex whyMutex;
     std::string firstWhy;
     auto work = [&] {
-        std::unique_ptr<unsigned char, decltype(&std::free)> part(nullptr, &std::free);
+        thread_local std::vector<unsigned char> part;
         for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
-            const size_t jy = i / nx, jx = i % nx;
+            if (StopRequested()) {
+                failed = true;
+                return;
+            }
+            const size_t jy = jy0 + i / nx, jx = jx0 + i % nx;
             const ChunkStore::Result& r = chunks[i];
-            const size_t h = std::min(cy, Y - jy * cy), w = std::min(cx, X - jx * cx);
+            // The part of this chunk inside the region, in plane coordinates.
+            const size_t ry0 = std::max(y0, jy * cy), ry1 = std::min(y1, std::min(Y, (jy + 1) * cy));
+            const size_t rx0 = std::max(x0, jx * cx), rx1 = std::min(x1, std::min(X, (jx + 1) * cx));
             if (r.status == ChunkStore::Status::Missing) {
-                for (size_t yy = 0; yy < h; ++yy) {
-                    unsigned char* row = out + ((jy * cy + yy) * X + jx * cx) * bytes;
-                    for (size_t xx = 0; xx < w; ++xx)
-                        std::memcpy(row + xx * bytes, fill, bytes);
+                for (size_t y = ry0; y < ry1; ++y) {
+                    unsigned char* row = out + ((y - y0) * W + (rx0 - x0)) * bytes;
+                    for (size_t x = rx0; x < rx1; ++x)
+                        std::memcpy(row + (x - rx0) * bytes, fill, bytes);
                 }
                 continue;
             }
-            if (!part)
-                part.reset(static_cast<unsigned char*>(std::malloc(partBytes)));
+            // The chunk's rows ry0..ry1 are one run of its bytes.
+            const size_t partBytes = (ry1 - ry0) * cx * bytes;
             std::string why = "out of memory";
-            if (!part || !level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, within * bytes, partBytes, part.get(), why)) {
+            bool ok = false;
+            try {
+                if (part.size() < partBytes)
+                    part.resize(partBytes);
+                ok = level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, (within + (ry0 - jy * cy) * cx) * bytes,
+                                             partBytes, part.data(), why);
+            } catch (const std::bad_alloc&) {
+            }
+            if (!ok) {
                 const std::lock_guard<std::mutex> lock(whyMutex);
                 if (!failed.exchange(true))
                     firstWhy = meta.ChunkKey(coords[i]) + ": " + why;
                 return;
             }
-            for (size_t yy = 0; yy < h; ++yy)
-                std::memcpy(out + ((jy * cy + yy) * X + jx * cx) * bytes, part.get() + yy * cx * bytes, w * bytes);
+            for (size_t y = ry0; y < ry1; ++y)
+                std::memcpy(out + ((y - y0) * W + (rx0 - x0)) * bytes, part.data() + ((y - ry0) * cx + (rx0 - jx * cx)) * bytes,
+                            (rx1 - rx0) * bytes);
         }
     };
     const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
@@ -585,38 +613,71 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     for (std::thread& t : threads)
         t.join();
     if (failed) {
-        WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
+        if (!firstWhy.empty())
+            WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
         return false;
     }
     if (!fileIsNative(meta.bigEndian) && bytes > 1)
-        swapSamples(out, X * Y, bytes);
+        swapSamples(out, W * H, bytes);
     return true;
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int y0, int y1)
+{
+    const auto level = CurrentLevel();
+    if (!level || position.size() + 2 != level->dims.size() || x0 < 0 || x1 <= x0 || x1 > level->dims[0] || y0 < 0 || y1 <= y0 ||
+        y1 > level->dims[1])
+        return ImageSlice<T>();
+    const size_t samples = static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0);
+    T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
+    if (!result)
+        return ImageSlice<T>();
+    bool ok = false;
+    const auto read = [&](void* into) {
+        return ReadRegion(*level, position, static_cast<size_t>(x0), static_cast<size_t>(x1), static_cast<size_t>(y0),
+                          static_cast<size_t>(y1), into);
+    };
+    if (m_type == SampleType::UInt16) {
+        ok = read(result);
+    } else {
+        thread_local std::vector<unsigned char> raw;
+        try {
+            raw.resize(samples * SampleBytes(m_type));
+            ok = read(raw.data());
+        } catch (const std::bad_alloc&) {
+        }
+        if (ok)
+            ConvertToDisplay(raw.data(), m_type, m_map, result, samples);
+    }
+    if (!ok) {
+        std::free(result);
+        return ImageSlice<T>();
+    }
+    return ImageSlice<T>(Vector(x1 - x0, y1 - y0), result);
 }
 
 template <class T>
 ImageSlice<T> ZarrReader<T>::GetSlice(const Vector& position)
 {
     const auto level = CurrentLevel();
-    if (!level || position.size() + 2 != level->dims.size())
+    if (!level)
         return ImageSlice<T>();
-    const size_t samples = static_cast<size_t>(level->dims[0]) * static_cast<size_t>(level->dims[1]);
-    T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
-    if (!result)
-        return ImageSlice<T>();
-    bool ok = false;
-    if (m_type == SampleType::UInt16) {
-        ok = ReadPlane(*level, position, result);
-    } else if (void* raw = std::malloc(samples * SampleBytes(m_type))) {
-        ok = ReadPlane(*level, position, raw);
-        if (ok)
-            ConvertToDisplay(raw, m_type, m_map, result, samples);
-        std::free(raw);
-    }
-    if (!ok) {
-        std::free(result);
-        return ImageSlice<T>();
-    }
-    return ImageSlice<T>(Vector(level->dims[0], level->dims[1]), result);
+    return GetBand(position, 0, level->dims[0], 0, level->dims[1]);
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetRows(const Vector& position, int y0, int y1)
+{
+    const auto level = CurrentLevel();
+    return level ? GetBand(position, 0, level->dims[0], y0, y1) : ImageSlice<T>();
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
+{
+    const auto level = CurrentLevel();
+    return level ? GetBand(position, x0, x1, 0, level->dims[1]) : ImageSlice<T>();
 }
 
 // One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the

@@ -38,6 +38,9 @@ public:
     void Close() override;
 
     ImageSlice<T> GetSlice(const Vector& position) override;
+    // Bands read only the chunks that hold them (see ImageBase).
+    ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
+    ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
@@ -96,6 +99,10 @@ private:
     std::shared_ptr<Level> LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why);
     // Plane `position` (viewer dimensions 2..) of a level, native byte order.
     bool ReadPlane(const Level& level, const Vector& position, void* dest);
+    // Samples [x0, x1) x [y0, y1) of that plane, row by row, native byte order.
+    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest);
+    // The same, delivered as display values.
+    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1);
     // The stored (inner) chunks at `coords` (array order, in chunk units), in that order: from
     // their keys, or for a sharded array through the shards' indexes.
     std::vector<ChunkStore::Result> FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords);

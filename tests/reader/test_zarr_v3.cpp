@@ -18,6 +18,7 @@
 #include "Diagnostics.h"
 #include "LoopbackServer.h"
 #include "OpenImage.h"
+#include "SliceCache.h"
 #include "StopToken.h"
 #include "ZarrMetadata.h"
 #include "ZarrReader.h"
@@ -484,6 +485,51 @@ TEST_F(ZarrV3, StopReachesTheNetwork)
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
     // Being stopped is not the server's failure: the chunk is asked again by the next job.
     EXPECT_EQ(reader.GetTrouble(), "");
+}
+
+// Side views take one row or column of every plane: only the chunks holding it are fetched,
+// and the plane cache in front of the reader keeps no whole planes for them.
+TEST_F(ZarrV3, SideViewsReadOnlyTheChunksTheyShow)
+{
+    zarrv3::ArraySpec a;
+    a.shape = {6, 64, 96};
+    a.chunk = {1, 32, 32};
+    a.compressor = "blosc";
+    a.value = Base;
+    zarrv3::WriteArray(dir, a);
+    LoopbackServer server(dir);
+    HttpOptions options;
+    options.cacheBytes = 0;
+    Reader reader(server.Url(""), options);
+    ASSERT_EQ(reader.GetError(), "");
+    ImageReader::SliceCache<unsigned short> cache(&reader, size_t(64) << 20);
+
+    Vector row; // XZ through y = 40
+    for (int v : {-1, 40, -1})
+        row.push_back(v);
+    int before = server.Requests();
+    const auto xz = cache.GetMaximumProjection(0, 2, row);
+    EXPECT_EQ(server.Requests() - before, 6 * 3);
+    ASSERT_EQ(xz.GetSize(), Vector(96, 6));
+    Vector column; // YZ through x = 50
+    for (int v : {50, -1, -1})
+        column.push_back(v);
+    before = server.Requests();
+    const auto yz = cache.GetMaximumProjection(1, 2, column);
+    EXPECT_EQ(server.Requests() - before, 6 * 2);
+    ASSERT_EQ(yz.GetSize(), Vector(64, 6));
+    EXPECT_EQ(cache.GetCount(), 0u);
+    int wrong = 0;
+    for (std::uint64_t z = 0; z < 6; ++z) {
+        for (std::uint64_t x = 0; x < 96; ++x)
+            wrong += xz.GetData()[z * 96 + x] != Base({z, 40, x});
+        for (std::uint64_t y = 0; y < 64; ++y)
+            wrong += yz.GetData()[z * 64 + y] != Base({z, y, 50});
+    }
+    EXPECT_EQ(wrong, 0);
+    // A band outside the plane is nothing.
+    EXPECT_TRUE(reader.GetRows(Plane(0), 60, 70).IsEmpty());
+    EXPECT_TRUE(reader.GetColumns(Plane(0), -1, 3).IsEmpty());
 }
 
 // Metadata that would cost the viewer without end is refused or bounded.
