@@ -18,12 +18,12 @@ std::string ChunkStore::Range::CacheKey() const
     return IsWhole() ? key : key + "#" + std::to_string(offset) + "+" + std::to_string(length);
 }
 
-std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys)
+std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys, std::uint64_t limit)
 {
     std::vector<Range> ranges;
     ranges.reserve(keys.size());
     for (const std::string& key : keys)
-        ranges.push_back(Range{key});
+        ranges.push_back(Range{key, 0, -1, limit});
     return GetRanges(ranges);
 }
 
@@ -96,19 +96,19 @@ std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>
 
 void CachingStore::Keep(const std::string& key, const Result& r)
 {
-    if (r.bytes.size() > m_budget / 4 || m_index.count(key))
+    if (Cost(key, r) > m_budget / 4 || m_index.count(key))
         return;
     m_entries.emplace_front(key, r);
     m_entries.front().second.whole = false;
     m_index[key] = m_entries.begin();
-    m_bytes += r.bytes.size();
+    m_bytes += Cost(key, r);
     EvictTo(m_budget);
 }
 
 void CachingStore::EvictTo(size_t limit)
 {
     while (m_bytes > limit && !m_entries.empty()) {
-        m_bytes -= m_entries.back().second.bytes.size();
+        m_bytes -= Cost(m_entries.back().first, m_entries.back().second);
         m_index.erase(m_entries.back().first);
         m_entries.pop_back();
     }

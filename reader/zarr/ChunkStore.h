@@ -43,9 +43,11 @@ public:
     static constexpr std::uint64_t kDefaultLimit = (std::uint64_t(1) << 30) + (std::uint64_t(1) << 20);
 
     virtual ~ChunkStore() = default;
-    virtual Result Get(const std::string& key) { return GetRanges({Range{key}}).front(); }
+    // Metadata larger than this is refused (bounds a compressed HTTP body as well).
+    static constexpr std::uint64_t kMetadataLimit = std::uint64_t(16) << 20;
+    Result Get(const std::string& key, std::uint64_t limit = kDefaultLimit) { return GetMany({key}, limit).front(); }
     // Several keys at once; remote stores fetch them concurrently. Results are in key order.
-    std::vector<Result> GetMany(const std::vector<std::string>& keys);
+    std::vector<Result> GetMany(const std::vector<std::string>& keys, std::uint64_t limit = kDefaultLimit);
     // Parts of keys, in the order asked. A part beyond the key's end fails.
     virtual std::vector<Result> GetRanges(const std::vector<Range>& ranges) = 0;
     // The folder or URL, for messages.
@@ -174,6 +176,8 @@ public:
 private:
     void EvictTo(size_t limit); // with m_mutex held
     void Keep(const std::string& key, const Result& r); // with m_mutex held
+    // What an entry costs: its bytes and its bookkeeping, so that absent keys (no bytes) count too.
+    static size_t Cost(const std::string& key, const Result& r) { return r.bytes.size() + key.size() + 96; }
 
     std::shared_ptr<ChunkStore> m_inner;
     size_t m_budget;

@@ -148,7 +148,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
 
     std::string why;
     // Both formats' root metadata in one round trip: a v3 image is found without a second.
-    std::vector<ChunkStore::Result> roots = m_store->GetMany({"zarr.json", ".zattrs"});
+    std::vector<ChunkStore::Result> roots = m_store->GetMany({"zarr.json", ".zattrs"}, ChunkStore::kMetadataLimit);
     ZarrMultiscale ms;
     std::string base; // where the image's group is
     Levels levels;
@@ -160,7 +160,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
                 std::vector<std::string> keys;
                 for (const std::string& path : ms.paths)
                     keys.push_back(base + path + (m_v3 ? "/zarr.json" : "/.zarray"));
-                m_store->GetMany(keys);
+                m_store->GetMany(keys, ChunkStore::kMetadataLimit);
             }
             for (size_t k = 0; k < ms.paths.size(); ++k) {
                 auto level = LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why);
@@ -187,7 +187,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         if (!node.isArray) {
             m_ome = ParseMultiscales(ome, ms, why);
             if (!m_ome && why.empty() && IsImageCollection(ome)) {
-                const ChunkStore::Result inner = m_store->Get("0/zarr.json");
+                const ChunkStore::Result inner = m_store->Get("0/zarr.json", ChunkStore::kMetadataLimit);
                 ZarrNode first;
                 if (inner.status == ChunkStore::Status::Ok && ParseZarrJson(text(inner), first, why)) {
                     ome = first.ome;
@@ -214,7 +214,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
             std::string zattrs = text(attrs);
             m_ome = ParseMultiscales(zattrs, ms, why);
             if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
-                const ChunkStore::Result inner = m_store->Get("0/.zattrs");
+                const ChunkStore::Result inner = m_store->Get("0/.zattrs", ChunkStore::kMetadataLimit);
                 if (inner.status == ChunkStore::Status::Ok) {
                     zattrs = text(inner);
                     m_ome = ParseMultiscales(zattrs, ms, why);
@@ -279,7 +279,7 @@ std::shared_ptr<typename ZarrReader<T>::Level> ZarrReader<T>::LoadLevel(const st
                                                                       std::string& why)
 {
     const std::string name = m_v3 ? "zarr.json" : ".zarray";
-    const ChunkStore::Result r = m_store->Get(prefix + name);
+    const ChunkStore::Result r = m_store->Get(prefix + name, ChunkStore::kMetadataLimit);
     if (r.status == ChunkStore::Status::Missing) {
         why = prefix.empty() ? "no Zarr array (.zarray) or OME multiscale image (.zattrs) found" : "the array's " + name + " is missing";
         return nullptr;

@@ -394,7 +394,9 @@ public:
 TEST(ZarrCache, KeepsRecentKeysWithinItsBudget)
 {
     auto inner = std::make_shared<CountingStore>();
-    ImageReader::CachingStore cache(inner, 100); // entries up to 25 bytes are kept
+    // Each entry costs its bytes, its key and 96 bytes of bookkeeping: five 20-byte keys fill
+    // the budget; entries up to a quarter of it (148) are kept.
+    ImageReader::CachingStore cache(inner, 5 * (20 + 3 + 96));
     // Each step: the keys read, then the total fetches of each key in `check` afterwards.
     const struct
     {
