@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "ZarrMetadata.h"
+
 namespace ImageReader {
 
 bool ChunkCodec::DecodePart(const std::uint8_t* in, size_t inBytes, size_t chunkBytes, size_t offset, size_t length, void* out,
@@ -357,7 +359,7 @@ std::unique_ptr<ChunkCodec> MakeCodecChain(const std::string& codecsJson, size_t
                                            const std::vector<std::uint64_t>& chunkShape, bool& bigEndian, std::string& why)
 {
     using nlohmann::json;
-    const json list = json::parse(codecsJson, nullptr, false);
+    const json list = JsonDepthWithin(codecsJson) ? json::parse(codecsJson, nullptr, false) : json(json::value_t::discarded);
     if (list.is_discarded() || !list.is_array() || list.empty()) {
         why = "the codec list is not a list";
         return nullptr;
@@ -436,7 +438,8 @@ std::unique_ptr<ChunkCodec> MakeCodecChain(const std::string& codecsJson, size_t
 
 std::unique_ptr<ChunkCodec> MakeChunkCodec(const std::string& compressorJson, size_t itemBytes, std::string& why)
 {
-    const nlohmann::json j = nlohmann::json::parse(compressorJson, nullptr, false);
+    const nlohmann::json j =
+        JsonDepthWithin(compressorJson) ? nlohmann::json::parse(compressorJson, nullptr, false) : nlohmann::json(nlohmann::json::value_t::discarded);
     if (j.is_discarded()) {
         why = "the compressor entry is not valid JSON";
         return nullptr;
