@@ -66,6 +66,8 @@ public:
     // with the request's query, answering `code`.
     void Redirect(std::string from, std::string to, int code = 302) { m_redirects.push_back({std::move(from), std::move(to), code}); }
 
+    // Answers requests for `path` with `reply` as it stands (status line, headers and body).
+    void SetReply(std::string path, std::string reply) { m_replies.emplace_back(std::move(path), std::move(reply)); }
     // Answers ranged requests with the whole file (200), as some servers do.
     void IgnoreRanges() { m_ignoreRanges = true; }
     // Waits this long before each answer, as a distant server would.
@@ -207,6 +209,8 @@ private:
         } else if (!m_query.empty() && query != m_query) {
             ++m_refused;
             reply = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+        } else if (const std::string* canned = CannedReply(path)) {
+            reply = *canned;
         } else if (moved) {
             reply = "HTTP/1.1 " + std::to_string(moved->code) + " Moved\r\nLocation: /" + moved->to + path.substr(moved->from.size()) +
                     (query.empty() ? "" : "?" + query) + "\r\nContent-Length: 0\r\n\r\n";
@@ -293,8 +297,17 @@ private:
         return 1;
     }
 
+    const std::string* CannedReply(const std::string& path) const
+    {
+        for (const auto& r : m_replies)
+            if (r.first == path)
+                return &r.second;
+        return nullptr;
+    }
+
     std::filesystem::path m_root;
     Rule m_rule;
+    std::vector<std::pair<std::string, std::string>> m_replies;
     bool m_ignoreRanges = false;
     int m_latencyMs = 0;
     std::atomic<int> m_ranged{0};

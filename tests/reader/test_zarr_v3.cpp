@@ -458,6 +458,38 @@ TEST_F(ZarrV3, FailingChunksAreNotHammered)
     EXPECT_EQ(reader.GetTrouble(), "");
 }
 
+// A chunk of 2 KiB sent as gzip content encoding that inflates to 32 MiB: the
+// transfer stops at what the metadata allows, and the plane is missing.
+TEST_F(ZarrV3, CompressedBodiesStopAtWhatTheMetadataAllows)
+{
+    zarrv3::ArraySpec a;
+    a.shape = {2, 32, 32};
+    a.chunk = {1, 32, 32};
+    a.value = Base;
+    zarrv3::WriteArray(dir, a);
+    const std::vector<std::uint8_t> zeros(size_t(32) << 20, 0);
+    std::vector<std::uint8_t> bomb(compressBound(zeros.size()) + 64);
+    z_stream z{};
+    deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = bomb.data();
+    z.avail_out = static_cast<uInt>(bomb.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    bomb.resize(bomb.size() - z.avail_out);
+    deflateEnd(&z);
+    LoopbackServer server(dir);
+    server.SetReply("c/1/0/0", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(bomb.size()) +
+                                   "\r\n\r\n" + std::string(bomb.begin(), bomb.end()));
+    std::string said;
+    ImageReader::SetDiagnosticHandler([&](const std::string& text) { said += text; });
+    Reader reader(server.Url(""));
+    ASSERT_EQ(reader.GetError(), "");
+    EXPECT_FALSE(reader.GetSlice(Plane(0)).IsEmpty());
+    EXPECT_TRUE(reader.GetSlice(Plane(1)).IsEmpty());
+    EXPECT_NE(said.find("larger than its metadata allows"), std::string::npos) << said;
+}
+
 // A job stopped while its chunks hang on the server gets its plane (missing) back at once.
 TEST_F(ZarrV3, StopReachesTheNetwork)
 {
