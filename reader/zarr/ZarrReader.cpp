@@ -19,6 +19,7 @@ namespace {
 constexpr std::uint64_t kMaxPlaneSamples = std::uint64_t(1) << 28;
 constexpr std::uint64_t kMaxChunksPerPlane = std::uint64_t(1) << 16;
 constexpr int kMaxChannels = 1 << 16;
+constexpr size_t kKeptBufferBytes = size_t(8) << 20;
 constexpr std::uint64_t kAbsent = ~std::uint64_t(0);
 
 std::uint64_t readU64(const unsigned char* p, bool bigEndian)
@@ -565,6 +566,16 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
     std::string firstWhy;
     auto work = [&] {
         thread_local std::vector<unsigned char> part;
+        // Kept for the next read unless it grew large (a whole deep chunk's rows).
+        struct Trim
+        {
+            std::vector<unsigned char>& buffer;
+            ~Trim()
+            {
+                if (buffer.capacity() > kKeptBufferBytes)
+                    std::vector<unsigned char>().swap(buffer);
+            }
+        } trim{part};
         for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
             if (StopRequested()) {
                 failed = true;
@@ -649,6 +660,9 @@ ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int
         }
         if (ok)
             ConvertToDisplay(raw.data(), m_type, m_map, result, samples);
+        // Bands and small planes reuse the buffer; a whole large plane's is not kept per thread.
+        if (raw.capacity() > kKeptBufferBytes)
+            std::vector<unsigned char>().swap(raw);
     }
     if (!ok) {
         std::free(result);
