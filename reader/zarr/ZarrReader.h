@@ -73,9 +73,8 @@ public:
     std::string GetIndexName(unsigned int dim, int index) override;
 
     // Chunks that failed are asked for again at once (a reload); see HttpOptions::backOffMs.
-    void ForgetFailures();
-    // Why the image's server is taken as failing; "" when it is not.
-    std::string GetTrouble() const;
+    void ForgetFailures() override;
+    std::string GetTrouble() const override;
     // Requests sent to the server so far (0 for a folder).
     size_t GetRequestCount() const;
 
