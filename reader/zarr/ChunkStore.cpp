@@ -360,7 +360,6 @@ void HttpStore::NoteFailure(const std::string& key)
     ++f.count;
     const long delay = std::min(m_options.backOffCapMs, m_options.backOffMs << std::min(f.count - 1, 16));
     f.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
-    CountOutcome(true);
 }
 
 void HttpStore::NoteSuccess(const std::string& key)
@@ -458,6 +457,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
     size_t next = 0; // queue entries before this have started
     int running = 0;
     std::vector<CURL*> active;
+    std::string lostWhy; // set at the first lasting failure
 
     while (done < ranges.size()) {
         if (StopRequested()) {
@@ -571,12 +571,14 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                 transient = code >= 500 || code == 429 || code == 408;
             }
             bool serverFailing = false;
-            {
+            if (transient) {
                 const std::lock_guard<std::mutex> lock(m_stateMutex);
+                CountOutcome(true);
                 serverFailing = FailingLocked(Clock::now());
             }
-            // A failing server is not asked twice for the same key in one read.
-            if (transient && t->tries < allowed[t->index] && !serverFailing) {
+            // A failing server is not asked twice for the same key in one read, and a read
+            // that is lost already asks for nothing more.
+            if (transient && t->tries < allowed[t->index] && !serverFailing && lostWhy.empty()) {
                 const long delay = m_options.retryDelayMs << (t->tries - 1);
                 queue.push_back({Clock::now() + std::chrono::milliseconds(delay), t->index});
                 continue;
@@ -584,9 +586,26 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             if (transient)
                 NoteFailure(range.key);
             fail(t->index, why);
-            // The read is lost: what has not started yet is not asked for.
+            if (lostWhy.empty())
+                lostWhy = why;
+        }
+        if (!lostWhy.empty()) {
+            // The read is lost: what is in flight is dropped and what has not started is not asked for.
+            for (CURL* easy : active) {
+                Transfer* t = nullptr;
+                curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
+                curl_multi_remove_handle(multi, easy);
+                curl_easy_cleanup(easy);
+                --m_inFlight;
+                --running;
+                if (t) {
+                    t->easy = nullptr;
+                    fail(t->index, "not asked for: " + lostWhy);
+                }
+            }
+            active.clear();
             for (size_t q = next; q < queue.size(); ++q)
-                fail(queue[q].index, "not asked for: " + why);
+                fail(queue[q].index, "not asked for: " + lostWhy);
             queue.resize(next);
         }
         if (done >= ranges.size())
