@@ -44,6 +44,7 @@
 #include "LoopbackServer.h"
 #include "SliceCache.h"
 #include "ZarrReader.h"
+#include "ZarrV3Writer.h"
 #ifdef LUMORA_BENCH_WINDOW
 #include <QApplication>
 
@@ -231,55 +232,67 @@ size_t collect(char* data, size_t size, size_t count, void* user)
     return size * count;
 }
 
-// The same files fetched as the reader's store does: a multi handle kept from plane to plane
-// (its connections stay open), at most four transfers at a time, no decoding.
+// Fetches `urls` as the reader's store does: over `multi` (its connections stay open from call
+// to call), at most four transfers at a time, no decoding. False when one fails.
+bool getAll(CURLM* multi, const std::vector<std::string>& urls, std::vector<std::vector<char>>& bodies)
+{
+    bodies.assign(urls.size(), {});
+    size_t started = 0, finished = 0;
+    int running = 0;
+    bool ok = true;
+    while (finished < urls.size()) {
+        while (running < 4 && started < urls.size()) {
+            CURL* easy = curl_easy_init();
+            curl_easy_setopt(easy, CURLOPT_URL, urls[started].c_str());
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[started]);
+            curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+            curl_multi_add_handle(multi, easy);
+            ++started;
+            ++running;
+        }
+        int still = 0;
+        curl_multi_perform(multi, &still);
+        int left = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+            if (msg->msg != CURLMSG_DONE)
+                continue;
+            long code = 0;
+            curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &code);
+            ok = ok && msg->data.result == CURLE_OK && code == 200;
+            curl_multi_remove_handle(multi, msg->easy_handle);
+            curl_easy_cleanup(msg->easy_handle);
+            --running;
+            ++finished;
+        }
+        if (running > 0)
+            curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+    }
+    return ok;
+}
+
+CURLM* newMulti()
+{
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    CURLM* multi = curl_multi_init();
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 4L);
+    return multi;
+}
+
 void BM_PlainHttpGet(benchmark::State& state)
 {
     const int level = static_cast<int>(state.range(0));
-    const std::vector<std::string> keys = pyramid().PlaneKeys(level, kZ);
     std::vector<std::string> urls;
-    for (const std::string& key : keys)
+    for (const std::string& key : pyramid().PlaneKeys(level, kZ))
         urls.push_back(location(true) + "/" + key);
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    std::vector<std::vector<char>> bodies(urls.size());
+    std::vector<std::vector<char>> bodies;
     size_t total = 0;
-    CURLM* multi = curl_multi_init();
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 4L);
+    CURLM* multi = newMulti();
     const Timer timer;
     for (auto _ : state) {
-        size_t started = 0, finished = 0;
-        int running = 0;
+        if (!getAll(multi, urls, bodies))
+            state.SkipWithError("a chunk could not be fetched");
         total = 0;
-        while (finished < urls.size()) {
-            while (running < 4 && started < urls.size()) {
-                CURL* easy = curl_easy_init();
-                bodies[started].clear();
-                curl_easy_setopt(easy, CURLOPT_URL, urls[started].c_str());
-                curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
-                curl_easy_setopt(easy, CURLOPT_WRITEDATA, &bodies[started]);
-                curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-                curl_multi_add_handle(multi, easy);
-                ++started;
-                ++running;
-            }
-            int still = 0;
-            curl_multi_perform(multi, &still);
-            int left = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-                if (msg->msg != CURLMSG_DONE)
-                    continue;
-                long code = 0;
-                curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &code);
-                if (msg->data.result != CURLE_OK || code != 200)
-                    state.SkipWithError("a chunk could not be fetched");
-                curl_multi_remove_handle(multi, msg->easy_handle);
-                curl_easy_cleanup(msg->easy_handle);
-                --running;
-                ++finished;
-            }
-            if (running > 0)
-                curl_multi_poll(multi, nullptr, 0, 50, nullptr);
-        }
         for (const auto& b : bodies)
             total += b.size();
         benchmark::DoNotOptimize(total);
@@ -357,6 +370,181 @@ void BM_NextPlane(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * int64_t(kSize) * kSize * 2);
 }
 BENCHMARK(BM_NextPlane)->ArgName("http")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Full-resolution side views through the middle of the image, as the window computes them
+// (a plane cache over the reader, a projection with x or y pinned): XZ takes row kSize / 2 of
+// every plane, YZ column kSize / 2. Each reads 4 of a plane's 16 chunks (512 x 512 each) and
+// of those only the rows (XZ, blosc blocks) or the whole chunk (YZ) it needs. The baseline
+// fetches the same 4 x 512 chunk files without decoding: plain reads, or plain GETs.
+std::vector<std::string> sideViewKeys()
+{
+    std::vector<std::string> keys;
+    const int band = kSize / 2 / kChunk, n = kSize / kChunk;
+    for (int z = 0; z < kDepth; ++z)
+        for (int c = 0; c < n; ++c)
+            keys.push_back("0/" + std::to_string(z) + "/" + std::to_string(band) + "/" + std::to_string(c));
+    return keys;
+}
+
+double& sideViewBaseline(bool http)
+{
+    static double seconds[2] = {0, 0};
+    return seconds[http ? 1 : 0];
+}
+
+void BM_SideViewBaseline(benchmark::State& state)
+{
+    const bool http = state.range(0) != 0;
+    const std::vector<std::string> keys = sideViewKeys();
+    std::vector<std::string> urls;
+    for (const std::string& key : keys)
+        urls.push_back(http ? location(true) + "/" + key : (fs::path(pyramid().Path()) / key).string());
+    CURLM* multi = http ? newMulti() : nullptr;
+    std::vector<std::vector<char>> bodies;
+    std::vector<char> buffer;
+    const Timer timer;
+    for (auto _ : state) {
+        if (http) {
+            if (!getAll(multi, urls, bodies))
+                state.SkipWithError("a chunk could not be fetched");
+            continue;
+        }
+        for (const std::string& f : urls) {
+            std::ifstream in(f, std::ios::binary | std::ios::ate);
+            buffer.resize(static_cast<size_t>(in.tellg()));
+            in.seekg(0);
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            benchmark::DoNotOptimize(buffer.data());
+        }
+    }
+    sideViewBaseline(http) = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    if (multi)
+        curl_multi_cleanup(multi);
+}
+BENCHMARK(BM_SideViewBaseline)->ArgName("http")->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Arg 0: folder or HTTP; arg 1: 0 for XZ, 1 for YZ.
+void BM_FullResolutionSideView(benchmark::State& state)
+{
+    const bool http = state.range(0) != 0;
+    const bool yz = state.range(1) != 0;
+    ImageReader::ZarrReader<unsigned short> reader(location(http));
+    const size_t share = reader.SetMemoryBudget(kBudget);
+    ImageReader::SliceCache<unsigned short> cache(&reader, kBudget - share);
+    ImageReader::Vector fixed;
+    fixed.push_back(yz ? kSize / 2 : -1);
+    fixed.push_back(yz ? -1 : kSize / 2);
+    fixed.push_back(-1);
+    const Timer timer;
+    for (auto _ : state) {
+        const auto view = cache.GetMaximumProjection(yz ? 1 : 0, 2, fixed);
+        if (view.IsEmpty() || view.GetSize()[1] != kDepth) {
+            state.SkipWithError("the side view could not be computed");
+            break;
+        }
+        benchmark::DoNotOptimize(view.GetData()[0]);
+    }
+    const double mean = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    if (sideViewBaseline(http) > 0)
+        state.counters["x_baseline"] = mean / sideViewBaseline(http);
+    state.counters["requests"] = static_cast<double>(reader.GetRequestCount());
+    state.counters["plane_cache_MiB"] = static_cast<double>(cache.GetPeakBytes()) / (1 << 20);
+}
+BENCHMARK(BM_FullResolutionSideView)
+    ->ArgNames({"http", "yz"})
+    ->Args({0, 0})
+    ->Args({0, 1})
+    ->Args({1, 0})
+    ->Args({1, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A v3 pyramid, sharded (one shard per plane, 512 x 512 inner chunks, blosc), as current
+// writers lay images out, served with 100 ms of latency per request. The first picture (the
+// coarsest level's middle plane) must take at most 4 sequential round trips: the group, the
+// levels' metadata (together), the shard's index and its inner chunk. The baseline GETs the
+// same files one after another (group, array metadata, the shard whole).
+constexpr int kV3Depth = 8, kLatencyMs = 100;
+
+const fs::path& v3Pyramid()
+{
+    static const fs::path dir = [] {
+        const fs::path d = pyramid().Folder() / "v3";
+        if (fs::exists(d / "complete"))
+            return d;
+        zarrv3::WriteGroup(d / "img.zarr", R"({"version":"0.5","multiscales":[{"axes":[{"name":"z","type":"space"},)"
+                                           R"({"name":"y","type":"space"},{"name":"x","type":"space"}],)"
+                                           R"("datasets":[{"path":"0"},{"path":"1"},{"path":"2"}]}]})");
+        for (int level = 0; level < kLevels; ++level) {
+            zarrv3::ArraySpec a;
+            const std::uint64_t side = std::uint64_t(kSize >> level);
+            a.shape = {kV3Depth, side, side};
+            a.chunk = {1, side, side};
+            a.inner = {1, std::min<std::uint64_t>(side, kChunk), std::min<std::uint64_t>(side, kChunk)};
+            a.compressor = "blosc";
+            a.value = [level](const zarrv3::Coords& c) {
+                return static_cast<double>(1000 + ((c[2] << level) ^ (c[1] << level)) / 4 + c[0] * 10);
+            };
+            zarrv3::WriteArray(d / "img.zarr" / std::to_string(level), a);
+        }
+        std::ofstream(d / "complete") << "1";
+        return d;
+    }();
+    return dir;
+}
+
+LoopbackServer& slowServer()
+{
+    static LoopbackServer s(v3Pyramid());
+    s.SetLatency(kLatencyMs);
+    return s;
+}
+
+double& v3Baseline()
+{
+    static double seconds = 0;
+    return seconds;
+}
+
+void BM_V3FirstPictureBaseline(benchmark::State& state)
+{
+    const std::vector<std::string> keys = {"zarr.json", std::to_string(kLevels - 1) + "/zarr.json", std::to_string(kLevels - 1) + "/c/" + std::to_string(kV3Depth / 2) + "/0/0"};
+    CURLM* multi = newMulti();
+    std::vector<std::vector<char>> bodies;
+    slowServer(); // writes the image on first use
+    const Timer timer;
+    for (auto _ : state)
+        for (const std::string& key : keys)
+            if (!getAll(multi, {slowServer().Url("img.zarr/" + key)}, bodies))
+                state.SkipWithError("a file could not be fetched");
+    v3Baseline() = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    curl_multi_cleanup(multi);
+}
+BENCHMARK(BM_V3FirstPictureBaseline)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_V3FirstPicture(benchmark::State& state)
+{
+    ImageReader::Vector z;
+    z.push_back(kV3Depth / 2);
+    size_t requests = 0;
+    const Timer timer;
+    for (auto _ : state) {
+        const int before = slowServer().Requests();
+        ImageReader::ZarrReader<unsigned short> reader(slowServer().Url("img.zarr"));
+        if (!reader.SetLevel(kLevels - 1) || reader.GetSlice(z).IsEmpty()) {
+            state.SkipWithError(("the first picture could not be read: " + reader.GetError()).c_str());
+            break;
+        }
+        requests = static_cast<size_t>(slowServer().Requests() - before);
+    }
+    const double mean = timer.Seconds() / static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["round_trips"] = mean * 1000 / kLatencyMs;
+    state.counters["requests"] = static_cast<double>(requests);
+    if (v3Baseline() > 0)
+        state.counters["x_baseline"] = mean / v3Baseline();
+}
+BENCHMARK(BM_V3FirstPicture)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // kB lines of /proc/self/status.
 double statusMiB(const char* field)

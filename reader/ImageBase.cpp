@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace ImageReader {
 
@@ -10,6 +11,36 @@ template <class T>
 ImageVolume<T> ImageBase<T>::GetVolume(const Vector& start, const Vector& stop)
 {
     return ImageVolume<T>(this, start, stop);
+}
+
+template <class T>
+ImageSlice<T> ImageBase<T>::CutRows(const ImageSlice<T>& plane, int y0, int y1)
+{
+    const Vector size = plane.GetSize();
+    if (plane.IsEmpty() || size.size() < 2 || y0 < 0 || y1 <= y0 || y1 > size[1])
+        return ImageSlice<T>();
+    if (y0 == 0 && y1 == size[1])
+        return plane;
+    // The rows stay in the plane's buffer, which the band keeps alive.
+    const T* rows = plane.GetData() + static_cast<size_t>(y0) * static_cast<size_t>(size[0]);
+    return ImageSlice<T>::Borrow(Vector(size[0], y1 - y0), rows, std::make_shared<const ImageSlice<T>>(plane));
+}
+
+template <class T>
+ImageSlice<T> ImageBase<T>::CutColumns(const ImageSlice<T>& plane, int x0, int x1)
+{
+    const Vector size = plane.GetSize();
+    if (plane.IsEmpty() || size.size() < 2 || x0 < 0 || x1 <= x0 || x1 > size[0])
+        return ImageSlice<T>();
+    if (x0 == 0 && x1 == size[0])
+        return plane;
+    const size_t W = static_cast<size_t>(size[0]), H = static_cast<size_t>(size[1]), w = static_cast<size_t>(x1 - x0);
+    T* band = static_cast<T*>(std::malloc(w * H * sizeof(T)));
+    if (!band)
+        return ImageSlice<T>();
+    for (size_t y = 0; y < H; ++y)
+        std::memcpy(band + y * w, plane.GetData() + y * W + static_cast<size_t>(x0), w * sizeof(T));
+    return ImageSlice<T>(Vector(x1 - x0, size[1]), band);
 }
 
 template <class T>
@@ -127,22 +158,34 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
         control->total += planes;
     }
 
+    const bool rowBand = fixed[1] >= 0 && fixed[0] < 0;
+    const bool columnBand = fixed[0] >= 0 && fixed[1] < 0;
     bool folded = false;
     for (;;) {
         if (control && control->cancel.load(std::memory_order_relaxed)) {
             std::free(out);
             return ImageSlice<T>();
         }
-        const ImageSlice<T> slice = GetSlice(position);
+        // A pinned row or column (side views) is read as a band: a chunked source decodes
+        // only the chunks that hold it.
+        const ImageSlice<T> slice = rowBand ? GetRows(position, static_cast<int>(y0), static_cast<int>(y1))
+                                            : (columnBand ? GetColumns(position, static_cast<int>(x0), static_cast<int>(x1))
+                                                          : GetSlice(position));
         if (control)
             control->done.fetch_add(1, std::memory_order_relaxed);
         const Vector ss = slice.GetSize();
+        const size_t wantW = columnBand ? x1 - x0 : W, wantH = rowBand ? y1 - y0 : H;
         // A plane that cannot be read, or that does not have the image's plane size, adds nothing.
-        if (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == W && static_cast<size_t>(ss[1]) == H) {
+        if (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == wantW && static_cast<size_t>(ss[1]) == wantH) {
             size_t base = 0;
             for (int i = 2; i < n; ++i)
                 base += stride[static_cast<size_t>(i)] * static_cast<size_t>(position[i - 2]);
-            foldPlane(out + base, slice.GetData(), W, x0, x1, y0, y1, stride[0], stride[1]);
+            if (rowBand)
+                foldPlane(out + base + y0 * stride[1], slice.GetData(), W, x0, x1, 0, y1 - y0, stride[0], stride[1]);
+            else if (columnBand)
+                foldPlane(out + base + x0 * stride[0], slice.GetData(), 1, 0, 1, y0, y1, stride[0], stride[1]);
+            else
+                foldPlane(out + base, slice.GetData(), W, x0, x1, y0, y1, stride[0], stride[1]);
             folded = true;
         }
 

@@ -38,6 +38,15 @@ public:
     virtual ImageSlice<T> GetSlice(const Vector& position) = 0;
     // One extent per dimension; empty when there is no image.
     virtual Vector GetSize() = 0;
+    // Rows [y0, y1) of the plane at `position` (a W x (y1 - y0) slice), or columns [x0, x1)
+    // (an (x1 - x0) x H slice, row by row); empty when the band is outside the plane or the
+    // plane cannot be read. Sources that can read part of a plane (chunked files) override
+    // these so that a side view decodes only what it shows; by default they cut the band out
+    // of GetSlice's plane (rows without a copy).
+    virtual ImageSlice<T> GetRows(const Vector& position, int y0, int y1) { return CutRows(GetSlice(position), y0, y1); }
+    virtual ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) { return CutColumns(GetSlice(position), x0, x1); }
+    static ImageSlice<T> CutRows(const ImageSlice<T>& plane, int y0, int y1);
+    static ImageSlice<T> CutColumns(const ImageSlice<T>& plane, int x0, int x1);
 
     virtual ~ImageBase() = default;
     // Gives back pages of a file mapping the source serves planes from (no-op otherwise);

@@ -49,6 +49,10 @@ public:
 
     // Reads may wait on a network: the window then never reads on its own thread.
     virtual bool IsRemote() { return false; }
+    // Why the image's server is taken as failing (its requests are slowed), for the window to
+    // say once; "" while it is not. ForgetFailures asks again at once for what failed (reload).
+    virtual std::string GetTrouble() const { return std::string(); }
+    virtual void ForgetFailures() {}
 
     // Display hints for the entries of one dimension, and which dimension that is (-1: none).
     virtual int GetChannelHintDim() { return -1; }

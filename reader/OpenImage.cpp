@@ -104,7 +104,8 @@ bool IsImageFolder(const std::filesystem::path& path)
     if (!std::filesystem::is_directory(path, error))
         return false;
     // Zarr images are folders: named .zarr, or holding a group's or array's metadata.
-    return lowerExtension(path) == ".zarr" || std::filesystem::exists(path / ".zattrs", error) ||
+    return lowerExtension(path) == ".zarr" || std::filesystem::exists(path / "zarr.json", error) ||
+           std::filesystem::exists(path / ".zattrs", error) ||
            std::filesystem::exists(path / ".zarray", error) || std::filesystem::exists(path / ".zgroup", error);
 }
 
@@ -126,7 +127,7 @@ OpenedImage OpenImage(const std::filesystem::path& path)
     }
     // The metadata file of a Zarr folder, as a file dialog picks it, stands for its folder.
     const std::string name = path.filename().string();
-    if (name == ".zattrs" || name == ".zarray" || name == ".zgroup")
+    if (name == ".zattrs" || name == ".zarray" || name == ".zgroup" || name == "zarr.json")
         return openWith<ZarrReader<unsigned short>>(path.parent_path().string(), "not a readable Zarr image");
 
     FileKind kind = SniffFile(path);

@@ -104,6 +104,26 @@ ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
     return slice;
 }
 
+template <class T>
+ImageSlice<T> SliceCache<T>::GetRows(const Vector& position, int y0, int y1)
+{
+    const ImageSlice<T> kept = Peek(position);
+    if (!kept.IsEmpty())
+        return ImageBase<T>::CutRows(kept, y0, y1);
+    const std::lock_guard<std::mutex> source(m_sourceLock);
+    return m_image->GetRows(position, y0, y1);
+}
+
+template <class T>
+ImageSlice<T> SliceCache<T>::GetColumns(const Vector& position, int x0, int x1)
+{
+    const ImageSlice<T> kept = Peek(position);
+    if (!kept.IsEmpty())
+        return ImageBase<T>::CutColumns(kept, x0, x1);
+    const std::lock_guard<std::mutex> source(m_sourceLock);
+    return m_image->GetColumns(position, x0, x1);
+}
+
 namespace {
 // Trimming walks the heap; once per this much evicted keeps its cost negligible.
 constexpr size_t kTrimEvery = size_t(64) << 20;

@@ -38,6 +38,10 @@ public:
 
     ImageSlice<T> GetSlice(const Vector& position) override;
     Vector GetSize() override { return m_size; }
+    // Bands pass through to the source (cut from the plane when it is kept): a side view does
+    // not fill the cache with whole planes it takes one row or column of.
+    ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
+    ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     // The plane at `position` if it is kept now, else an empty slice; never asks the source,
     // so it never waits on a read in flight.
     ImageSlice<T> Peek(const Vector& position) const;

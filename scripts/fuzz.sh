@@ -12,7 +12,7 @@ corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader tiff_description ics zarr roi roiset geojson}
+targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader tiff_description ics zarr zarr_v3 roi roiset geojson}
 cmake --build "$build" -j 2 --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 seed() {
@@ -89,6 +89,60 @@ fi
 mkdir -p "$corpus/geojson"
 printf '%s' '{"type":"FeatureCollection","features":[{"type":"Feature","geometry":{"type":"Polygon","coordinates":[[[0,0],[10,0],[10,10],[0,0]]]},"properties":{"name":"a","kind":"ellipse","color":[1,2,3],"position":[2,"all"]}},{"type":"Feature","geometry":{"type":"MultiPoint","coordinates":[[1,2],[3,4]]}}]}' >"$corpus/geojson/collection.geojson"
 printf '%s' '[{"kind":"polyline","name":"p","color":"#ff00ff00","points":[[1,2],[3,4],[5,1]],"position":["all",3]}]' >"$corpus/geojson/state.json"
+# Zarr v3 inputs: an array's zarr.json, a NUL byte, then its first chunk (or shard), made here:
+# plain, transposed big-endian with a checksum, gzip, zstd and sharded with the index at either end.
+mkdir -p "$corpus/zarr_v3"
+python3 - "$corpus/zarr_v3" <<'PY'
+import gzip, json, os, struct, sys
+out = sys.argv[1]
+def crc32c(b):
+    c = 0xFFFFFFFF
+    for x in b:
+        c ^= x
+        for _ in range(8):
+            c = (c >> 1) ^ (0x82F63B78 & -(c & 1))
+    return c ^ 0xFFFFFFFF
+def meta(shape, chunk, codecs, dtype="uint16", fill=0, keys=None):
+    m = {"zarr_format": 3, "node_type": "array", "shape": shape, "data_type": dtype,
+         "chunk_grid": {"name": "regular", "configuration": {"chunk_shape": chunk}}, "fill_value": fill, "codecs": codecs}
+    if keys:
+        m["chunk_key_encoding"] = keys
+    return json.dumps(m).encode()
+raw = struct.pack("<12H", *range(12))
+le = {"name": "bytes", "configuration": {"endian": "little"}}
+seeds = {
+    "plain": meta([2, 3], [2, 3], [le]) + b"\0" + raw,
+    "big-transposed-crc": meta([2, 3], [2, 3], [{"name": "transpose", "configuration": {"order": [1, 0]}},
+        {"name": "bytes", "configuration": {"endian": "big"}}, {"name": "crc32c"}], "int16", "NaN",
+        {"name": "v2", "configuration": {"separator": "."}}) + b"\0" + struct.pack(">6h", *range(6)) + struct.pack("<I", crc32c(struct.pack(">6h", *range(6)))),
+    "gzip-float": meta([2, 3], [2, 3], [le, {"name": "gzip", "configuration": {"level": 1}}], "float32", "Infinity") + b"\0" + gzip.compress(struct.pack("<6f", *range(6))),
+}
+try:
+    import zstandard
+    seeds["zstd"] = meta([2, 3], [2, 3], [le, {"name": "zstd", "configuration": {"level": 0, "checksum": False}}]) + b"\0" + zstandard.compress(raw[:12])
+except ImportError:
+    pass
+for start in (False, True):
+    inner = [struct.pack("<4H", *range(4 * k, 4 * k + 4)) for k in range(4)]
+    index_size = 4 * 16 + 4
+    offset = index_size if start else 0
+    index = b""
+    for k, c in enumerate(inner):
+        if k == 2:
+            index += struct.pack("<QQ", 2**64 - 1, 2**64 - 1)
+            continue
+        index += struct.pack("<QQ", offset, len(c))
+        offset += len(c)
+    index += struct.pack("<I", crc32c(index))
+    body = b"".join(c for k, c in enumerate(inner) if k != 2)
+    shard = index + body if start else body + index
+    codecs = [{"name": "sharding_indexed", "configuration": {"chunk_shape": [2, 2], "codecs": [le],
+               "index_codecs": [le, {"name": "crc32c"}], "index_location": "start" if start else "end"}}]
+    seeds["sharded-" + ("start" if start else "end")] = meta([4, 4], [4, 4], codecs) + b"\0" + shard
+for name, data in seeds.items():
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)
+PY
 
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}

@@ -32,4 +32,14 @@ public:
 // (blosc's shuffle works on it when encoding).
 std::unique_ptr<ChunkCodec> MakeChunkCodec(const std::string& compressorJson, size_t itemBytes, std::string& why);
 
+// The codec of a Zarr v3 codec list (compact JSON) for chunks of `chunkShape` (C order):
+// optional "transpose", then "bytes" (its endianness goes to `bigEndian`), then any of
+// "blosc", "gzip", "zstd" (one at most) and "crc32c". Decoding yields the chunk in C order,
+// in the byte order `bigEndian` says.
+std::unique_ptr<ChunkCodec> MakeCodecChain(const std::string& codecsJson, size_t itemBytes,
+                                           const std::vector<std::uint64_t>& chunkShape, bool& bigEndian, std::string& why);
+
+// CRC-32C (Castagnoli), as the crc32c codec appends it.
+std::uint32_t Crc32c(const std::uint8_t* data, size_t bytes);
+
 } // namespace ImageReader

@@ -9,57 +9,106 @@
 #include <mutex>
 #include <thread>
 
+#include "StopToken.h"
+
 namespace ImageReader {
 
-std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys)
+std::string ChunkStore::Range::CacheKey() const
 {
-    std::vector<Result> results;
-    results.reserve(keys.size());
-    for (const std::string& key : keys)
-        results.push_back(Get(key));
-    return results;
+    return IsWhole() ? key : key + "#" + std::to_string(offset) + "+" + std::to_string(length);
 }
 
-std::vector<ChunkStore::Result> CachingStore::GetMany(const std::vector<std::string>& keys)
+std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys, std::uint64_t limit)
 {
-    std::vector<Result> results(keys.size());
-    std::vector<std::string> misses;
+    std::vector<Range> ranges;
+    ranges.reserve(keys.size());
+    for (const std::string& key : keys)
+        ranges.push_back(Range{key, 0, -1, limit});
+    return GetRanges(ranges);
+}
+
+void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
+{
+    if (!result.whole)
+        return;
+    result.whole = false;
+    if (result.status != ChunkStore::Status::Ok || range.IsWhole())
+        return;
+    const std::uint64_t size = result.bytes.size();
+    std::uint64_t from = 0, count = 0;
+    if (range.offset < 0) {
+        count = std::min<std::uint64_t>(size, static_cast<std::uint64_t>(-range.offset));
+        from = size - count;
+    } else {
+        from = static_cast<std::uint64_t>(range.offset);
+        count = range.length < 0 ? (from <= size ? size - from : 0) : static_cast<std::uint64_t>(range.length);
+    }
+    if (from > size || count > size - from) {
+        result.status = ChunkStore::Status::Failed;
+        result.why = range.key + " is shorter than its index says";
+        result.bytes.clear();
+        return;
+    }
+    result.bytes.erase(result.bytes.begin() + static_cast<std::ptrdiff_t>(from + count), result.bytes.end());
+    result.bytes.erase(result.bytes.begin(), result.bytes.begin() + static_cast<std::ptrdiff_t>(from));
+}
+
+std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>& ranges)
+{
+    std::vector<Result> results(ranges.size());
+    std::vector<Range> misses;
     std::vector<size_t> missAt;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        for (size_t i = 0; i < keys.size(); ++i) {
-            const auto it = m_index.find(keys[i]);
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            auto it = m_index.find(ranges[i].CacheKey());
+            bool whole = false;
+            if (it == m_index.end() && !ranges[i].IsWhole()) {
+                // The whole key, kept from a server that ignored a range.
+                it = m_index.find(ranges[i].key);
+                whole = true;
+            }
             if (it == m_index.end()) {
-                misses.push_back(keys[i]);
+                misses.push_back(ranges[i]);
                 missAt.push_back(i);
                 continue;
             }
             m_entries.splice(m_entries.begin(), m_entries, it->second);
             results[i] = it->second->second;
+            results[i].whole = whole;
+            TakeRange(results[i], ranges[i]);
         }
     }
     if (misses.empty())
         return results;
-    std::vector<Result> fetched = m_inner->GetMany(misses);
+    std::vector<Result> fetched = m_inner->GetRanges(misses);
     const std::lock_guard<std::mutex> lock(m_mutex);
     for (size_t k = 0; k < fetched.size(); ++k) {
         Result& r = fetched[k];
-        // Failures are not kept: the next read tries again.
-        if (r.status != Status::Failed && r.bytes.size() <= m_budget / 4 && !m_index.count(misses[k])) {
-            m_entries.emplace_front(misses[k], r);
-            m_index[misses[k]] = m_entries.begin();
-            m_bytes += r.bytes.size();
-            EvictTo(m_budget);
-        }
+        // Failures are not kept: the store's back-off decides when to try again.
+        if (r.status != Status::Failed)
+            Keep(r.whole ? misses[k].key : misses[k].CacheKey(), r);
+        TakeRange(r, misses[k]);
         results[missAt[k]] = std::move(r);
     }
     return results;
 }
 
+void CachingStore::Keep(const std::string& key, const Result& r)
+{
+    if (Cost(key, r) > m_budget / 4 || m_index.count(key))
+        return;
+    m_entries.emplace_front(key, r);
+    m_entries.front().second.whole = false;
+    m_index[key] = m_entries.begin();
+    m_bytes += Cost(key, r);
+    EvictTo(m_budget);
+}
+
 void CachingStore::EvictTo(size_t limit)
 {
     while (m_bytes > limit && !m_entries.empty()) {
-        m_bytes -= m_entries.back().second.bytes.size();
+        m_bytes -= Cost(m_entries.back().first, m_entries.back().second);
         m_index.erase(m_entries.back().first);
         m_entries.pop_back();
     }
@@ -77,15 +126,35 @@ bool IsUrl(const std::string& text)
     return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;
 }
 
-ChunkStore::Result FolderStore::Get(const std::string& key)
+std::vector<ChunkStore::Result> FolderStore::GetRanges(const std::vector<Range>& ranges)
+{
+    std::vector<Result> results;
+    results.reserve(ranges.size());
+    for (const Range& r : ranges)
+        results.push_back(GetRange(r));
+    return results;
+}
+
+ChunkStore::Result FolderStore::GetRange(const Range& range)
 {
     Result result;
+    const std::string& key = range.key;
     const std::filesystem::path path = m_root / key;
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    // A link could lead anywhere on the disk: keys are files inside the folder.
+    auto status = std::filesystem::symlink_status(path, error);
     if (status.type() == std::filesystem::file_type::not_found) {
         result.status = Status::Missing;
         return result;
+    }
+    if (std::filesystem::is_symlink(status)) {
+        const std::string root = std::filesystem::weakly_canonical(m_root, error).string() + "/";
+        const std::string target = std::filesystem::weakly_canonical(path, error).string();
+        if (error || target.compare(0, root.size(), root) != 0) {
+            result.why = key + " links to a file outside the image's folder";
+            return result;
+        }
+        status = std::filesystem::status(path, error);
     }
     if (!std::filesystem::is_regular_file(status)) {
         result.why = key + " is not a readable file";
@@ -93,13 +162,29 @@ ChunkStore::Result FolderStore::Get(const std::string& key)
     }
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
-    if (size < 0 || static_cast<std::uintmax_t>(size) > kMaxKeyBytes) {
-        result.why = key + (size < 0 ? " cannot be read" : " is too large to be a chunk");
+    if (size < 0) {
+        result.why = key + " cannot be read";
         return result;
     }
-    result.bytes.resize(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(result.bytes.data()), size)) {
+    std::uint64_t from = 0, count = static_cast<std::uint64_t>(size);
+    if (range.offset < 0) {
+        count = std::min<std::uint64_t>(count, static_cast<std::uint64_t>(-range.offset));
+        from = static_cast<std::uint64_t>(size) - count;
+    } else if (!range.IsWhole()) {
+        from = static_cast<std::uint64_t>(range.offset);
+        count = range.length < 0 ? (from <= count ? count - from : 0) : static_cast<std::uint64_t>(range.length);
+        if (from > static_cast<std::uint64_t>(size) || count > static_cast<std::uint64_t>(size) - from) {
+            result.why = key + " is shorter than its index says";
+            return result;
+        }
+    }
+    if (count > std::min<std::uint64_t>(range.limit, kMaxKeyBytes)) {
+        result.why = key + " is too large to be a chunk";
+        return result;
+    }
+    result.bytes.resize(static_cast<size_t>(count));
+    in.seekg(static_cast<std::streamoff>(from));
+    if (!in.read(reinterpret_cast<char*>(result.bytes.data()), static_cast<std::streamsize>(count))) {
         result.bytes.clear();
         result.why = key + " cannot be read";
         return result;
@@ -121,6 +206,8 @@ struct Transfer
     size_t index = 0;
     std::string url;
     std::string shown; // for messages: without the query and credentials
+    std::string range; // the Range header's value, "" for a whole key
+    std::uint64_t limit = ChunkStore::kDefaultLimit;
     int tries = 0;
     std::vector<std::uint8_t> body;
     CURL* easy = nullptr;
@@ -135,14 +222,21 @@ size_t onData(char* data, size_t size, size_t count, void* user)
     // Room for the announced length at once: growing a chunk step by step copies it again and again.
     curl_off_t announced = -1;
     if (t->body.empty() && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
-        static_cast<std::uintmax_t>(announced) <= FolderStore::kMaxKeyBytes)
+        static_cast<std::uint64_t>(announced) <= t->limit)
         t->body.reserve(static_cast<size_t>(announced));
-    if (t->body.size() + n > FolderStore::kMaxKeyBytes) {
+    // After content decoding too: a small gzip body must not inflate past what was promised.
+    if (t->body.size() + n > t->limit) {
         t->tooLarge = true;
         return 0; // aborts the transfer
     }
     t->body.insert(t->body.end(), data, data + n);
     return n;
+}
+
+// A job that is cancelled stops its transfers at once.
+int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return StopRequested() ? 1 : 0;
 }
 
 CURL* makeEasy(Transfer& t, const HttpOptions& o)
@@ -161,15 +255,19 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, o.requestTimeoutMs);
-    // A transfer that stalls is given up long before the overall limit.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(10L, o.requestTimeoutMs / 1000)));
+    // A transfer that trickles is given up long before the overall limit.
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, o.lowSpeedBytes));
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(o.lowSpeedSeconds, std::max(1L, o.requestTimeoutMs / 1000))));
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, o.redirects)));
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    if (!t.range.empty())
+        curl_easy_setopt(easy, CURLOPT_RANGE, t.range.c_str());
     return easy;
 }
 
@@ -227,21 +325,115 @@ std::string HttpStore::KeyUrl(const std::string& key) const
     return m_base + key + m_query;
 }
 
-ChunkStore::Result HttpStore::Get(const std::string& key)
+std::string HttpStore::BackingOff(const std::string& key, std::chrono::steady_clock::time_point now) const
 {
-    return GetMany({key}).front();
+    const auto it = m_failures.find(key);
+    if (it == m_failures.end() || it->second.until <= now)
+        return std::string();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(it->second.until - now).count() + 1;
+    return m_shown + key + " failed " + std::to_string(it->second.count) + " time(s); not asked again for " +
+           std::to_string(seconds) + " s";
 }
 
-// One multi handle per call: at most `connections` transfers run at a time; a transfer that
-// fails transiently is queued again after a growing delay, up to `retries` times.
-std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string>& keys)
+// Outcomes are counted over windows of a minute; a fresh window starts from nothing.
+void HttpStore::CountOutcome(bool failed)
 {
-    std::vector<Result> results(keys.size());
-    std::vector<Transfer> transfers(keys.size());
-    for (size_t i = 0; i < keys.size(); ++i) {
-        transfers[i].index = i;
-        transfers[i].url = KeyUrl(keys[i]);
-        transfers[i].shown = m_shown + keys[i];
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_windowStart > std::chrono::minutes(1)) {
+        m_windowStart = now;
+        m_windowFailures = m_windowSuccesses = 0;
+    }
+    ++(failed ? m_windowFailures : m_windowSuccesses);
+}
+
+bool HttpStore::FailingLocked(std::chrono::steady_clock::time_point now) const
+{
+    // A few bad keys among many good ones are the keys' trouble, not the server's.
+    return now - m_windowStart <= std::chrono::minutes(1) && m_windowFailures >= m_options.troubleAfter &&
+           m_windowFailures * 4 >= m_windowSuccesses;
+}
+
+void HttpStore::NoteFailure(const std::string& key)
+{
+    const std::lock_guard<std::mutex> lock(m_stateMutex);
+    Failure& f = m_failures[key];
+    ++f.count;
+    const long delay = std::min(m_options.backOffCapMs, m_options.backOffMs << std::min(f.count - 1, 16));
+    f.until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+}
+
+void HttpStore::NoteSuccess(const std::string& key)
+{
+    const std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_failures.erase(key);
+    CountOutcome(false);
+}
+
+void HttpStore::ForgetFailures()
+{
+    const std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_failures.clear();
+    m_windowFailures = m_windowSuccesses = 0;
+}
+
+std::string HttpStore::Trouble() const
+{
+    const std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!FailingLocked(std::chrono::steady_clock::now()))
+        return std::string();
+    return m_shown + " is failing (" + std::to_string(m_windowFailures) + " failed requests in the last minute); it is asked less often";
+}
+
+// One multi handle per call; at most `connections` transfers run at a time over all calls.
+// A transfer that fails transiently is queued again after a growing delay, up to `retries`
+// times (once only for a key that failed before); a key that failed is then failed at once
+// for a while (back-off), and a server failing again and again gets one request at a time.
+std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& ranges)
+{
+    std::vector<Result> results(ranges.size());
+    std::vector<Transfer> transfers(ranges.size());
+    std::vector<int> allowed(ranges.size(), 1 + std::max(0, m_options.retries));
+    using Clock = std::chrono::steady_clock;
+    size_t done = 0;
+    auto fail = [&](size_t i, std::string why) {
+        results[i].status = Status::Failed;
+        results[i].why = std::move(why);
+        results[i].bytes.clear();
+        ++done;
+    };
+    struct Waiting
+    {
+        Clock::time_point at;
+        size_t index;
+    };
+    std::vector<Waiting> queue;
+    {
+        const std::lock_guard<std::mutex> lock(m_stateMutex);
+        const auto now = Clock::now();
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const Range& r = ranges[i];
+            Transfer& t = transfers[i];
+            t.index = i;
+            t.url = KeyUrl(r.key);
+            t.shown = m_shown + r.key;
+            t.limit = std::min(r.limit, kDefaultLimit);
+            if (r.offset < 0)
+                t.range = "-" + std::to_string(-r.offset);
+            else if (!r.IsWhole())
+                t.range = std::to_string(r.offset) + "-" + (r.length < 0 ? std::string() : std::to_string(r.offset + r.length - 1));
+            if (m_failures.count(r.key))
+                allowed[i] = 1;
+            queue.push_back({now, i});
+        }
+        // A read needs all its keys: one that failed recently fails the whole read at once.
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const std::string why = BackingOff(ranges[i].key, now);
+            if (why.empty())
+                continue;
+            for (size_t k = 0; k < ranges.size(); ++k)
+                results[k].why = why;
+            return results;
+        }
     }
     CURLM* multi = nullptr;
     if (m_malformed.empty()) {
@@ -258,35 +450,53 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
     }
     if (!multi) {
         for (Result& r : results)
-            r.why = m_malformed.empty() ? "the HTTP client could not start" : m_shown + " is " + m_malformed;
+            if (r.why.empty())
+                r.why = m_malformed.empty() ? "the HTTP client could not start" : m_shown + " is " + m_malformed;
         return results;
     }
-    using Clock = std::chrono::steady_clock;
-    struct Waiting
-    {
-        Clock::time_point at;
-        size_t index;
-    };
-    std::vector<Waiting> queue;
-    for (size_t i = 0; i < keys.size(); ++i)
-        queue.push_back({Clock::now(), i});
     size_t next = 0; // queue entries before this have started
     int running = 0;
-    size_t done = 0;
+    std::vector<CURL*> active;
+    std::string lostWhy; // set at the first lasting failure
 
-    auto fail = [&](size_t i, std::string why) {
-        results[i].status = Status::Failed;
-        results[i].why = std::move(why);
-        results[i].bytes.clear();
-        ++done;
-    };
-
-    while (done < keys.size()) {
-        // Start what is due, within the connection limit.
+    while (done < ranges.size()) {
+        if (StopRequested()) {
+            for (CURL* easy : active) {
+                curl_multi_remove_handle(multi, easy);
+                curl_easy_cleanup(easy);
+                --m_inFlight;
+            }
+            active.clear();
+            running = 0;
+            for (size_t q = next; q < queue.size(); ++q)
+                fail(queue[q].index, "stopped");
+            for (Transfer& t : transfers)
+                if (t.easy) {
+                    t.easy = nullptr;
+                    fail(t.index, "stopped");
+                }
+            break;
+        }
+        // Start what is due, within the connection limit shared by every call.
         const auto now = Clock::now();
+        bool failing = false;
+        {
+            const std::lock_guard<std::mutex> lock(m_stateMutex);
+            failing = FailingLocked(now);
+        }
         for (size_t q = next; q < queue.size() && running < m_options.connections; ++q) {
             if (queue[q].at > now)
                 continue;
+            if (failing) {
+                const std::lock_guard<std::mutex> lock(m_stateMutex);
+                if (m_nextStart > now || running > 0)
+                    break;
+                m_nextStart = now + std::chrono::milliseconds(m_options.troubleDelayMs);
+            }
+            if (m_inFlight.fetch_add(1) >= m_options.connections) {
+                --m_inFlight;
+                break;
+            }
             std::swap(queue[q], queue[next]);
             Transfer& t = transfers[queue[next].index];
             ++next;
@@ -294,9 +504,13 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
             if (!easy || curl_multi_add_handle(multi, easy) != CURLM_OK) {
                 if (easy)
                     curl_easy_cleanup(easy);
+                t.easy = nullptr;
+                --m_inFlight;
                 fail(t.index, "the HTTP client could not start a request");
                 continue;
             }
+            active.push_back(easy);
+            ++m_requests;
             ++t.tries;
             ++running;
         }
@@ -314,43 +528,87 @@ std::vector<ChunkStore::Result> HttpStore::GetMany(const std::vector<std::string
             const CURLcode rc = msg->data.result;
             curl_multi_remove_handle(multi, easy);
             curl_easy_cleanup(easy);
+            active.erase(std::remove(active.begin(), active.end(), easy), active.end());
+            --m_inFlight;
             --running;
             if (!t)
                 continue;
+            t->easy = nullptr;
+            const Range& range = ranges[t->index];
             Result& r = results[t->index];
             bool transient = false;
             std::string why;
             if (rc == CURLE_OK && code >= 200 && code < 300) {
                 r.status = Status::Ok;
                 r.bytes = std::move(t->body);
+                // 200 to a ranged request: the server sent the whole key.
+                r.whole = !t->range.empty() && code != 206;
+                if (code == 206 && range.length >= 0 && r.bytes.size() != static_cast<size_t>(range.length)) {
+                    fail(t->index, t->shown + ": the server sent " + std::to_string(r.bytes.size()) + " bytes of a range of " +
+                                       std::to_string(range.length));
+                    continue;
+                }
+                NoteSuccess(range.key);
                 ++done;
                 continue;
             }
             if (rc == CURLE_OK && code == 404) {
                 r.status = Status::Missing;
+                NoteSuccess(range.key);
                 ++done;
                 continue;
             }
             if (t->tooLarge) {
-                fail(t->index, t->shown + " is too large to be a chunk");
+                fail(t->index, t->shown + " is larger than its metadata allows");
                 continue;
             }
             if (rc != CURLE_OK) {
                 why = t->shown + ": " + (t->error[0] ? std::string(t->error) : std::string(curl_easy_strerror(rc)));
                 transient = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_URL_MALFORMAT && rc != CURLE_COULDNT_RESOLVE_HOST &&
-                            rc != CURLE_TOO_MANY_REDIRECTS;
+                            rc != CURLE_TOO_MANY_REDIRECTS && rc != CURLE_ABORTED_BY_CALLBACK;
             } else {
                 why = t->shown + ": the server answered " + std::to_string(code);
                 transient = code >= 500 || code == 429 || code == 408;
             }
-            if (transient && t->tries <= m_options.retries) {
+            bool serverFailing = false;
+            if (transient) {
+                const std::lock_guard<std::mutex> lock(m_stateMutex);
+                CountOutcome(true);
+                serverFailing = FailingLocked(Clock::now());
+            }
+            // A failing server is not asked twice for the same key in one read, and a read
+            // that is lost already asks for nothing more.
+            if (transient && t->tries < allowed[t->index] && !serverFailing && lostWhy.empty()) {
                 const long delay = m_options.retryDelayMs << (t->tries - 1);
                 queue.push_back({Clock::now() + std::chrono::milliseconds(delay), t->index});
                 continue;
             }
+            if (transient)
+                NoteFailure(range.key);
             fail(t->index, why);
+            if (lostWhy.empty())
+                lostWhy = why;
         }
-        if (done >= keys.size())
+        if (!lostWhy.empty()) {
+            // The read is lost: what is in flight is dropped and what has not started is not asked for.
+            for (CURL* easy : active) {
+                Transfer* t = nullptr;
+                curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
+                curl_multi_remove_handle(multi, easy);
+                curl_easy_cleanup(easy);
+                --m_inFlight;
+                --running;
+                if (t) {
+                    t->easy = nullptr;
+                    fail(t->index, "not asked for: " + lostWhy);
+                }
+            }
+            active.clear();
+            for (size_t q = next; q < queue.size(); ++q)
+                fail(queue[q].index, "not asked for: " + lostWhy);
+            queue.resize(next);
+        }
+        if (done >= ranges.size())
             break;
         if (running > 0)
             curl_multi_poll(multi, nullptr, 0, 50, nullptr);

@@ -9,26 +9,60 @@
 
 namespace ImageReader {
 
-// One Zarr v2 array's .zarray, checked: every field the reader relies on is present, in range
-// and supported.
+// One Zarr array's metadata (a v2 .zarray or a v3 zarr.json), checked: every field the reader
+// relies on is present, in range and supported.
 struct ZarrArrayMeta
 {
     std::vector<std::uint64_t> shape;  // C order: the last axis varies fastest
+    // The unit the reader decodes: the chunk, or for a sharded array the inner chunk.
     std::vector<std::uint64_t> chunks; // same rank as shape
     SampleType type = SampleType::UInt16;
-    bool bigEndian = false;
+    bool bigEndian = false;            // of the decoded chunk's bytes
     double fill = 0.0;                 // NaN and infinities allowed for floats
-    std::string compressor = "null";   // compact JSON, for MakeChunkCodec
+    // v2: the "compressor" entry; v3: the codec chain (the inner chain of a sharded array).
+    // Compact JSON, for MakeChunkCodec / MakeCodecChain.
+    std::string compressor = "null";
     char separator = '.';
+    int format = 2;
+    std::string keyPrefix;             // v3 default key encoding: "c" and the separator
+    // Sharded arrays (v3): inner chunks per shard along each axis (empty when not sharded),
+    // the index's place and its codecs (JSON).
+    std::vector<std::uint64_t> shardChunks;
+    bool indexAtStart = false;
+    std::string indexCodecs = "[]";
 
     size_t ChunkSamples() const;
+    bool Sharded() const { return !shardChunks.empty(); }
+    size_t InnerPerShard() const;
+    // The stored key of chunk `coords` (array order; shard coordinates for sharded arrays).
+    std::string ChunkKey(const std::vector<std::uint64_t>& coords) const;
 };
 
 // Chunks larger than this (raw) are refused as absurd.
 constexpr std::uint64_t kMaxChunkBytes = std::uint64_t(1) << 30;
 constexpr size_t kMaxZarrRank = 16;
+// A shard's index takes 16 bytes per inner chunk: this bounds it at 16 MiB.
+constexpr std::uint64_t kMaxInnerChunks = std::uint64_t(1) << 20;
 
 bool ParseZarray(const std::string& text, ZarrArrayMeta& meta, std::string& why);
+
+// Metadata deeper than this is refused before it is parsed: the JSON library recurses on it.
+constexpr int kMaxJsonDepth = 64;
+// Resolution levels read from a multiscale list (more are left out) and channel hints kept.
+constexpr size_t kMaxLevels = 64;
+constexpr size_t kMaxChannelHints = 4096;
+// True when `text` nests lists and objects no deeper than `limit` (strings are skipped).
+bool JsonDepthWithin(const std::string& text, int limit = kMaxJsonDepth);
+
+// A v3 zarr.json: a group (its OME attributes as compact JSON in `ome`, "" when none) or an
+// array (in `array`).
+struct ZarrNode
+{
+    bool isArray = false;
+    std::string ome; // the "ome" attributes object, laid out as a v2 .zattrs is
+    ZarrArrayMeta array;
+};
+bool ParseZarrJson(const std::string& text, ZarrNode& node, std::string& why);
 
 struct ZarrAxis
 {

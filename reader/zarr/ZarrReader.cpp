@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <thread>
 
 #include "Diagnostics.h"
 #include "TimeUnit.h"
+#include "StopToken.h"
 
 namespace ImageReader {
 
@@ -17,6 +19,17 @@ namespace {
 // The same bound as the other readers: every view keeps a copy of a plane.
 constexpr std::uint64_t kMaxPlaneSamples = std::uint64_t(1) << 28;
 constexpr std::uint64_t kMaxChunksPerPlane = std::uint64_t(1) << 16;
+constexpr int kMaxChannels = 1 << 16;
+constexpr size_t kKeptBufferBytes = size_t(8) << 20;
+constexpr std::uint64_t kAbsent = ~std::uint64_t(0);
+
+std::uint64_t readU64(const unsigned char* p, bool bigEndian)
+{
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v |= std::uint64_t(p[bigEndian ? 7 - i : i]) << (8 * i);
+    return v;
+}
 
 std::string text(const ChunkStore::Result& r)
 {
@@ -72,6 +85,31 @@ void swapSamples(unsigned char* p, size_t samples, size_t bytes)
         std::reverse(p, p + bytes);
 }
 
+// A shard index's codecs: its byte order and checksums decide its size.
+bool parseIndexCodecs(const std::string& codecsJson, size_t entries, size_t& bytes, bool& bigEndian, int& checksums, std::string& why)
+{
+    bigEndian = false;
+    checksums = 0;
+    bool sawBytes = false;
+    // The chain's own checks (order, known names) apply; only "bytes" and "crc32c" keep the
+    // index's size known before it is read.
+    std::vector<std::uint64_t> shape = {entries, 2};
+    if (!MakeCodecChain(codecsJson == "[]" ? R"([{"name":"bytes"}])" : codecsJson, 8, shape, bigEndian, why)) {
+        why = "the shard index: " + why;
+        return false;
+    }
+    for (const char* name : {"transpose", "blosc", "gzip", "zstd"})
+        if (codecsJson.find(std::string("\"") + name + "\"") != std::string::npos) {
+            why = std::string("shard indexes compressed or transposed (") + name + ") are not supported";
+            return false;
+        }
+    for (size_t at = codecsJson.find("\"crc32c\""); at != std::string::npos; at = codecsJson.find("\"crc32c\"", at + 1))
+        ++checksums;
+    sawBytes = true;
+    bytes = entries * 16 + 4 * static_cast<size_t>(checksums);
+    return sawBytes;
+}
+
 } // namespace
 
 template <class T>
@@ -85,7 +123,7 @@ bool ZarrReader<T>::Fail(std::string reason)
 template <class T>
 void ZarrReader<T>::Close()
 {
-    m_levels.clear();
+    m_levels = std::make_shared<Levels>();
     m_store.reset();
     m_chunkCache.reset();
     m_axes.clear();
@@ -102,6 +140,7 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
     m_map = ValueMap();
     m_type = SampleType::UInt16;
     m_ome = false;
+    m_v3 = false;
     m_warned = false;
     if (IsUrl(location)) {
         m_chunkCache = std::make_shared<CachingStore>(std::make_shared<HttpStore>(location, m_http), m_http.cacheBytes);
@@ -110,54 +149,97 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         m_store = std::make_shared<FolderStore>(location);
 
     std::string why;
-    const ChunkStore::Result attrs = m_store->Get(".zattrs");
-    if (attrs.status == ChunkStore::Status::Failed) {
-        Fail("the image's attributes cannot be read (" + attrs.why + ")");
-        return;
-    }
+    // Both formats' root metadata in one round trip: a v3 image is found without a second.
+    std::vector<ChunkStore::Result> roots = m_store->GetMany({"zarr.json", ".zattrs"}, ChunkStore::kMetadataLimit);
     ZarrMultiscale ms;
     std::string base; // where the image's group is
-    if (attrs.status == ChunkStore::Status::Ok) {
-        std::string zattrs = text(attrs);
-        m_ome = ParseMultiscales(zattrs, ms, why);
-        if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
-            const ChunkStore::Result inner = m_store->Get("0/.zattrs");
-            if (inner.status == ChunkStore::Status::Ok) {
-                zattrs = text(inner);
-                m_ome = ParseMultiscales(zattrs, ms, why);
-                base = "0/";
+    Levels levels;
+    auto loadLevels = [&]() {
+        if (m_ome) {
+            // From a server, every level's metadata in one round of requests (kept by the chunk
+            // cache for LoadLevel): the first picture waits for one round trip, not one per level.
+            if (m_chunkCache) {
+                std::vector<std::string> keys;
+                for (const std::string& path : ms.paths)
+                    keys.push_back(base + path + (m_v3 ? "/zarr.json" : "/.zarray"));
+                m_store->GetMany(keys, ChunkStore::kMetadataLimit);
             }
+            for (size_t k = 0; k < ms.paths.size(); ++k) {
+                auto level = LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why);
+                if (!level)
+                    return Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
+                levels.push_back(std::move(level));
+            }
+        } else {
+            auto level = LoadLevel("", {}, why);
+            if (!level)
+                return Fail(why);
+            levels.push_back(std::move(level));
         }
-        if (!m_ome && !why.empty() && why != ".zattrs is not valid JSON") {
+        return true;
+    };
+    if (roots[0].status == ChunkStore::Status::Ok) {
+        m_v3 = true;
+        ZarrNode node;
+        if (!ParseZarrJson(text(roots[0]), node, why)) {
             Fail(why);
             return;
         }
-        if (m_ome)
-            m_channels = ParseOmeroChannels(zattrs);
-    }
-    if (m_ome) {
-        m_axes = ms.axes;
-        // From a server, every level's .zarray in one round of requests (kept by the chunk
-        // cache for LoadLevel): the first picture waits for one round trip, not one per level.
-        if (m_chunkCache) {
-            std::vector<std::string> keys;
-            for (const std::string& path : ms.paths)
-                keys.push_back(base + path + "/.zarray");
-            m_store->GetMany(keys);
-        }
-        for (size_t k = 0; k < ms.paths.size(); ++k)
-            if (!LoadLevel(base + ms.paths[k] + "/", ms.scales[k], why)) {
-                Fail("level " + std::to_string(k) + " (" + ms.paths[k] + "): " + why);
+        std::string ome = node.ome;
+        if (!node.isArray) {
+            m_ome = ParseMultiscales(ome, ms, why);
+            if (!m_ome && why.empty() && IsImageCollection(ome)) {
+                const ChunkStore::Result inner = m_store->Get("0/zarr.json", ChunkStore::kMetadataLimit);
+                ZarrNode first;
+                if (inner.status == ChunkStore::Status::Ok && ParseZarrJson(text(inner), first, why)) {
+                    ome = first.ome;
+                    m_ome = ParseMultiscales(ome, ms, why);
+                    base = "0/";
+                }
+            }
+            if (!m_ome) {
+                Fail(why.empty() ? "the Zarr group holds no OME multiscale image" : why);
                 return;
             }
-    } else if (!LoadLevel("", {}, why)) {
-        Fail(why);
-        return;
+            m_channels = ParseOmeroChannels(ome);
+            m_axes = ms.axes;
+        }
+        if (!loadLevels())
+            return;
+    } else {
+        const ChunkStore::Result& attrs = roots[1];
+        if (attrs.status == ChunkStore::Status::Failed) {
+            Fail("the image's attributes cannot be read (" + attrs.why + ")");
+            return;
+        }
+        if (attrs.status == ChunkStore::Status::Ok) {
+            std::string zattrs = text(attrs);
+            m_ome = ParseMultiscales(zattrs, ms, why);
+            if (!m_ome && why.empty() && IsImageCollection(zattrs)) {
+                const ChunkStore::Result inner = m_store->Get("0/.zattrs", ChunkStore::kMetadataLimit);
+                if (inner.status == ChunkStore::Status::Ok) {
+                    zattrs = text(inner);
+                    m_ome = ParseMultiscales(zattrs, ms, why);
+                    base = "0/";
+                }
+            }
+            if (!m_ome && !why.empty() && why != ".zattrs is not valid JSON") {
+                Fail(why);
+                return;
+            }
+            if (m_ome)
+                m_channels = ParseOmeroChannels(zattrs);
+        }
+        m_axes = ms.axes;
+        if (!loadLevels())
+            return;
     }
+    m_levels = std::make_shared<const Levels>(std::move(levels));
+    const Levels& all = *m_levels;
 
-    const size_t rank = m_levels[0]->meta.shape.size();
-    for (const auto& level : m_levels)
-        if (level->meta.shape.size() != rank || level->meta.type != m_levels[0]->meta.type) {
+    const size_t rank = all[0]->meta.shape.size();
+    for (const auto& level : all)
+        if (level->meta.shape.size() != rank || level->meta.type != all[0]->meta.type) {
             Fail("the resolution levels differ in their number of dimensions or sample type");
             return;
         }
@@ -165,13 +247,20 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
         Fail("the image names " + std::to_string(m_axes.size()) + " axes but its arrays have " + std::to_string(rank));
         return;
     }
-    m_type = m_levels[0]->meta.type;
+    m_type = all[0]->meta.type;
     for (size_t a = 0; a < m_axes.size(); ++a)
         if (m_axes[a].type == "channel" || (m_axes[a].type.empty() && (m_axes[a].name == "c" || m_axes[a].name == "C")))
             m_channelDim = static_cast<int>(rank - 1 - a);
+    // Every channel gets its own colour, window and controls: a channel axis this long is
+    // damage, not an image.
+    if (m_channelDim >= 0 && all[0]->dims[m_channelDim] > kMaxChannels) {
+        Fail("the channel axis has " + std::to_string(all[0]->dims[m_channelDim]) + " entries; at most " +
+             std::to_string(kMaxChannels) + " can be shown");
+        return;
+    }
 
     // Wider and float types: their range from the coarsest level, so that opening reads little.
-    const Level& coarse = *m_levels.back();
+    const Level& coarse = *all.back();
     const size_t planeSamples = static_cast<size_t>(coarse.dims[0]) * static_cast<size_t>(coarse.dims[1]);
     size_t planes = 1;
     for (unsigned i = 2; i < coarse.dims.size(); ++i)
@@ -188,30 +277,51 @@ void ZarrReader<T>::OpenLocation(const std::string& location)
 }
 
 template <class T>
-bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why)
+std::shared_ptr<typename ZarrReader<T>::Level> ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<double>& scale,
+                                                                      std::string& why)
 {
-    const ChunkStore::Result r = m_store->Get(prefix + ".zarray");
+    const std::string name = m_v3 ? "zarr.json" : ".zarray";
+    const ChunkStore::Result r = m_store->Get(prefix + name, ChunkStore::kMetadataLimit);
     if (r.status == ChunkStore::Status::Missing) {
-        why = prefix.empty() ? "no Zarr array (.zarray) or OME multiscale image (.zattrs) found" : "the array's .zarray is missing";
-        return false;
+        why = prefix.empty() ? "no Zarr array (.zarray) or OME multiscale image (.zattrs) found" : "the array's " + name + " is missing";
+        return nullptr;
     }
     if (r.status == ChunkStore::Status::Failed) {
-        why = "the array's .zarray cannot be read (" + r.why + ")";
-        return false;
+        why = "the array's " + name + " cannot be read (" + r.why + ")";
+        return nullptr;
     }
     auto level = std::make_shared<Level>();
     level->prefix = prefix;
-    if (!ParseZarray(text(r), level->meta, why))
-        return false;
-    level->codec = MakeChunkCodec(level->meta.compressor, SampleBytes(level->meta.type), why);
+    if (m_v3) {
+        ZarrNode node;
+        if (!ParseZarrJson(text(r), node, why))
+            return nullptr;
+        if (!node.isArray) {
+            why = "the level is a group, not an array";
+            return nullptr;
+        }
+        level->meta = std::move(node.array);
+        level->codec = MakeCodecChain(level->meta.compressor, SampleBytes(level->meta.type), level->meta.chunks, level->meta.bigEndian, why);
+        if (level->codec && level->meta.Sharded() &&
+            !parseIndexCodecs(level->meta.indexCodecs, level->meta.InnerPerShard(), level->indexBytes, level->indexBigEndian,
+                              level->indexChecksums, why))
+            return nullptr;
+    } else {
+        if (!ParseZarray(text(r), level->meta, why))
+            return nullptr;
+        level->codec = MakeChunkCodec(level->meta.compressor, SampleBytes(level->meta.type), why);
+    }
     if (!level->codec)
-        return false;
+        return nullptr;
+    // Compressed data larger than this is damage (every codec's worst case is far below it).
+    const std::uint64_t raw = level->meta.ChunkSamples() * SampleBytes(level->meta.type);
+    level->chunkLimit = raw + raw / 8 + 65536;
     const auto& shape = level->meta.shape;
     const size_t n = shape.size();
     if (shape[n - 1] * shape[n - 2] > kMaxPlaneSamples) {
         why = "a plane of " + std::to_string(shape[n - 1]) + " x " + std::to_string(shape[n - 2]) +
               " samples is larger than this viewer can show";
-        return false;
+        return nullptr;
     }
     // Tiny chunks over a large plane would mean millions of requests for one picture.
     const std::uint64_t perPlane = ((shape[n - 1] + level->meta.chunks[n - 1] - 1) / level->meta.chunks[n - 1]) *
@@ -219,7 +329,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
     if (perPlane > kMaxChunksPerPlane) {
         why = "a plane is split into " + std::to_string(perPlane) + " chunks; at most " + std::to_string(kMaxChunksPerPlane) +
               " can be read for one plane";
-        return false;
+        return nullptr;
     }
     // The number of planes must fit the viewer's integer positions too.
     std::uint64_t planes = 1;
@@ -227,7 +337,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
         planes *= shape[a];
         if (planes > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
             why = "the array has more planes than this viewer can address";
-            return false;
+            return nullptr;
         }
     }
     for (size_t d = 0; d < n; ++d) {
@@ -242,8 +352,7 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
         level->nmPerPixel.push_back(nm);
         level->secondsPerIndex.push_back(seconds);
     }
-    m_levels.push_back(std::move(level));
-    return true;
+    return level;
 }
 
 template <class T>
@@ -260,7 +369,8 @@ template <class T>
 std::shared_ptr<const typename ZarrReader<T>::Level> ZarrReader<T>::CurrentLevel() const
 {
     const int k = m_level.load();
-    return k >= 0 && k < static_cast<int>(m_levels.size()) ? m_levels[static_cast<size_t>(k)] : nullptr;
+    const auto levels = m_levels;
+    return k >= 0 && k < static_cast<int>(levels->size()) ? (*levels)[static_cast<size_t>(k)] : nullptr;
 }
 
 template <class T>
@@ -273,13 +383,13 @@ Vector ZarrReader<T>::GetSize()
 template <class T>
 Vector ZarrReader<T>::GetLevelSize(int level) const
 {
-    return level >= 0 && level < static_cast<int>(m_levels.size()) ? m_levels[static_cast<size_t>(level)]->dims : Vector();
+    return level >= 0 && level < static_cast<int>(m_levels->size()) ? (*m_levels)[static_cast<size_t>(level)]->dims : Vector();
 }
 
 template <class T>
 bool ZarrReader<T>::SetLevel(int level)
 {
-    if (level < 0 || level >= static_cast<int>(m_levels.size()))
+    if (level < 0 || level >= static_cast<int>(m_levels->size()))
         return false;
     m_level = level;
     return true;
@@ -298,7 +408,115 @@ void ZarrReader<T>::WarnOnce(const std::string& message)
 }
 
 template <class T>
+std::vector<ChunkStore::Result> ZarrReader<T>::FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords)
+{
+    const ZarrArrayMeta& meta = level.meta;
+    std::vector<ChunkStore::Range> ranges;
+    ranges.reserve(coords.size());
+    if (!meta.Sharded()) {
+        for (const auto& c : coords)
+            ranges.push_back({level.prefix + meta.ChunkKey(c), 0, -1, level.chunkLimit});
+        std::vector<ChunkStore::Result> results = m_store->GetRanges(ranges);
+        for (size_t i = 0; i < results.size(); ++i)
+            TakeRange(results[i], ranges[i]);
+        return results;
+    }
+    // Each shard's index first (one ranged read per shard, kept by the cache), then only the
+    // inner chunks asked for.
+    const size_t n = meta.shape.size();
+    std::vector<std::string> shardKeys;
+    std::vector<size_t> shardOf(coords.size()), innerOf(coords.size());
+    std::map<std::string, size_t> shardIndex;
+    for (size_t i = 0; i < coords.size(); ++i) {
+        std::vector<std::uint64_t> shard(n);
+        size_t inner = 0;
+        for (size_t a = 0; a < n; ++a) {
+            shard[a] = coords[i][a] / meta.shardChunks[a];
+            inner = inner * meta.shardChunks[a] + coords[i][a] % meta.shardChunks[a];
+        }
+        const std::string key = level.prefix + meta.ChunkKey(shard);
+        const auto found = shardIndex.emplace(key, shardKeys.size());
+        if (found.second)
+            shardKeys.push_back(key);
+        shardOf[i] = found.first->second;
+        innerOf[i] = inner;
+    }
+    const std::uint64_t shardLimit =
+        std::min<std::uint64_t>(ChunkStore::kDefaultLimit, level.chunkLimit * meta.InnerPerShard() + level.indexBytes);
+    const std::int64_t indexBytes = static_cast<std::int64_t>(level.indexBytes);
+    for (const std::string& key : shardKeys)
+        ranges.push_back({key, meta.indexAtStart ? 0 : -indexBytes, meta.indexAtStart ? indexBytes : -1, shardLimit});
+    std::vector<ChunkStore::Result> indexes = m_store->GetRanges(ranges);
+    for (size_t k = 0; k < indexes.size(); ++k) {
+        ChunkStore::Result& r = indexes[k];
+        TakeRange(r, ranges[k]);
+        if (r.status != ChunkStore::Status::Ok)
+            continue;
+        std::string why;
+        size_t bytes = r.bytes.size();
+        bool ok = bytes == level.indexBytes;
+        for (int c = 0; ok && c < level.indexChecksums; ++c) {
+            bytes -= 4;
+            const std::uint32_t stored = std::uint32_t(r.bytes[bytes]) | std::uint32_t(r.bytes[bytes + 1]) << 8 |
+                                         std::uint32_t(r.bytes[bytes + 2]) << 16 | std::uint32_t(r.bytes[bytes + 3]) << 24;
+            ok = Crc32c(r.bytes.data(), bytes) == stored;
+        }
+        if (!ok) {
+            r.status = ChunkStore::Status::Failed;
+            r.why = shardKeys[k] + ": the shard's index is damaged";
+            r.bytes.clear();
+        }
+    }
+    std::vector<ChunkStore::Result> results(coords.size());
+    std::vector<ChunkStore::Range> parts;
+    std::vector<size_t> partOf;
+    for (size_t i = 0; i < coords.size(); ++i) {
+        const ChunkStore::Result& index = indexes[shardOf[i]];
+        ChunkStore::Result& r = results[i];
+        if (index.status != ChunkStore::Status::Ok) {
+            r.status = index.status; // a missing shard: every inner chunk reads as the fill value
+            r.why = index.why;
+            continue;
+        }
+        const std::uint64_t offset = readU64(index.bytes.data() + innerOf[i] * 16, level.indexBigEndian);
+        const std::uint64_t size = readU64(index.bytes.data() + innerOf[i] * 16 + 8, level.indexBigEndian);
+        if (offset == kAbsent && size == kAbsent) {
+            r.status = ChunkStore::Status::Missing;
+            continue;
+        }
+        if (size > level.chunkLimit || offset > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) - size) {
+            r.why = shardKeys[shardOf[i]] + ": the shard's index lists an inner chunk of impossible size";
+            continue;
+        }
+        parts.push_back({shardKeys[shardOf[i]], static_cast<std::int64_t>(offset), static_cast<std::int64_t>(size), shardLimit});
+        partOf.push_back(i);
+    }
+    if (parts.empty())
+        return results;
+    std::vector<ChunkStore::Result> got = m_store->GetRanges(parts);
+    for (size_t k = 0; k < got.size(); ++k) {
+        TakeRange(got[k], parts[k]);
+        if (got[k].status == ChunkStore::Status::Missing) {
+            // The shard was there a moment ago (its index was read): now it is damage.
+            got[k].status = ChunkStore::Status::Failed;
+            got[k].why = parts[k].key + " vanished while it was read";
+        }
+        results[partOf[k]] = std::move(got[k]);
+    }
+    return results;
+}
+
+template <class T>
 bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
+{
+    const size_t n = level.meta.shape.size();
+    return n >= 2 && ReadRegion(level, p, 0, level.meta.shape[n - 1], 0, level.meta.shape[n - 2], dest);
+}
+
+// Only the chunks that overlap the region are fetched, and of each only the rows it needs are
+// decoded (for blosc, only the blocks that hold them), into a buffer each thread keeps.
+template <class T>
+bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, size_t x1, size_t y0, size_t y1, void* dest)
 {
     const ZarrArrayMeta& meta = level.meta;
     const size_t n = meta.shape.size();
@@ -307,32 +525,36 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     const size_t bytes = SampleBytes(meta.type);
     const size_t Y = meta.shape[n - 2], X = meta.shape[n - 1];
     const size_t cy = meta.chunks[n - 2], cx = meta.chunks[n - 1];
+    if (x0 >= x1 || x1 > X || y0 >= y1 || y1 > Y)
+        return false;
+    const size_t W = x1 - x0, H = y1 - y0;
 
     // The plane's chunk coordinates along the outer axes, and where the plane starts in them.
-    std::string outer;
     size_t within = 0, stride = cy * cx;
+    std::vector<std::uint64_t> outer(n, 0);
     for (size_t a = n - 2; a-- > 0;) {
         const int at = p[static_cast<int>(n - 3 - a)];
         if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
             return false;
         within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
         stride *= meta.chunks[a];
+        outer[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
     }
-    for (size_t a = 0; a + 2 < n; ++a)
-        outer += std::to_string(static_cast<size_t>(p[static_cast<int>(n - 3 - a)]) / meta.chunks[a]) + meta.separator;
-
-    const size_t ny = (Y + cy - 1) / cy, nx = (X + cx - 1) / cx;
-    std::vector<std::string> keys;
-    keys.reserve(ny * nx);
-    for (size_t jy = 0; jy < ny; ++jy)
-        for (size_t jx = 0; jx < nx; ++jx)
-            keys.push_back(level.prefix + outer + std::to_string(jy) + meta.separator + std::to_string(jx));
-    const std::vector<ChunkStore::Result> chunks = m_store->GetMany(keys);
+    const size_t jy0 = y0 / cy, jy1 = (y1 - 1) / cy + 1, jx0 = x0 / cx, jx1 = (x1 - 1) / cx + 1;
+    const size_t nx = jx1 - jx0;
+    std::vector<std::vector<std::uint64_t>> coords;
+    coords.reserve((jy1 - jy0) * nx);
+    for (size_t jy = jy0; jy < jy1; ++jy)
+        for (size_t jx = jx0; jx < jx1; ++jx) {
+            outer[n - 2] = jy;
+            outer[n - 1] = jx;
+            coords.push_back(outer);
+        }
+    const std::vector<ChunkStore::Result> chunks = FetchChunks(level, coords);
 
     unsigned char fill[8];
     fillSample(meta.fill, meta.type, meta.bigEndian, fill);
     const size_t chunkBytes = meta.ChunkSamples() * bytes;
-    const size_t partBytes = cy * cx * bytes; // the plane's rows within a chunk
     unsigned char* out = static_cast<unsigned char*>(dest);
     for (const ChunkStore::Result& r : chunks)
         if (r.status == ChunkStore::Status::Failed) {
@@ -346,30 +568,55 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     std::mutex whyMutex;
     std::string firstWhy;
     auto work = [&] {
-        std::unique_ptr<unsigned char, decltype(&std::free)> part(nullptr, &std::free);
+        thread_local std::vector<unsigned char> part;
+        // Kept for the next read unless it grew large (a whole deep chunk's rows).
+        struct Trim
+        {
+            std::vector<unsigned char>& buffer;
+            ~Trim()
+            {
+                if (buffer.capacity() > kKeptBufferBytes)
+                    std::vector<unsigned char>().swap(buffer);
+            }
+        } trim{part};
         for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
-            const size_t jy = i / nx, jx = i % nx;
+            if (StopRequested()) {
+                failed = true;
+                return;
+            }
+            const size_t jy = jy0 + i / nx, jx = jx0 + i % nx;
             const ChunkStore::Result& r = chunks[i];
-            const size_t h = std::min(cy, Y - jy * cy), w = std::min(cx, X - jx * cx);
+            // The part of this chunk inside the region, in plane coordinates.
+            const size_t ry0 = std::max(y0, jy * cy), ry1 = std::min(y1, std::min(Y, (jy + 1) * cy));
+            const size_t rx0 = std::max(x0, jx * cx), rx1 = std::min(x1, std::min(X, (jx + 1) * cx));
             if (r.status == ChunkStore::Status::Missing) {
-                for (size_t yy = 0; yy < h; ++yy) {
-                    unsigned char* row = out + ((jy * cy + yy) * X + jx * cx) * bytes;
-                    for (size_t xx = 0; xx < w; ++xx)
-                        std::memcpy(row + xx * bytes, fill, bytes);
+                for (size_t y = ry0; y < ry1; ++y) {
+                    unsigned char* row = out + ((y - y0) * W + (rx0 - x0)) * bytes;
+                    for (size_t x = rx0; x < rx1; ++x)
+                        std::memcpy(row + (x - rx0) * bytes, fill, bytes);
                 }
                 continue;
             }
-            if (!part)
-                part.reset(static_cast<unsigned char*>(std::malloc(partBytes)));
+            // The chunk's rows ry0..ry1 are one run of its bytes.
+            const size_t partBytes = (ry1 - ry0) * cx * bytes;
             std::string why = "out of memory";
-            if (!part || !level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, within * bytes, partBytes, part.get(), why)) {
+            bool ok = false;
+            try {
+                if (part.size() < partBytes)
+                    part.resize(partBytes);
+                ok = level.codec->DecodePart(r.bytes.data(), r.bytes.size(), chunkBytes, (within + (ry0 - jy * cy) * cx) * bytes,
+                                             partBytes, part.data(), why);
+            } catch (const std::bad_alloc&) {
+            }
+            if (!ok) {
                 const std::lock_guard<std::mutex> lock(whyMutex);
                 if (!failed.exchange(true))
-                    firstWhy = keys[i] + ": " + why;
+                    firstWhy = meta.ChunkKey(coords[i]) + ": " + why;
                 return;
             }
-            for (size_t yy = 0; yy < h; ++yy)
-                std::memcpy(out + ((jy * cy + yy) * X + jx * cx) * bytes, part.get() + yy * cx * bytes, w * bytes);
+            for (size_t y = ry0; y < ry1; ++y)
+                std::memcpy(out + ((y - y0) * W + (rx0 - x0)) * bytes, part.data() + ((y - ry0) * cx + (rx0 - jx * cx)) * bytes,
+                            (rx1 - rx0) * bytes);
         }
     };
     const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
@@ -380,38 +627,74 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
     for (std::thread& t : threads)
         t.join();
     if (failed) {
-        WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
+        if (!firstWhy.empty())
+            WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
         return false;
     }
     if (!fileIsNative(meta.bigEndian) && bytes > 1)
-        swapSamples(out, X * Y, bytes);
+        swapSamples(out, W * H, bytes);
     return true;
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int y0, int y1)
+{
+    const auto level = CurrentLevel();
+    if (!level || position.size() + 2 != level->dims.size() || x0 < 0 || x1 <= x0 || x1 > level->dims[0] || y0 < 0 || y1 <= y0 ||
+        y1 > level->dims[1])
+        return ImageSlice<T>();
+    const size_t samples = static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0);
+    T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
+    if (!result)
+        return ImageSlice<T>();
+    bool ok = false;
+    const auto read = [&](void* into) {
+        return ReadRegion(*level, position, static_cast<size_t>(x0), static_cast<size_t>(x1), static_cast<size_t>(y0),
+                          static_cast<size_t>(y1), into);
+    };
+    if (m_type == SampleType::UInt16) {
+        ok = read(result);
+    } else {
+        thread_local std::vector<unsigned char> raw;
+        try {
+            raw.resize(samples * SampleBytes(m_type));
+            ok = read(raw.data());
+        } catch (const std::bad_alloc&) {
+        }
+        if (ok)
+            ConvertToDisplay(raw.data(), m_type, m_map, result, samples);
+        // Bands and small planes reuse the buffer; a whole large plane's is not kept per thread.
+        if (raw.capacity() > kKeptBufferBytes)
+            std::vector<unsigned char>().swap(raw);
+    }
+    if (!ok) {
+        std::free(result);
+        return ImageSlice<T>();
+    }
+    return ImageSlice<T>(Vector(x1 - x0, y1 - y0), result);
 }
 
 template <class T>
 ImageSlice<T> ZarrReader<T>::GetSlice(const Vector& position)
 {
     const auto level = CurrentLevel();
-    if (!level || position.size() + 2 != level->dims.size())
+    if (!level)
         return ImageSlice<T>();
-    const size_t samples = static_cast<size_t>(level->dims[0]) * static_cast<size_t>(level->dims[1]);
-    T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
-    if (!result)
-        return ImageSlice<T>();
-    bool ok = false;
-    if (m_type == SampleType::UInt16) {
-        ok = ReadPlane(*level, position, result);
-    } else if (void* raw = std::malloc(samples * SampleBytes(m_type))) {
-        ok = ReadPlane(*level, position, raw);
-        if (ok)
-            ConvertToDisplay(raw, m_type, m_map, result, samples);
-        std::free(raw);
-    }
-    if (!ok) {
-        std::free(result);
-        return ImageSlice<T>();
-    }
-    return ImageSlice<T>(Vector(level->dims[0], level->dims[1]), result);
+    return GetBand(position, 0, level->dims[0], 0, level->dims[1]);
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetRows(const Vector& position, int y0, int y1)
+{
+    const auto level = CurrentLevel();
+    return level ? GetBand(position, 0, level->dims[0], y0, y1) : ImageSlice<T>();
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
+{
+    const auto level = CurrentLevel();
+    return level ? GetBand(position, x0, x1, 0, level->dims[1]) : ImageSlice<T>();
 }
 
 // One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the
@@ -424,21 +707,19 @@ std::optional<double> ZarrReader<T>::GetValue(const Vector& position)
         return std::nullopt;
     const ZarrArrayMeta& meta = level->meta;
     const size_t n = meta.shape.size();
-    std::string key = level->prefix;
     size_t within = 0, stride = 1;
+    std::vector<std::uint64_t> chunk(n);
     for (size_t a = n; a-- > 0;) {
         const int at = position[static_cast<int>(n - 1 - a)];
         if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
             return std::nullopt;
         within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
         stride *= meta.chunks[a];
+        chunk[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
     }
-    for (size_t a = 0; a < n; ++a)
-        key += (a ? std::string(1, meta.separator) : std::string()) +
-               std::to_string(static_cast<size_t>(position[static_cast<int>(n - 1 - a)]) / meta.chunks[a]);
     const size_t bytes = SampleBytes(meta.type);
     unsigned char sample[8];
-    const ChunkStore::Result r = m_store->Get(key);
+    const ChunkStore::Result r = std::move(FetchChunks(*level, {chunk}).front());
     std::string why;
     if (r.status == ChunkStore::Status::Failed)
         return std::nullopt;
@@ -484,11 +765,15 @@ std::string ZarrReader<T>::GetFormatName()
 {
     const auto level = CurrentLevel();
     std::string name = m_ome ? "OME-Zarr" : "Zarr";
+    if (m_v3)
+        name += " v3";
     name += ", " + SampleTypeName(m_type);
     if (level)
         name += ", " + level->codec->Name();
-    if (m_levels.size() > 1)
-        name += ", level " + std::to_string(m_level.load()) + " of " + std::to_string(m_levels.size());
+    if (level && level->meta.Sharded())
+        name += ", sharded";
+    if (m_levels->size() > 1)
+        name += ", level " + std::to_string(m_level.load()) + " of " + std::to_string(m_levels->size());
     if (m_store && IsUrl(m_store->Location()))
         name += ", remote";
     return name;
@@ -497,7 +782,7 @@ std::string ZarrReader<T>::GetFormatName()
 template <class T>
 std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
 {
-    if (level <= 0 || level >= static_cast<int>(m_levels.size()))
+    if (level <= 0 || level >= static_cast<int>(m_levels->size()))
         return nullptr;
     // Levels are immutable once loaded and the store is safe to share, so the copy only
     // needs its own current level.
@@ -510,6 +795,7 @@ std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
     copy->m_channels = m_channels;
     copy->m_channelDim = m_channelDim;
     copy->m_ome = m_ome;
+    copy->m_v3 = m_v3;
     copy->m_type = m_type;
     copy->m_map = m_map;
     return copy;
@@ -521,6 +807,25 @@ std::string ZarrReader<T>::GetIndexName(unsigned int dim, int index)
     if (static_cast<int>(dim) != m_channelDim || index < 0 || index >= static_cast<int>(m_channels.size()))
         return std::string();
     return m_channels[static_cast<size_t>(index)].name;
+}
+
+template <class T>
+void ZarrReader<T>::ForgetFailures()
+{
+    if (m_store)
+        m_store->ForgetFailures();
+}
+
+template <class T>
+std::string ZarrReader<T>::GetTrouble() const
+{
+    return m_store ? m_store->Trouble() : std::string();
+}
+
+template <class T>
+size_t ZarrReader<T>::GetRequestCount() const
+{
+    return m_store ? m_store->RequestCount() : 0;
 }
 
 template <class T>

@@ -13,7 +13,8 @@
 
 namespace ImageReader {
 
-// Image source for Zarr v2 arrays and OME-Zarr multiscale images, from a folder or an
+// Image source for Zarr v2 and v3 arrays (v3 also sharded) and OME-Zarr multiscale images
+// (NGFF 0.4 and 0.5), from a folder or an
 // http(s) URL. Chunks are read on demand, only those a plane needs; a plane's chunks are
 // fetched together (concurrently from a server). The array's axes are reversed, so that
 // dimension 0 is x and 1 is y. An absent chunk reads as the array's fill value; a chunk that
@@ -37,6 +38,9 @@ public:
     void Close() override;
 
     ImageSlice<T> GetSlice(const Vector& position) override;
+    // Bands read only the chunks that hold them (see ImageBase).
+    ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
+    ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
@@ -54,7 +58,7 @@ public:
     static constexpr size_t kChunkCacheShare = 8; // the budget's 1/n for chunks
 
     // Resolution levels, finest first.
-    int GetLevelCount() const override { return static_cast<int>(m_levels.size()); }
+    int GetLevelCount() const override { return static_cast<int>(m_levels->size()); }
     std::unique_ptr<ImageReaderBase<T>> OpenLevel(int level) override;
     Vector GetLevelSize(int level) const;
     int GetLevel() const { return m_level.load(); }
@@ -69,6 +73,12 @@ public:
     std::vector<ChannelHint> GetChannelHints() override { return m_channels; }
     std::string GetIndexName(unsigned int dim, int index) override;
 
+    // Chunks that failed are asked for again at once (a reload); see HttpOptions::backOffMs.
+    void ForgetFailures() override;
+    std::string GetTrouble() const override;
+    // Requests sent to the server so far (0 for a folder).
+    size_t GetRequestCount() const;
+
 private:
     struct Level
     {
@@ -78,24 +88,39 @@ private:
         Vector dims;        // viewer order
         std::vector<double> nmPerPixel; // viewer order
         std::vector<double> secondsPerIndex; // viewer order; 0 but for axes in a time unit
+        // Sharded arrays: the index's size and layout.
+        size_t indexBytes = 0;
+        bool indexBigEndian = false;
+        int indexChecksums = 0;
+        std::uint64_t chunkLimit = 0; // the most a stored (inner) chunk may take
     };
+    using Levels = std::vector<std::shared_ptr<const Level>>;
 
     bool Fail(std::string reason);
-    bool LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why);
+    std::shared_ptr<Level> LoadLevel(const std::string& prefix, const std::vector<double>& scale, std::string& why);
     // Plane `position` (viewer dimensions 2..) of a level, native byte order.
     bool ReadPlane(const Level& level, const Vector& position, void* dest);
+    // Samples [x0, x1) x [y0, y1) of that plane, row by row, native byte order.
+    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest);
+    // The same, delivered as display values.
+    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1);
+    // The stored (inner) chunks at `coords` (array order, in chunk units), in that order: from
+    // their keys, or for a sharded array through the shards' indexes.
+    std::vector<ChunkStore::Result> FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords);
     std::shared_ptr<const Level> CurrentLevel() const;
     void WarnOnce(const std::string& text);
 
     HttpOptions m_http;
     std::shared_ptr<ChunkStore> m_store;
     std::shared_ptr<CachingStore> m_chunkCache; // remote images only
-    std::vector<std::shared_ptr<const Level>> m_levels;
+    // Shared with the readers of the other levels: one list, however many levels.
+    std::shared_ptr<const Levels> m_levels = std::make_shared<Levels>();
     std::atomic<int> m_level{0};
     std::vector<ZarrAxis> m_axes; // array order; empty for a plain array
     std::vector<ZarrChannel> m_channels;
     int m_channelDim = -1;
     bool m_ome = false;
+    bool m_v3 = false;
     SampleType m_type = SampleType::UInt16;
     ValueMap m_map;
     std::string m_error;

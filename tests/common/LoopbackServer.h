@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -64,6 +66,13 @@ public:
     // with the request's query, answering `code`.
     void Redirect(std::string from, std::string to, int code = 302) { m_redirects.push_back({std::move(from), std::move(to), code}); }
 
+    // Answers requests for `path` with `reply` as it stands (status line, headers and body).
+    void SetReply(std::string path, std::string reply) { m_replies.emplace_back(std::move(path), std::move(reply)); }
+    // Answers ranged requests with the whole file (200), as some servers do.
+    void IgnoreRanges() { m_ignoreRanges = true; }
+    // Waits this long before each answer, as a distant server would.
+    void SetLatency(int ms) { m_latencyMs = ms; }
+
     int Port() const { return m_port; }
     std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + path; }
     int Requests() const { return m_requests; }
@@ -75,6 +84,8 @@ public:
             n += p == path;
         return n;
     }
+    // Requests that carried a Range header.
+    int RangeRequests() const { return m_ranged; }
     // Requests answered 401 or 403.
     int Refused() const { return m_refused; }
     int Connections() const { return m_connections; }
@@ -179,6 +190,8 @@ private:
         const size_t mark = target.find('?');
         const std::string path = target.substr(0, mark);
         const std::string query = mark == std::string::npos ? std::string() : target.substr(mark + 1);
+        if (m_latencyMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_latencyMs));
         ++m_requests;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
@@ -196,6 +209,8 @@ private:
         } else if (!m_query.empty() && query != m_query) {
             ++m_refused;
             reply = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n";
+        } else if (const std::string* canned = CannedReply(path)) {
+            reply = *canned;
         } else if (moved) {
             reply = "HTTP/1.1 " + std::to_string(moved->code) + " Moved\r\nLocation: /" + moved->to + path.substr(moved->from.size()) +
                     (query.empty() ? "" : "?" + query) + "\r\nContent-Length: 0\r\n\r\n";
@@ -213,10 +228,25 @@ private:
                     in.read(body.data(), static_cast<std::streamsize>(body.size()));
                 }
             }
+            const std::string range = Header(request, "Range");
+            if (!range.empty())
+                ++m_ranged;
+            size_t from = 0, count = body.size();
+            const int ranged = action == Action::Serve && !m_ignoreRanges && !range.empty() ? ParseRange(range, body.size(), from, count) : 0;
             switch (action) {
             case Action::Serve:
-                reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-                reply += body;
+                if (ranged < 0) {
+                    reply = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" + std::to_string(body.size()) +
+                            "\r\nContent-Length: 0\r\n\r\n";
+                } else if (ranged > 0) {
+                    reply = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
+                            std::to_string(from + count - 1) + "/" + std::to_string(body.size()) +
+                            "\r\nContent-Length: " + std::to_string(count) + "\r\n\r\n";
+                    reply.append(body, from, count);
+                } else {
+                    reply = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
+                    reply += body;
+                }
                 break;
             case Action::NotFound: reply = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"; break;
             case Action::ServerError: reply = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"; break;
@@ -236,8 +266,51 @@ private:
         return keep && Header(request, "Connection") != "close";
     }
 
+    // "bytes=a-b", "bytes=a-" or "bytes=-n" of a file of `size` bytes: 1 with the part, -1 when
+    // it cannot be satisfied, 0 for a header this server does not understand (whole file).
+    static int ParseRange(const std::string& header, size_t size, size_t& from, size_t& count)
+    {
+        if (header.compare(0, 6, "bytes=") != 0 || header.find(',') != std::string::npos)
+            return 0;
+        const std::string spec = header.substr(6);
+        const size_t dash = spec.find('-');
+        if (dash == std::string::npos)
+            return 0;
+        const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+        if (a.empty()) {
+            if (b.empty())
+                return 0;
+            const size_t n = std::stoul(b);
+            if (n == 0 || size == 0)
+                return -1;
+            count = std::min(n, size);
+            from = size - count;
+            return 1;
+        }
+        from = std::stoul(a);
+        if (from >= size)
+            return -1;
+        const size_t last = b.empty() ? size - 1 : std::min<size_t>(std::stoul(b), size - 1);
+        if (last < from)
+            return -1;
+        count = last - from + 1;
+        return 1;
+    }
+
+    const std::string* CannedReply(const std::string& path) const
+    {
+        for (const auto& r : m_replies)
+            if (r.first == path)
+                return &r.second;
+        return nullptr;
+    }
+
     std::filesystem::path m_root;
     Rule m_rule;
+    std::vector<std::pair<std::string, std::string>> m_replies;
+    bool m_ignoreRanges = false;
+    int m_latencyMs = 0;
+    std::atomic<int> m_ranged{0};
     std::string m_query;
     std::string m_authorization;
     struct Moved

@@ -373,14 +373,19 @@ TEST(ZarrCodec, DamagedAndMisSizedChunksAreRefused)
 class CountingStore : public ImageReader::ChunkStore
 {
 public:
-    Result Get(const std::string& key) override
+    std::vector<Result> GetRanges(const std::vector<Range>& ranges) override
     {
-        ++fetches[key];
-        Result r;
-        r.status = key[0] == 'x' ? Status::Failed : Status::Ok;
-        if (r.status == Status::Ok)
-            r.bytes.assign(std::stoul(key.substr(1)), static_cast<std::uint8_t>(key.size()));
-        return r;
+        std::vector<Result> results;
+        for (const Range& range : ranges) {
+            const std::string& key = range.key;
+            ++fetches[key];
+            Result r;
+            r.status = key[0] == 'x' ? Status::Failed : Status::Ok;
+            if (r.status == Status::Ok)
+                r.bytes.assign(std::stoul(key.substr(1)), static_cast<std::uint8_t>(key.size()));
+            results.push_back(r);
+        }
+        return results;
     }
     std::string Location() const override { return "counting"; }
     std::map<std::string, int> fetches;
@@ -389,7 +394,9 @@ public:
 TEST(ZarrCache, KeepsRecentKeysWithinItsBudget)
 {
     auto inner = std::make_shared<CountingStore>();
-    ImageReader::CachingStore cache(inner, 100); // entries up to 25 bytes are kept
+    // Each entry costs its bytes, its key and 96 bytes of bookkeeping: five 20-byte keys fill
+    // the budget; entries up to a quarter of it (148) are kept.
+    ImageReader::CachingStore cache(inner, 5 * (20 + 3 + 96));
     // Each step: the keys read, then the total fetches of each key in `check` afterwards.
     const struct
     {
