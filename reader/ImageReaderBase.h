@@ -24,6 +24,10 @@ public:
     virtual std::string GetDimName(unsigned int dim) = 0;
     // Pixel spacing in nanometres; 0 when not given.
     virtual double GetDimPixelSize(unsigned int dim) = 0;
+    // Seconds from one index of a time dimension to the next where the file says (ImageJ
+    // finterval, OME TimeIncrement or DeltaT, a time unit on an ICS or OME-Zarr axis); 0 for
+    // other dimensions and when not given. Kept apart from the pixel size, which is a length.
+    virtual double GetDimInterval(unsigned int) { return 0.0; }
     // The number the file itself gives index 0 of a dimension (a series numbered from 1
     // starts at 1), so that a position can be shown as the user's own file numbers.
     virtual int GetDimOrigin(unsigned int) { return 0; }

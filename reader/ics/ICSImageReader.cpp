@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "Diagnostics.h"
 #include "IcsLocale.h"
+#include "TimeUnit.h"
 
 namespace ImageReader {
 
@@ -466,6 +468,19 @@ double ICSImageReader<T>::GetDimPixelSize(unsigned int dim)
         return 1.0;
     }
     return scale * nanometresPer(units);
+}
+
+template <class T>
+double ICSImageReader<T>::GetDimInterval(unsigned int dim)
+{
+    double origin = 0.0;
+    double scale = 0.0;
+    char units[ICS_LINE_LENGTH] = {};
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_ics || dim >= m_dims.size() || IcsGetPosition(m_ics, static_cast<int>(dim), &origin, &scale, units) != IcsErr_Ok)
+        return 0.0;
+    const double seconds = scale * SecondsPerUnit(units);
+    return seconds > 0 && std::isfinite(seconds) ? seconds : 0.0;
 }
 
 template <class T>

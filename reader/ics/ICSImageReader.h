@@ -42,6 +42,8 @@ public:
     void Close() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
+    // The axis's scale when its unit is one of time.
+    double GetDimInterval(unsigned int dim) override;
     SampleType GetSampleType() override { return m_type; }
     ValueMap GetValueMap() override { return m_map; }
     std::optional<double> GetValue(const Vector& position) override;

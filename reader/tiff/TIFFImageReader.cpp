@@ -195,7 +195,7 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
             return;
         }
         m_strides.emplace_back(static_cast<unsigned>(this->m_dims.size()), stride);
-        this->AddDim({names[i], static_cast<int>(extent), 0.0, static_cast<int>(lo[k]), {}});
+        this->AddDim({names[i], static_cast<int>(extent), 0.0, static_cast<int>(lo[k]), {}, 0.0});
         stride *= extent;
     }
 

@@ -24,6 +24,7 @@ public:
     Vector GetSize() override { return m_size; }
     std::string GetDimName(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].name : std::string(); }
     double GetDimPixelSize(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].pixelNm : 0.0; }
+    double GetDimInterval(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].intervalS : 0.0; }
     int GetDimOrigin(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].origin : 0; }
     std::string GetIndexName(unsigned int dim, int index) override;
     SampleType GetSampleType() override { return m_layout.type; }
@@ -40,6 +41,7 @@ protected:
         double pixelNm = 0.0;
         int origin = 0;
         std::vector<std::string> indexNames;
+        double intervalS = 0.0; // seconds per index of a time dimension
     };
 
     // The page key and sample of a plane position (already checked to be inside the image);

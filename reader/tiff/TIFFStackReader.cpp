@@ -75,7 +75,7 @@ void TIFFStackReader<T>::LayOutImageJ(const std::string& fileName, double zNm)
             for (int i = 0; i < 3; ++i) {
                 if (sizes[i] > 1) {
                     m_pageDims.emplace_back(static_cast<unsigned>(this->m_dims.size()), stride);
-                    this->AddDim({names[i], static_cast<int>(sizes[i]), i == 1 ? zNm : 0.0, 0, {}});
+                    this->AddDim({names[i], static_cast<int>(sizes[i]), i == 1 ? zNm : 0.0, 0, {}, i == 2 ? ij.frameIntervalS : 0.0});
                 }
                 stride *= sizes[i];
             }
@@ -85,7 +85,7 @@ void TIFFStackReader<T>::LayOutImageJ(const std::string& fileName, double zNm)
     if (pages > 1) {
         m_kind = Kind::MultiPage;
         m_pageDims.emplace_back(static_cast<unsigned>(this->m_dims.size()), 1);
-        this->AddDim({"z", static_cast<int>(pages), zNm, 0, {}});
+        this->AddDim({"z", static_cast<int>(pages), zNm, 0, {}, 0.0});
     }
 }
 
@@ -162,6 +162,7 @@ bool TIFFStackReader<T>::LayOutOme(const std::string& fileName, double zNm, std:
             dim.name = std::string(1, static_cast<char>(letter - 'A' + 'a'));
             dim.size = static_cast<int>(sizes[i]);
             dim.pixelNm = letter == 'Z' ? zNm : 0.0;
+            dim.intervalS = letter == 'T' ? ome.timeIncrementS : 0.0;
             if (letter == 'C' && ome.channelNames.size() == static_cast<size_t>(sizes[i]))
                 dim.indexNames = ome.channelNames;
             if (letter == 'C' && samples > 1)

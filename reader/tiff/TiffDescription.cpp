@@ -1,11 +1,15 @@
 #include "TiffDescription.h"
 
+#include "TimeUnit.h"
+
 #include <expat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -62,6 +66,10 @@ struct OmeParser
     std::string unitX = "µm", unitY = "µm", unitZ = "µm";
     double sizeX = 0, sizeY = 0, sizeZ = 0;
     bool firstChannel = true;
+    double timeIncrement = 0.0;
+    std::string timeIncrementUnit = "s";
+    // DeltaT (seconds) of the planes at z 0, channel 0, by time point.
+    std::map<long long, double> deltaT{};
 
     static std::string attribute(const char** attrs, const char* name, bool& found)
     {
@@ -119,6 +127,10 @@ struct OmeParser
             unit = attribute(attrs, "PhysicalSizeZUnit", found);
             if (found)
                 unitZ = unit;
+            toDouble(attribute(attrs, "TimeIncrement"), timeIncrement);
+            unit = attribute(attrs, "TimeIncrementUnit", found);
+            if (found)
+                timeIncrementUnit = unit;
             return;
         }
         if (!inPixels)
@@ -143,6 +155,16 @@ struct OmeParser
             integer(attrs, "PlaneCount", tiffData->planeCount);
         } else if (tiffData && std::strcmp(name, "UUID") == 0) {
             tiffData->file = attribute(attrs, "FileName");
+        } else if (std::strcmp(name, "Plane") == 0) {
+            long long z = 0, c = 0, t = 0;
+            integer(attrs, "TheZ", z);
+            integer(attrs, "TheC", c);
+            integer(attrs, "TheT", t);
+            double dt = 0.0;
+            bool found = false;
+            const std::string unit = attribute(attrs, "DeltaTUnit", found);
+            if (z == 0 && c == 0 && toDouble(attribute(attrs, "DeltaT"), dt))
+                deltaT[t] = dt * SecondsPerUnit(found ? unit : "s");
         }
     }
 
@@ -181,6 +203,8 @@ bool ParseImageJDescription(const std::string& text, ImageJDescription& out)
     if (text.compare(0, 7, "ImageJ=") != 0)
         return false;
     out = ImageJDescription();
+    double interval = 0.0;
+    std::string timeUnit;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -203,8 +227,17 @@ bool ParseImageJDescription(const std::string& text, ImageJDescription& out)
                 out.spacing = v;
         } else if (key == "unit") {
             out.unit = value;
+        } else if (key == "finterval") {
+            double v = 0.0;
+            if (toDouble(value, v) && v > 0.0)
+                interval = v;
+        } else if (key == "tunit") {
+            timeUnit = value;
         }
     }
+    // ImageJ writes tunit only when it is not seconds.
+    const double perUnit = timeUnit.empty() ? 1.0 : SecondsPerUnit(timeUnit);
+    out.frameIntervalS = interval * perUnit;
     return true;
 }
 
@@ -240,6 +273,15 @@ bool ParseOmeDescription(const std::string& xml, OmeDescription& out, std::strin
     out.physicalNm[0] = state.sizeX > 0 ? state.sizeX * x : 0.0;
     out.physicalNm[1] = state.sizeY > 0 ? state.sizeY * y : 0.0;
     out.physicalNm[2] = state.sizeZ > 0 ? state.sizeZ * z : 0.0;
+    if (state.timeIncrement > 0)
+        out.timeIncrementS = state.timeIncrement * SecondsPerUnit(state.timeIncrementUnit);
+    else if (state.deltaT.size() >= 2) {
+        // The mean step from the first time point's plane to the last one's.
+        const auto& first = *state.deltaT.begin();
+        const auto& last = *state.deltaT.rbegin();
+        const double step = (last.second - first.second) / static_cast<double>(last.first - first.first);
+        out.timeIncrementS = step > 0 && std::isfinite(step) ? step : 0.0;
+    }
     return true;
 }
 

@@ -18,6 +18,7 @@ struct ImageJDescription
     int frames = 1;
     double spacing = 0.0; // z step, in `unit`
     std::string unit;
+    double frameIntervalS = 0.0; // finterval, in seconds (tunit applied); 0 when not given
 };
 
 // False when `text` is not an ImageJ description (it starts with "ImageJ=").
@@ -31,6 +32,8 @@ struct OmeDescription
     double physicalNm[3] = {0.0, 0.0, 0.0}; // x, y, z; 0 when not given or in an unknown unit
     std::vector<std::string> channelNames;
     int samplesPerPixel = 1; // of the first channel
+    // Seconds between time points: TimeIncrement, else the planes' DeltaT; 0 when not given.
+    double timeIncrementS = 0.0;
     // Which page holds which planes; empty when the file does not say (page k holds plane k).
     struct TiffData
     {
