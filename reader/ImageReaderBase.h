@@ -54,6 +54,15 @@ public:
     virtual int GetChannelHintDim() { return -1; }
     virtual std::vector<ChannelHint> GetChannelHints() { return {}; }
 
+    // Wavelengths in nm of the indices of a channel or spectral dimension, where the file
+    // gives them (emission wavelengths, a calibrated wavelength axis); empty otherwise.
+    virtual std::vector<double> GetIndexWavelengths(unsigned int) { return {}; }
+
+    // Where the cursor starts: one index per dimension (x and y included), -1 for a
+    // dimension left at its usual place (the middle); empty: every dimension as usual. A
+    // series opened at one of its files starts on that file's plane.
+    virtual Vector GetInitialPosition() { return Vector(); }
+
     // Coarser copies of the image stored beside it (a resolution pyramid), finest first;
     // level 0 is this reader. OpenLevel gives an independent reader of a coarser level that
     // shares this one's data and connections (null for level 0 or one that does not exist).

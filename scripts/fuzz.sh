@@ -33,7 +33,7 @@ seed() {
 seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
-seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
+seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif' 'imagej/*.tif'
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
 # sample header cover the sample types, byte orders and compression.
 mkdir -p "$corpus/ics"

@@ -49,6 +49,11 @@ public:
     std::optional<double> GetValue(const Vector& position) override;
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
+    // A channel or spectral dimension's wavelengths: from its position parameters when their
+    // unit is a length, else the sensor's emission wavelengths, one per channel.
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override;
+    int GetChannelHintDim() override;
+    std::vector<ChannelHint> GetChannelHints() override;
 
 private:
     bool Fail(std::string reason);

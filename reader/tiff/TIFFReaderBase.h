@@ -32,6 +32,9 @@ public:
     std::optional<double> GetValue(const Vector& position) override;
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
+    int GetChannelHintDim() override { return m_hints.empty() ? -1 : m_hintDim; }
+    std::vector<ChannelHint> GetChannelHints() override { return m_hints; }
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override;
 
 protected:
     struct Dim
@@ -82,6 +85,10 @@ protected:
     ValueMap m_map;
     Vector m_size;
     std::string m_error;
+    // What the file says about showing its channels, and their dimension (-1: the image
+    // is one channel).
+    std::vector<ChannelHint> m_hints;
+    int m_hintDim = -1;
     std::shared_ptr<std::set<std::string>> m_reported = std::make_shared<std::set<std::string>>();
 
 private:
