@@ -149,10 +149,11 @@ void AddRenderOptions(OptionTable& table, RenderRequest& r)
         r.output = a[0];
         return std::string();
     });
-    table.Add("--view", 1, "xy|xz|yz|all: the view (default xy)", [&r](const std::vector<std::string>& a) {
+    table.Add("--view", 1, "xy|xz|yz|all|3d: the view (default xy)", [&r](const std::vector<std::string>& a) {
         const std::string& v = a[0];
-        r.views = v == "xy" ? ViewXY : v == "xz" ? ViewXZ : v == "yz" ? ViewYZ : v == "all" ? ViewAll : 0;
-        return r.views ? std::string() : "expected xy, xz, yz or all";
+        r.volume = v == "3d";
+        r.views = v == "xy" || r.volume ? ViewXY : v == "xz" ? ViewXZ : v == "yz" ? ViewYZ : v == "all" ? ViewAll : 0;
+        return r.views ? std::string() : "expected xy, xz, yz, all or 3d";
     });
     table.Add("--axes", 1, "X,Y[,XZ[,YZ]]: the dimensions on the view axes", [&r](const std::vector<std::string>& a) {
         r.axes = split(a[0], ',');

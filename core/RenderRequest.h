@@ -54,6 +54,7 @@ struct RenderRequest
     std::string output;
     std::string statePath;
     int views = ViewXY; // ViewBit mask: one view or all three
+    bool volume = false; // --view 3d: the volume view (views stays ViewXY)
     std::vector<std::string> axes;                    // x, y[, xz[, yz]] by name or index
     std::vector<std::pair<std::string, int>> cursor;  // dimension = position
     std::vector<std::string> project;                 // dimensions collapsed by maximum

@@ -1,0 +1,98 @@
+#include "PictureOverlay.h"
+
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace ImageViewer {
+
+PictureArea XYArea(const ImageReader::Vector& size, const std::vector<double>& pixelSizes, const ViewState& state,
+                   int views, int w, int h)
+{
+    PictureArea area;
+    std::vector<double> sizes = pixelSizes;
+    sizes.resize(size.size(), 0.0);
+    const std::vector<double> zooms = PixelZooms(sizes, 1.0);
+    const auto length = [&](int d) { return static_cast<int>(std::lround(size[d] * zooms[static_cast<size_t>(d)])); };
+    // RenderPicture's layout: YZ left of XY and XZ above it, 6 pixels apart.
+    const int index = views == ViewXZ ? kViewXZ : views == ViewYZ ? kViewYZ : kViewXY;
+    if (!state.Drawable(index, size))
+        return area;
+    const auto [xd, yd] = state.ViewDims(index);
+    int left = 0, top = 0;
+    if (views == ViewAll) {
+        left = state.Drawable(kViewYZ, size) ? length(state.ViewDims(kViewYZ).first) + 6 : 0;
+        top = state.Drawable(kViewXZ, size) ? length(state.ViewDims(kViewXZ).second) + 6 : 0;
+    }
+    area = PictureArea{left, top, length(xd), length(yd), 0};
+    const double known = sizes[static_cast<size_t>(xd)];
+    if (std::isfinite(known) && known > 0)
+        area.nmPerPixel = known / zooms[static_cast<size_t>(xd)];
+    if (w <= 0 || h <= 0)
+        return area;
+    const int W = left + area.width, H = top + area.height;
+    const double k = std::min(static_cast<double>(w) / W, static_cast<double>(h) / H);
+    const int ox = (w - std::min(w, std::max(1, static_cast<int>(std::lround(W * k))))) / 2;
+    const int oy = (h - std::min(h, std::max(1, static_cast<int>(std::lround(H * k))))) / 2;
+    const auto s = [k](int v) { return static_cast<int>(std::lround(v * k)); };
+    return PictureArea{ox + s(left), oy + s(top), s(area.width), s(area.height), area.nmPerPixel / k};
+}
+
+namespace {
+
+// White text and marks on a translucent dark plate read on bright and dark pictures alike.
+void drawPlate(QPainter& painter, const QRect& box)
+{
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 150));
+    painter.drawRoundedRect(box, 4, 4);
+}
+
+} // namespace
+
+void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::string& stamp, bool scaleBar)
+{
+    if (picture.IsNull() || area.width < 16 || area.height < 16)
+        return;
+    const ScaleBar bar = scaleBar && area.nmPerPixel > 0 ? ChooseScaleBar(area.nmPerPixel, area.width / 4) : ScaleBar();
+    const bool drawBar = bar.pixels >= 8;
+    if (stamp.empty() && !drawBar)
+        return;
+    QImage image(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
+                 QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setClipRect(QRect(area.x, area.y, area.width, area.height));
+    QFont font = painter.font();
+    font.setBold(true);
+    // Readable at the picture's own size: a movie frame is shown scaled, not at 100 %.
+    font.setPixelSize(std::clamp(area.height / 36, 10, 64));
+    painter.setFont(font);
+    const QFontMetrics fm(font);
+    const int margin = std::max(4, area.height / 60), pad = std::max(3, fm.height() / 4);
+    if (!stamp.empty()) {
+        const QString text = QString::fromUtf8(stamp.c_str());
+        const QRect box(area.x + margin, area.y + margin, fm.horizontalAdvance(text) + 2 * pad, fm.height() + 2 * pad);
+        drawPlate(painter, box);
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, text);
+    }
+    if (drawBar) {
+        const QString label = QString::fromUtf8(bar.label.c_str());
+        const int thickness = std::max(3, fm.height() / 4);
+        const int boxW = std::max(bar.pixels, fm.horizontalAdvance(label)) + 2 * pad;
+        const int boxH = fm.height() + thickness + 3 * pad;
+        const QRect box(area.x + area.width - margin - boxW, area.y + area.height - margin - boxH, boxW, boxH);
+        drawPlate(painter, box);
+        painter.setBrush(Qt::white);
+        painter.drawRect(QRect(box.right() + 1 - pad - bar.pixels, box.bottom() + 1 - pad - thickness, bar.pixels,
+                               thickness));
+        painter.setPen(Qt::white);
+        painter.drawText(QRect(box.left(), box.top() + pad, box.width(), fm.height()), Qt::AlignCenter, label);
+    }
+}
+
+} // namespace ImageViewer

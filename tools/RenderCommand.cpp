@@ -1,0 +1,330 @@
+#include "RenderCommand.h"
+
+#include <QImage>
+#include <QString>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+#include "MovieRange.h"
+#include "MovieWriter.h"
+#include "OpenImage.h"
+#include "PictureOverlay.h"
+#include "PositionStamp.h"
+#include "RenderRequest.h"
+#include "Viewer.h"
+#include "VolumeView.h"
+
+namespace ImageViewer {
+
+namespace {
+
+// The options beyond a still picture's.
+struct CommandOptions
+{
+    std::string movie;      // --movie DIM[:FIRST:LAST] or turn[:AXIS]
+    double fps = 10;
+    int quality = 90;
+    int turnFrames = 360;
+    std::string rotate;     // --rotate AZ,EL
+    int stamp = -1;         // -1: on for movies, off for stills
+    int scaleBar = -1;      // -1: on for movies, else as the state says
+    bool box = true;        // the 3-D view's box and axis names
+};
+
+bool toNumber(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && std::isfinite(value);
+}
+
+// A number from lo to hi, or why not.
+std::string parseRange(const std::string& text, double lo, double hi, double& value)
+{
+    double v = 0;
+    if (!toNumber(text, v) || v < lo || v > hi)
+        return "expected a number from " + std::to_string(static_cast<long long>(lo)) + " to " +
+               std::to_string(static_cast<long long>(hi));
+    value = v;
+    return std::string();
+}
+
+void addCommandOptions(OptionTable& table, CommandOptions& o)
+{
+    using Args = const std::vector<std::string>&;
+    table.Add("--movie", 1, "DIM[:FIRST:LAST] | turn[:x|y|z]: a movie through a dimension, or turning the 3-D view",
+              [&o](Args a) {
+                  o.movie = a[0];
+                  return std::string();
+              });
+    table.Add("--fps", 1, "N: frames per second of the movie (default 10)",
+              [&o](Args a) { return parseRange(a[0], 0.1, 1000, o.fps); });
+    table.Add("--quality", 1, "N: 1-100 for JPEG, WebP and H.264 frames (default 90)", [&o](Args a) {
+        double q = 0;
+        const std::string why = parseRange(a[0], 1, 100, q);
+        o.quality = static_cast<int>(q);
+        return why;
+    });
+    table.Add("--frames", 1, "N: frames of a turn (default 360)", [&o](Args a) {
+        double f = 0;
+        const std::string why = parseRange(a[0], 1, 100000, f);
+        o.turnFrames = static_cast<int>(f);
+        return why;
+    });
+    table.Add("--rotate", 1, "AZ,EL: degrees the 3-D view turns about the vertical, then the horizontal axis",
+              [&o](Args a) {
+                  Rotation r;
+                  o.rotate = a[0];
+                  return ParseAzEl(a[0], r) ? std::string() : "expected two numbers of degrees, AZ,EL";
+              });
+    table.Add("--stamp", 0, "draw the position stamp (default for movies)", [&o](Args) {
+        o.stamp = 1;
+        return std::string();
+    });
+    table.Add("--no-stamp", 0, "no position stamp", [&o](Args) {
+        o.stamp = 0;
+        return std::string();
+    });
+    table.Add("--scale-bar", 0, "draw the scale bar (default for movies)", [&o](Args) {
+        o.scaleBar = 1;
+        return std::string();
+    });
+    table.Add("--no-scale-bar", 0, "no scale bar", [&o](Args) {
+        o.scaleBar = 0;
+        return std::string();
+    });
+    table.Add("--no-box", 0, "no box outline and axis names on the 3-D view", [&o](Args) {
+        o.box = false;
+        return std::string();
+    });
+}
+
+// What a movie steps through: a dimension's positions, or turns of the volume.
+struct MoviePlan
+{
+    int dim = -1;
+    int first = 0;
+    int frames = 1;
+    bool turn = false;
+    int turnAxis = -1; // TurntableFrame's axis: 0 x, 1 y, 2 z, -1 the screen's vertical
+};
+
+std::string planMovie(const std::string& spec, const CommandOptions& o, const std::vector<std::string>& names,
+                      const ImageReader::Vector& size, MoviePlan& plan)
+{
+    if (spec == "turn" || spec.rfind("turn:", 0) == 0) {
+        plan.turn = true;
+        plan.frames = o.turnFrames;
+        const std::string axis = spec.size() > 5 ? spec.substr(5) : std::string();
+        plan.turnAxis = axis.empty() ? -1 : axis == "x" ? 0 : axis == "y" ? 1 : axis == "z" ? 2 : -2;
+        return plan.turnAxis == -2 ? "--movie: turn about x, y or z (the volume's axes), or without an axis about the "
+                                     "screen's vertical"
+                                   : std::string();
+    }
+    Core::MovieRange range;
+    std::string why;
+    // Their reasons name the option already.
+    if (!Core::ParseMovieRange(spec, range, why))
+        return why;
+    std::vector<int> sizes;
+    for (int d = 0; d < static_cast<int>(size.size()); ++d)
+        sizes.push_back(size[d]);
+    int last = 0;
+    if (!Core::ResolveMovieRange(range, names, sizes, plan.dim, plan.first, last, why))
+        return why;
+    plan.frames = last - plan.first + 1;
+    return std::string();
+}
+
+// Everything one frame needs besides its position.
+struct FrameContext
+{
+    ImageSession& session;
+    ImageReader::ImageReaderBase<unsigned short>& reader;
+    const RenderRequest& request;
+    const CommandOptions& options;
+    std::vector<double> pixelSizes;
+    std::vector<std::string> names;
+    bool stamp = false;
+    bool scaleBar = false;
+    int stampDim = -1; // the movie's dimension; -1: every dimension the picture is taken at
+    VolumeView volume;
+};
+
+// "t = 00:00:01.5" for the stamped dimensions: the movie's, or for a still every dimension
+// with more than one position that the picture neither shows nor collapses.
+std::string stampText(FrameContext& c, const ViewState& state)
+{
+    const ImageReader::Vector size = c.session.Size();
+    std::string text;
+    for (int d = 0; d < static_cast<int>(size.size()); ++d) {
+        const bool shown = d == state.axes.x || d == state.axes.y || (c.request.volume && d == state.axes.xz) ||
+                           (c.request.views == ViewAll && (d == state.axes.xz || d == state.axes.yz));
+        if (c.stampDim >= 0 ? d != c.stampDim
+                            : shown || d == state.channelDim || state.IsProjected(d) || size[d] < 2)
+            continue;
+        const double spacing = static_cast<size_t>(d) < c.pixelSizes.size() ? c.pixelSizes[static_cast<size_t>(d)] : 0;
+        text += (text.empty() ? "" : "   ") + Core::PositionStamp(c.names[static_cast<size_t>(d)], state.cursor[d], 0,
+                                                                  c.reader.GetDimInterval(static_cast<unsigned>(d)),
+                                                                  spacing);
+    }
+    return text;
+}
+
+// One picture of the state, overlays included; null with `error` set when it cannot be made.
+ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& display, const Rotation& rotation,
+                        std::string& error)
+{
+    ViewPicture picture;
+    PictureArea area;
+    if (c.request.volume) {
+        picture = c.volume.Render(c.session, state, display, c.pixelSizes, rotation, c.request.width,
+                                  c.request.height, c.options.box, area.nmPerPixel, error);
+        area.width = picture.width;
+        area.height = picture.height;
+    } else {
+        picture = RenderPicture(c.session, state, display, c.pixelSizes, c.request.views, c.request.width,
+                                c.request.height, c.request.level);
+        if (picture.IsNull())
+            error = "nothing to draw (the picture would not fit in memory, or the planes could not be read)";
+        else if (c.stamp || c.scaleBar)
+            area = XYArea(c.session.Size(), c.pixelSizes, state, c.request.views, c.request.width, c.request.height);
+    }
+    if (!picture.IsNull() && (c.stamp || c.scaleBar))
+        DrawOverlays(picture, area, c.stamp ? stampText(c, state) : std::string(), c.scaleBar);
+    return picture;
+}
+
+std::string writeMovie(FrameContext& c, const MoviePlan& plan, const ViewState& start, DisplayState& display,
+                       const Rotation& rotation, std::ostream& err)
+{
+    const Core::MovieFormat format = Core::MovieFormatFor(c.request.output);
+    if (format == Core::MovieFormat::Unknown)
+        return "-o: a movie goes to a .mp4, .avi, .gif or .webp file or a folder ending in /";
+    if (!Core::MovieFormatAvailable(format))
+        return std::string("-o: this build cannot write ") + Core::MovieFormatName(format);
+    ViewPicture current;
+    ViewState state = start;
+    // Autoscaled ranges widen as frames come, as they do while the window plays.
+    const Core::FrameRenderer render = [&](int index, Core::RgbaFrame& frame, std::string& error) {
+        if (plan.dim >= 0)
+            state.cursor[plan.dim] = plan.first + index;
+        const Rotation r = plan.turn ? TurntableFrame(rotation, plan.turnAxis, index, plan.frames) : rotation;
+        current = renderFrame(c, state, display, r, error);
+        if (current.IsNull())
+            return false;
+        frame = Core::RgbaFrame{current.width, current.height, 4 * static_cast<size_t>(current.width),
+                                current.pixels.get(), Core::PixelOrder::BGRA};
+        return true;
+    };
+    const auto began = std::chrono::steady_clock::now();
+    const Core::MovieProgress progress = [&err](int done, int total) {
+        err << "\rlumora-render: frame " << done << " of " << total << std::flush;
+        return true;
+    };
+    Core::MovieOptions options;
+    options.fps = c.options.fps;
+    options.quality = c.options.quality;
+    const Core::MovieResult result = Core::WriteMovie(c.request.output, plan.frames, render, options, progress);
+    if (!result.ok)
+        return (plan.frames > 0 ? "\n" : "") + (result.error.empty() ? "the movie was not written" : result.error);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    err << "\rlumora-render: " << result.frames << " frames (" << Core::MovieFormatName(format) << ") in " << seconds
+        << " s\n";
+    return std::string();
+}
+
+int fail(std::ostream& err, const std::string& why)
+{
+    err << "lumora-render: " << why << "\n";
+    return 1;
+}
+
+} // namespace
+
+int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    RenderRequest request;
+    CommandOptions options;
+    OptionTable table;
+    AddRenderOptions(table, request);
+    addCommandOptions(table, options);
+    const std::string usage = "Usage: lumora-render FILE_OR_URL -o OUT.png|OUT.mp4|.avi|.gif|.webp|DIR/ [options]\n" +
+                              table.Help();
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        out << usage;
+        return 0;
+    }
+    std::vector<std::string> positional;
+    const std::string why = table.Parse(args, positional);
+    if (!why.empty())
+        return fail(err, why + "\n" + usage);
+    if (positional.size() != 1 || request.output.empty())
+        return fail(err, "needs one image and -o OUT\n" + usage);
+    request.source = positional[0];
+    if (!options.rotate.empty() && !request.volume && options.movie.rfind("turn", 0) != 0)
+        return fail(err, "--rotate turns the 3-D view: add --view 3d");
+    if (options.movie == "turn" || options.movie.rfind("turn:", 0) == 0)
+        request.volume = true; // only the volume turns
+
+    // Reader notes go to standard error, as the reasons for giving up do.
+    ImageReader::OpenedImage opened = ImageReader::OpenImage(request.source);
+    if (!opened.reader)
+        return fail(err, "cannot open " + request.source + ": " + opened.error);
+    Viewer viewer;
+    viewer.autoRefresh = false; // the pictures below are all that is read
+    const std::string openWhy = viewer.Open(std::move(opened.reader));
+    if (!openWhy.empty())
+        return fail(err, "cannot show " + request.source + ": " + openWhy);
+    ImageSession& session = viewer.Session();
+    if (request.level >= session.LevelCount())
+        return fail(err, "--level: the image has " + std::to_string(session.LevelCount()) + " level(s)");
+
+    const ImageDescription image{viewer.Size(), session.DimensionNames(), viewer.PixelSizes()};
+    ViewState state = viewer.State();
+    DisplayState display = viewer.Display();
+    const std::string applyWhy = ApplyRenderRequest(request, image, session.reader->GetValueMap(), state, display);
+    if (!applyWhy.empty())
+        return fail(err, applyWhy);
+    for (int index = 0; index < kViewCount; ++index)
+        if ((request.views & (1 << index)) && !state.Drawable(index, image.size))
+            return fail(err, "the view's axes are not two different dimensions of the image");
+
+    MoviePlan plan;
+    if (!options.movie.empty()) {
+        const std::string planWhy = planMovie(options.movie, options, image.names, image.size, plan);
+        if (!planWhy.empty())
+            return fail(err, planWhy);
+        if (plan.dim >= 0 && state.IsProjected(plan.dim))
+            return fail(err, "--movie: " + image.names[static_cast<size_t>(plan.dim)] + " is collapsed by --project");
+    }
+    const bool movie = !options.movie.empty();
+    Rotation rotation;
+    if (!options.rotate.empty())
+        ParseAzEl(options.rotate, rotation);
+
+    FrameContext context{session, *session.reader, request, options, image.pixelSizes, image.names, false, false,
+                         plan.dim, VolumeView()};
+    context.stamp = options.stamp < 0 ? movie && plan.dim >= 0 : options.stamp == 1;
+    context.scaleBar = options.scaleBar < 0 ? movie || state.scaleBar : options.scaleBar == 1;
+
+    if (movie) {
+        const std::string movieWhy = writeMovie(context, plan, state, display, rotation, err);
+        return movieWhy.empty() ? 0 : fail(err, movieWhy);
+    }
+    std::string renderWhy;
+    const ViewPicture picture = renderFrame(context, state, display, rotation, renderWhy);
+    if (picture.IsNull())
+        return fail(err, renderWhy);
+    if (request.volume && (context.volume.Build().level > 0 || context.volume.Build().step > 1))
+        err << "lumora-render: the 3-D view shows level " << context.volume.Build().level << ", every "
+            << context.volume.Build().step << " voxel(s)\n";
+    const QImage picked(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
+                        QImage::Format_RGB32);
+    if (!picked.save(QString::fromLocal8Bit(request.output.c_str())))
+        return fail(err, "cannot write " + request.output);
+    return 0;
+}
+
+} // namespace ImageViewer
