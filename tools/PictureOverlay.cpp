@@ -51,6 +51,12 @@ void drawPlate(QPainter& painter, const QRect& box)
     painter.drawRoundedRect(box, 4, 4);
 }
 
+// A plate within the area's width and a third of its height.
+bool fits(const QRect& box, const PictureArea& area)
+{
+    return box.left() >= area.x && box.right() < area.x + area.width && 3 * box.height() <= area.height;
+}
+
 } // namespace
 
 void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::string& stamp, bool scaleBar)
@@ -76,9 +82,12 @@ void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::stri
     if (!stamp.empty()) {
         const QString text = QString::fromUtf8(stamp.c_str());
         const QRect box(area.x + margin, area.y + margin, fm.horizontalAdvance(text) + 2 * pad, fm.height() + 2 * pad);
-        drawPlate(painter, box);
-        painter.setPen(Qt::white);
-        painter.drawText(box, Qt::AlignCenter, text);
+        // A stamp that would cover much of a small picture is left out.
+        if (fits(box, area)) {
+            drawPlate(painter, box);
+            painter.setPen(Qt::white);
+            painter.drawText(box, Qt::AlignCenter, text);
+        }
     }
     if (drawBar) {
         const QString label = QString::fromUtf8(bar.label.c_str());
@@ -86,6 +95,8 @@ void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::stri
         const int boxW = std::max(bar.pixels, fm.horizontalAdvance(label)) + 2 * pad;
         const int boxH = fm.height() + thickness + 3 * pad;
         const QRect box(area.x + area.width - margin - boxW, area.y + area.height - margin - boxH, boxW, boxH);
+        if (!fits(box, area))
+            return;
         drawPlate(painter, box);
         painter.setBrush(Qt::white);
         painter.drawRect(QRect(box.right() + 1 - pad - bar.pixels, box.bottom() + 1 - pad - thickness, bar.pixels,

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "DemoData.h"
+#include "OpenImage.h"
+#include "RenderCommand.h"
+#include "ViewRender.h"
+#include "Viewer.h"
+
+using namespace ImageViewer;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Text on pictures needs a QGuiApplication; the offscreen platform keeps the tests headless.
+class QtEnvironment : public ::testing::Environment
+{
+    void SetUp() override
+    {
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "test_render_command";
+        static char* argv[] = {name, nullptr};
+        m_app = std::make_unique<QGuiApplication>(argc, argv);
+    }
+    void TearDown() override { m_app.reset(); }
+
+    std::unique_ptr<QGuiApplication> m_app;
+};
+
+::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+constexpr int W = 48, H = 32, Z = 5, T = 6;
+
+// Sample (x, y, z, t): a ramp that differs in every dimension, and a bright voxel whose
+// place moves with t.
+uint16_t Sample(int x, int y, int z, int t)
+{
+    if (x == 5 + 4 * t && y == 7 + t && z == 2)
+        return 20000;
+    return static_cast<uint16_t>(((x * 7 + y * 13 + z * 29 + t * 41) % 200) * 50);
+}
+
+// x, y, z at 100 nm, t every 0.5 s.
+DemoData::Volume Stack()
+{
+    DemoData::Volume v;
+    v.dims = {W, H, Z, T};
+    v.names = {"x", "y", "z", "t"};
+    v.pixelsize = {100, 100, 100, 0.5};
+    v.units = {"nm", "nm", "nm", "s"};
+    for (int t = 0; t < T; ++t)
+        for (int z = 0; z < Z; ++z)
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x)
+                    v.data.push_back(Sample(x, y, z, t));
+    return v;
+}
+
+struct Outcome
+{
+    int code = 0;
+    std::string err;
+};
+
+class RenderCommandTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("lumora_render_cmd_" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+        ASSERT_TRUE(DemoData::WriteICS(Stack(), File()));
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string File() const { return (m_dir / "stack.ics").string(); }
+    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+
+    static Outcome Run(const std::vector<std::string>& args)
+    {
+        std::ostringstream out, err;
+        Outcome o;
+        o.code = RunRender(args, out, err);
+        o.err = err.str();
+        return o;
+    }
+
+    fs::path m_dir;
+};
+
+// The model's own picture of the XY view at position t, with the range fixed at 0-20000.
+QImage ModelPicture(const std::string& file, int t, int w = 0, int h = 0)
+{
+    ImageReader::OpenedImage opened = ImageReader::OpenImage(file);
+    Viewer viewer;
+    viewer.autoRefresh = false;
+    EXPECT_EQ(viewer.Open(std::move(opened.reader)), "");
+    ViewState state = viewer.State();
+    state.cursor[3] = t;
+    DisplayState display = viewer.Display();
+    display.global.min = 0;
+    display.global.max = 20000;
+    display.global.autoscaling = false;
+    const ViewPicture p = RenderPicture(viewer.Session(), state, display, viewer.PixelSizes(), ViewXY, w, h);
+    return QImage(p.pixels.get(), p.width, p.height, 4 * p.width, QImage::Format_RGB32).copy();
+}
+
+// Pixels whose RGB differs.
+int Differences(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size())
+        return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += (a.pixel(x, y) & 0xffffff) != (b.pixel(x, y) & 0xffffff);
+    return n;
+}
+
+std::string RunProgram(const std::string& command)
+{
+    std::string text;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, p))
+            text += buffer;
+        pclose(p);
+    }
+    return text;
+}
+
+bool HaveFfprobe()
+{
+    return std::system("ffprobe -version > /dev/null 2>&1") == 0;
+}
+
+// width, height, r_frame_rate and nb_read_frames of the first video stream.
+std::map<std::string, std::string> Probe(const std::string& path)
+{
+    std::istringstream text(RunProgram("ffprobe -v error -select_streams v:0 -count_frames -show_entries "
+                                       "stream=width,height,r_frame_rate,nb_read_frames -of default=noprint_wrappers=1 '" +
+                                       path + "'"));
+    std::map<std::string, std::string> fields;
+    std::string line;
+    while (std::getline(text, line))
+        if (line.find('=') != std::string::npos)
+            fields[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    return fields;
+}
+
+TEST_F(RenderCommandTest, MovieFramesAreTheModelsPicturesOfEachPosition)
+{
+    const std::string dir = Path("frames") + "/";
+    const Outcome o = Run({File(), "--movie", "t:1:4", "--no-stamp", "--no-scale-bar", "--channel", "0:white:0-20000", "-o", dir});
+    ASSERT_EQ(o.code, 0) << o.err;
+    for (int k = 0; k < 4; ++k) {
+        char name[64];
+        std::snprintf(name, sizeof name, "frame_%06d.png", k);
+        const QImage frame(QString::fromStdString(dir + name));
+        ASSERT_FALSE(frame.isNull()) << name;
+        EXPECT_EQ(Differences(frame, ModelPicture(File(), 1 + k)), 0) << "frame " << k;
+    }
+    EXPECT_FALSE(fs::exists(dir + "frame_000004.png"));
+}
+
+TEST_F(RenderCommandTest, StampAndScaleBarMarkOnlyTheirCorners)
+{
+    const std::string dir = Path("stamped") + "/";
+    // Movies stamp the position and draw the scale bar unless told not to.
+    const Outcome o =
+        Run({File(), "--movie", "t:2:2", "--size", "480", "480", "--channel", "0:white:0-20000", "-o", dir});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const QImage frame(QString::fromStdString(dir + "frame_000000.png"));
+    const QImage plain = ModelPicture(File(), 2, 480, 480);
+    ASSERT_EQ(frame.size(), plain.size());
+    int topLeft = 0, bottomRight = 0, elsewhere = 0;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+            if ((frame.pixel(x, y) & 0xffffff) == (plain.pixel(x, y) & 0xffffff))
+                continue;
+            if (x < frame.width() / 2 && y < frame.height() / 2)
+                ++topLeft;
+            else if (x >= frame.width() / 2 && y >= frame.height() / 2)
+                ++bottomRight;
+            else
+                ++elsewhere;
+        }
+    EXPECT_GT(topLeft, 20);
+    EXPECT_GT(bottomRight, 20);
+    EXPECT_EQ(elsewhere, 0);
+}
+
+TEST_F(RenderCommandTest, EncodedMoviesHaveTheFramesSizeAndRate)
+{
+    if (!HaveFfprobe())
+        GTEST_SKIP() << "ffprobe is not installed";
+    for (const char* ext : {"mp4", "avi", "webp", "gif"}) {
+        const std::string out = Path(std::string("m.") + ext);
+        const Outcome o = Run({File(), "--movie", "t", "--fps", "5", "-o", out});
+        ASSERT_EQ(o.code, 0) << ext << ": " << o.err;
+        if (std::string(ext) == "webp")
+            continue; // ffprobe does not read animated WebP
+        const auto probe = Probe(out);
+        EXPECT_EQ(probe.count("width") ? probe.at("width") : "", std::to_string(W)) << ext;
+        EXPECT_EQ(probe.count("height") ? probe.at("height") : "", std::to_string(H)) << ext;
+        EXPECT_EQ(probe.count("nb_read_frames") ? probe.at("nb_read_frames") : "", std::to_string(T)) << ext;
+        EXPECT_EQ(probe.count("r_frame_rate") ? probe.at("r_frame_rate") : "", "5/1") << ext;
+    }
+}
+
+TEST_F(RenderCommandTest, BadMoviesFailWithAReasonAndLeaveNothing)
+{
+    Outcome o = Run({File(), "--movie", "q", "-o", Path("q.avi")});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("no dimension q"), std::string::npos) << o.err;
+    o = Run({File(), "--movie", "t:2:9", "-o", Path("r.avi")});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("runs from 0 to 5"), std::string::npos) << o.err;
+    o = Run({File(), "--movie", "t", "-o", Path("m.mov")});
+    EXPECT_EQ(o.code, 1);
+    o = Run({File(), "--rotate", "10,10", "-o", Path("r.png")});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("--view 3d"), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(Path("q.avi")));
+    EXPECT_FALSE(fs::exists(Path("r.avi")));
+    EXPECT_FALSE(fs::exists(Path("m.mov")));
+}
+
+TEST_F(RenderCommandTest, AxisAlignedVolumeIsTheMaximumProjection)
+{
+    const std::string volume = Path("v.png"), projection = Path("p.png");
+    Outcome o = Run({File(), "--view", "3d", "--rotate", "0,0", "--no-box", "--cursor", "t=3", "-o", volume});
+    ASSERT_EQ(o.code, 0) << o.err;
+    o = Run({File(), "--project", "z", "--cursor", "t=3", "-o", projection});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const QImage v(QString::fromStdString(volume)), p(QString::fromStdString(projection));
+    ASSERT_EQ(v.size(), QSize(W, H));
+    EXPECT_EQ(Differences(v, p), 0);
+    // The bright voxel of t = 3 is the brightest pixel of both.
+    EXPECT_EQ(qGray(v.pixel(5 + 4 * 3, 7 + 3)), 255);
+}
+
+TEST_F(RenderCommandTest, TurnStartsAtTheStillAndMovesTheBrightVoxel)
+{
+    const std::string dir = Path("turn") + "/", still = Path("still.png");
+    Outcome o = Run({File(), "--movie", "turn", "--frames", "4", "--no-box", "--no-scale-bar", "-o", dir});
+    ASSERT_EQ(o.code, 0) << o.err;
+    o = Run({File(), "--view", "3d", "--no-box", "-o", still});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const QImage first(QString::fromStdString(dir + "frame_000000.png"));
+    EXPECT_EQ(Differences(first, QImage(QString::fromStdString(still))), 0);
+    // A quarter turn about the vertical axis: the voxel is no longer where it was.
+    const QImage quarter(QString::fromStdString(dir + "frame_000001.png"));
+    ASSERT_EQ(quarter.size(), first.size());
+    EXPECT_GT(Differences(first, quarter), W * H / 4);
+    EXPECT_FALSE(fs::exists(dir + "frame_000004.png"));
+}
+
+} // namespace
