@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 
@@ -103,6 +104,61 @@ void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::stri
                                thickness));
         painter.setPen(Qt::white);
         painter.drawText(QRect(box.left(), box.top() + pad, box.width(), fm.height()), Qt::AlignCenter, label);
+    }
+}
+
+void DrawRegions(ViewPicture& picture, const PictureArea& area, const std::vector<Measure::Region>& regions,
+                 const ImageReader::Vector& size, const ViewState& state)
+{
+    if (picture.IsNull() || regions.empty() || state.axes.x != 0 || state.axes.y != 1 || size.size() < 2 ||
+        size[0] < 1 || size[1] < 1)
+        return;
+    QImage image(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
+                 QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setClipRect(QRect(area.x, area.y, area.width, area.height));
+    const double sx = static_cast<double>(area.width) / size[0], sy = static_cast<double>(area.height) / size[1];
+    const auto at = [&](const Measure::PointF& p) { return QPointF(area.x + p.x * sx, area.y + p.y * sy); };
+    for (const Measure::Region& r : regions) {
+        bool here = r.IsValid();
+        for (int d = 2; here && d < static_cast<int>(size.size()); ++d)
+            here = r.PositionOf(d) == Measure::Region::All || d == state.channelDim || state.IsProjected(d) ||
+                   r.PositionOf(d) == state.cursor[d];
+        if (!here)
+            continue;
+        painter.setPen(QPen(QColor::fromRgba(r.color | 0xff000000u), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        QPolygonF outline;
+        for (const Measure::PointF& p : r.points)
+            outline << at(p);
+        switch (r.kind) {
+        case Measure::RegionKind::Point:
+            for (const QPointF& p : outline) {
+                painter.drawLine(p - QPointF(4, 0), p + QPointF(4, 0));
+                painter.drawLine(p - QPointF(0, 4), p + QPointF(0, 4));
+            }
+            break;
+        case Measure::RegionKind::Line:
+        case Measure::RegionKind::Polyline:
+            painter.drawPolyline(outline);
+            break;
+        case Measure::RegionKind::Rectangle:
+        case Measure::RegionKind::Ellipse: {
+            double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+            r.Bounds(x0, y0, x1, y1);
+            const QRectF box(at({x0, y0}), at({x1, y1}));
+            if (r.kind == Measure::RegionKind::Rectangle)
+                painter.drawRect(box);
+            else
+                painter.drawEllipse(box);
+            break;
+        }
+        case Measure::RegionKind::Polygon:
+        case Measure::RegionKind::Freehand:
+            painter.drawPolygon(outline);
+            break;
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "Region.h"
 #include "ViewRender.h"
 
 // What the command line draws over a rendered picture: the position stamp and the scale bar,
@@ -24,5 +25,10 @@ PictureArea XYArea(const ImageReader::Vector& size, const std::vector<double>& p
 // pixel size, a scale bar at most a quarter of the area wide at its bottom right, each on a
 // dark plate. Needs a QGuiApplication for the text.
 void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::string& stamp, bool scaleBar);
+
+// Outlines of the regions that belong to the XY view's plane, in their colours, when the view
+// shows the image's first two dimensions (where regions live). Needs a QGuiApplication.
+void DrawRegions(ViewPicture& picture, const PictureArea& area, const std::vector<Measure::Region>& regions,
+                 const ImageReader::Vector& size, const ViewState& state);
 
 } // namespace ImageViewer

@@ -5,8 +5,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
+#include "MeasureFile.h"
 #include "MovieRange.h"
+#include "RegionFiles.h"
 #include "MovieWriter.h"
 #include "OpenImage.h"
 #include "PictureOverlay.h"
@@ -30,6 +34,10 @@ struct CommandOptions
     int stamp = -1;         // -1: on for movies, off for stills
     int scaleBar = -1;      // -1: on for movies, else as the state says
     bool box = true;        // the 3-D view's box and axis names
+    std::string rois;       // --rois: regions to measure and outline
+    std::string measure;    // --measure OUT.csv
+    std::string profiles;   // --profiles OUT.csv: line profiles
+    std::vector<std::string> through;
 };
 
 bool toNumber(const std::string& text, double& value)
@@ -94,6 +102,25 @@ void addCommandOptions(OptionTable& table, CommandOptions& o)
         o.scaleBar = 0;
         return std::string();
     });
+    table.Add("--rois", 1, "RoiSet.zip|.roi|.geojson|.json: regions, outlined on the picture", [&o](Args a) {
+        o.rois = a[0];
+        return std::string();
+    });
+    table.Add("--measure", 1, "OUT.csv: the regions' measurements (ImageJ's columns)", [&o](Args a) {
+        o.measure = a[0];
+        return std::string();
+    });
+    table.Add("--through", 1, "DIM[,DIM...]: measure at every index of these dimensions", [&o](Args a) {
+        std::string item;
+        std::istringstream in(a[0]);
+        while (std::getline(in, item, ','))
+            o.through.push_back(item);
+        return std::string();
+    });
+    table.Add("--profiles", 1, "OUT.csv: the lines' profiles (Distance, Value)", [&o](Args a) {
+        o.profiles = a[0];
+        return std::string();
+    });
     table.Add("--no-box", 0, "no box outline and axis names on the 3-D view", [&o](Args) {
         o.box = false;
         return std::string();
@@ -150,6 +177,7 @@ struct FrameContext
     bool scaleBar = false;
     int stampDim = -1; // the movie's dimension; -1: every dimension the picture is taken at
     VolumeView volume;
+    std::vector<Measure::Region> regions; // outlined on the XY view
 };
 
 // "t = 00:00:01.5" for the stamped dimensions: the movie's, or for a still every dimension
@@ -188,8 +216,10 @@ ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& d
                                 c.request.height, c.request.level);
         if (picture.IsNull())
             error = "nothing to draw (the picture would not fit in memory, or the planes could not be read)";
-        else if (c.stamp || c.scaleBar)
+        else if (c.stamp || c.scaleBar || !c.regions.empty())
             area = XYArea(c.session.Size(), c.pixelSizes, state, c.request.views, c.request.width, c.request.height);
+        if (!picture.IsNull() && (c.request.views & ViewXY))
+            DrawRegions(picture, area, c.regions, c.session.Size(), state);
     }
     if (!picture.IsNull() && (c.stamp || c.scaleBar))
         DrawOverlays(picture, area, c.stamp ? stampText(c, state) : std::string(), c.scaleBar);
@@ -235,6 +265,43 @@ std::string writeMovie(FrameContext& c, const MoviePlan& plan, const ViewState& 
     return std::string();
 }
 
+// Measures the regions into --measure's CSV (and --profiles'), at the positions --cursor or
+// --state give and index 0 elsewhere, as ImageJ opens a stack.
+std::string measure(ImageReader::ImageReaderBase<unsigned short>& reader, const std::vector<Measure::Region>& regions,
+                    const CommandOptions& options, const RenderRequest& request, const ViewState& state,
+                    const std::vector<std::string>& names, std::ostream& err)
+{
+    Measure::MeasureRequest m;
+    m.through = options.through;
+    m.profiles = !options.profiles.empty();
+    for (int d = 2; d < static_cast<int>(names.size()); ++d) {
+        bool given = !request.statePath.empty();
+        for (const auto& [name, value] : request.cursor)
+            given = given || FindDimension(name, names) == d;
+        m.cursor.push_back(given ? state.cursor[d] : 0);
+    }
+    for (const std::string& name : options.through)
+        if (FindDimension(name, names) < 2)
+            return "--through: no dimension " + name + " beyond x and y";
+    const Measure::MeasureTable table = Measure::MeasureFile(reader, regions, m);
+    const auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.close();
+        return static_cast<bool>(out);
+    };
+    if (!write(options.measure, Measure::TableToCsv(table)))
+        return "cannot write " + options.measure;
+    if (m.profiles && !write(options.profiles, Measure::ProfilesToCsv(table)))
+        return "cannot write " + options.profiles;
+    if (table.skippedRegions > 0)
+        err << "lumora-render: " << table.skippedRegions
+            << " region(s) left out (not valid, or pinned to a position the image does not have)\n";
+    if (table.missingPlanes > 0)
+        err << "lumora-render: " << table.missingPlanes << " plane(s) could not be read\n";
+    return std::string();
+}
+
 int fail(std::ostream& err, const std::string& why)
 {
     err << "lumora-render: " << why << "\n";
@@ -260,8 +327,10 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string why = table.Parse(args, positional);
     if (!why.empty())
         return fail(err, why + "\n" + usage);
-    if (positional.size() != 1 || request.output.empty())
-        return fail(err, "needs one image and -o OUT\n" + usage);
+    if (positional.size() != 1 || (request.output.empty() && options.measure.empty()))
+        return fail(err, "needs one image and -o OUT or --measure OUT.csv\n" + usage);
+    if ((!options.measure.empty() || !options.profiles.empty() || !options.through.empty()) && options.rois.empty())
+        return fail(err, "--measure, --profiles and --through measure the regions of --rois");
     request.source = positional[0];
     if (!options.rotate.empty() && !request.volume && options.movie.rfind("turn", 0) != 0)
         return fail(err, "--rotate turns the 3-D view: add --view 3d");
@@ -299,13 +368,30 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         if (plan.dim >= 0 && state.IsProjected(plan.dim))
             return fail(err, "--movie: " + image.names[static_cast<size_t>(plan.dim)] + " is collapsed by --project");
     }
+    std::vector<Measure::Region> regions;
+    if (!options.rois.empty()) {
+        std::string roiWhy;
+        std::optional<std::vector<Measure::Region>> read =
+            Measure::ReadRegions(options.rois, Measure::ImageJAxes::FromNames(image.names), &roiWhy);
+        if (!read)
+            return fail(err, "--rois " + options.rois + ": " + roiWhy);
+        regions = std::move(*read);
+    }
+    if (!options.measure.empty()) {
+        const std::string measureWhy = measure(*session.reader, regions, options, request, state, image.names, err);
+        if (!measureWhy.empty())
+            return fail(err, measureWhy);
+        if (request.output.empty())
+            return 0;
+    }
     const bool movie = !options.movie.empty();
     Rotation rotation;
     if (!options.rotate.empty())
         ParseAzEl(options.rotate, rotation);
 
     FrameContext context{session, *session.reader, request, options, image.pixelSizes, image.names, false, false,
-                         plan.dim, VolumeView()};
+                         plan.dim, VolumeView(), {}};
+    context.regions = std::move(regions);
     context.stamp = options.stamp < 0 ? movie && plan.dim >= 0 : options.stamp == 1;
     context.scaleBar = options.scaleBar < 0 ? movie || state.scaleBar : options.scaleBar == 1;
 
