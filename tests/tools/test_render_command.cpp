@@ -4,7 +4,9 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -267,6 +269,95 @@ TEST_F(RenderCommandTest, TurnStartsAtTheStillAndMovesTheBrightVoxel)
     ASSERT_EQ(quarter.size(), first.size());
     EXPECT_GT(Differences(first, quarter), W * H / 4);
     EXPECT_FALSE(fs::exists(dir + "frame_000004.png"));
+}
+
+// Cells of a CSV without quoted commas, by header name.
+std::vector<std::map<std::string, std::string>> ReadCsv(const std::string& path)
+{
+    std::ifstream in(path);
+    std::vector<std::map<std::string, std::string>> rows;
+    std::vector<std::string> header;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> cells;
+        std::string cell;
+        std::istringstream parts(line);
+        while (std::getline(parts, cell, ','))
+            cells.push_back(cell);
+        if (header.empty()) {
+            header = cells;
+            continue;
+        }
+        std::map<std::string, std::string> row;
+        for (size_t i = 0; i < header.size() && i < cells.size(); ++i)
+            row[header[i]] = cells[i];
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST_F(RenderCommandTest, MeasuresRegionsAtTheCursorWithoutAPicture)
+{
+    // A 4 x 5 pixel box from (2, 3) and a line across row 10, in the view state's form.
+    const std::string rois = Path("rois.json"), csv = Path("m.csv");
+    std::ofstream(rois) << R"([{"kind": "rectangle", "points": [[2, 3], [6, 8]], "name": "box"},
+                                {"kind": "line", "points": [[1, 10.5], [31, 10.5]], "name": "cut"}])";
+    const int z = 1, t = 4;
+    const Outcome o = Run({File(), "--rois", rois, "--measure", csv, "--cursor", "z=1,t=4"});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const auto rows = ReadCsv(csv);
+    ASSERT_EQ(rows.size(), 2u);
+    double sum = 0, lo = 1e9, hi = -1e9;
+    for (int y = 3; y < 8; ++y)
+        for (int x = 2; x < 6; ++x) {
+            const double v = Sample(x, y, z, t);
+            sum += v;
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    const auto& box = rows[0];
+    EXPECT_EQ(box.at("Label"), "box");
+    EXPECT_EQ(box.at("Slice"), "2"); // 1-based, as ImageJ counts
+    EXPECT_EQ(box.at("Frame"), "5");
+    EXPECT_NEAR(std::stod(box.at("Area")), 20 * 0.1 * 0.1, 1e-9); // µm² at 100 nm pixels
+    EXPECT_NEAR(std::stod(box.at("Mean")), sum / 20, 1e-4);
+    EXPECT_EQ(std::stod(box.at("Min")), lo);
+    EXPECT_EQ(std::stod(box.at("Max")), hi);
+    EXPECT_NEAR(std::stod(box.at("RawIntDen")), sum, 1e-6);
+    EXPECT_NEAR(std::stod(box.at("X")), 0.4, 1e-9); // the box's centre, (4, 5.5) px
+    EXPECT_NEAR(std::stod(box.at("Y")), 0.55, 1e-9);
+    const auto& cut = rows[1];
+    EXPECT_EQ(cut.at("Label"), "cut");
+    EXPECT_NEAR(std::stod(cut.at("Length")), 3.0, 1e-9);
+    EXPECT_NEAR(std::stod(cut.at("Angle")), 0.0, 1e-9);
+    EXPECT_FALSE(fs::exists(Path("m.png")));
+}
+
+TEST_F(RenderCommandTest, MeasuringNeedsRegionsAndReadableOnes)
+{
+    Outcome o = Run({File(), "--measure", Path("m.csv")});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("--rois"), std::string::npos) << o.err;
+    std::ofstream(Path("bad.json")) << "[{\"kind\": \"blob\"}]";
+    o = Run({File(), "--rois", Path("bad.json"), "--measure", Path("m.csv")});
+    EXPECT_EQ(o.code, 1);
+    EXPECT_FALSE(fs::exists(Path("m.csv")));
+}
+
+TEST_F(RenderCommandTest, RegionsAreOutlinedOnThePicture)
+{
+    const std::string rois = Path("rois.json"), outlined = Path("o.png");
+    std::ofstream(rois) << R"([{"kind": "rectangle", "points": [[10, 8], [30, 24]], "color": "#ffff0000"}])";
+    const Outcome o = Run({File(), "--rois", rois, "--cursor", "t=2", "--channel", "0:white:0-20000", "-o", outlined});
+    ASSERT_EQ(o.code, 0) << o.err;
+    const QImage picture(QString::fromStdString(outlined));
+    const QImage plain = ModelPicture(File(), 2);
+    ASSERT_EQ(picture.size(), plain.size());
+    // Red on the box's edges; the middle of the box and the corners of the picture untouched.
+    EXPECT_GT(qRed(picture.pixel(20, 8)), 200);
+    EXPECT_LT(qGreen(picture.pixel(20, 8)), 100);
+    for (const QPoint p : {QPoint(20, 16), QPoint(2, 2), QPoint(45, 30)})
+        EXPECT_EQ(picture.pixel(p) & 0xffffff, plain.pixel(p) & 0xffffff) << p.x() << "," << p.y();
 }
 
 } // namespace
