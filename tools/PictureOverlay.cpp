@@ -10,6 +10,13 @@
 
 namespace ImageViewer {
 
+QImage WrapPicture(const ViewPicture& picture)
+{
+    // The pictures' bytes are blue, green, red, unused: a 32-bit 0xffRRGGBB in memory.
+    return QImage(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
+                  QImage::Format_RGB32);
+}
+
 PictureArea XYArea(const ImageReader::Vector& size, const std::vector<double>& pixelSizes, const ViewState& state,
                    int views, int w, int h)
 {
@@ -52,6 +59,13 @@ void drawPlate(QPainter& painter, const QRect& box)
     painter.drawRoundedRect(box, 4, 4);
 }
 
+// Antialiased, and only within the area.
+void paintWithin(QPainter& painter, const PictureArea& area)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setClipRect(QRect(area.x, area.y, area.width, area.height));
+}
+
 // A plate within the area's width and a third of its height.
 bool fits(const QRect& box, const PictureArea& area)
 {
@@ -68,11 +82,9 @@ void DrawOverlays(ViewPicture& picture, const PictureArea& area, const std::stri
     const bool drawBar = bar.pixels >= 8;
     if (stamp.empty() && !drawBar)
         return;
-    QImage image(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
-                 QImage::Format_RGB32);
+    QImage image = WrapPicture(picture);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setClipRect(QRect(area.x, area.y, area.width, area.height));
+    paintWithin(painter, area);
     QFont font = painter.font();
     font.setBold(true);
     // Readable at the picture's own size: a movie frame is shown scaled, not at 100 %.
@@ -113,11 +125,9 @@ void DrawRegions(ViewPicture& picture, const PictureArea& area, const std::vecto
     if (picture.IsNull() || regions.empty() || state.axes.x != 0 || state.axes.y != 1 || size.size() < 2 ||
         size[0] < 1 || size[1] < 1)
         return;
-    QImage image(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
-                 QImage::Format_RGB32);
+    QImage image = WrapPicture(picture);
     QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setClipRect(QRect(area.x, area.y, area.width, area.height));
+    paintWithin(painter, area);
     const double sx = static_cast<double>(area.width) / size[0], sy = static_cast<double>(area.height) / size[1];
     const auto at = [&](const Measure::PointF& p) { return QPointF(area.x + p.x * sx, area.y + p.y * sy); };
     for (const Measure::Region& r : regions) {

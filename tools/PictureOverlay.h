@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <string>
 
 #include "Region.h"
@@ -8,6 +9,9 @@
 // What the command line draws over a rendered picture: the position stamp and the scale bar,
 // as the window draws them over its XY view.
 namespace ImageViewer {
+
+// The picture's pixels as an image to paint on or save (no copy: it lives as long as they do).
+QImage WrapPicture(const ViewPicture& picture);
 
 // Where the XY view lies in a picture, in its pixels, and its nanometres per pixel along x
 // (0: unknown).

@@ -33,7 +33,7 @@ struct CommandOptions
     std::string rotate;     // --rotate AZ,EL
     int stamp = -1;         // -1: on for movies, off for stills
     int scaleBar = -1;      // -1: on for movies, else as the state says
-    bool box = true;        // the 3-D view's box and axis names
+    int box = 1;            // the 3-D view's box and axis names
     std::string rois;       // --rois: regions to measure and outline
     std::string measure;    // --measure OUT.csv
     std::string profiles;   // --profiles OUT.csv: line profiles
@@ -61,68 +61,55 @@ std::string parseRange(const std::string& text, double lo, double hi, double& va
 void addCommandOptions(OptionTable& table, CommandOptions& o)
 {
     using Args = const std::vector<std::string>&;
-    table.Add("--movie", 1, "DIM[:FIRST:LAST] | turn[:x|y|z]: a movie through a dimension, or turning the 3-D view",
-              [&o](Args a) {
-                  o.movie = a[0];
-                  return std::string();
-              });
     table.Add("--fps", 1, "N: frames per second of the movie (default 10)",
               [&o](Args a) { return parseRange(a[0], 0.1, 1000, o.fps); });
-    table.Add("--quality", 1, "N: 1-100 for JPEG, WebP and H.264 frames (default 90)", [&o](Args a) {
-        double q = 0;
-        const std::string why = parseRange(a[0], 1, 100, q);
-        o.quality = static_cast<int>(q);
-        return why;
-    });
-    table.Add("--frames", 1, "N: frames of a turn (default 360)", [&o](Args a) {
-        double f = 0;
-        const std::string why = parseRange(a[0], 1, 100000, f);
-        o.turnFrames = static_cast<int>(f);
-        return why;
-    });
+    const auto whole = [&table](const char* name, const char* help, double lo, double hi, int& target) {
+        table.Add(name, 1, help, [&target, lo, hi](Args a) {
+            double v = 0;
+            const std::string why = parseRange(a[0], lo, hi, v);
+            if (why.empty() && v != std::floor(v))
+                return std::string("expected a whole number");
+            target = static_cast<int>(v);
+            return why;
+        });
+    };
+    whole("--quality", "N: 1-100 for JPEG, WebP and H.264 frames (default 90)", 1, 100, o.quality);
+    whole("--frames", "N: frames of a turn (default 360)", 1, 100000, o.turnFrames);
     table.Add("--rotate", 1, "AZ,EL: degrees the 3-D view turns about the vertical, then the horizontal axis",
               [&o](Args a) {
                   Rotation r;
                   o.rotate = a[0];
                   return ParseAzEl(a[0], r) ? std::string() : "expected two numbers of degrees, AZ,EL";
               });
-    table.Add("--stamp", 0, "draw the position stamp (default for movies)", [&o](Args) {
-        o.stamp = 1;
-        return std::string();
-    });
-    table.Add("--no-stamp", 0, "no position stamp", [&o](Args) {
-        o.stamp = 0;
-        return std::string();
-    });
-    table.Add("--scale-bar", 0, "draw the scale bar (default for movies)", [&o](Args) {
-        o.scaleBar = 1;
-        return std::string();
-    });
-    table.Add("--no-scale-bar", 0, "no scale bar", [&o](Args) {
-        o.scaleBar = 0;
-        return std::string();
-    });
-    table.Add("--rois", 1, "RoiSet.zip|.roi|.geojson|.json: regions, outlined on the picture", [&o](Args a) {
-        o.rois = a[0];
-        return std::string();
-    });
-    table.Add("--measure", 1, "OUT.csv: the regions' measurements (ImageJ's columns)", [&o](Args a) {
-        o.measure = a[0];
-        return std::string();
-    });
+    // Switches that set one field.
+    const auto flag = [&table](const char* name, const char* help, int& target, int value) {
+        table.Add(name, 0, help, [&target, value](Args) {
+            target = value;
+            return std::string();
+        });
+    };
+    flag("--stamp", "draw the position stamp (default for movies)", o.stamp, 1);
+    flag("--no-stamp", "no position stamp", o.stamp, 0);
+    flag("--scale-bar", "draw the scale bar (default for movies)", o.scaleBar, 1);
+    flag("--no-scale-bar", "no scale bar", o.scaleBar, 0);
+    flag("--no-box", "no box outline and axis names on the 3-D view", o.box, 0);
+    // Options that take their text as it is.
+    const auto text = [&table](const char* name, const char* help, std::string& target) {
+        table.Add(name, 1, help, [&target](Args a) {
+            target = a[0];
+            return std::string();
+        });
+    };
+    text("--movie", "DIM[:FIRST:LAST] | turn[:x|y|z]: a movie through a dimension, or turning the 3-D view",
+         o.movie);
+    text("--rois", "RoiSet.zip|.roi|.geojson|.json: regions, outlined on the picture", o.rois);
+    text("--measure", "OUT.csv: the regions' measurements (ImageJ's columns)", o.measure);
+    text("--profiles", "OUT.csv: the lines' profiles (Distance, Value)", o.profiles);
     table.Add("--through", 1, "DIM[,DIM...]: measure at every index of these dimensions", [&o](Args a) {
         std::string item;
         std::istringstream in(a[0]);
         while (std::getline(in, item, ','))
             o.through.push_back(item);
-        return std::string();
-    });
-    table.Add("--profiles", 1, "OUT.csv: the lines' profiles (Distance, Value)", [&o](Args a) {
-        o.profiles = a[0];
-        return std::string();
-    });
-    table.Add("--no-box", 0, "no box outline and axis names on the 3-D view", [&o](Args) {
-        o.box = false;
         return std::string();
     });
 }
@@ -208,7 +195,7 @@ ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& d
     PictureArea area;
     if (c.request.volume) {
         picture = c.volume.Render(c.session, state, display, c.pixelSizes, rotation, c.request.width,
-                                  c.request.height, c.options.box, area.nmPerPixel, error);
+                                  c.request.height, c.options.box == 1, area.nmPerPixel, error);
         area.width = picture.width;
         area.height = picture.height;
     } else {
@@ -227,7 +214,7 @@ ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& d
 }
 
 std::string writeMovie(FrameContext& c, const MoviePlan& plan, const ViewState& start, DisplayState& display,
-                       const Rotation& rotation, std::ostream& err)
+                       const Rotation& rotation, std::ostream& err, const std::atomic<bool>* cancel)
 {
     const Core::MovieFormat format = Core::MovieFormatFor(c.request.output);
     if (format == Core::MovieFormat::Unknown)
@@ -249,14 +236,16 @@ std::string writeMovie(FrameContext& c, const MoviePlan& plan, const ViewState& 
         return true;
     };
     const auto began = std::chrono::steady_clock::now();
-    const Core::MovieProgress progress = [&err](int done, int total) {
+    const Core::MovieProgress progress = [&err, cancel](int done, int total) {
         err << "\rlumora-render: frame " << done << " of " << total << std::flush;
-        return true;
+        return !(cancel && cancel->load());
     };
     Core::MovieOptions options;
     options.fps = c.options.fps;
     options.quality = c.options.quality;
     const Core::MovieResult result = Core::WriteMovie(c.request.output, plan.frames, render, options, progress);
+    if (result.cancelled)
+        return "\ncancelled; nothing written";
     if (!result.ok)
         return (plan.frames > 0 ? "\n" : "") + (result.error.empty() ? "the movie was not written" : result.error);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
@@ -310,7 +299,8 @@ int fail(std::ostream& err, const std::string& why)
 
 } // namespace
 
-int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+              const std::atomic<bool>* cancel)
 {
     RenderRequest request;
     CommandOptions options;
@@ -329,6 +319,8 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return fail(err, why + "\n" + usage);
     if (positional.size() != 1 || (request.output.empty() && options.measure.empty()))
         return fail(err, "needs one image and -o OUT or --measure OUT.csv\n" + usage);
+    if (!options.movie.empty() && request.output.empty())
+        return fail(err, "--movie needs -o OUT.mp4|.avi|.gif|.webp|DIR/");
     if ((!options.measure.empty() || !options.profiles.empty() || !options.through.empty()) && options.rois.empty())
         return fail(err, "--measure, --profiles and --through measure the regions of --rois");
     request.source = positional[0];
@@ -396,7 +388,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     context.scaleBar = options.scaleBar < 0 ? movie || state.scaleBar : options.scaleBar == 1;
 
     if (movie) {
-        const std::string movieWhy = writeMovie(context, plan, state, display, rotation, err);
+        const std::string movieWhy = writeMovie(context, plan, state, display, rotation, err, cancel);
         return movieWhy.empty() ? 0 : fail(err, movieWhy);
     }
     std::string renderWhy;
@@ -406,8 +398,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (request.volume && (context.volume.Build().level > 0 || context.volume.Build().step > 1))
         err << "lumora-render: the 3-D view shows level " << context.volume.Build().level << ", every "
             << context.volume.Build().step << " voxel(s)\n";
-    const QImage picked(picture.pixels.get(), picture.width, picture.height, 4 * static_cast<qsizetype>(picture.width),
-                        QImage::Format_RGB32);
+    const QImage picked = WrapPicture(picture);
     if (!picked.save(QString::fromLocal8Bit(request.output.c_str())))
         return fail(err, "cannot write " + request.output);
     return 0;

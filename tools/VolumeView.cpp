@@ -4,6 +4,7 @@
 #include <QString>
 #include <cmath>
 
+#include "PictureOverlay.h"
 #include "SliceCache.h"
 #include "VolumePicture.h"
 #include "VolumeRenderer.h"
@@ -108,7 +109,7 @@ ViewPicture VolumeView::Render(ImageSession& session, const ViewState& state, Di
         return ViewPicture();
     }
     if (box) {
-        QImage image(picture.pixels.get(), w, h, 4 * static_cast<qsizetype>(w), QImage::Format_RGB32);
+        QImage image = WrapPicture(picture);
         const std::vector<std::string> names = session.DimensionNames();
         std::array<QString, 3> axisNames;
         for (int k = 0; k < 3; ++k)

@@ -1,6 +1,8 @@
 // lumora-render FILE_OR_URL -o OUT [options]: a picture or a movie of the views from the
 // viewer's model, or measurements of regions, without a window.
 #include <QGuiApplication>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -8,12 +10,26 @@
 
 #include "RenderCommand.h"
 
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void interrupt(int)
+{
+    interrupted = true;
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    // Ctrl-C ends a movie between frames, so that no partial file stays behind.
+    std::signal(SIGINT, interrupt);
+    std::signal(SIGTERM, interrupt);
     // Text on the pictures needs a QGuiApplication; the offscreen platform needs no display.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return ImageViewer::RunRender(args, std::cout, std::cerr);
+    return ImageViewer::RunRender(args, std::cout, std::cerr, &interrupted);
 }

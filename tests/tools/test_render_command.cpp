@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QGuiApplication>
 #include <QImage>
-#include <cstdio>
+#include <QImageReader>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "DemoData.h"
+#include "OffscreenGui.h"
 #include "OpenImage.h"
 #include "RenderCommand.h"
 #include "ViewRender.h"
@@ -25,24 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Text on pictures needs a QGuiApplication; the offscreen platform keeps the tests headless.
-class QtEnvironment : public ::testing::Environment
-{
-    void SetUp() override
-    {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "test_render_command";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-    std::unique_ptr<QGuiApplication> m_app;
-};
-
-::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const gui = ::testing::AddGlobalTestEnvironment(new OffscreenGui);
 
 constexpr int W = 48, H = 32, Z = 5, T = 6;
 
@@ -91,11 +75,11 @@ protected:
     std::string File() const { return (m_dir / "stack.ics").string(); }
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
 
-    static Outcome Run(const std::vector<std::string>& args)
+    static Outcome Run(const std::vector<std::string>& args, const std::atomic<bool>* cancel = nullptr)
     {
         std::ostringstream out, err;
         Outcome o;
-        o.code = RunRender(args, out, err);
+        o.code = RunRender(args, out, err, cancel);
         o.err = err.str();
         return o;
     }
@@ -221,6 +205,36 @@ TEST_F(RenderCommandTest, EncodedMoviesHaveTheFramesSizeAndRate)
         EXPECT_EQ(probe.count("nb_read_frames") ? probe.at("nb_read_frames") : "", std::to_string(T)) << ext;
         EXPECT_EQ(probe.count("r_frame_rate") ? probe.at("r_frame_rate") : "", "5/1") << ext;
     }
+}
+
+TEST_F(RenderCommandTest, GifFramesDecodeToTheModelsPictures)
+{
+    const std::string out = Path("m.gif");
+    const Outcome o = Run({File(), "--movie", "t", "--no-stamp", "--channel", "0:white:0-20000", "-o", out});
+    ASSERT_EQ(o.code, 0) << o.err;
+    QImageReader reader(QString::fromStdString(out));
+    ASSERT_TRUE(reader.supportsAnimation());
+    for (int t = 0; t < T; ++t) {
+        const QImage frame = reader.read().convertToFormat(QImage::Format_RGB32);
+        const QImage model = ModelPicture(File(), t);
+        ASSERT_EQ(frame.size(), model.size()) << "frame " << t;
+        // The writer's palette holds a grey picture within a few levels.
+        int worst = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x)
+                worst = std::max(worst, std::abs(qGray(frame.pixel(x, y)) - qGray(model.pixel(x, y))));
+        EXPECT_LE(worst, 4) << "frame " << t;
+    }
+    EXPECT_TRUE(reader.read().isNull());
+}
+
+TEST_F(RenderCommandTest, CancelledMovieLeavesNoFile)
+{
+    const std::atomic<bool> cancel{true};
+    const Outcome o = Run({File(), "--movie", "t", "-o", Path("c.avi")}, &cancel);
+    EXPECT_EQ(o.code, 1);
+    EXPECT_NE(o.err.find("cancelled"), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(Path("c.avi")));
 }
 
 TEST_F(RenderCommandTest, BadMoviesFailWithAReasonAndLeaveNothing)
