@@ -387,20 +387,20 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     context.stamp = options.stamp < 0 ? movie && plan.dim >= 0 : options.stamp == 1;
     context.scaleBar = options.scaleBar < 0 ? movie || state.scaleBar : options.scaleBar == 1;
 
-    if (movie) {
-        const std::string movieWhy = writeMovie(context, plan, state, display, rotation, err, cancel);
-        return movieWhy.empty() ? 0 : fail(err, movieWhy);
-    }
     std::string renderWhy;
-    const ViewPicture picture = renderFrame(context, state, display, rotation, renderWhy);
-    if (picture.IsNull())
+    if (movie) {
+        renderWhy = writeMovie(context, plan, state, display, rotation, err, cancel);
+    } else {
+        const ViewPicture picture = renderFrame(context, state, display, rotation, renderWhy);
+        if (!picture.IsNull() && !WrapPicture(picture).save(QString::fromLocal8Bit(request.output.c_str())))
+            renderWhy = "cannot write " + request.output;
+    }
+    if (!renderWhy.empty())
         return fail(err, renderWhy);
-    if (request.volume && (context.volume.Build().level > 0 || context.volume.Build().step > 1))
-        err << "lumora-render: the 3-D view shows level " << context.volume.Build().level << ", every "
-            << context.volume.Build().step << " voxel(s)\n";
-    const QImage picked = WrapPicture(picture);
-    if (!picked.save(QString::fromLocal8Bit(request.output.c_str())))
-        return fail(err, "cannot write " + request.output);
+    const VolumeBuild& build = context.volume.Build();
+    if (request.volume && (build.level > 0 || build.step > 1))
+        err << "lumora-render: the 3-D view shows level " << build.level << ", every " << build.step
+            << " voxel(s) along each axis, to fit the memory budget\n";
     return 0;
 }
 
