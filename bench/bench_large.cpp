@@ -154,6 +154,7 @@ std::unique_ptr<ImageViewer::formImageViewer> window()
 {
     auto w = std::make_unique<ImageViewer::formImageViewer>();
     ImageReader::SetDiagnosticHandler([](const std::string&) {});
+    w->model->Diagnostics()->Set([](const std::string&) {});
     w->resize(1200, 900);
     w->show();
     QApplication::processEvents();

@@ -47,6 +47,7 @@ std::unique_ptr<ImageViewer::formImageViewer> openWindow(const std::filesystem::
 {
     auto window = std::make_unique<ImageViewer::formImageViewer>();
     ImageReader::SetDiagnosticHandler([](const std::string&) {});
+    window->model->Diagnostics()->Set([](const std::string&) {});
     window->show();
     QApplication::processEvents();
     window->LoadImageW(QString::fromStdString(file.string()));

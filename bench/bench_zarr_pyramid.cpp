@@ -607,6 +607,7 @@ void BM_WindowViews(benchmark::State& state)
     for (auto _ : state) {
         auto w = std::make_unique<ImageViewer::formImageViewer>();
         ImageReader::SetDiagnosticHandler([](const std::string&) {});
+        w->model->Diagnostics()->Set([](const std::string&) {});
         w->resize(1200, 900);
         w->show();
         QApplication::processEvents();

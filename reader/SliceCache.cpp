@@ -1,5 +1,7 @@
 #include "SliceCache.h"
 
+#include "StopToken.h"
+
 #include <algorithm>
 #include <malloc.h>
 #include <unistd.h>
@@ -45,26 +47,51 @@ ImageSlice<T> SliceCache<T>::Peek(const Vector& position) const
 template <class T>
 ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
 {
+    std::shared_ptr<Flight> flight;
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        for (;;) {
+            auto it = m_cache.find(position);
+            if (it != m_cache.end()) {
+                m_lru.splice(m_lru.begin(), m_lru, it->second.lru);
+                return it->second.slice;
+            }
+            const auto f = m_flights.find(position);
+            if (f == m_flights.end())
+                break;
+            // Another thread is reading this plane: its result is this one's.
+            const std::shared_ptr<Flight> other = f->second;
+            m_landed.wait(lock, [&] { return other->done; });
+            if (!other->stopped)
+                return other->slice;
+        }
+        if (PlaneBytes() > m_budget.load()) {
+            ++m_refused;
+            return ImageSlice<T>();
+        }
+        flight = std::make_shared<Flight>();
+        m_flights.emplace(position, flight);
+    }
+    ImageSlice<T> slice = readAndKeep(position);
     {
         const std::lock_guard<std::mutex> lock(m_lock);
-        auto it = m_cache.find(position);
-        if (it != m_cache.end()) {
-            m_lru.splice(m_lru.begin(), m_lru, it->second.lru);
-            return it->second.slice;
-        }
+        flight->slice = slice;
+        flight->stopped = slice.IsEmpty() && StopRequested();
+        flight->done = true;
+        m_flights.erase(position);
     }
-    if (PlaneBytes() > m_budget.load()) {
-        ++m_refused;
-        return ImageSlice<T>();
-    }
+    m_landed.notify_all();
+    return slice;
+}
 
-    ImageSlice<T> slice;
-    {
-        const std::lock_guard<std::mutex> source(m_sourceLock);
-        slice = m_image->GetSlice(position);
-    }
+template <class T>
+ImageSlice<T> SliceCache<T>::readAndKeep(const Vector& position)
+{
+    ImageSlice<T> slice = m_image->GetSlice(position);
     if (slice.IsEmpty()) {
-        ++m_failures;
+        // A read given up for a stop request says nothing about the plane.
+        if (!StopRequested())
+            ++m_failures;
         return slice;
     }
     if (slice.IsBorrowed()) {
@@ -84,12 +111,6 @@ ImageSlice<T> SliceCache<T>::GetSlice(const Vector& position)
         bytes *= static_cast<size_t>(ss[static_cast<int>(i)] > 0 ? ss[static_cast<int>(i)] : 0);
 
     std::unique_lock<std::mutex> lock(m_lock);
-    auto it = m_cache.find(position);
-    if (it != m_cache.end()) {
-        // Another thread read the same plane meanwhile; share its copy.
-        m_lru.splice(m_lru.begin(), m_lru, it->second.lru);
-        return it->second.slice;
-    }
     const size_t budget = m_budget.load();
     if (bytes > budget)
         return slice;

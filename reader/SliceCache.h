@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <cstddef>
 #include <list>
 #include <map>
@@ -14,8 +16,10 @@ namespace ImageReader {
 // while it stays among the most recently used. Keyed by slice position.
 //
 // Threads: every call may run on any thread, concurrently. The cache's own state is under
-// one lock, and calls into the source are serialised by a second lock, so a source only has
-// to tolerate being called from a thread other than the one that opened it.
+// one lock; the source is called without it (sources lock their own streams, see
+// ImageBase), so different planes are read in parallel. A plane is read once however many
+// threads ask for it at the same time: the later ones wait for the first one's read, unless
+// that read was given up for a stop request, when the next waiter reads it itself.
 //
 // - Only owned planes count against the budget. Planes a source borrows from a memory
 //   mapping cost no private memory: they pass through without being kept.
@@ -72,12 +76,23 @@ private:
     };
     // With m_lock held; true when enough was evicted that the heap should be trimmed.
     bool evictTo(size_t limit);
+    // Reads `position` from the source and keeps it within the budget.
+    ImageSlice<T> readAndKeep(const Vector& position);
+
+    // A read under way, which other threads asking for the same plane wait for.
+    struct Flight
+    {
+        bool done = false;
+        bool stopped = false; // given up for a stop request: a waiter reads it again
+        ImageSlice<T> slice;
+    };
 
     ImageBase<T>* m_image;
     const Vector m_size;
     std::atomic<size_t> m_budget;
     mutable std::mutex m_lock;
-    std::mutex m_sourceLock;
+    std::condition_variable m_landed; // a flight is done
+    std::map<Vector, std::shared_ptr<Flight>, VectorCompare> m_flights;
     std::map<Vector, Entry, VectorCompare> m_cache;
     std::list<Vector> m_lru; // most recently used first
     size_t m_bytes = 0;

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
+
+#include "StopToken.h"
 
 namespace ImageViewer {
 
@@ -18,8 +22,79 @@ unsigned CoreCount()
 
 namespace {
 
-// Shared with the helpers, which may outlive the call (detached): they only touch f for a
-// block they claimed, and the call waits for every claimed block.
+class Pool
+{
+public:
+    Pool()
+    {
+        const unsigned count = std::max(2u, CoreCount());
+        for (unsigned i = 0; i < count; ++i) {
+            try {
+                m_threads.emplace_back([this] { run(); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+    }
+    ~Pool()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_lock);
+            m_stopping = true;
+            m_tasks.clear();
+        }
+        m_stop.RequestStop();
+        m_wake.notify_all();
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+    bool Post(std::function<void()> task)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(m_lock);
+            if (m_stopping || m_threads.empty())
+                return false;
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+        return true;
+    }
+
+private:
+    void run()
+    {
+        const ImageReader::StopScope scope(&m_stop);
+        std::unique_lock<std::mutex> lock(m_lock);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+            if (m_stopping)
+                return;
+            std::function<void()> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr;
+            lock.lock();
+        }
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_tasks;
+    bool m_stopping = false;
+    ImageReader::StopToken m_stop;
+    std::vector<std::thread> m_threads;
+};
+
+Pool& pool()
+{
+    static Pool instance;
+    return instance;
+}
+
+// Shared with the helpers, which may run after the call has returned (a helper the pool
+// starts late finds no block left): they only touch f for a block they claimed, and the
+// call waits for every claimed block.
 struct Blocks
 {
     std::function<void(size_t, size_t)> f;
@@ -47,6 +122,11 @@ struct Blocks
 
 } // namespace
 
+bool RunInBackground(std::function<void()> task)
+{
+    return pool().Post(std::move(task));
+}
+
 void ParallelFor(size_t n, size_t grain, size_t parts, const std::function<void(size_t, size_t)>& f)
 {
     grain = std::max<size_t>(grain, 1);
@@ -61,13 +141,9 @@ void ParallelFor(size_t n, size_t grain, size_t parts, const std::function<void(
     blocks->n = n;
     blocks->grain = grain;
     blocks->count = count;
-    for (size_t p = 1; p < parts; ++p) {
-        try {
-            std::thread([blocks] { blocks->Work(); }).detach();
-        } catch (const std::system_error&) {
+    for (size_t p = 1; p < parts; ++p)
+        if (!pool().Post([blocks] { blocks->Work(); }))
             break;
-        }
-    }
     blocks->Work();
     std::unique_lock<std::mutex> hold(blocks->lock);
     blocks->allDone.wait(hold, [&] { return blocks->done == blocks->count; });

@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPixmap>
-#include <QWheelEvent>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +25,8 @@ void usage(FILE* out)
                  "  --size W H      window size (default: the window's own first size)\n"
                  "  --zoom NOTCHES  turn the wheel over the middle of the XY view first\n"
                  "  --project DIM   projection mode \"max\" with dimension DIM collapsed\n"
+                 "  --state FILE    a saved view state, applied after the options above\n"
+
                  "  --allow-outside-data  read data files a header names outside its own folder\n");
 }
 
@@ -45,6 +46,7 @@ int main(int argc, char* argv[])
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
 
     int width = 0, height = 0, zoom = 0, project = -1;
+    QString statePath;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--size") == 0 && i + 2 < argc) {
             width = std::atoi(argv[++i]);
@@ -55,6 +57,8 @@ int main(int argc, char* argv[])
             project = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--allow-outside-data") == 0) {
             ImageReader::SetAllowOutsideData(true);
+        } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
+            statePath = QString::fromLocal8Bit(argv[++i]);
         } else {
             usage(stderr);
             return 2;
@@ -64,6 +68,7 @@ int main(int argc, char* argv[])
     ImageViewer::formImageViewer window;
     // No one can answer a message box here: reader diagnostics go to standard error.
     ImageReader::SetDiagnosticHandler({});
+    window.model->Diagnostics()->Detach();
     if (width > 0 && height > 0)
         window.resize(width, height);
     window.show();
@@ -71,16 +76,25 @@ int main(int argc, char* argv[])
     window.LoadImageW(QString::fromLocal8Bit(argv[1]));
     window.WaitForOpen(); // a web address opens on a thread of its own
     QApplication::processEvents();
-    if (project >= 0 && project < static_cast<int>(window.checkDimProj.size())) {
-        window.comboProj->setCurrentIndex(1);
-        window.checkDimProj[static_cast<size_t>(project)]->setChecked(true);
+    // The options change the window's state as a state file would: no synthetic input.
+    if (window.image && project >= 0 && project < static_cast<int>(window.checkDimProj.size())) {
+        ImageViewer::ViewState state = window.ViewStateFromWindow();
+        state.projection = ImageViewer::ProjectionMode::Max;
+        state.projected[static_cast<size_t>(project)] = true;
+        window.ApplyViewState(state, window.DisplayFromWindow());
     }
-    if (zoom != 0) {
+    if (window.image && zoom != 0) {
+        // What as many wheel notches over the middle of the XY view do.
         QWidget* xy = window.pictureXY;
-        const QPointF at(xy->width() / 2.0, xy->height() / 2.0);
-        QWheelEvent wheel(at, xy->mapToGlobal(at), QPoint(), QPoint(0, 120 * zoom), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
-        QApplication::sendEvent(xy, &wheel);
+        const int steps = ImageViewer::WheelSteps(120 * zoom, QApplication::wheelScrollLines());
+        window.ZoomAbout(ImageViewer::WheelZoomFactor(steps), QPointF(xy->width() / 2.0, xy->height() / 2.0));
+    }
+    if (window.image && !statePath.isEmpty()) {
+        const QString why = window.OpenViewState(statePath);
+        if (!why.isEmpty()) {
+            std::fprintf(stderr, "lumora-snapshot: %s: %s\n", qPrintable(statePath), qPrintable(why));
+            return 1;
+        }
     }
     // Large views are computed off the UI thread: the picture must show their results.
     window.WaitForViews();

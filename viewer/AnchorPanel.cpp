@@ -2,7 +2,7 @@
 
 #include <QResizeEvent>
 
-#include "ViewMath.h"
+#include "ViewMathQt.h"
 
 namespace ImageViewer {
 
@@ -15,7 +15,7 @@ void AnchorPanel::place(QWidget* child, const QRect& design, int anchors)
 {
     child->setParent(this);
     m_entries.push_back({child, design, anchors});
-    child->setGeometry(AnchoredRect(design, m_designSize, size(), anchors));
+    child->setGeometry(ToQRect(AnchoredRect(ToPixelRect(design), ToPixelSize(m_designSize), ToPixelSize(size()), anchors)));
 }
 
 void AnchorPanel::resizeEvent(QResizeEvent* event)
@@ -27,7 +27,8 @@ void AnchorPanel::resizeEvent(QResizeEvent* event)
 void AnchorPanel::arrange()
 {
     for (const Entry& e : m_entries)
-        e.widget->setGeometry(AnchoredRect(e.design, m_designSize, size(), e.anchors));
+        e.widget->setGeometry(
+            ToQRect(AnchoredRect(ToPixelRect(e.design), ToPixelSize(m_designSize), ToPixelSize(size()), e.anchors)));
 }
 
 } // namespace ImageViewer

@@ -23,6 +23,7 @@
 #include "Vector.h"
 #include "ViewMath.h"
 #include "ViewWork.h"
+#include "Viewer.h"
 
 class QAction;
 class QCheckBox;
@@ -234,6 +235,17 @@ public:
     void pictureProfile_Paint(QPainter& e);
     void propertiesToolStripMenuItem_Click();
 
+    // ---- the model's state (formImageViewer_State.cpp) ----
+    // The state the controls show, and the controls set from a state (one place, both ways).
+    ViewState ViewStateFromWindow() const;
+    DisplayState DisplayFromWindow() const;
+    void ApplyViewState(const ViewState& state, const DisplayState& display);
+    // Hands the controls' state to the model, which tells its listeners what changed.
+    void SyncModel();
+    // View state files; empty on success, else why not.
+    QString SaveViewState(const QString& path) const;
+    QString OpenViewState(const QString& path);
+
     // ---- helpers shared by the concerns ----
     // The axis choices of the four dimension lists (-1 without selection).
     ViewAxes CurrentAxes() const;
@@ -253,15 +265,12 @@ public:
     std::unique_ptr<HistogramRenderer> histogram;
     std::unique_ptr<ProfileRenderer> profile;
     std::unique_ptr<FlatProfileRenderer> cursorprofile;
-    // The reader of the current image. One per window: the cache below reads through it,
-    // so it is declared first and destroyed last.
-    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> reader;
-    std::unique_ptr<ImageReader::SliceCache<unsigned short>> image;
-    // The coarser levels of a multiscale image, each with its own cache; entry L is level L
-    // (entry 0 stays empty: level 0 is `reader` and `image`). Destroyed before those.
-    std::vector<std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>> levelReaders;
-    std::vector<std::unique_ptr<ImageReader::SliceCache<unsigned short>>> levelImages;
-    std::vector<ImageReader::Vector> levelSizes; // every level's size, level 0 included
+    // The model: the image session (reader, caches, levels), the view and display state
+    // and the background worker. The names below are views into it.
+    std::unique_ptr<Viewer> model = std::make_unique<Viewer>();
+    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>& reader = model->Session().reader;
+    std::unique_ptr<ImageReader::SliceCache<unsigned short>>& image = model->Session().image;
+    std::vector<ImageReader::Vector>& levelSizes = model->Session().levelSizes;
     ImageProperties properties;
     // The reason the last open failed (empty until one does).
     QString lastOpenError;
@@ -333,10 +342,10 @@ public:
     };
     std::array<Flight, 3> flights;
     std::array<ViewKey, 3> shownKeys;
-    std::unique_ptr<ViewWork> work;
-    double inlineLimitBytes = 32.0 * 1024 * 1024;
+    std::unique_ptr<ViewWork>& work = model->WorkPtr();
+    double& inlineLimitBytes = model->inlineLimitBytes;
     // Counts loads, so that data of an earlier image never matches a view key.
-    std::uint64_t imageSerial = 0;
+    std::uint64_t& imageSerial = model->Session().serial;
 
     // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
     // and benchmarks tell recomputes from repaints.
@@ -354,6 +363,8 @@ public:
     QMenu* openRecentToolStripMenuItem = nullptr;
     QAction* exportViewToolStripMenuItem = nullptr;
     QAction* exportViewsToolStripMenuItem = nullptr;
+    QAction* saveStateToolStripMenuItem = nullptr;
+    QAction* openStateToolStripMenuItem = nullptr;
     QMenu* editToolStripMenuItem = nullptr;
     QAction* copyViewToolStripMenuItem = nullptr;
     QMenu* viewToolStripMenuItem = nullptr;
@@ -425,6 +436,7 @@ protected:
 private:
     void InitializeComponent();
     void BuildMenus();
+    void BuildStateMenu(QMenu* file, QAction* before);
     void BuildColorPanel();
     void BuildLocationPanel();
     void BuildStatusBar();
@@ -436,8 +448,6 @@ private:
     void WireEvents();
     // Tears down the current image, its rows and readers (first step of a load).
     void UnloadImage();
-    // Opens the coarser levels of a multiscale image beside `image`.
-    void OpenLevels();
     // Channel colours, display windows and switches from the file's own hints.
     void SeedChannels(bool expand);
     void BuildDimensionRows(int n);

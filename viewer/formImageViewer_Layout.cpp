@@ -28,6 +28,7 @@
 #include "AppIcon.h"
 #include "PictureBox.h"
 #include "TablePanel.h"
+#include "ViewMathQt.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -135,7 +136,7 @@ void formImageViewer::InitializeComponent()
     setWindowTitle(QStringLiteral("Lumora"));
     setWindowIcon(AppIcon());
     setMinimumSize(640, 500);
-    resize(DefaultWindowSize(screen() ? screen()->availableGeometry().size() : QSize(1280, 900)));
+    resize(ToQSize(DefaultWindowSize(ToPixelSize(screen() ? screen()->availableGeometry().size() : QSize(1280, 900)))));
     setAcceptDrops(true);
     WireEvents();
 }

@@ -29,6 +29,7 @@
 #include "BusyCursor.h"
 #include "Diagnostics.h"
 #include "OpenImage.h"
+#include "Parallel.h"
 #include "PictureBox.h"
 #include "CacheBudget.h"
 #include "formImageViewer.h"
@@ -68,7 +69,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.
-    ImageReader::SetDiagnosticHandler([this](const std::string& text) {
+    model->Diagnostics()->Set([this](const std::string& text) {
         QMetaObject::invokeMethod(
             this,
             [this, message = QString::fromStdString(text)] {
@@ -90,43 +91,11 @@ formImageViewer::~formImageViewer()
         const std::lock_guard<std::mutex> lock(openGuard->mutex);
         openGuard->alive = false;
     }
-    ImageReader::SetDiagnosticHandler({});
+    // Nothing may report to a window that is going, also not the worker's last read.
+    model->Diagnostics()->Detach();
     // Work in progress reads through the cache, and the cache through the reader.
     StopViewWork();
-    levelImages.clear();
-    levelReaders.clear();
-    image.reset();
-    reader.reset();
-}
-
-void formImageViewer::OpenLevels()
-{
-    levelImages.clear();
-    levelReaders.clear();
-    levelSizes = {image->GetSize()};
-    const int count = reader->GetLevelCount();
-    levelImages.emplace_back();
-    levelReaders.emplace_back();
-    // A level is used only when it has the image's dimensions and is no larger than the one
-    // before it; the first that is not ends the pyramid.
-    for (int level = 1; level < count; ++level) {
-        std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> r = reader->OpenLevel(level);
-        const ImageReader::Vector size = r ? r->GetSize() : ImageReader::Vector();
-        const ImageReader::Vector& finer = levelSizes.back();
-        bool fits = size.size() == finer.size();
-        for (int d = 0; fits && d < static_cast<int>(size.size()); ++d)
-            fits = size[d] >= 1 && size[d] <= finer[d];
-        if (!fits)
-            break;
-        levelImages.push_back(std::make_unique<ImageReader::SliceCache<unsigned short>>(r.get(), 0));
-        levelReaders.push_back(std::move(r));
-        levelSizes.push_back(size);
-    }
-    if (levelSizes.size() < 2) {
-        levelImages.clear();
-        levelReaders.clear();
-    }
-    ApplyCacheBudget();
+    model->Session().Close();
 }
 
 void formImageViewer::formImageViewer_Load() {}
@@ -140,6 +109,7 @@ void formImageViewer::LoadImageW(const QString& path)
         return;
     }
     const BusyCursor busy;
+    const ImageReader::DiagnosticScope diagnostics(model->Diagnostics());
     // The file is opened before anything is torn down: a file that cannot be opened leaves
     // the current image as it was.
     ImageReader::OpenedImage opened = ImageReader::OpenImage(nativePath(path));
@@ -148,22 +118,28 @@ void formImageViewer::LoadImageW(const QString& path)
 
 void formImageViewer::OpenInBackground(const QString& path)
 {
-    // A server may take its time to answer or not answer at all: the metadata is read on a
-    // thread of its own while the window (and the image it shows) stays usable. Only the
+    // A server may take its time to answer or not answer at all: the metadata is read on the
+    // process's pool while the window (and the image it shows) stays usable. Only the
     // newest request is shown when several are under way.
     CacheBudgetBytes(); // also the budget the readers check a file's allocations against
     const std::uint64_t ticket = ++openTicket;
     ++pendingOpens;
     statusBar()->showMessage(tr("Opening %1 ...").arg(shownLocation(path)));
     std::shared_ptr<OpenGuard> guard = openGuard;
-    std::thread([this, guard, path, ticket, location = QFile::encodeName(path).toStdString()] {
+    const bool started = RunInBackground([this, guard, path, ticket, sink = model->Diagnostics(),
+                     location = QFile::encodeName(path).toStdString()] {
+        const ImageReader::DiagnosticScope diagnostics(sink);
         auto opened = std::make_shared<ImageReader::OpenedImage>(ImageReader::OpenImage(location));
         const std::lock_guard<std::mutex> lock(guard->mutex);
         if (!guard->alive)
             return;
         QMetaObject::invokeMethod(
             this, [this, path, ticket, opened] { FinishOpen(path, ticket, std::move(*opened)); }, Qt::QueuedConnection);
-    }).detach();
+    });
+    if (!started) {
+        --pendingOpens;
+        ReportOpenFailure(shownLocation(path), QStringLiteral("the program is shutting down"));
+    }
 }
 
 void formImageViewer::FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened)
@@ -209,13 +185,10 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
         UnloadImage();
     comboProj->setCurrentIndex(0);
     setWindowTitle(title);
-    reader = std::move(newReader);
-    properties = ImageProperties(*reader);
-    image = std::make_unique<ImageReader::SliceCache<unsigned short>>(reader.get(), CacheBudgetBytes());
     // A remote reader keeps downloaded chunks: their share comes out of the same budget,
     // which the coarser levels of a pyramid share too.
-    OpenLevels();
-    ++imageSerial;
+    model->Session().Open(std::move(newReader), CacheBudgetBytes());
+    properties = ImageProperties(*reader);
     missingReported = false;
     refusedReported = false;
 
@@ -327,13 +300,7 @@ void formImageViewer::UnloadImage()
     checkDimProj.clear();
     AdjustLocationContentSize();
     StopViewWork();
-    levelImages.clear();
-    levelReaders.clear();
-    levelSizes.clear();
-    if (image)
-        image->Clear();
-    image.reset();
-    reader.reset();
+    model->Session().Close();
     curslice = ImageReader::Vector();
     imagedelta = ImageReader::Vector();
     imagedeltastart = ImageReader::Vector();

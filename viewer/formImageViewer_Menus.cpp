@@ -64,6 +64,7 @@ void formImageViewer::BuildMenus()
     fileToolStripMenuItem->addActions({toolStripMenuItem2, exportViewToolStripMenuItem, exportViewsToolStripMenuItem,
                                        propertiesToolStripMenuItem, settingsToolStripMenuItem, toolStripMenuItem1,
                                        exitToolStripMenuItem});
+    BuildStateMenu(fileToolStripMenuItem, propertiesToolStripMenuItem);
     menuStrip1->addMenu(fileToolStripMenuItem);
 
     editToolStripMenuItem = new QMenu(QStringLiteral("&Edit"), menuStrip1);

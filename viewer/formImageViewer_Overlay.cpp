@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "PictureBox.h"
+#include "ViewMathQt.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -30,7 +31,8 @@ void formImageViewer::PaintScaleBar(QPainter& e)
     e.setFont(font);
     const QFontMetrics fm(font);
     const int margin = 10, pad = 5, thickness = 4;
-    const int textW = fm.horizontalAdvance(bar.label);
+    const QString label = ToQString(bar.label);
+    const int textW = fm.horizontalAdvance(label);
     const int boxW = std::max(bar.pixels, textW) + 2 * pad;
     const int boxH = fm.height() + thickness + 3 * pad;
     const QRect box(pictureXY->width() - margin - boxW, pictureXY->height() - margin - boxH, boxW, boxH);
@@ -42,8 +44,7 @@ void formImageViewer::PaintScaleBar(QPainter& e)
     const int barX = box.right() + 1 - pad - bar.pixels;
     e.drawRect(QRect(barX, box.bottom() + 1 - pad - thickness, bar.pixels, thickness));
     e.setPen(Qt::white);
-    e.drawText(QRect(box.left(), box.top() + pad, box.width(), fm.height()), Qt::AlignHCenter | Qt::AlignVCenter,
-               bar.label);
+    e.drawText(QRect(box.left(), box.top() + pad, box.width(), fm.height()), Qt::AlignHCenter | Qt::AlignVCenter, label);
     e.restore();
 }
 

@@ -31,7 +31,7 @@ QString describePosition(formImageViewer& w, const Vector& p)
                       (origin != 0 ? QStringLiteral(" [#%1]").arg(static_cast<long long>(p[i]) + origin) : QString());
         const double size = k < w.properties.m_pixelsize.size() ? w.properties.m_pixelsize[k] : 0.0;
         if (size > 0 && std::isfinite(size))
-            physical << FormatLength(p[i] * size);
+            physical << QString::fromStdString(FormatLength(p[i] * size));
     }
     QString text = pixels.join(QLatin1Char(' '));
     if (!physical.isEmpty())

@@ -121,6 +121,7 @@ void formImageViewer::RefreshPictures(int mask)
     recompute(ViewXZ, 1, a.x, a.xz, GDIImageXZ, dataXZ, pictureXZ);
     recompute(ViewYZ, 2, a.yz, a.y, GDIImageYZ, dataYZ, pictureYZ);
     pctHistogram->update();
+    SyncModel();
 }
 
 namespace {
@@ -385,14 +386,12 @@ void formImageViewer::ShowView(int index)
 
 int formImageViewer::LevelCount() const
 {
-    return std::max(1, static_cast<int>(levelSizes.size()));
+    return model->Session().LevelCount();
 }
 
 ImageReader::ImageBase<unsigned short>& formImageViewer::LevelImage(int level)
 {
-    if (level > 0 && static_cast<size_t>(level) < levelImages.size() && levelImages[static_cast<size_t>(level)])
-        return *levelImages[static_cast<size_t>(level)];
-    return *image;
+    return model->Session().Level(level);
 }
 
 int formImageViewer::ViewLevel(int index)
@@ -401,18 +400,11 @@ int formImageViewer::ViewLevel(int index)
     if (levels < 2 || !image)
         return 0;
     const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
-    const ImageReader::Vector& full = levelSizes[0];
-    const int n = static_cast<int>(full.size());
-    if (xdim < 0 || ydim < 0 || xdim >= n || ydim >= n)
-        return 0;
-    std::vector<std::pair<double, double>> factors;
-    for (const ImageReader::Vector& s : levelSizes)
-        factors.emplace_back(static_cast<double>(full[xdim]) / std::max(1, s[xdim]),
-                             static_cast<double>(full[ydim]) / std::max(1, s[ydim]));
     // Screen pixels are device pixels: a high-density screen shows a finer level.
     const std::vector<double> zooms = properties.GetPixelZooms();
     const double dpr = pictureXY->devicePixelRatioF();
-    return MatchingLevel(factors, zooms[static_cast<size_t>(xdim)] * dpr, zooms[static_cast<size_t>(ydim)] * dpr);
+    const auto zoom = [&](int d) { return d >= 0 && d < static_cast<int>(zooms.size()) ? zooms[static_cast<size_t>(d)] * dpr : dpr; };
+    return model->Session().MatchingLevel(xdim, ydim, zoom(xdim), zoom(ydim));
 }
 
 void formImageViewer::RefreshLevels()
@@ -443,7 +435,7 @@ void formImageViewer::ShowCursorValue()
 
 bool formImageViewer::ReadsMayWait() const
 {
-    return LevelCount() > 1 || (reader && reader->IsRemote());
+    return model->Session().ReadsMayWait();
 }
 
 void formImageViewer::NoteImageProblems(bool refusedView)
@@ -463,7 +455,7 @@ void formImageViewer::NoteImageProblems(bool refusedView)
 
 void formImageViewer::SetUpViewWork()
 {
-    work = std::make_unique<ViewWork>();
+    model->autoRefresh = false;
     progressTimer = new QTimer(this);
     progressTimer->setInterval(100);
     connect(progressTimer, &QTimer::timeout, this, [this] {
@@ -512,22 +504,7 @@ void formImageViewer::StopViewWork()
 
 void formImageViewer::ApplyCacheBudget()
 {
-    if (!image)
-        return;
-    // A remote reader keeps downloaded chunks: their share comes out of the budget first.
-    const size_t total = CacheBudgetBytes();
-    const size_t budget = total - std::min(total, reader->SetMemoryBudget(total));
-    // The coarser levels share half of the rest: together they are at most a third of the
-    // full-resolution data of a 2x pyramid, and the views mostly read one level at a time.
-    if (levelImages.size() < 2) {
-        image->SetBudget(budget);
-        return;
-    }
-    image->SetBudget(budget / 2);
-    const size_t share = budget / 2 / (levelImages.size() - 1);
-    for (const auto& level : levelImages)
-        if (level)
-            level->SetBudget(share);
+    model->Session().ApplyBudget(CacheBudgetBytes());
 }
 
 void formImageViewer::WaitForViews()

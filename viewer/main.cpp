@@ -16,11 +16,12 @@ int main(int argc, char* argv[])
 {
     // Answered before the toolkit starts, so they work without a display.
     if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("Usage: lumora [--cache-mb N] [--allow-outside-data] [FILE | FOLDER | URL]\n"
+        std::printf("Usage: lumora [--cache-mb N] [--state FILE] [--allow-outside-data] [FILE | FOLDER | URL]\n"
                     "View an n-dimensional microscopy image: an ICS file (.ics), a TIFF file or\n"
                     "series (one file of the series, .tif or .tiff), or a Zarr image from a folder\n"
                     "or an http:// or https:// address. Further arguments are ignored.\n\n"
                     "      --cache-mb N  keep at most N MiB of decoded planes in memory\n"
+                    "      --state FILE  show the image as a saved view state describes\n"
                     "                    (default: the preferences' value, else a quarter of RAM)\n"
                     "      --allow-outside-data  read data files that a header names outside its\n"
                     "                    own folder (also LUMORA_ALLOW_OUTSIDE_DATA=1)\n"
@@ -54,8 +55,24 @@ int main(int argc, char* argv[])
     }
     if (args.removeAll(QStringLiteral("--allow-outside-data")) > 0)
         ImageReader::SetAllowOutsideData(true);
+    QString statePath;
+    const qsizetype stateOption = args.indexOf(QStringLiteral("--state"));
+    if (stateOption >= 0) {
+        if (stateOption + 1 >= args.size()) {
+            std::fprintf(stderr, "lumora: --state needs a file\n");
+            return 2;
+        }
+        statePath = args[stateOption + 1];
+        args.remove(stateOption, 2);
+    }
     ImageViewer::formImageViewer window(args);
     window.show();
+    if (!statePath.isEmpty()) {
+        window.WaitForOpen(); // a web address opens on a thread of its own
+        const QString why = window.OpenViewState(statePath);
+        if (!why.isEmpty())
+            std::fprintf(stderr, "lumora: %s: %s\n", qPrintable(statePath), qPrintable(why));
+    }
     QApplication::exec();
     return 0;
 }

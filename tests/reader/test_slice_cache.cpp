@@ -2,7 +2,10 @@
 // borrowed planes, refusals, and many threads at once.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -10,6 +13,7 @@
 
 #include "FormulaImage.h"
 #include "SliceCache.h"
+#include "StopToken.h"
 
 using ImageReader::ImageSlice;
 using ImageReader::SliceCache;
@@ -156,4 +160,86 @@ TEST(SliceCacheBudget, ManyThreadsSeeCorrectPlanesWithinTheBudget)
         th.join();
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_LE(cache.GetPeakBytes(), 8 * kPlane);
+}
+
+namespace {
+
+// Counts reads per plane and how many run at once; each read takes a while.
+class SlowImage : public ImageReader::ImageBase<unsigned short>
+{
+public:
+    Slice GetSlice(const Vector& p) override
+    {
+        const int now = ++m_inside;
+        int seen = m_most.load();
+        while (now > seen && !m_most.compare_exchange_weak(seen, now)) {
+        }
+        ++reads[static_cast<size_t>(p[0])];
+        for (int k = 0; k < 40 && !ImageReader::StopRequested(); ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --m_inside;
+        if (ImageReader::StopRequested())
+            return {};
+        auto* buf = static_cast<unsigned short*>(std::malloc(kPlane));
+        for (int i = 0; i < 100; ++i)
+            buf[i] = static_cast<unsigned short>(p[0]);
+        return Slice(Vector(10, 10), buf);
+    }
+    Vector GetSize() override { return V({10, 10, 4}); }
+    int MostAtOnce() const { return m_most.load(); }
+    std::array<std::atomic<int>, 4> reads{};
+
+private:
+    std::atomic<int> m_inside{0};
+    std::atomic<int> m_most{0};
+};
+
+} // namespace
+
+TEST(SliceCacheThreads, APlaneIsReadOnceOtherPlanesInParallel)
+{
+    SlowImage source;
+    SliceCache<unsigned short> cache(&source, 64 * kPlane);
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    // Four threads want plane 1, two others planes 2 and 3 at the same time.
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+            const int z = t < 4 ? 1 : t - 2;
+            const Slice s = cache.GetSlice(V({z}));
+            if (s.IsEmpty() || s.GetData()[0] != z)
+                ++wrong;
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(source.reads[1].load(), 1);
+    EXPECT_EQ(source.reads[2].load(), 1);
+    EXPECT_EQ(source.reads[3].load(), 1);
+    EXPECT_GE(source.MostAtOnce(), 2); // no lock around the source
+}
+
+TEST(SliceCacheThreads, AStoppedReadLeavesThePlaneToTheNextAsker)
+{
+    SlowImage source;
+    SliceCache<unsigned short> cache(&source, 64 * kPlane);
+    ImageReader::StopToken stop;
+    std::atomic<bool> started{false};
+    std::thread job([&] {
+        const ImageReader::StopScope scope(&stop);
+        started = true;
+        EXPECT_TRUE(cache.GetSlice(V({2})).IsEmpty());
+    });
+    while (!started)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::thread reader([&] {
+        const Slice s = cache.GetSlice(V({2}));
+        EXPECT_FALSE(s.IsEmpty());
+    });
+    stop.RequestStop();
+    job.join();
+    reader.join();
+    EXPECT_EQ(cache.GetFailureCount(), 0u); // a stop is not a damaged plane
+    EXPECT_FALSE(cache.Peek(V({2})).IsEmpty());
 }

@@ -11,6 +11,7 @@
 
 #include "HistogramRenderer.h"
 #include "MemoryImage.h"
+#include "OffscreenGui.h"
 #include "ProfileRenderer.h"
 #include "SpectrumPlot.h"
 
@@ -18,24 +19,7 @@ using namespace ImageViewer;
 
 namespace {
 
-// Text drawing needs a QGuiApplication; the offscreen platform keeps the tests headless.
-class QtEnvironment : public ::testing::Environment
-{
-    void SetUp() override
-    {
-        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "render_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    void TearDown() override { m_app.reset(); }
-
-    std::unique_ptr<QGuiApplication> m_app;
-};
-
-::testing::Environment* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const gui = ::testing::AddGlobalTestEnvironment(new OffscreenGui);
 
 ChannelListPtr OneChannel(int r, int g, int b)
 {

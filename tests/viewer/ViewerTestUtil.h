@@ -41,6 +41,7 @@ inline std::unique_ptr<formImageViewer> MakeWindow(bool fit = false)
 {
     auto window = std::make_unique<formImageViewer>();
     ImageReader::SetDiagnosticHandler([](const std::string&) {});
+    window->model->Diagnostics()->Set([](const std::string&) {});
     window->fitAtLoad = fit;
     window->resize(758, 549);
     window->show();

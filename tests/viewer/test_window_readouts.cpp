@@ -132,7 +132,7 @@ TEST(ScaleBarMath, RoundLengths)
         const ImageViewer::ScaleBar bar = ImageViewer::ChooseScaleBar(c.nmPerPixel, c.max);
         EXPECT_DOUBLE_EQ(bar.nm, c.nm) << c.nmPerPixel;
         EXPECT_EQ(bar.pixels, c.pixels) << c.nmPerPixel;
-        EXPECT_EQ(bar.label, QString::fromUtf8(c.label)) << c.nmPerPixel;
+        EXPECT_EQ(bar.label, std::string(c.label)) << c.nmPerPixel;
     }
 }
 

@@ -23,10 +23,10 @@ TEST(FitMath, ZoomAndWindowSize)
         EXPECT_NEAR(ImageViewer::FitZoom(f.extent, f.depth, f.table), f.zoom, 1e-12) << f.extent << " " << f.depth;
     EXPECT_GT(ImageViewer::FitZoom(100, 0, 2), 0.0); // a table smaller than the gap still gives a zoom
 
-    struct Size { QSize screen, window; } sizes[] = {
+    struct Size { ImageViewer::PixelSize screen, window; } sizes[] = {
         {{1920, 1080}, {1536, 864}}, {{1280, 800}, {1024, 720}}, {{800, 600}, {800, 600}}, {{3840, 2160}, {3072, 1728}}};
     for (const Size& s : sizes)
-        EXPECT_EQ(ImageViewer::DefaultWindowSize(s.screen), s.window) << s.screen.width();
+        EXPECT_EQ(ImageViewer::DefaultWindowSize(s.screen), s.window) << s.screen.width;
 }
 
 // Bounding box of the bright pixels of a view.

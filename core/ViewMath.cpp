@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace ImageViewer {
 
@@ -99,28 +100,30 @@ int CentredOffset(int cell, double length)
     return SaturatingTruncate(std::floor((cell - length) / 2), 0);
 }
 
-QSize DefaultWindowSize(const QSize& available)
+PixelSize DefaultWindowSize(const PixelSize& available)
 {
-    const int w = std::max(available.width() * 4 / 5, std::min(1024, available.width()));
-    const int h = std::max(available.height() * 4 / 5, std::min(720, available.height()));
-    return QSize(w, h);
+    const int w = std::max(available.width * 4 / 5, std::min(1024, available.width));
+    const int h = std::max(available.height * 4 / 5, std::min(720, available.height));
+    return PixelSize{w, h};
 }
 
-QString FormatLength(double nm)
+std::string FormatLength(double nm)
 {
     if (!std::isfinite(nm))
-        return QString();
+        return std::string();
     const double a = std::fabs(nm);
-    const char16_t* unit = u"nm";
+    const char* unit = "nm";
     double v = nm;
     if (a >= 1e6) {
-        unit = u"mm";
+        unit = "mm";
         v = nm / 1e6;
     } else if (a >= 1e3) {
-        unit = u"\u00b5m";
+        unit = "\u00b5m";
         v = nm / 1e3;
     }
-    return QString::number(v, 'g', 3) + QLatin1Char(' ') + QString::fromUtf16(unit);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g ", v);
+    return text + std::string(unit);
 }
 
 SpectrumCalibration DefaultSpectrumCalibration(int count)
@@ -197,11 +200,11 @@ std::vector<int> ComputeTrackSizes(const std::vector<TrackStyle>& tracks, int to
     return sizes;
 }
 
-QRect AnchoredRect(const QRect& design, const QSize& designSize, const QSize& size, int anchors)
+PixelRect AnchoredRect(const PixelRect& design, const PixelSize& designSize, const PixelSize& size, int anchors)
 {
-    const int dw = size.width() - designSize.width();
-    const int dh = size.height() - designSize.height();
-    int x = design.x(), y = design.y(), w = design.width(), h = design.height();
+    const int dw = size.width - designSize.width;
+    const int dh = size.height - designSize.height;
+    int x = design.x, y = design.y, w = design.width, h = design.height;
     if ((anchors & AnchorLeft) && (anchors & AnchorRight))
         w += dw;
     else if (anchors & AnchorRight)
@@ -210,7 +213,7 @@ QRect AnchoredRect(const QRect& design, const QSize& designSize, const QSize& si
         h += dh;
     else if (anchors & AnchorBottom)
         y += dh;
-    return QRect(x, y, w < 0 ? 0 : w, h < 0 ? 0 : h);
+    return PixelRect{x, y, w < 0 ? 0 : w, h < 0 ? 0 : h};
 }
 
 int MatchingLevel(const std::vector<std::pair<double, double>>& factors, double zoomX, double zoomY)

@@ -1,13 +1,28 @@
 #pragma once
 
-#include <QRect>
-#include <QSize>
-#include <QString>
+#include <string>
 #include <utility>
 #include <vector>
 
 // The window's numeric rules, kept free of widgets so that tests call them directly.
 namespace ImageViewer {
+
+// A rectangle and a size in pixels (the window converts them to its toolkit's types).
+struct PixelRect
+{
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelRect& o) const { return x == o.x && y == o.y && width == o.width && height == o.height; }
+};
+
+struct PixelSize
+{
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelSize& o) const { return width == o.width && height == o.height; }
+};
 
 // View mask bits.
 enum ViewBit : int { ViewXY = 1, ViewXZ = 2, ViewYZ = 4, ViewAll = 7 };
@@ -62,11 +77,11 @@ int CentredOffset(int cell, double length);
 
 // The window's first size: 80 % of the available screen area, at least 1024 x 720 unless
 // the screen itself is smaller.
-QSize DefaultWindowSize(const QSize& available);
+PixelSize DefaultWindowSize(const PixelSize& available);
 
 // A physical length given in nanometres, in the unit that keeps it between 1 and 1000
-// (nm, µm, mm), with three significant digits.
-QString FormatLength(double nm);
+// (nm, µm, mm), with three significant digits, in UTF-8.
+std::string FormatLength(double nm);
 
 // Two reference points (position, wavelength in nm) of the spectral calibration.
 struct SpectrumCalibration
@@ -84,7 +99,7 @@ struct ScaleBar
 {
     double nm = 0;
     int pixels = 0; // 0: no bar
-    QString label;
+    std::string label; // UTF-8
 };
 
 // The longest round length (1, 2 or 5 times a power of ten nanometres) whose bar is at
@@ -117,6 +132,6 @@ int MatchingLevel(const std::vector<std::pair<double, double>>& factors, double 
 enum Anchor : int { AnchorTop = 1, AnchorBottom = 2, AnchorLeft = 4, AnchorRight = 8 };
 
 // Geometry of an anchored control after its container changed from designSize to size.
-QRect AnchoredRect(const QRect& design, const QSize& designSize, const QSize& size, int anchors);
+PixelRect AnchoredRect(const PixelRect& design, const PixelSize& designSize, const PixelSize& size, int anchors);
 
 } // namespace ImageViewer

@@ -107,15 +107,15 @@ TEST(Layout, SideViewAndTrackSizes)
 
 TEST(Layout, Anchoring)
 {
-    const QSize design(758, 549), bigger(900, 700);
+    const PixelSize design{758, 549}, bigger{900, 700};
     const int all = AnchorTop | AnchorBottom | AnchorLeft | AnchorRight;
     // The split panel grows in height, bottom lists move down (the view table: widget tests).
-    EXPECT_EQ(AnchoredRect(QRect(536, 56, 216, 424), design, bigger, AnchorTop | AnchorBottom | AnchorRight),
-              QRect(678, 56, 216, 575));
-    EXPECT_EQ(AnchoredRect(QRect(8, 520, 88, 21), design, bigger, AnchorBottom | AnchorLeft), QRect(8, 671, 88, 21));
-    EXPECT_EQ(AnchoredRect(QRect(536, 32, 88, 21), design, bigger, AnchorTop | AnchorRight), QRect(678, 32, 88, 21));
+    EXPECT_EQ(AnchoredRect((PixelRect{536, 56, 216, 424}), design, bigger, AnchorTop | AnchorBottom | AnchorRight),
+              (PixelRect{678, 56, 216, 575}));
+    EXPECT_EQ(AnchoredRect((PixelRect{8, 520, 88, 21}), design, bigger, AnchorBottom | AnchorLeft), (PixelRect{8, 671, 88, 21}));
+    EXPECT_EQ(AnchoredRect((PixelRect{536, 32, 88, 21}), design, bigger, AnchorTop | AnchorRight), (PixelRect{678, 32, 88, 21}));
     // Shrinking below the design never gives a negative size.
-    EXPECT_EQ(AnchoredRect(QRect(8, 32, 520, 480), design, QSize(0, 0), all), QRect(8, 32, 0, 0));
+    EXPECT_EQ(AnchoredRect((PixelRect{8, 32, 520, 480}), design, PixelSize{0, 0}, all), (PixelRect{8, 32, 0, 0}));
 }
 
 // The panel on the "Channels" page is 176 x 32 with a sunken frame: 171 columns, baseline 27.

@@ -61,8 +61,7 @@ ViewWork::~ViewWork()
         const std::lock_guard<std::mutex> lock(m_lock);
         m_stop = true;
         m_pending.clear();
-        if (m_control)
-            m_control->cancel = true;
+        cancelRunning();
     }
     m_wake.notify_all();
     m_thread.join();
@@ -89,9 +88,9 @@ std::uint64_t ViewWork::Submit(int slot, Job job, bool urgent)
                                        [slot](const Pending& p) { return p.slot == slot; }),
                         m_pending.end());
         if (m_running && m_runningSlot == slot && m_control)
-            m_control->cancel = true;
+            cancelRunning();
         else if (urgent && m_running && !m_runningUrgent && m_control && !m_control->cancel) {
-            m_control->cancel = true;
+            cancelRunning();
             m_preempted = true;
         }
         if (!m_running && m_pending.empty())
@@ -117,8 +116,21 @@ void ViewWork::CancelAll()
     const std::lock_guard<std::mutex> lock(m_lock);
     m_pending.clear();
     m_current.clear();
+    cancelRunning();
+}
+
+void ViewWork::cancelRunning()
+{
     if (m_control)
         m_control->cancel = true;
+    if (m_stopToken)
+        m_stopToken->RequestStop();
+}
+
+void ViewWork::SetDiagnosticSink(std::shared_ptr<ImageReader::DiagnosticSink> sink)
+{
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_sink = std::move(sink);
 }
 
 void ViewWork::Wait()
@@ -166,13 +178,20 @@ void ViewWork::run()
         Pending next = std::move(m_pending.front());
         m_pending.pop_front();
         auto control = std::make_shared<ImageReader::ProjectionControl>();
+        auto stop = std::make_shared<ImageReader::StopToken>();
         m_control = control;
+        m_stopToken = stop;
+        std::shared_ptr<ImageReader::DiagnosticSink> sink = m_sink;
         m_running = true;
         m_runningSlot = next.slot;
         m_runningUrgent = next.urgent;
         m_preempted = false;
         lock.unlock();
-        next.job(*control, next.ticket);
+        {
+            const ImageReader::StopScope stopScope(stop.get());
+            const ImageReader::DiagnosticScope diagnostics(std::move(sink));
+            next.job(*control, next.ticket);
+        }
         lock.lock();
         const auto current = m_current.find(next.slot);
         const bool stillWanted = current != m_current.end() && current->second == next.ticket;
@@ -191,6 +210,7 @@ void ViewWork::run()
         m_runningSlot = -1;
         m_runningUrgent = false;
         m_control.reset();
+        m_stopToken.reset();
         if (m_pending.empty())
             m_idle.notify_all();
     }

@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "Diagnostics.h"
 #include "ImageBase.h"
+#include "StopToken.h"
 #include "ImageChannel.h"
 #include "Vector.h"
 
@@ -70,7 +72,8 @@ struct ViewData
 // running one, so a slider drag never queues stale work. Headless: the window posts the
 // results back to its own thread.
 //
-// Every member may be called from any thread. Jobs run one at a time on the worker.
+// Every member may be called from any thread. Jobs run one at a time on the worker, each
+// with its own stop token installed (ImageReader::StopScope) and the viewer's diagnostic sink.
 class ViewWork
 {
 public:
@@ -97,6 +100,9 @@ public:
     double BusySeconds() const;
     // Jobs run to completion since construction; cancelled ones do not count.
     int CompletedCount() const;
+    // Where reader messages of the jobs go (null: the process default). Detach the sink
+    // itself before the viewer that owns it goes.
+    void SetDiagnosticSink(std::shared_ptr<ImageReader::DiagnosticSink> sink);
 
 private:
     struct Pending
@@ -108,6 +114,9 @@ private:
     };
     // With m_lock held: `p` goes after the urgent jobs already waiting (all of them if urgent).
     void enqueue(Pending p);
+    // With m_lock held: the running job stops at its next plane, and reads below it (a
+    // chunk fetch, its retries) at their next check of the stop token.
+    void cancelRunning();
     void run();
 
     mutable std::mutex m_lock;
@@ -121,6 +130,8 @@ private:
     bool m_runningUrgent = false;
     bool m_preempted = false; // the running job was cancelled for an urgent one: run it again
     std::shared_ptr<ImageReader::ProjectionControl> m_control;
+    std::shared_ptr<ImageReader::StopToken> m_stopToken;
+    std::shared_ptr<ImageReader::DiagnosticSink> m_sink;
     std::chrono::steady_clock::time_point m_busySince;
     int m_completed = 0;
     bool m_stop = false;

@@ -1,0 +1,13 @@
+# Fails when a source under CORE_DIR includes a Qt header (<QThing>, <QtCore/...>, <qglobal.h>).
+file(GLOB_RECURSE files ${CORE_DIR}/*.h ${CORE_DIR}/*.hpp ${CORE_DIR}/*.cpp)
+set(offenders "")
+foreach(f ${files})
+  file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Qt[A-Za-z]*/|Q[A-Z]|q[a-z]+\\.h)")
+  foreach(line ${lines})
+    list(APPEND offenders "${f}: ${line}")
+  endforeach()
+endforeach()
+if(offenders)
+  list(JOIN offenders "\n" text)
+  message(FATAL_ERROR "core/ must not include Qt headers:\n${text}")
+endif()

@@ -1,0 +1,46 @@
+// lumora-render FILE_OR_URL -o OUT [options]: a picture or a movie of the views from the
+// viewer's model, or measurements of regions, without a window.
+#include <QGuiApplication>
+#include <QString>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "RenderCommand.h"
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+void interrupt(int)
+{
+    interrupted = true;
+}
+
+// Qt's notes go to standard error as ever, but for the one about a missing runtime folder that
+// every run without a desktop session would print.
+void note(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    if (!text.startsWith(QStringLiteral("QStandardPaths:")))
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Ctrl-C ends a movie between frames, so that no partial file stays behind.
+    std::signal(SIGINT, interrupt);
+    std::signal(SIGTERM, interrupt);
+    // Text on the pictures needs a QGuiApplication; the offscreen platform needs no display.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qInstallMessageHandler(note);
+    int qtArgc = 1;
+    QGuiApplication app(qtArgc, argv);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return ImageViewer::RunRender(args, std::cout, std::cerr, &interrupted);
+}
