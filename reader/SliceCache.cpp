@@ -131,7 +131,7 @@ ImageSlice<T> SliceCache<T>::GetRows(const Vector& position, int y0, int y1)
     const ImageSlice<T> kept = Peek(position);
     if (!kept.IsEmpty())
         return ImageBase<T>::CutRows(kept, y0, y1);
-    const std::lock_guard<std::mutex> source(m_sourceLock);
+    // Bands are not kept: a side view asks each plane for one row or column once.
     return m_image->GetRows(position, y0, y1);
 }
 
@@ -141,7 +141,6 @@ ImageSlice<T> SliceCache<T>::GetColumns(const Vector& position, int x0, int x1)
     const ImageSlice<T> kept = Peek(position);
     if (!kept.IsEmpty())
         return ImageBase<T>::CutColumns(kept, x0, x1);
-    const std::lock_guard<std::mutex> source(m_sourceLock);
     return m_image->GetColumns(position, x0, x1);
 }
 
