@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ChannelRenderer.h"
+#include "ImageProperties.h"
 #include "SpectralProjection.h"
 
 namespace ImageViewer {
@@ -14,6 +15,16 @@ ImageChannel ToImageChannel(const ChannelDisplay& c)
     ImageChannel channel(c.min, c.max, c.gamma, c.r, c.g, c.b, c.autoscaling);
     channel.m_enabled = c.enabled;
     return channel;
+}
+
+ChannelDisplay ChannelDisplayOf(const ImageChannel& c, const std::string& name)
+{
+    return ChannelDisplay{name, c.m_r, c.m_g, c.m_b, c.m_min, c.m_max, c.m_gamma, c.m_enabled, c.m_autoscaling};
+}
+
+void AssignChannel(ImageChannel& c, const ChannelDisplay& d)
+{
+    c = ToImageChannel(d);
 }
 
 void CopyRange(const ImageChannel& from, ChannelDisplay& to)
@@ -150,18 +161,10 @@ ColouredView RenderView(ImageSession& session, const ViewState& state, const Dis
 
 std::vector<double> PixelZooms(const std::vector<double>& pixelSizes, double zoom)
 {
-    // A size that is negative, infinite or not a number counts as not given.
-    const auto given = [](double p) { return std::isfinite(p) && p > 0; };
-    double smallest = 999999999.0;
-    for (double p : pixelSizes)
-        if (given(p) && p < smallest)
-            smallest = p;
-    std::vector<double> zooms;
-    for (double p : pixelSizes) {
-        const double z = given(p) ? p / smallest * zoom : zoom;
-        zooms.push_back(std::isfinite(z) ? z : zoom);
-    }
-    return zooms;
+    ImageProperties p;
+    p.m_pixelsize = pixelSizes;
+    p.m_zoom = zoom;
+    return p.GetPixelZooms();
 }
 
 ViewPicture ScaleViewPicture(const ViewPicture& picture, int w, int h)

@@ -31,6 +31,9 @@ struct ColouredView
 
 ImageChannel ToImageChannel(const ChannelDisplay& c);
 void CopyRange(const ImageChannel& from, ChannelDisplay& to);
+// Every setting of a render channel as a display, and back.
+ChannelDisplay ChannelDisplayOf(const ImageChannel& c, const std::string& name = std::string());
+void AssignChannel(ImageChannel& c, const ChannelDisplay& d);
 
 // Entries of the channel dimension a view has data for (1 without one) and the enabled
 // ones among them, which the picture shows.

@@ -65,27 +65,7 @@ std::string Viewer::Open(std::unique_ptr<Reader> reader, size_t budgetBytes, con
     display.channels = defaults;
     if (display.channels.empty())
         display.channels = {defaultChannel(255, 0, 0), defaultChannel(0, 255, 0), defaultChannel(0, 0, 255)};
-    const std::vector<ImageReader::ChannelHint> hints = r.GetChannelHints();
-    const ImageReader::ValueMap map = r.GetValueMap();
-    while (display.channels.size() < hints.size())
-        display.channels.push_back(defaultChannel(255, 255, 255));
-    for (size_t k = 0; k < hints.size(); ++k) {
-        const ImageReader::ChannelHint& hint = hints[k];
-        ChannelDisplay& c = display.channels[k];
-        c.name = hint.name;
-        if (hint.hasColor) {
-            c.r = hint.red;
-            c.g = hint.green;
-            c.b = hint.blue;
-        }
-        // A window the file gives is the range the user chose there: it stays until changed.
-        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
-            c.min = map.ToDisplay(hint.windowStart);
-            c.max = map.ToDisplay(hint.windowEnd);
-            c.autoscaling = false;
-        }
-        c.enabled = hint.active;
-    }
+    ApplyChannelHints(r.GetChannelHints(), r.GetValueMap(), display.channels);
     const int cd = m_state.channelDim;
     for (size_t k = 0; k < display.channels.size(); ++k) {
         ChannelDisplay& c = display.channels[k];
