@@ -231,25 +231,13 @@ std::string ApplyRenderRequest(const RenderRequest& request, const ImageDescript
         for (ChannelDisplay& c : display.channels)
             c.enabled = false;
         for (const ChannelRequest& c : request.channels) {
-            if (view.channelDim < 0 && c.index == 0) {
-                ChannelDisplay& g = display.global;
-                if (c.hasColour) {
-                    g.r = c.r;
-                    g.g = c.g;
-                    g.b = c.b;
-                }
-                if (c.hasRange) {
-                    g.min = map.ToDisplay(c.lo);
-                    g.max = map.ToDisplay(c.hi);
-                    g.autoscaling = false;
-                }
-                continue;
-            }
-            if (view.channelDim < 0 || c.index >= image.size[view.channelDim])
+            // Without a channel dimension, channel 0 is the one channel there is.
+            const bool global = view.channelDim < 0 && c.index == 0;
+            if (!global && (view.channelDim < 0 || c.index >= image.size[view.channelDim]))
                 return "--channel: the image has no channel " + std::to_string(c.index);
-            if (display.channels.size() <= static_cast<size_t>(c.index))
+            if (!global && display.channels.size() <= static_cast<size_t>(c.index))
                 display.channels.resize(static_cast<size_t>(c.index) + 1);
-            ChannelDisplay& ch = display.channels[static_cast<size_t>(c.index)];
+            ChannelDisplay& ch = global ? display.global : display.channels[static_cast<size_t>(c.index)];
             ch.enabled = true;
             if (c.hasColour) {
                 ch.r = c.r;
@@ -263,9 +251,7 @@ std::string ApplyRenderRequest(const RenderRequest& request, const ImageDescript
             }
         }
     }
-    std::string why = view.Validate(image.size);
-    if (why.empty())
-        why = display.Validate();
+    const std::string why = ValidateStates(view, display, image.size);
     if (!why.empty())
         return why;
     viewOut = view;

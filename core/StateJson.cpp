@@ -323,9 +323,7 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
     }
     if (view.projected.size() != im.size.size())
         view.projected.resize(im.size.size(), false);
-    std::string why = view.Validate(im.size);
-    if (why.empty())
-        why = display.Validate();
+    const std::string why = ValidateStates(view, display, im.size);
     if (!why.empty())
         return why;
     viewOut = view;

@@ -31,6 +31,9 @@ struct ColouredView
 
 ImageChannel ToImageChannel(const ChannelDisplay& c);
 void CopyRange(const ImageChannel& from, ChannelDisplay& to);
+// Every setting of a render channel as a display, and back.
+ChannelDisplay ChannelDisplayOf(const ImageChannel& c, const std::string& name = std::string());
+void AssignChannel(ImageChannel& c, const ChannelDisplay& d);
 
 // Entries of the channel dimension a view has data for (1 without one) and the enabled
 // ones among them, which the picture shows.
@@ -45,6 +48,10 @@ ColouredView ColourViewData(const ViewData& data, const ViewState& state, const 
 // The spectral picture of view `index` (the channel dimension folded by wavelength).
 ColouredView ColourSpectrum(ImageReader::ImageBase<unsigned short>& source, const ViewState& state,
                             const DisplayState& display, int index);
+
+// The planes view `index` shows, read at `level` (clamped to the levels there are).
+ViewData ReadViewData(ImageSession& session, const ViewState& state, const DisplayState& display, int index,
+                      int level = 0);
 
 // Reads (at `level`) and colours view `index` at once: for the command line, exports and
 // tests. A view that cannot be drawn gives a null picture.

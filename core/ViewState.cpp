@@ -205,8 +205,45 @@ bool DisplayState::operator==(const DisplayState& o) const
 ViewKey MakeViewKey(const ViewState& state, int index, std::uint64_t image,
                     const std::vector<ImageReader::Vector>& levelSizes, int level)
 {
-    ViewKey key;
     const auto [xdim, ydim] = state.ViewDims(index);
+    return MakeViewKeyForAxes(state, xdim, ydim, image, levelSizes, level);
+}
+
+std::string ValidateStates(const ViewState& view, const DisplayState& display, const ImageReader::Vector& size)
+{
+    const std::string why = view.Validate(size);
+    return why.empty() ? display.Validate() : why;
+}
+
+void ApplyChannelHints(const std::vector<ImageReader::ChannelHint>& hints, const ImageReader::ValueMap& map,
+                       std::vector<ChannelDisplay>& channels)
+{
+    if (channels.size() < hints.size())
+        channels.resize(hints.size());
+    for (size_t k = 0; k < hints.size(); ++k) {
+        const ImageReader::ChannelHint& hint = hints[k];
+        ChannelDisplay& c = channels[k];
+        if (!hint.name.empty())
+            c.name = hint.name;
+        if (hint.hasColor) {
+            c.r = hint.red;
+            c.g = hint.green;
+            c.b = hint.blue;
+        }
+        // A window the file gives is the range the user chose there: it stays until changed.
+        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
+            c.min = map.ToDisplay(hint.windowStart);
+            c.max = map.ToDisplay(hint.windowEnd);
+            c.autoscaling = false;
+        }
+        c.enabled = hint.active;
+    }
+}
+
+ViewKey MakeViewKeyForAxes(const ViewState& state, int xdim, int ydim, std::uint64_t image,
+                           const std::vector<ImageReader::Vector>& levelSizes, int level)
+{
+    ViewKey key;
     key.xdim = xdim;
     key.ydim = ydim;
     key.cd = state.channelDim;

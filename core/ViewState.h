@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ChannelHint.h"
+#include "SampleType.h"
 #include "ViewMath.h"
 #include "ViewWork.h"
 #include "Vector.h"
@@ -95,5 +97,16 @@ struct DisplayState
 // full resolution first; `image` tells loads apart).
 ViewKey MakeViewKey(const ViewState& state, int index, std::uint64_t image,
                     const std::vector<ImageReader::Vector>& levelSizes, int level = 0);
+// The same for a view with axes xdim and ydim (the channel dimension, cursor and projection
+// from `state`).
+ViewKey MakeViewKeyForAxes(const ViewState& state, int xdim, int ydim, std::uint64_t image,
+                           const std::vector<ImageReader::Vector>& levelSizes, int level = 0);
+
+// Empty when both fit an image of `size`, else why not.
+std::string ValidateStates(const ViewState& view, const DisplayState& display, const ImageReader::Vector& size);
+
+// The channels' names, colours, windows (display values) and switches from a file's hints.
+void ApplyChannelHints(const std::vector<ImageReader::ChannelHint>& hints, const ImageReader::ValueMap& map,
+                       std::vector<ChannelDisplay>& channels);
 
 } // namespace ImageViewer

@@ -65,27 +65,7 @@ std::string Viewer::Open(std::unique_ptr<Reader> reader, size_t budgetBytes, con
     display.channels = defaults;
     if (display.channels.empty())
         display.channels = {defaultChannel(255, 0, 0), defaultChannel(0, 255, 0), defaultChannel(0, 0, 255)};
-    const std::vector<ImageReader::ChannelHint> hints = r.GetChannelHints();
-    const ImageReader::ValueMap map = r.GetValueMap();
-    while (display.channels.size() < hints.size())
-        display.channels.push_back(defaultChannel(255, 255, 255));
-    for (size_t k = 0; k < hints.size(); ++k) {
-        const ImageReader::ChannelHint& hint = hints[k];
-        ChannelDisplay& c = display.channels[k];
-        c.name = hint.name;
-        if (hint.hasColor) {
-            c.r = hint.red;
-            c.g = hint.green;
-            c.b = hint.blue;
-        }
-        // A window the file gives is the range the user chose there: it stays until changed.
-        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
-            c.min = map.ToDisplay(hint.windowStart);
-            c.max = map.ToDisplay(hint.windowEnd);
-            c.autoscaling = false;
-        }
-        c.enabled = hint.active;
-    }
+    ApplyChannelHints(r.GetChannelHints(), r.GetValueMap(), display.channels);
     const int cd = m_state.channelDim;
     for (size_t k = 0; k < display.channels.size(); ++k) {
         ChannelDisplay& c = display.channels[k];
@@ -427,11 +407,15 @@ void Viewer::Submit(const ViewPlan& plan)
 
 void Viewer::colour(int index, const ViewData& source)
 {
-    ViewRecord& rec = m_views[static_cast<size_t>(index)];
     const ImageReader::Vector& levelSize = m_session.levelSizes[static_cast<size_t>(source.key.level)];
-    ColouredView coloured = ColourViewData(source, m_state, m_display, levelSize);
+    show(index, ColourViewData(source, m_state, m_display, levelSize), source.key);
+}
+
+void Viewer::show(int index, ColouredView coloured, const ViewKey& key)
+{
+    ViewRecord& rec = m_views[static_cast<size_t>(index)];
     rec.picture = std::move(coloured.picture);
-    rec.shown = rec.picture.IsNull() ? ViewKey() : source.key;
+    rec.shown = rec.picture.IsNull() ? ViewKey() : key;
     notify(ChangeSet{ChangeViewReady, 1 << index});
     if (coloured.widened)
         takeWidened(coloured.display, index);
@@ -466,15 +450,7 @@ void Viewer::submitSpectral(const ViewPlan& plan)
     rec.jobActive = false;
     const int index = plan.index;
     if (plan.inlineRead) {
-        ColouredView coloured = Size().size() > static_cast<size_t>(std::max(m_state.channelDim, 0)) &&
-                                        m_state.channelDim < static_cast<int>(Size().size())
-                                    ? ColourSpectrum(m_session.Level(0), m_state, m_display, index)
-                                    : RenderView(m_session, m_state, m_display, index);
-        rec.picture = std::move(coloured.picture);
-        rec.shown = rec.picture.IsNull() ? ViewKey() : plan.key;
-        notify(ChangeSet{ChangeViewReady, 1 << index});
-        if (coloured.widened)
-            takeWidened(coloured.display, index);
+        show(index, RenderView(m_session, m_state, m_display, index), plan.key);
         return;
     }
     // A large spectrum is coloured on the worker with a snapshot of the state; the old

@@ -1,61 +1,29 @@
 #pragma once
 
 #include <QColor>
-#include <QImage>
-#include <QPointF>
 #include <QMainWindow>
 #include <QStringList>
-#include <array>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <vector>
 
-#include "HistogramPanel.h"
-#include "HistogramRenderer.h"
-#include "ImageChannel.h"
-#include "ImageProperties.h"
-#include "ImageReaderBase.h"
 #include "OpenImage.h"
-#include "ProfileRenderer.h"
-#include "RGBABuffer.h"
-#include "SliceCache.h"
-#include "Vector.h"
-#include "ViewMath.h"
-#include "ViewWork.h"
-#include "Viewer.h"
+#include "formImageViewerControls.h"
+#include "formImageViewerState.h"
 
-class QAction;
-class QCheckBox;
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QListWidget;
 class QListWidgetItem;
-class QMenu;
-class QMenuBar;
 class QMouseEvent;
-class QPushButton;
 class QPainter;
-class QScrollArea;
-class QSlider;
-class QSplitter;
-class QTabWidget;
-class QTimer;
 class QWheelEvent;
 
 namespace ImageViewer {
 
-class AnchorPanel;
 class Measurement;
-class PictureBox;
-class TablePanel;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
 // The implementation is split by concern over formImageViewer_*.cpp.
-class formImageViewer : public QMainWindow
+class formImageViewer : public QMainWindow, public formImageViewerState, public formImageViewerControls
 {
 public:
     // args: the command line without the program name; the first names a file to open.
@@ -108,6 +76,8 @@ public:
     void comboDimXZ_SelectedIndexChanged();
     void comboDimYZ_SelectedIndexChanged();
     void comboDimP_SelectedIndexChanged();
+    // A view axis changed: panAxis (0 x, 1 y, -1 a side axis) starts over, views in mask.
+    void AxisChanged(int panAxis, int mask);
     void comboProj_SelectedIndexChanged();
     void checkDimProj_CheckChanged(QCheckBox* sender);
     void trackDim_Scroll(QSlider* sender);
@@ -119,6 +89,8 @@ public:
     void pictureXZ_MouseMove(QMouseEvent* e);
     void pictureYZ_MouseMove(QMouseEvent* e);
     void UpdateLocation();
+    // Repaints the views whose bits are not in `mask`.
+    void RepaintOthers(int mask);
 
     // ---- fit and zoom (formImageViewer_Navigation.cpp) ----
     // Zooms so that the XY view and its side views fill the view table, keeping the physical
@@ -139,29 +111,10 @@ public:
     // The real value at a full position (x, y, then the other coordinates); nothing when the
     // position is outside the image or its plane is missing.
     std::optional<double> RealValueAt(const ImageReader::Vector& position);
-    // Set by RealValueAt when it did not wait for a plane that is still coming.
-    bool valuePending = false;
-    // The plane last asked of the worker for a readout, and the worker slot for such reads.
-    ImageReader::Vector requestedPlane;
-    static constexpr int kValueSlot = 3;
-    // The cursor profile's data, kept so that a display change only re-colours it.
-    struct CursorProfileData
-    {
-        int pd = -1;
-        int c = -1;
-        ImageReader::Vector pos;
-        std::uint64_t image = 0;
-        bool have = false;
-        ImageReader::ImageSlice<unsigned short> slice;
-        bool Same(const CursorProfileData& o) const { return pd == o.pd && c == o.c && pos == o.pos && image == o.image; }
-    } cursorProfileData;
-    static constexpr int kProfileSlot = 4;
     // Whether the planes of the block [start, end) are at hand for a measurement on the
     // window's thread. For data whose reads may wait they are read on the worker first, and
     // the measurement is made again when they are there.
     bool BlockAtHand(const ImageReader::Vector& start, const ImageReader::Vector& end);
-    std::pair<ImageReader::Vector, ImageReader::Vector> blockRequested;
-    static constexpr int kBlockSlot = 5;
     // lblPixelValue: the value at the cursor, "missing", or an ellipsis while it comes.
     void ShowCursorValue();
     // The image's planes may take long to come (a network, a pyramid's full level): the
@@ -229,6 +182,8 @@ public:
     void ShowRangeMode();
     void textSpectrum_TextChanged();
     void UpdateProfile();
+    // The current measurement again: the region histogram or the line profile.
+    void UpdateMeasurement();
     // The cursor-profile step of RefreshPictures: rebuilds or drops cursorprofile, then
     // repaints pictureProfile.
     void UpdateCursorProfile();
@@ -257,176 +212,6 @@ public:
     bool IsProjected(int d) const;
     // Number of image dimensions (0 without image).
     int DimensionCount() const;
-
-    // ---- window state ----
-    QImage GDIImageXY;
-    QImage GDIImageXZ;
-    QImage GDIImageYZ;
-    std::unique_ptr<HistogramRenderer> histogram;
-    std::unique_ptr<ProfileRenderer> profile;
-    std::unique_ptr<FlatProfileRenderer> cursorprofile;
-    // The model: the image session (reader, caches, levels), the view and display state
-    // and the background worker. The names below are views into it.
-    std::unique_ptr<Viewer> model = std::make_unique<Viewer>();
-    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>& reader = model->Session().reader;
-    std::unique_ptr<ImageReader::SliceCache<unsigned short>>& image = model->Session().image;
-    std::vector<ImageReader::Vector>& levelSizes = model->Session().levelSizes;
-    ImageProperties properties;
-    // The reason the last open failed (empty until one does).
-    QString lastOpenError;
-    ImageReader::Vector curslice;
-    ImageReader::Vector imagedelta;
-    ImageReader::Vector imagedeltastart;
-    int meastype = 0;
-    ImageReader::Vector measstart;
-    ImageReader::Vector measend;
-    ChannelListPtr channels;
-    ChannelPtr globalchannel;
-    bool ignoreCheck = false;
-    int histstart = 0;
-    int histdim = -1;
-    int histdimstart = 0;
-    // The histogram panel's value axis as last drawn, in display values.
-    PanelAxis histogramAxis;
-    // The panel's bins and the plane and panel size they were counted for: range and gamma
-    // steps repaint the panel over the same plane. Holding the plane keeps its pointer unique.
-    struct HistogramCount
-    {
-        ImageReader::ImageSlice<unsigned short> plane;
-        int width = -1;
-        int height = -1;
-        PanelBins bins;
-    } histogramCount;
-    // The views zoom to fit at load (tests that work in image pixels turn this off) and
-    // stay fitted while `fitted` holds.
-    bool fitAtLoad = true;
-    bool fitted = false;
-    // Image point a run of wheel steps zooms about, while mouse, zoom and pan stay as the
-    // last step left them: rounding the pan offsets then cannot drift.
-    struct ZoomAnchor
-    {
-        bool valid = false;
-        QPointF global;
-        ImageReader::Vector delta;
-        double zoom = 0;
-        double px = 0;
-        double py = 0;
-    } zoomAnchor;
-    // Full image position under the mouse in a view; empty when off the image.
-    ImageReader::Vector mousePosition;
-    int mouseDims[2] = {-1, -1};
-    std::vector<QLineEdit*> textDimName;
-    std::vector<QLineEdit*> textDimNum;
-    std::vector<QSlider*> trackDim;
-    std::vector<QCheckBox*> checkDimProj;
-
-    // The colour picture buffers the view bitmaps wrap; each lives until its view is recomputed.
-    RGBABuffer dataXY;
-    RGBABuffer dataXZ;
-    RGBABuffer dataYZ;
-
-    // The data of each view (XY, XZ, YZ) before colouring, and the worker computing what
-    // would take the UI thread too long: views whose planes read more than inlineLimitBytes
-    // are computed there, smaller ones at once.
-    std::array<ViewData, 3> viewData;
-    // Per view: the data of the same view at another level, shown while the wanted level is
-    // computed (coarse first, or the previous level while a zoom refines); the job in flight,
-    // so that a display change while it runs does not start it over; what the bitmap shows.
-    std::array<ViewData, 3> previewData;
-    struct Flight
-    {
-        bool active = false;
-        ViewKey key;
-        std::vector<int> missing;
-        std::uint64_t ticket = 0;
-    };
-    std::array<Flight, 3> flights;
-    std::array<ViewKey, 3> shownKeys;
-    std::unique_ptr<ViewWork>& work = model->WorkPtr();
-    double& inlineLimitBytes = model->inlineLimitBytes;
-    // Counts loads, so that data of an earlier image never matches a view key.
-    std::uint64_t& imageSerial = model->Session().serial;
-
-    // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
-    // and benchmarks tell recomputes from repaints.
-    std::array<int, 3> recomputeCount{};
-
-    // ---- controls (objectName = member name) ----
-    AnchorPanel* clientArea = nullptr;
-    QMenuBar* menuStrip1 = nullptr;
-    QMenu* fileToolStripMenuItem = nullptr;
-    QAction* openToolStripMenuItem = nullptr;
-    QAction* openUrlToolStripMenuItem = nullptr;
-    QAction* toolStripMenuItem2 = nullptr;
-    QAction* propertiesToolStripMenuItem = nullptr;
-    QAction* settingsToolStripMenuItem = nullptr;
-    QMenu* openRecentToolStripMenuItem = nullptr;
-    QAction* exportViewToolStripMenuItem = nullptr;
-    QAction* exportViewsToolStripMenuItem = nullptr;
-    QAction* saveStateToolStripMenuItem = nullptr;
-    QAction* openStateToolStripMenuItem = nullptr;
-    QMenu* editToolStripMenuItem = nullptr;
-    QAction* copyViewToolStripMenuItem = nullptr;
-    QMenu* viewToolStripMenuItem = nullptr;
-    QAction* fitToolStripMenuItem = nullptr;
-    QAction* actualPixelsToolStripMenuItem = nullptr;
-    QAction* zoomInToolStripMenuItem = nullptr;
-    QAction* zoomOutToolStripMenuItem = nullptr;
-    QAction* autoRangeToolStripMenuItem = nullptr;
-    QAction* scaleBarToolStripMenuItem = nullptr;
-    QLabel* statusCursor = nullptr;
-    QLabel* statusMouse = nullptr;
-    QLabel* statusValues = nullptr;
-    QAction* toolStripMenuItem1 = nullptr;
-    QAction* exitToolStripMenuItem = nullptr;
-    QMenuBar* helpMenuBar = nullptr; // holds Help at the right end of the menu bar
-    QMenu* helpToolStripMenuItem = nullptr;
-    QAction* infoToolStripMenuItem = nullptr;
-
-    TablePanel* layoutImage = nullptr;
-    PictureBox* pictureProfile = nullptr;
-    PictureBox* pictureXZ = nullptr;
-    PictureBox* pictureYZ = nullptr;
-    PictureBox* pictureXY = nullptr;
-    QComboBox* comboDimXZ = nullptr;
-    QSplitter* splitContainer1 = nullptr;
-    QComboBox* comboDimY = nullptr;
-    QComboBox* comboDimYZ = nullptr;
-    QComboBox* comboDimX = nullptr;
-    QComboBox* comboDimP = nullptr;
-    QLabel* lblPixelValue = nullptr;
-
-    QGroupBox* groupBox1 = nullptr;
-    QWidget* tableLayoutPanel3 = nullptr;
-    QComboBox* comboDimC = nullptr;
-    QTabWidget* tabControl1 = nullptr;
-    AnchorPanel* tabPage3 = nullptr;
-    QCheckBox* checkAutoExpand = nullptr;
-    QLabel* label7 = nullptr;
-    QSlider* trackGamma = nullptr;
-    AnchorPanel* tabPage1 = nullptr;
-    QListWidget* listChannels = nullptr;
-    QLabel* labelChannelColor = nullptr;
-    QLineEdit* textChannel = nullptr;
-    PictureBox* pctHistogram = nullptr;
-    QLabel* lblMin = nullptr;
-    QLabel* lblMax = nullptr;
-    QPushButton* buttonAutoRange = nullptr;
-    AnchorPanel* tabPage2 = nullptr;
-    QLabel* label1 = nullptr;
-    QLabel* label2 = nullptr;
-    QLineEdit* textSpectrumPos1 = nullptr;
-    QLineEdit* textSpectrumWavelength1 = nullptr;
-    QLineEdit* textSpectrumPos2 = nullptr;
-    QLineEdit* textSpectrumWavelength2 = nullptr;
-
-    QGroupBox* groupLocation = nullptr;
-    QScrollArea* panelLocation = nullptr;
-    QWidget* panelLocationContent = nullptr; // the scrolled surface holding the rows
-    QLabel* label3 = nullptr;
-    QLabel* label4 = nullptr;
-    QLabel* label5 = nullptr;
-    QComboBox* comboProj = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -479,8 +264,6 @@ private:
     bool progressShown = false;
     bool missingReported = false;
     bool refusedReported = false;
-    // Repaints the views whose bits are not in `mask`.
-    void RepaintOthers(int mask);
     // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.
     Measurement XYMeasurement() const;
 };

@@ -264,25 +264,14 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
 void formImageViewer::SeedChannels(bool expand)
 {
     const std::vector<ImageReader::ChannelHint> hints = reader->GetChannelHints();
-    const ImageReader::ValueMap map = reader->GetValueMap();
     while (channels->size() < hints.size())
         channels->push_back(makeChannel(255, 255, 255, expand));
-    for (size_t k = 0; k < hints.size(); ++k) {
-        const ImageReader::ChannelHint& hint = hints[k];
-        ImageChannel& channel = *(*channels)[k];
-        if (hint.hasColor) {
-            channel.m_r = hint.red;
-            channel.m_g = hint.green;
-            channel.m_b = hint.blue;
-        }
-        // A window the file gives is the range the user chose there: it stays until changed.
-        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
-            channel.m_min = map.ToDisplay(hint.windowStart);
-            channel.m_max = map.ToDisplay(hint.windowEnd);
-            channel.m_autoscaling = false;
-        }
-        channel.m_enabled = hint.active;
-    }
+    std::vector<ChannelDisplay> seeded(channels->size());
+    for (size_t k = 0; k < channels->size(); ++k)
+        seeded[k] = ChannelDisplayOf(*(*channels)[k]);
+    ApplyChannelHints(hints, reader->GetValueMap(), seeded);
+    for (size_t k = 0; k < seeded.size(); ++k)
+        AssignChannel(*(*channels)[k], seeded[k]);
 }
 
 void formImageViewer::UnloadImage()

@@ -66,49 +66,25 @@ void ShowMouseAt(formImageViewer& w, int dx, int mx, int deltax, int dy, int my,
 
 } // namespace
 
-void formImageViewer::comboDimX_SelectedIndexChanged()
+void formImageViewer::AxisChanged(int panAxis, int mask)
 {
     if (!image)
         return;
     UpdateLayout();
-    imagedelta[0] = 0;
-    meastype = 0;
+    // A new dimension on a main axis starts at its edge, and the measurement is gone.
+    if (panAxis >= 0) {
+        imagedelta[panAxis] = 0;
+        meastype = 0;
+    }
     if (fitted)
         FitToWindow();
-    RefreshPictures(ViewXY | ViewXZ);
+    RefreshPictures(mask);
 }
 
-void formImageViewer::comboDimY_SelectedIndexChanged()
-{
-    if (!image)
-        return;
-    UpdateLayout();
-    imagedelta[1] = 0;
-    meastype = 0;
-    if (fitted)
-        FitToWindow();
-    RefreshPictures(ViewXY | ViewYZ);
-}
-
-void formImageViewer::comboDimXZ_SelectedIndexChanged()
-{
-    if (!image)
-        return;
-    UpdateLayout();
-    if (fitted)
-        FitToWindow();
-    RefreshPictures(ViewXZ);
-}
-
-void formImageViewer::comboDimYZ_SelectedIndexChanged()
-{
-    if (!image)
-        return;
-    UpdateLayout();
-    if (fitted)
-        FitToWindow();
-    RefreshPictures(ViewYZ);
-}
+void formImageViewer::comboDimX_SelectedIndexChanged() { AxisChanged(0, ViewXY | ViewXZ); }
+void formImageViewer::comboDimY_SelectedIndexChanged() { AxisChanged(1, ViewXY | ViewYZ); }
+void formImageViewer::comboDimXZ_SelectedIndexChanged() { AxisChanged(-1, ViewXZ); }
+void formImageViewer::comboDimYZ_SelectedIndexChanged() { AxisChanged(-1, ViewYZ); }
 
 void formImageViewer::comboDimP_SelectedIndexChanged()
 {
@@ -267,10 +243,7 @@ void formImageViewer::ZoomAbout(double factor, QPointF at)
     fitted = false;
 
     setUpdatesEnabled(false);
-    if (meastype == 1)
-        UpdateHistogram();
-    else if (meastype == 2)
-        UpdateProfile();
+    UpdateMeasurement();
     UpdateLayout();
     setUpdatesEnabled(true);
     // The side views may have grown and pushed the XY view: the mouse now stands that much
@@ -326,65 +299,53 @@ void formImageViewer::FitToWindow()
     imagedelta[1] = inside(a.xz, n) ? 0 : CentredOffset(pictureXY->height(), length(a.y) * zoom);
     fitted = true;
     zoomAnchor.valid = false;
-    if (meastype == 1)
-        UpdateHistogram();
-    else if (meastype == 2)
-        UpdateProfile();
+    UpdateMeasurement();
     for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ, pictureProfile})
         view->update();
     RefreshLevels();
 }
 
+namespace {
+
+// A drag in a side view moves the cursor along its two axes: dh across (offset dhDelta on the
+// screen) and dv down (offset dvDelta).
+void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int dh, int dhDelta, int dv, int dvDelta)
+{
+    const int n = w.DimensionCount();
+    if (!w.image || !inside(dh, n) || !inside(dv, n))
+        return;
+    const QPoint m = mousePoint(e);
+    ShowMouseAt(w, dh, m.x(), dhDelta, dv, m.y(), dvDelta);
+    if (!(e->buttons() & Qt::LeftButton))
+        return;
+    const std::vector<double> zooms = w.properties.GetPixelZooms();
+    const int ph = MouseToPixel(m.x(), dhDelta, zooms[static_cast<size_t>(dh)]);
+    const int pv = MouseToPixel(m.y(), dvDelta, zooms[static_cast<size_t>(dv)]);
+    const ImageReader::Vector size = w.image->GetSize();
+    if (inside(ph, size[dh]))
+        w.curslice[dh] = ph;
+    if (inside(pv, size[dv]))
+        w.curslice[dv] = pv;
+    const ViewAxes a = w.CurrentAxes();
+    const int cd = w.ChannelDimension();
+    const int mask = CursorMoveMask(dh, a, collapsedForCursor(w, dh), cd) | CursorMoveMask(dv, a, collapsedForCursor(w, dv), cd);
+    w.RefreshPictures(mask);
+    w.RepaintOthers(mask);
+    w.UpdateLocation();
+}
+
+} // namespace
+
 void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
-    const int n = DimensionCount();
-    if (!image || !inside(a.x, n) || !inside(a.xz, n))
-        return;
-    const QPoint m = mousePoint(e);
-    ShowMouseAt(*this, a.x, m.x(), imagedelta[0], a.xz, m.y(), 0);
-    if (!(e->buttons() & Qt::LeftButton))
-        return;
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const int px = MouseToPixel(m.x(), imagedelta[0], zooms[static_cast<size_t>(a.x)]);
-    const int pz = MouseToPixel(m.y(), 0, zooms[static_cast<size_t>(a.xz)]);
-    const ImageReader::Vector size = image->GetSize();
-    if (inside(px, size[a.x]))
-        curslice[a.x] = px;
-    if (inside(pz, size[a.xz]))
-        curslice[a.xz] = pz;
-    const int cd = ChannelDimension();
-    const int mask = CursorMoveMask(a.x, a, collapsedForCursor(*this, a.x), cd) |
-                     CursorMoveMask(a.xz, a, collapsedForCursor(*this, a.xz), cd);
-    RefreshPictures(mask);
-    RepaintOthers(mask);
-    UpdateLocation();
+    sideViewMouseMove(*this, e, a.x, imagedelta.size() == 2 ? imagedelta[0] : 0, a.xz, 0);
 }
 
 void formImageViewer::pictureYZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
-    const int n = DimensionCount();
-    if (!image || !inside(a.y, n) || !inside(a.yz, n))
-        return;
-    const QPoint m = mousePoint(e);
-    ShowMouseAt(*this, a.yz, m.x(), 0, a.y, m.y(), imagedelta[1]);
-    if (!(e->buttons() & Qt::LeftButton))
-        return;
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const int pz = MouseToPixel(m.x(), 0, zooms[static_cast<size_t>(a.yz)]);
-    const int py = MouseToPixel(m.y(), imagedelta[1], zooms[static_cast<size_t>(a.y)]);
-    const ImageReader::Vector size = image->GetSize();
-    if (inside(pz, size[a.yz]))
-        curslice[a.yz] = pz;
-    if (inside(py, size[a.y]))
-        curslice[a.y] = py;
-    const int cd = ChannelDimension();
-    const int mask = CursorMoveMask(a.y, a, collapsedForCursor(*this, a.y), cd) |
-                     CursorMoveMask(a.yz, a, collapsedForCursor(*this, a.yz), cd);
-    RefreshPictures(mask);
-    RepaintOthers(mask);
-    UpdateLocation();
+    sideViewMouseMove(*this, e, a.yz, 0, a.y, imagedelta.size() == 2 ? imagedelta[1] : 0);
 }
 
 void formImageViewer::UpdateLocation()

@@ -166,10 +166,7 @@ bool formImageViewer::BlockAtHand(const Vector& start, const Vector& end)
             [this, serial] {
                 if (serial != imageSerial)
                     return;
-                if (meastype == 1)
-                    UpdateHistogram();
-                else if (meastype == 2)
-                    UpdateProfile();
+                UpdateMeasurement();
                 pictureXY->update();
             },
             Qt::QueuedConnection);
@@ -201,6 +198,14 @@ void formImageViewer::propertiesToolStripMenuItem_Click()
     layoutImage->update();
     for (PictureBox* view : {pictureProfile, pictureXZ, pictureYZ, pictureXY})
         view->update();
+}
+
+void formImageViewer::UpdateMeasurement()
+{
+    if (meastype == 1)
+        UpdateHistogram();
+    else if (meastype == 2)
+        UpdateProfile();
 }
 
 } // namespace ImageViewer

@@ -30,33 +30,6 @@ double number(const QLineEdit* box, double fallback)
     return ok ? v : fallback;
 }
 
-ChannelDisplay displayOf(const ImageChannel& c, const std::string& name)
-{
-    ChannelDisplay d;
-    d.name = name;
-    d.r = c.m_r;
-    d.g = c.m_g;
-    d.b = c.m_b;
-    d.min = c.m_min;
-    d.max = c.m_max;
-    d.gamma = c.m_gamma;
-    d.enabled = c.m_enabled;
-    d.autoscaling = c.m_autoscaling;
-    return d;
-}
-
-void assign(ImageChannel& c, const ChannelDisplay& d)
-{
-    c.m_r = d.r;
-    c.m_g = d.g;
-    c.m_b = d.b;
-    c.m_min = d.min;
-    c.m_max = d.max;
-    c.m_gamma = d.gamma;
-    c.m_enabled = d.enabled;
-    c.m_autoscaling = d.autoscaling;
-}
-
 } // namespace
 
 ViewState formImageViewer::ViewStateFromWindow() const
@@ -92,9 +65,9 @@ DisplayState formImageViewer::DisplayFromWindow() const
         const QListWidgetItem* item = listMode && static_cast<int>(k) < listChannels->count()
                                           ? listChannels->item(static_cast<int>(k))
                                           : nullptr;
-        d.channels.push_back(displayOf(*(*channels)[k], item ? item->text().toStdString() : std::to_string(k)));
+        d.channels.push_back(ChannelDisplayOf(*(*channels)[k], item ? item->text().toStdString() : std::to_string(k)));
     }
-    d.global = displayOf(*globalchannel, "Global");
+    d.global = ChannelDisplayOf(*globalchannel, "Global");
     d.selected = std::max(0, listChannels->currentRow());
     return d;
 }
@@ -106,9 +79,9 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
     for (size_t k = 0; k < d.channels.size(); ++k) {
         if (k >= channels->size())
             channels->push_back(std::make_shared<ImageChannel>(65535, 0, 0, 255, 255, 255, true));
-        assign(*(*channels)[k], d.channels[k]);
+        AssignChannel(*(*channels)[k], d.channels[k]);
     }
-    assign(*globalchannel, d.global);
+    AssignChannel(*globalchannel, d.global);
     {
         const QSignalBlocker bx(comboDimX), by(comboDimY), bxz(comboDimXZ), byz(comboDimYZ), bc(comboDimC),
             bp(comboDimP), bproj(comboProj);

@@ -69,7 +69,8 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
             ImageReader::SliceCache<unsigned short>* const source = image.get();
             const std::uint64_t serial = imageSerial;
             // Queued after the views this event asks for: their (coarse) pictures come first.
-            QTimer::singleShot(0, this, [this, source, plane, serial] {
+            // Posted like the worker's results, so that WaitForViews delivers it too.
+            QMetaObject::invokeMethod(this, [this, source, plane, serial] {
                 if (serial != imageSerial || !valuePending)
                     return;
                 work->Submit(kValueSlot, [this, source, plane, serial](ImageReader::ProjectionControl&, std::uint64_t) {
@@ -87,7 +88,7 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
                         },
                         Qt::QueuedConnection);
                 }, true);
-            });
+            }, Qt::QueuedConnection);
         }
         return std::nullopt;
     }

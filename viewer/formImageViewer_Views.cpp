@@ -1,5 +1,6 @@
 // The three orthogonal views: recomputing their pictures, painting them with zoom, pan,
 // cursor lines and measurement overlays, and sizing the side views.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -91,10 +92,7 @@ void formImageViewer::RefreshPictures(int mask)
     if ((mask & ViewAll) == ViewAll)
         busy.emplace();
 
-    if (meastype == 1)
-        UpdateHistogram();
-    else if (meastype == 2)
-        UpdateProfile();
+    UpdateMeasurement();
     UpdateCursorProfile();
 
     const ImageReader::Vector size = image->GetSize();
@@ -682,28 +680,13 @@ void formImageViewer::RepaintOthers(int mask)
 
 ViewKey formImageViewer::CurrentViewKey(int xdim, int ydim, int level) const
 {
-    ViewKey key;
-    key.xdim = xdim;
-    key.ydim = ydim;
-    key.cd = ChannelDimension();
-    key.image = imageSerial;
-    for (int i = 0; i < static_cast<int>(curslice.size()); ++i)
-        key.full.push_back(i == xdim || i == ydim || i == key.cd || IsProjected(i) ? -1 : curslice[i]);
-    key.pinned = key.full;
-    if (level > 0 && static_cast<size_t>(level) < levelSizes.size()) {
-        // The level's position of the same place: the level's own extent decides, so a
-        // level of odd size still maps the last full-resolution index inside it.
-        key.level = level;
-        const ImageReader::Vector& full = levelSizes[0];
-        const ImageReader::Vector& coarse = levelSizes[static_cast<size_t>(level)];
-        for (int i = 0; i < static_cast<int>(key.pinned.size()) && i < static_cast<int>(full.size()); ++i) {
-            if (key.pinned[i] < 0 || i == key.cd || full[i] <= 0)
-                continue;
-            const std::int64_t at = static_cast<std::int64_t>(key.pinned[i]) * coarse[i] / full[i];
-            key.pinned[i] = static_cast<int>(std::clamp<std::int64_t>(at, 0, std::max(0, coarse[i] - 1)));
-        }
-    }
-    return key;
+    ViewState state;
+    state.channelDim = ChannelDimension();
+    state.cursor = curslice;
+    state.projection = comboProj->currentIndex() == 1 ? ProjectionMode::Max : ProjectionMode::None;
+    for (const QCheckBox* box : checkDimProj)
+        state.projected.push_back(box->isChecked());
+    return MakeViewKeyForAxes(state, xdim, ydim, imageSerial, levelSizes, level);
 }
 
 } // namespace ImageViewer

@@ -3,11 +3,17 @@
 // the caller's back.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 #include <memory>
 #include <vector>
 
+#include "Diagnostics.h"
 #include "FormulaImage.h"
+#include "StopToken.h"
 #include "Viewer.h"
 
 using namespace ImageViewer;
@@ -197,4 +203,77 @@ TEST(Viewer, ChannelsComeFromTheChannelDimension)
     EXPECT_TRUE(v.SetChannel(1, off));
     v.Wait();
     EXPECT_EQ(static_cast<FormulaImage&>(*v.Session().reader).reads, reads);
+}
+
+namespace {
+
+// A source whose every plane takes seconds, as a stalled server does, unless a stop is
+// requested; counts the planes it finished.
+class StallingImage : public ImageReader::ImageReaderBase<unsigned short>
+{
+public:
+    explicit StallingImage(std::vector<int> size, std::vector<std::string> names) : m_size(std::move(size)), m_names(std::move(names)) {}
+    ImageReader::Vector GetSize() override
+    {
+        ImageReader::Vector v;
+        for (int s : m_size)
+            v.push_back(s);
+        return v;
+    }
+    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector&) override
+    {
+        for (int k = 0; k < 5000; ++k) {
+            if (ImageReader::StopRequested())
+                return {};
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        auto* buf = static_cast<unsigned short*>(std::calloc(static_cast<size_t>(m_size[0]) * m_size[1], 2));
+        return ImageReader::ImageSlice<unsigned short>(ImageReader::Vector(m_size[0], m_size[1]), buf);
+    }
+    bool IsRemote() override { return true; }
+    void Open(const std::filesystem::path&) override {}
+    void Close() override {}
+    std::string GetDimName(unsigned int d) override { return d < m_names.size() ? m_names[d] : std::string(); }
+    double GetDimPixelSize(unsigned int) override { return 0; }
+
+private:
+    std::vector<int> m_size;
+    std::vector<std::string> m_names;
+};
+
+} // namespace
+
+TEST(Viewer, ClosingDuringAStalledReadDoesNotWaitForIt)
+{
+    Viewer v;
+    ASSERT_EQ(v.Open(std::make_unique<StallingImage>(std::vector<int>{8, 8, 4}, std::vector<std::string>{"x", "y", "z"})), "");
+    // The reads may wait: they all went to the worker, which is now inside one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(v.Work().IsBusy());
+    const auto start = std::chrono::steady_clock::now();
+    v.Close();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 1.0); // a plane takes 5 s
+    EXPECT_FALSE(v.Work().IsBusy());
+}
+
+TEST(Viewer, DiagnosticsGoToTheViewersSinkUntilDetached)
+{
+    std::vector<std::string> mine, process;
+    const ImageReader::DiagnosticHandler previous =
+        ImageReader::SetDiagnosticHandler([&](const std::string& t) { process.push_back(t); });
+    {
+        Viewer v;
+        v.Diagnostics()->Set([&](const std::string& t) { mine.push_back(t); });
+        // A job on the viewer's worker reports to its sink; another thread to the default.
+        v.Work().Submit(0, [](ImageReader::ProjectionControl&, std::uint64_t) { ImageReader::ReportDiagnostic("job"); });
+        v.Work().Wait();
+        std::thread([] { ImageReader::ReportDiagnostic("other"); }).join();
+        v.Diagnostics()->Detach();
+        v.Work().Submit(0, [](ImageReader::ProjectionControl&, std::uint64_t) { ImageReader::ReportDiagnostic("late"); });
+        v.Work().Wait();
+    }
+    ImageReader::SetDiagnosticHandler(previous);
+    EXPECT_EQ(mine, std::vector<std::string>{"job"});
+    EXPECT_EQ(process, (std::vector<std::string>{"other", "late"}));
 }

@@ -3,6 +3,7 @@
 // work, and channel hints from a file seeding the channel list.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QTimer>
 #include <QInputDialog>
@@ -168,8 +169,12 @@ TEST(Multiscale, CoarsestLevelFirstThenTheMatchingOne)
     auto w = OpenPyramid({200, 120, 9}, 3, gate);
     ASSERT_EQ(w->LevelCount(), 3);
     const auto until = [&](const std::function<bool()>& done) {
-        for (int k = 0; k < 200 && !done(); ++k)
-            QTest::qWait(10);
+        // The full level is held back, so the worker is not idle: deliver what it posted.
+        for (int k = 0; k < 200 && !done(); ++k) {
+            QCoreApplication::sendPostedEvents(w.get(), QEvent::MetaCall);
+            if (!done())
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         return done();
     };
     ASSERT_TRUE(until([&] { return w->GDIImageXY.width() == 50; })) << w->GDIImageXY.width();
@@ -353,7 +358,11 @@ TEST(Multiscale, RemoteImageOpensWhileTheWindowAnswers)
     w->LoadImageW(QString::fromStdString(server.Url("ome5d.zarr?token=secret")));
     bool fired = false;
     QTimer::singleShot(20, [&] { fired = true; });
-    QTest::qWait(150);
+    // The window's event loop runs meanwhile.
+    QElapsedTimer clock;
+    clock.start();
+    while (!fired && clock.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_TRUE(fired);
     EXPECT_FALSE(w->image);
 
