@@ -45,6 +45,9 @@ public:
     // of GetSlice's plane (rows without a copy).
     virtual ImageSlice<T> GetRows(const Vector& position, int y0, int y1) { return CutRows(GetSlice(position), y0, y1); }
     virtual ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) { return CutColumns(GetSlice(position), x0, x1); }
+    // True when GetRows/GetColumns decode only the band; otherwise a cache in front serves
+    // bands from its own (budgeted, kept) planes.
+    virtual bool ReadsBands() const { return false; }
     static ImageSlice<T> CutRows(const ImageSlice<T>& plane, int y0, int y1);
     static ImageSlice<T> CutColumns(const ImageSlice<T>& plane, int x0, int x1);
 

@@ -131,7 +131,11 @@ ImageSlice<T> SliceCache<T>::GetRows(const Vector& position, int y0, int y1)
     const ImageSlice<T> kept = Peek(position);
     if (!kept.IsEmpty())
         return ImageBase<T>::CutRows(kept, y0, y1);
-    // Bands are not kept: a side view asks each plane for one row or column once.
+    // A source that decodes bands alone is asked for the band, which is not kept: a side
+    // view asks each plane for one row or column once. Other sources would read the whole
+    // plane anyway, so it goes through the cache and its budget.
+    if (!m_image->ReadsBands())
+        return ImageBase<T>::CutRows(GetSlice(position), y0, y1);
     return m_image->GetRows(position, y0, y1);
 }
 
@@ -141,6 +145,8 @@ ImageSlice<T> SliceCache<T>::GetColumns(const Vector& position, int x0, int x1)
     const ImageSlice<T> kept = Peek(position);
     if (!kept.IsEmpty())
         return ImageBase<T>::CutColumns(kept, x0, x1);
+    if (!m_image->ReadsBands())
+        return ImageBase<T>::CutColumns(GetSlice(position), x0, x1);
     return m_image->GetColumns(position, x0, x1);
 }
 

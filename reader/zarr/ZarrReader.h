@@ -41,6 +41,7 @@ public:
     // Bands read only the chunks that hold them (see ImageBase).
     ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
+    bool ReadsBands() const override { return true; }
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "CacheBudget.h"
+#include "MemoryBudget.h"
 #include "ViewerTestUtil.h"
 
 using namespace ViewerTest;
@@ -146,6 +147,7 @@ TEST(Background, ViewsLargerThanTheBudgetAreRefused)
     ImageViewer::SetCacheBudgetOverrideMB(1);
     auto w = Open({1024, 600, 2}, {"x", "y", "z"}, Ramp); // one plane is 1.2 MB
     ImageViewer::SetCacheBudgetOverrideMB(0);
+    ImageReader::SetProcessMemoryBudget(0); // the window set it from the override
     EXPECT_EQ(Source(*w).reads, 0) << "nothing attempted";
     EXPECT_TRUE(w->GDIImageXY.isNull());
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("memory budget")));
