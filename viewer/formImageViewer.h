@@ -111,6 +111,8 @@ public:
     // The real value at a full position (x, y, then the other coordinates); nothing when the
     // position is outside the image or its plane is missing.
     std::optional<double> RealValueAt(const ImageReader::Vector& position);
+    // RealValueAt for data whose reads may wait (read on the worker).
+    std::optional<double> WaitedValueAt(const ImageReader::Vector& position);
     // Whether the planes of the block [start, end) are at hand for a measurement on the
     // window's thread. For data whose reads may wait they are read on the worker first, and
     // the measurement is made again when they are there.

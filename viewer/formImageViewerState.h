@@ -1,5 +1,11 @@
 #pragma once
 
+#include <set>
+
+#include <optional>
+
+#include <map>
+
 #include <QImage>
 #include <QPointF>
 #include <QString>
@@ -30,9 +36,12 @@ struct formImageViewerState
 {
     // Set by RealValueAt when it did not wait for a plane that is still coming.
     bool valuePending = false;
-    // The plane last asked of the worker for a readout, and the worker slot for such reads.
-    ImageReader::Vector requestedPlane;
+    // The worker slot for readout reads.
     static constexpr int kValueSlot = 3;
+    // Data whose reads may wait: the file's own values read on the worker, by full position
+    // (nothing: could not be read), and the positions asked for and not answered yet.
+    std::map<ImageReader::Vector, std::optional<double>, ImageReader::VectorCompare> remoteValues;
+    std::set<ImageReader::Vector, ImageReader::VectorCompare> remoteAsked;
     // The cursor profile's data, kept so that a display change only re-colours it.
     struct CursorProfileData
     {

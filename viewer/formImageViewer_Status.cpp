@@ -46,57 +46,76 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
     valuePending = false;
     if (!reader || !image)
         return std::nullopt;
-    const ImageReader::ValueMap map = reader->GetValueMap();
-    const bool wait = ReadsMayWait();
-    // Other than for exact integer maps, the 16-bit plane only approximates the file's value.
-    // Data that may wait on a network answers from the planes at hand instead.
-    if (!wait && (!map.IsExact() || ImageReader::IsFloat(reader->GetSampleType())))
-        return reader->GetValue(p);
-    // Planes the views showed are in the cache: no file access per mouse move.
     const Vector size = image->GetSize();
     if (p.size() != size.size() || size.size() < 2)
         return std::nullopt;
     for (int i = 0; i < static_cast<int>(p.size()); ++i)
         if (p[i] < 0 || p[i] >= size[i])
             return std::nullopt;
-    const Vector plane = p.size() > 2 ? p(2, Vector::end) : Vector();
-    const ImageReader::ImageSlice<unsigned short> slice = wait ? image->Peek(plane) : image->GetSlice(plane);
-    if (wait && slice.IsEmpty()) {
-        // Read on the worker; the readouts ask again when it is there.
-        valuePending = true;
-        if (plane != requestedPlane) {
-            requestedPlane = plane;
-            ImageReader::SliceCache<unsigned short>* const source = image.get();
-            const std::uint64_t serial = imageSerial;
-            // Queued after the views this event asks for: their (coarse) pictures come first.
-            // Posted like the worker's results, so that WaitForViews delivers it too.
-            QMetaObject::invokeMethod(this, [this, source, plane, serial] {
-                if (serial != imageSerial || !valuePending)
-                    return;
-                work->Submit(kValueSlot, [this, source, plane, serial](ImageReader::ProjectionControl&, std::uint64_t) {
-                    const bool read = !source->GetSlice(plane).IsEmpty();
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, serial, read] {
-                            if (serial != imageSerial)
-                                return;
-                            requestedPlane = Vector(); // asked again should the plane be evicted
-                            if (!valuePending || !read)
-                                return;
-                            ShowCursorValue();
-                            UpdateStatus();
-                        },
-                        Qt::QueuedConnection);
-                }, true);
-            }, Qt::QueuedConnection);
-        }
-        return std::nullopt;
-    }
+    if (ReadsMayWait())
+        return WaitedValueAt(p);
+    const ImageReader::ValueMap map = reader->GetValueMap();
+    // Other than for exact integer maps, the 16-bit plane only approximates the file's value.
+    if (!map.IsExact() || ImageReader::IsFloat(reader->GetSampleType()))
+        return reader->GetValue(p);
+    // Planes the views showed are in the cache: no file access per mouse move.
+    const ImageReader::ImageSlice<unsigned short> slice = image->GetSlice(p(2, Vector::end));
     const Vector ss = slice.GetSize();
     if (slice.IsEmpty() || ss.size() < 2 || p[0] >= ss[0] || p[1] >= ss[1])
         return std::nullopt;
     const size_t at = static_cast<size_t>(p[1]) * static_cast<size_t>(ss[0]) + static_cast<size_t>(p[0]);
     return map.ToReal(static_cast<double>(slice.GetData()[at]));
+}
+
+std::optional<double> formImageViewer::WaitedValueAt(const Vector& p)
+{
+    // The file's own value at full resolution, never the display approximation of a
+    // coarser plane: read on the worker, "..." meanwhile, then the value or "missing".
+    const auto known = remoteValues.find(p);
+    if (known != remoteValues.end())
+        return known->second;
+    valuePending = true;
+    if (!remoteAsked.insert(p).second)
+        return std::nullopt;
+    // One job reads every position still asked for, so a newer request (which replaces the
+    // slot's pending job) never drops an older one: every readout is answered. It is queued
+    // after the views this event asks for: their (coarse) pictures come first.
+    if (remoteValues.size() > 4096)
+        remoteValues.clear();
+    const std::uint64_t serial = imageSerial;
+    QMetaObject::invokeMethod(this, [this, serial] {
+        if (serial != imageSerial || remoteAsked.empty())
+            return;
+        const std::vector<Vector> positions(remoteAsked.begin(), remoteAsked.end());
+        ImageReader::ImageReaderBase<unsigned short>* const source = reader.get();
+        work->Submit(kValueSlot, [this, source, positions, serial](ImageReader::ProjectionControl& control, std::uint64_t) {
+            std::vector<std::pair<Vector, std::optional<double>>> read;
+            for (const Vector& at : positions) {
+                if (control.cancel.load(std::memory_order_relaxed))
+                    break;
+                const std::optional<double> value = source->GetValue(at);
+                // A read cut short by a stop says nothing about the value.
+                if (control.cancel.load(std::memory_order_relaxed))
+                    break;
+                read.emplace_back(at, value);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, serial, positions, read = std::move(read)] {
+                    if (serial != imageSerial)
+                        return;
+                    // Positions this job did not answer are asked again by the next readout.
+                    for (const Vector& at : positions)
+                        remoteAsked.erase(at);
+                    for (const auto& [at, value] : read)
+                        remoteValues[at] = value;
+                    ShowCursorValue();
+                    UpdateStatus();
+                },
+                Qt::QueuedConnection);
+        }, true);
+    }, Qt::QueuedConnection);
+    return std::nullopt;
 }
 
 void formImageViewer::BuildStatusBar()

@@ -494,7 +494,8 @@ void formImageViewer::StopViewWork()
         flights[i] = Flight();
         shownKeys[i] = ViewKey();
     }
-    requestedPlane = ImageReader::Vector();
+    remoteValues.clear();
+    remoteAsked.clear();
     cursorProfileData = CursorProfileData();
     blockRequested = {};
     histogramCount = HistogramCount();

@@ -321,6 +321,25 @@ TEST(Multiscale, OmeZarrFolderOpensWithItsChannels)
     EXPECT_FALSE(w->GDIImageXY.isNull());
 }
 
+TEST(Multiscale, EveryChannelUnderTheMouseGetsTheFilesOwnValue)
+{
+    auto w = MakeWindow(true);
+    w->LoadImageW(QString::fromStdString(std::string(LUMORA_TESTDATA) + "/zarr/ome5d.zarr"));
+    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    w->WaitForViews();
+    // The samples are x + 50 y + 2000 z + 9000 c + 30000 t; the mouse gives x 3 and y 5, the
+    // cursor the rest. Each channel is read at full resolution, none stays "...".
+    w->SetMousePosition(V({3, 5, 0, 0, 0}), 0, 1);
+    w->WaitForViews();
+    const int z = w->curslice[2], t = w->curslice[4];
+    const QString values = w->statusValues->text();
+    EXPECT_FALSE(values.contains(QStringLiteral("\u2026"))) << values.toStdString();
+    for (int c = 0; c < 3; ++c) {
+        const QString v = QStringLiteral(": %1").arg(3 + 50 * 5 + 2000 * z + 9000 * c + 30000 * t);
+        EXPECT_TRUE(values.contains(v)) << values.toStdString() << " lacks " << v.toStdString();
+    }
+}
+
 TEST(Multiscale, OpenDialogTakesAZarrFolder)
 {
     const QString zarr = QString::fromStdString(std::string(LUMORA_TESTDATA) + "/zarr/ome5d.zarr");
