@@ -265,6 +265,7 @@ private:
     QTimer* progressTimer = nullptr;
     bool progressShown = false;
     bool missingReported = false;
+    bool troubleReported = false;
     bool refusedReported = false;
     // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.
     Measurement XYMeasurement() const;

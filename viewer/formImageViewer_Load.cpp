@@ -190,6 +190,7 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
     model->Session().Open(std::move(newReader), CacheBudgetBytes());
     properties = ImageProperties(*reader);
     missingReported = false;
+    troubleReported = false;
     refusedReported = false;
 
     const ImageReader::Vector size = image->GetSize();

@@ -440,6 +440,13 @@ void formImageViewer::NoteImageProblems(bool refusedView)
 {
     if (!image)
         return;
+    // A server that keeps failing is named once; its planes show black meanwhile.
+    const std::string trouble = reader ? reader->GetTrouble() : std::string();
+    if (!trouble.empty() && !troubleReported) {
+        troubleReported = true;
+        statusBar()->showMessage(QString::fromStdString(trouble));
+        return;
+    }
     if ((refusedView || image->GetRefusedCount() > 0) && !refusedReported) {
         refusedReported = true;
         statusBar()->showMessage(tr("Not computed: a plane or projection of this image is larger than the "
