@@ -198,4 +198,24 @@ static void BM_SpectralSumsToRGBA_512x512(benchmark::State& state)
 }
 BENCHMARK(BM_SpectralSumsToRGBA_512x512)->Unit(benchmark::kMillisecond);
 
+// The whole spectral view picture from per-index wavelengths: argument 0 the CIE true
+// colour (weights built, projected, converted through the sRGB curve), 1 the classic bands.
+// Compare with BM_ReadPass_512x512xN/1024.
+static void BM_SpectralView_512x512x1024(benchmark::State& state)
+{
+    PlaneStack& stack = Spectral(1024);
+    const Vector wl = CalibrateWavelengths(367, 488, 646, 658, 1024);
+    std::vector<double> nm;
+    for (int i = 0; i < 1024; ++i)
+        nm.push_back(wl[i]);
+    const SpectralMapping mapping = state.range(0) == 0 ? SpectralMapping::TrueColour : SpectralMapping::Classic;
+    for (auto _ : state) {
+        ImageChannel global(0, 4095);
+        RGBABuffer out = RenderSpectralView(stack, 0, 1, 2, Pos3(), nm, global, mapping);
+        benchmark::DoNotOptimize(out.get());
+    }
+    state.SetItemsProcessed(state.iterations() * 512 * 512 * 1024);
+}
+BENCHMARK(BM_SpectralView_512x512x1024)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_MAIN();

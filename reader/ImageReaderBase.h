@@ -24,6 +24,10 @@ public:
     virtual std::string GetDimName(unsigned int dim) = 0;
     // Pixel spacing in nanometres; 0 when not given.
     virtual double GetDimPixelSize(unsigned int dim) = 0;
+    // Seconds from one index of a time dimension to the next where the file says (ImageJ
+    // finterval, OME TimeIncrement or DeltaT, a time unit on an ICS or OME-Zarr axis); 0 for
+    // other dimensions and when not given. Kept apart from the pixel size, which is a length.
+    virtual double GetDimInterval(unsigned int) { return 0.0; }
     // The number the file itself gives index 0 of a dimension (a series numbered from 1
     // starts at 1), so that a position can be shown as the user's own file numbers.
     virtual int GetDimOrigin(unsigned int) { return 0; }
@@ -49,6 +53,15 @@ public:
     // Display hints for the entries of one dimension, and which dimension that is (-1: none).
     virtual int GetChannelHintDim() { return -1; }
     virtual std::vector<ChannelHint> GetChannelHints() { return {}; }
+
+    // Wavelengths in nm of the indices of a channel or spectral dimension, where the file
+    // gives them (emission wavelengths, a calibrated wavelength axis); empty otherwise.
+    virtual std::vector<double> GetIndexWavelengths(unsigned int) { return {}; }
+
+    // Where the cursor starts: one index per dimension (x and y included), -1 for a
+    // dimension left at its usual place (the middle); empty: every dimension as usual. A
+    // series opened at one of its files starts on that file's plane.
+    virtual Vector GetInitialPosition() { return Vector(); }
 
     // Coarser copies of the image stored beside it (a resolution pyramid), finest first;
     // level 0 is this reader. OpenLevel gives an independent reader of a coarser level that

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #include "ICSImageReader.h"
 #include "ZarrReader.h"
@@ -41,7 +42,8 @@ OpenedImage openWith(const std::filesystem::path& path, const std::string& fallb
 // A file of several pages, or one whose ImageJ or OME description makes it an image of its
 // own, opens as a stack; a plain single-page file opens with the series its name belongs to
 // (a series of one when no other file matches).
-OpenedImage openTiff(const std::filesystem::path& path)
+// `landOnFile` false: the series starts where any image starts, not on this file's plane.
+OpenedImage openTiff(const std::filesystem::path& path, bool landOnFile = true)
 {
     auto stack = std::make_unique<TIFFStackReader<unsigned short>>(path);
     if (stack->GetSize().size() == 0)
@@ -49,7 +51,29 @@ OpenedImage openTiff(const std::filesystem::path& path)
     if (stack->GetKind() != TIFFStackReader<unsigned short>::Kind::Single)
         return {std::move(stack), std::string()};
     stack.reset();
-    return openWith<TIFFImageReader<unsigned short>>(path, "not a readable TIFF file");
+    auto series = std::make_unique<TIFFImageReader<unsigned short>>(path);
+    if (series->GetSize().size() == 0)
+        return {nullptr, series->GetError().empty() ? "not a readable TIFF file" : series->GetError()};
+    if (!landOnFile)
+        series->ForgetInitialPosition();
+    return {std::move(series), std::string()};
+}
+
+// A folder of TIFF files opens as the image its first file (in name order) belongs to.
+OpenedImage openTiffFolder(const std::filesystem::path& folder)
+{
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        const std::string ext = lowerExtension(it->path());
+        if ((ext == ".tif" || ext == ".tiff") && it->is_regular_file(kind))
+            files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    if (files.empty())
+        return {nullptr, "a folder, not an image file"};
+    return openTiff(files.front(), false);
 }
 #endif
 
@@ -94,7 +118,11 @@ OpenedImage OpenImage(const std::filesystem::path& path)
     if (std::filesystem::is_directory(path, error)) {
         if (IsImageFolder(path))
             return openWith<ZarrReader<unsigned short>>(path.string(), "not a readable Zarr image");
+#ifdef LUMORA_HAVE_TIFF_READER
+        return openTiffFolder(path);
+#else
         return {nullptr, "a folder, not an image file"};
+#endif
     }
     // The metadata file of a Zarr folder, as a file dialog picks it, stands for its folder.
     const std::string name = path.filename().string();

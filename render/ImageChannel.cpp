@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 namespace ImageViewer {
 
@@ -68,7 +69,111 @@ ValueSpan ScanValues(const ImageSlice<unsigned short>& slice)
     return span;
 }
 
+namespace {
+
+// Entries in memory order blue, green, red, 0, as the pictures hold them.
+inline std::uint32_t Pack(unsigned char r, unsigned char g, unsigned char b)
+{
+    const unsigned char px[4] = {b, g, r, 0};
+    std::uint32_t v;
+    std::memcpy(&v, px, 4);
+    return v;
+}
+
+inline unsigned char Blue(std::uint32_t v)
+{
+    unsigned char px[4];
+    std::memcpy(px, &v, 4);
+    return px[0];
+}
+
+// The fire table: straight lines between these entries.
+const std::vector<std::uint8_t>& FireColours()
+{
+    static const std::vector<std::uint8_t> table = [] {
+        const int stops[][4] = {{0, 0, 0, 0},       {48, 40, 0, 120},   {96, 150, 0, 150}, {140, 230, 40, 50},
+                                {180, 255, 120, 0}, {220, 255, 210, 0}, {255, 255, 255, 255}};
+        std::vector<std::uint8_t> t(768);
+        for (size_t k = 0; k + 1 < std::size(stops); ++k)
+            for (int i = stops[k][0]; i <= stops[k + 1][0]; ++i) {
+                const double f = static_cast<double>(i - stops[k][0]) / (stops[k + 1][0] - stops[k][0]);
+                for (int c = 0; c < 3; ++c)
+                    t[static_cast<size_t>(3 * i + c)] =
+                        static_cast<std::uint8_t>(std::lround(stops[k][c + 1] + f * (stops[k + 1][c + 1] - stops[k][c + 1])));
+            }
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+const std::vector<std::string>& LookupTableNames()
+{
+    static const std::vector<std::string> names = {"Colour", "Grey", "Fire", "HiLo", "Inverted", "File's table"};
+    return names;
+}
+
+LookupTable LookupTableFromName(const std::string& name)
+{
+    const std::vector<std::string>& names = LookupTableNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name)
+            return static_cast<LookupTable>(i);
+    return LookupTable::Colour;
+}
+
 void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
+{
+    const auto byte = [](long long c) { return static_cast<unsigned char>(std::clamp<long long>(c, 0, 255)); };
+    if (m_lut == LookupTable::Colour) {
+        FillRamp(table, lo, hi, m_r, m_g, m_b);
+        return;
+    }
+    if (m_lut == LookupTable::Inverted) {
+        // The ramp subtracted from the colour: full colour at the bottom, black at the top.
+        const unsigned char r = byte(m_r), g = byte(m_g), b = byte(m_b);
+        FillRamp(table, lo, hi, r, g, b);
+        for (int v = lo; v <= hi; ++v) {
+            unsigned char px[4];
+            std::memcpy(px, &table[v], 4);
+            table[v] = Pack(static_cast<unsigned char>(r - px[2]), static_cast<unsigned char>(g - px[1]),
+                            static_cast<unsigned char>(b - px[0]));
+        }
+        return;
+    }
+    // The other tables index 256 entries by the grey ramp's level.
+    FillRamp(table, lo, hi, 255, 255, 255);
+    const std::vector<std::uint8_t>* colours = m_lut == LookupTable::Fire ? &FireColours()
+                                             : m_lut == LookupTable::Own && m_lutColours.size() == 768 ? &m_lutColours
+                                                                                                   : nullptr;
+    if (colours) {
+        const std::uint8_t* c = colours->data();
+        for (int v = lo; v <= hi; ++v) {
+            const size_t i = 3 * static_cast<size_t>(Blue(table[v]));
+            table[v] = Pack(c[i], c[i + 1], c[i + 2]);
+        }
+    } else if (m_lut == LookupTable::HiLo && m_min < m_max) {
+        for (int v = lo; v <= std::min(hi, m_min); ++v)
+            table[v] = Pack(0, 0, 255);
+        for (int v = std::max(lo, m_max); v <= hi; ++v)
+            table[v] = Pack(255, 0, 0);
+    }
+}
+
+void ImageChannel::MapValue(int value, unsigned char& r, unsigned char& g, unsigned char& b) const
+{
+    std::vector<std::uint32_t> table(65536);
+    const int v = std::clamp(value, 0, 65535);
+    FillLookupTable(table.data(), v, v);
+    unsigned char px[4];
+    std::memcpy(px, &table[static_cast<size_t>(v)], 4);
+    b = px[0];
+    g = px[1];
+    r = px[2];
+}
+
+void ImageChannel::FillRamp(std::uint32_t* table, int lo, int hi, long long red, long long green, long long blue) const
 {
     // 64-bit throughout: with a narrow range (v - m_min + 1) * 256 and the colour products
     // pass 2^31, and bright pixels must saturate rather than wrap to black.
@@ -79,7 +184,7 @@ void ImageChannel::FillLookupTable(std::uint32_t* table, int lo, int hi) const
     // Beyond 2^16 in size every nonzero colour saturates whatever t is; capping keeps
     // the products exact in doubles and in range in integers.
     const auto capColour = [](long long c) { return std::clamp<long long>(c, -65536, 65536); };
-    const long long colour[3] = {capColour(m_b), capColour(m_g), capColour(m_r)};
+    const long long colour[3] = {capColour(blue), capColour(green), capColour(red)};
     const double drange = static_cast<double>(range);
     const auto linear = [&](long long a, unsigned char* px) {
         // The numerator stays below 2^53, so the correctly rounded quotient never crosses
@@ -148,10 +253,12 @@ std::vector<std::uint32_t> ImageChannel::PrepareRender(const ImageSlice<unsigned
             m_max = std::max(m_max, b);
         }
     }
-    const std::array<int, 6> settings{m_min, m_max, m_gamma, m_r, m_g, m_b};
-    if (m_table.empty() || settings != m_tableSettings) {
+    const std::array<int, 7> settings{m_min, m_max, m_gamma, m_r, m_g, m_b, static_cast<int>(m_lut)};
+    const bool ownChanged = m_lut == LookupTable::Own && m_lutColours != m_tableColours;
+    if (m_table.empty() || settings != m_tableSettings || ownChanged) {
         m_table.assign(65536, 0);
         m_tableSettings = settings;
+        m_tableColours = m_lut == LookupTable::Own ? m_lutColours : std::vector<std::uint8_t>();
         m_tableLo = 1;
         m_tableHi = 0;
     }

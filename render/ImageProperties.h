@@ -28,4 +28,14 @@ public:
     std::vector<int> m_dimsize;
 };
 
+// A pixel size given in nm, written in micrometres the way people read it: `digits`
+// significant digits at most, trailing zeros dropped, '.' as the decimal point, whatever
+// the locale ("0.1625" for 162.4999997094274 nm, "2" for 2000 nm). Empty for a size that is
+// not a positive finite number (not given).
+std::string FormatMicrons(double nm, int digits = 4);
+
+// Text typed in micrometres ('.' or ',' as the decimal point, an optional "µm" or "um"
+// after it) as nm; 0 for text that is not a positive finite number.
+double ParseMicrons(const std::string& text);
+
 } // namespace ImageViewer

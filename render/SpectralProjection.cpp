@@ -15,6 +15,7 @@
 #endif
 
 #include "ChannelRenderer.h"
+#include "SpectralColour.h"
 
 namespace ImageViewer {
 
@@ -164,11 +165,10 @@ bool NextPosition(Vector& pos, const Vector& size, const Vector& pv)
     return false;
 }
 
-} // namespace
-
+// The projection with one weight entry per spectral index (at least size[dims] of them).
 template <class T>
-ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int dim0, const int dim1, const int dims,
-                                               Vector pv, Vector wl, unsigned int& mi, unsigned int& ma)
+ImageSlice<unsigned int> ProjectWeighted(ImageBase<T>& image, const int dim0, const int dim1, const int dims, Vector pv,
+                                         const std::vector<Weights>& table, unsigned int& mi, unsigned int& ma)
 {
     const Vector size = image.GetSize();
     const int nd = static_cast<int>(size.size());
@@ -178,20 +178,10 @@ ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int di
     for (int k = 0; k < nd; ++k)
         if (size[k] <= 0)
             return {};
-    const int ns = size[dims];
-    if (static_cast<int>(wl.size()) < ns)
+    if (table.size() < static_cast<size_t>(size[dims]))
         return {};
     const size_t W = static_cast<size_t>(size[dim0]);
     const size_t H = static_cast<size_t>(size[dim1]);
-
-    std::vector<Weights> table(static_cast<size_t>(ns));
-    for (int i = 0; i < ns; ++i) {
-        double r, g, b;
-        WavelengthToRGB(wl[i], r, g, b);
-        table[i].c[0] = ToTable(b);
-        table[i].c[1] = ToTable(g);
-        table[i].c[2] = ToTable(r);
-    }
     const std::uint32_t m0 = mi;
 
     pv[dim0] = -1;
@@ -320,8 +310,44 @@ ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int di
     return ImageSlice<unsigned int>(Vector(static_cast<int>(W), static_cast<int>(H)), out);
 }
 
+} // namespace
+
+template <class T>
+ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int dim0, const int dim1, const int dims,
+                                               Vector pv, Vector wl, unsigned int& mi, unsigned int& ma)
+{
+    const Vector size = image.GetSize();
+    if (dims < 0 || dims >= static_cast<int>(size.size()) || size[dims] <= 0 || static_cast<int>(wl.size()) < size[dims])
+        return {};
+    std::vector<Weights> table(static_cast<size_t>(size[dims]));
+    for (size_t i = 0; i < table.size(); ++i) {
+        double r, g, b;
+        WavelengthToRGB(wl[static_cast<int>(i)], r, g, b);
+        table[i].c[0] = ToTable(b);
+        table[i].c[1] = ToTable(g);
+        table[i].c[2] = ToTable(r);
+    }
+    return ProjectWeighted(image, dim0, dim1, dims, std::move(pv), table, mi, ma);
+}
+
+template <class T>
+ImageSlice<unsigned int> GetSpectralProjection(ImageBase<T>& image, const int dim0, const int dim1, const int dims,
+                                               Vector pv, const std::vector<SpectralWeight>& weights, unsigned int& mi,
+                                               unsigned int& ma)
+{
+    std::vector<Weights> table(weights.size());
+    for (size_t i = 0; i < weights.size(); ++i)
+        for (int c = 0; c < 3; ++c)
+            table[i].c[c] = std::min<std::uint32_t>(weights[i][static_cast<size_t>(2 - c)], kMaxSpectralWeight);
+    return ProjectWeighted(image, dim0, dim1, dims, std::move(pv), table, mi, ma);
+}
+
 template ImageSlice<unsigned int> GetSpectralProjection<unsigned short>(ImageBase<unsigned short>&, const int,
                                                                         const int, const int, Vector, Vector,
+                                                                        unsigned int&, unsigned int&);
+template ImageSlice<unsigned int> GetSpectralProjection<unsigned short>(ImageBase<unsigned short>&, const int,
+                                                                        const int, const int, Vector,
+                                                                        const std::vector<SpectralWeight>&,
                                                                         unsigned int&, unsigned int&);
 
 Vector CalibrateWavelengths(double p1, double w1, double p2, double w2, int count)
@@ -340,13 +366,25 @@ Vector CalibrateWavelengths(double p1, double w1, double p2, double w2, int coun
     return wl;
 }
 
-RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long scale)
+namespace {
+
+// A picture for the sums' pixels, with their count; null for sums without pixels or
+// when memory runs out.
+RGBABuffer PictureFor(const ImageSlice<unsigned int>& sums, size_t& n)
 {
     const Vector size = sums.GetSize();
     if (size.size() == 0 || sums.IsEmpty() || size[0] < 0 || (size.size() > 1 && size[1] < 0))
         return nullptr;
-    const size_t n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
-    RGBABuffer out = AllocateRGBA(n);
+    n = static_cast<size_t>(size[0]) * static_cast<size_t>(size.size() > 1 ? size[1] : 1);
+    return AllocateRGBA(n);
+}
+
+} // namespace
+
+RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long scale)
+{
+    size_t n = 0;
+    RGBABuffer out = PictureFor(sums, n);
     if (!out)
         return nullptr;
     unsigned char* o = out.get();
@@ -372,22 +410,78 @@ RGBABuffer SpectralSumsToRGBA(const ImageSlice<unsigned int>& sums, long long sc
     return out;
 }
 
+std::vector<SpectralWeight> TrueColourTable(const std::vector<double>& nm)
+{
+    std::vector<SpectralWeight> table;
+    table.reserve(nm.size());
+    for (const std::array<double, 3>& w : TrueColourWeights(nm)) {
+        SpectralWeight entry;
+        for (size_t c = 0; c < 3; ++c)
+            entry[c] = static_cast<std::uint32_t>(std::lround(std::clamp(w[c], 0.0, 1.0) * kMaxSpectralWeight));
+        table.push_back(entry);
+    }
+    return table;
+}
+
+RGBABuffer SpectralSumsToSrgb(const ImageSlice<unsigned int>& sums, const std::array<double, 3>& scale)
+{
+    size_t n = 0;
+    RGBABuffer out = PictureFor(sums, n);
+    if (!out)
+        return nullptr;
+    // The transfer curve tabulated over 65536 steps of linear light: finer than a byte
+    // anywhere on the curve.
+    static const std::vector<unsigned char> encode = [] {
+        std::vector<unsigned char> t(65536);
+        for (size_t i = 0; i < t.size(); ++i)
+            t[i] = static_cast<unsigned char>(std::lround(255 * EncodeSrgb(static_cast<double>(i) / 65535)));
+        return t;
+    }();
+    // Sums are blue, green, red; scale is red, green, blue.
+    double step[3];
+    for (int c = 0; c < 3; ++c) {
+        const double k = scale[static_cast<size_t>(2 - c)];
+        step[c] = k > 0 && std::isfinite(k) ? 65535.0 / k : 0.0;
+    }
+    const unsigned int* s = sums.GetData();
+    unsigned char* o = out.get();
+    for (size_t i = 0; i < n; ++i) {
+        for (int c = 0; c < 3; ++c) {
+            const double q = static_cast<double>(s[4 * i + static_cast<size_t>(c)]) * step[c];
+            o[4 * i + static_cast<size_t>(c)] = encode[static_cast<size_t>(std::min(q, 65535.0))];
+        }
+        o[4 * i + 3] = 0;
+    }
+    return out;
+}
+
 RGBABuffer RenderSpectralView(ImageBase<unsigned short>& image, int xdim, int ydim, int cd, const Vector& cursor,
-                              double p1, double w1, double p2, double w2, ImageChannel& global)
+                              const std::vector<double>& wavelengths, ImageChannel& global, SpectralMapping mapping)
 {
     const Vector size = image.GetSize();
     const int nd = static_cast<int>(size.size());
     if (xdim < 0 || xdim >= nd || ydim < 0 || ydim >= nd || cd < 0 || cd >= nd)
         return nullptr;
     RGBABuffer black = NewBlackRGBA(size[xdim], size[ydim]);
-    if (!std::isfinite(p1) || !std::isfinite(w1) || !std::isfinite(p2) || !std::isfinite(w2))
+    if (static_cast<int>(wavelengths.size()) < size[cd] ||
+        !std::all_of(wavelengths.begin(), wavelengths.end(), [](double w) { return std::isfinite(w); }))
         return black;
-    const Vector wl = CalibrateWavelengths(p1, w1, p2, w2, size[cd]);
+    std::vector<SpectralWeight> table;
+    if (mapping == SpectralMapping::TrueColour) {
+        table = TrueColourTable(wavelengths);
+    } else {
+        // The classic bands, at whole nanometres as the calibration gives them.
+        for (double w : wavelengths) {
+            double r, g, b;
+            WavelengthToRGB(static_cast<int>(std::clamp(w, -1e9, 1e9)), r, g, b);
+            table.push_back({ToTable(r), ToTable(g), ToTable(b)});
+        }
+    }
     // The display range is unsigned here; a range end dragged below 0 counts as 0 instead
     // of wrapping to a huge offset that would blacken every sample.
     unsigned int mi = static_cast<unsigned int>(std::max(global.m_min, 0));
     unsigned int ma = static_cast<unsigned int>(std::max(global.m_max, 0));
-    const ImageSlice<unsigned int> sums = GetSpectralProjection(image, xdim, ydim, cd, cursor, wl, mi, ma);
+    const ImageSlice<unsigned int> sums = GetSpectralProjection(image, xdim, ydim, cd, cursor, table, mi, ma);
     if (sums.IsEmpty())
         return black;
     if (global.m_autoscaling) {
@@ -396,10 +490,39 @@ RGBABuffer RenderSpectralView(ImageBase<unsigned short>& image, int xdim, int yd
         if (static_cast<long long>(ma) > global.m_max)
             global.m_max = static_cast<int>(std::min<unsigned int>(ma, std::numeric_limits<int>::max()));
     }
-    long long scale = global.m_max;
-    if (cd != xdim && cd != ydim)
-        scale *= size[cd];
-    return SpectralSumsToRGBA(sums, scale);
+    if (mapping == SpectralMapping::Classic) {
+        long long scale = global.m_max;
+        if (cd != xdim && cd != ydim)
+            scale *= size[cd];
+        return SpectralSumsToRGBA(sums, scale);
+    }
+    // Full white is a flat spectrum at the top of the range: every index at m_max, of which
+    // the excess over the offset counts. A view along the spectrum shows one index per
+    // pixel: its top is the strongest single weight.
+    const double excess = std::max(static_cast<double>(global.m_max) - std::max(global.m_min, 0), 1.0);
+    std::array<double, 3> scale{0, 0, 0};
+    const bool summed = cd != xdim && cd != ydim;
+    for (size_t c = 0; c < 3; ++c) {
+        double total = 0;
+        for (const SpectralWeight& w : table)
+            total = summed ? total + w[c] : std::max(total, static_cast<double>(kMaxSpectralWeight));
+        scale[c] = excess * total / 256;
+    }
+    return SpectralSumsToSrgb(sums, scale);
+}
+
+RGBABuffer RenderSpectralView(ImageBase<unsigned short>& image, int xdim, int ydim, int cd, const Vector& cursor,
+                              double p1, double w1, double p2, double w2, ImageChannel& global)
+{
+    const Vector size = image.GetSize();
+    const int nd = static_cast<int>(size.size());
+    std::vector<double> nm;
+    if (cd >= 0 && cd < nd && std::isfinite(p1) && std::isfinite(w1) && std::isfinite(p2) && std::isfinite(w2)) {
+        const Vector wl = CalibrateWavelengths(p1, w1, p2, w2, size[cd]);
+        for (int i = 0; i < static_cast<int>(wl.size()); ++i)
+            nm.push_back(wl[i]);
+    }
+    return RenderSpectralView(image, xdim, ydim, cd, cursor, nm, global, SpectralMapping::Classic);
 }
 
 } // namespace ImageViewer

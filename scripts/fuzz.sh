@@ -12,7 +12,7 @@ corpus=${FUZZ_CORPUS:-$root/fuzz-corpus}
 testdata=${LUMORA_TESTDATA:-$root/tests/data}
 
 CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S fuzz -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader ics zarr}
+targets=${FUZZ_TARGETS:-bmp pgm tiff tiff_reader ics zarr roi roiset geojson}
 cmake --build "$build" -j 2 --target $(printf 'fuzz_%s ' $targets) >/dev/null
 
 seed() {
@@ -33,7 +33,7 @@ seed() {
 seed bmp 'bmpsuite/*/*.bmp' 'tiff/*.pgm' 'tiff/*.ppm'
 seed pgm 'tiff/*.pgm'
 seed tiff 'tiff/*.tiff'
-seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif'
+seed tiff_reader 'tiff/*.tiff' 'tiff-other/*.tif' 'imagej/*.tif'
 # ICS inputs: two bytes of data-file length (in 4-byte units), then a header; variants of the
 # sample header cover the sample types, byte orders and compression.
 mkdir -p "$corpus/ics"
@@ -56,6 +56,17 @@ for zarray in "$testdata"/zarr/*.zarr/.zarray "$testdata"/zarr/*.zarr/*/.zarray;
   { cat "$zarray"; printf '\000'; if [ -n "$chunk" ]; then cat "$chunk"; fi; } >"$corpus/zarr/$name"
 done
 if [ -f "$testdata/zarr/ome5d.zarr/.zattrs" ]; then cp "$testdata/zarr/ome5d.zarr/.zattrs" "$corpus/zarr/ome5d-attrs"; fi
+
+# Region files: ImageJ's selection records and ROI sets, and GeoJSON features.
+seed roiset 'roi/*.zip'
+seed roi 'roi/*.roi'
+mkdir -p "$corpus/roi"
+if command -v unzip >/dev/null && [ -f "$testdata/roi/RoiSet.zip" ]; then
+  unzip -o -q "$testdata/roi/RoiSet.zip" -d "$corpus/roi"
+fi
+mkdir -p "$corpus/geojson"
+printf '%s' '{"type":"FeatureCollection","features":[{"type":"Feature","geometry":{"type":"Polygon","coordinates":[[[0,0],[10,0],[10,10],[0,0]]]},"properties":{"name":"a","kind":"ellipse","color":[1,2,3],"position":[2,"all"]}},{"type":"Feature","geometry":{"type":"MultiPoint","coordinates":[[1,2],[3,4]]}}]}' >"$corpus/geojson/collection.geojson"
+printf '%s' '[{"kind":"polyline","name":"p","color":"#ff00ff00","points":[[1,2],[3,4],[5,1]],"position":["all",3]}]' >"$corpus/geojson/state.json"
 
 mkdir -p "$corpus/artifacts"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}

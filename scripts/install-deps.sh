@@ -12,7 +12,7 @@ packages=(
   fonts-liberation fonts-dejavu-core
   xvfb xauth
   libblosc-dev zlib1g-dev libzstd-dev libcurl4-openssl-dev nlohmann-json3-dev
-  libzip-dev libjpeg-dev libgif-dev libwebp-dev
+  libzip-dev libjpeg-dev libgif-dev libwebp-dev libpng-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev ffmpeg
   ccache
 )

@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "Diagnostics.h"
 #include "IcsLocale.h"
+#include "TimeUnit.h"
+
+#include <libics_sensor.h>
 
 namespace ImageReader {
 
@@ -466,6 +471,83 @@ double ICSImageReader<T>::GetDimPixelSize(unsigned int dim)
         return 1.0;
     }
     return scale * nanometresPer(units);
+}
+
+namespace {
+
+// Names a channel or spectral dimension goes by in ICS headers.
+bool isSpectralName(std::string name)
+{
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    for (const char* n : {"c", "ch", "channel", "channels", "l", "w", "wl", "s", "spectral", "spectrum"})
+        if (name == n)
+            return true;
+    return name.rfind("lambda", 0) == 0 || name.rfind("wavelength", 0) == 0 || name.rfind("\xce\xbb", 0) == 0;
+}
+
+} // namespace
+
+template <class T>
+std::vector<double> ICSImageReader<T>::GetIndexWavelengths(unsigned int dim)
+{
+    std::vector<double> nm;
+    if (dim < 2 || dim >= m_names.size() || !isSpectralName(m_names[dim]))
+        return nm;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_ics)
+        return nm;
+    double origin = 0.0, scale = 0.0;
+    char units[ICS_LINE_LENGTH] = {};
+    const int count = m_dims[static_cast<int>(dim)];
+    const double factor = IcsGetPosition(m_ics, static_cast<int>(dim), &origin, &scale, units) == IcsErr_Ok
+                              ? nanometresPer(units) : 0.0;
+    if (factor > 0 && scale != 0) {
+        for (int i = 0; i < count; ++i)
+            nm.push_back((origin + i * scale) * factor);
+    } else if (IcsGetSensorChannels(m_ics) == count) {
+        for (int i = 0; i < count; ++i)
+            nm.push_back(IcsGetSensorEmissionWavelength(m_ics, i));
+    }
+    const bool usable = std::all_of(nm.begin(), nm.end(), [](double w) { return std::isfinite(w) && w > 0; });
+    return usable ? nm : std::vector<double>();
+}
+
+// ICS has no channel colours; the wavelengths it gives colour the channels instead, for a
+// few channels (a spectrum is shown in true colour, not channel by channel).
+template <class T>
+int ICSImageReader<T>::GetChannelHintDim()
+{
+    for (unsigned d = 2; d < m_names.size(); ++d)
+        if (isSpectralName(m_names[d]) && m_dims[static_cast<int>(d)] <= 16 && !GetIndexWavelengths(d).empty())
+            return static_cast<int>(d);
+    return -1;
+}
+
+template <class T>
+std::vector<ChannelHint> ICSImageReader<T>::GetChannelHints()
+{
+    const int dim = GetChannelHintDim();
+    std::vector<ChannelHint> hints;
+    if (dim < 0)
+        return hints;
+    for (double w : GetIndexWavelengths(static_cast<unsigned>(dim))) {
+        hints.emplace_back();
+        hints.back().wavelength = w;
+    }
+    return hints;
+}
+
+template <class T>
+double ICSImageReader<T>::GetDimInterval(unsigned int dim)
+{
+    double origin = 0.0;
+    double scale = 0.0;
+    char units[ICS_LINE_LENGTH] = {};
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_ics || dim >= m_dims.size() || IcsGetPosition(m_ics, static_cast<int>(dim), &origin, &scale, units) != IcsErr_Ok)
+        return 0.0;
+    const double seconds = scale * SecondsPerUnit(units);
+    return seconds > 0 && std::isfinite(seconds) ? seconds : 0.0;
 }
 
 template <class T>

@@ -42,11 +42,18 @@ public:
     void Close() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
+    // The axis's scale when its unit is one of time.
+    double GetDimInterval(unsigned int dim) override;
     SampleType GetSampleType() override { return m_type; }
     ValueMap GetValueMap() override { return m_map; }
     std::optional<double> GetValue(const Vector& position) override;
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
+    // A channel or spectral dimension's wavelengths: from its position parameters when their
+    // unit is a length, else the sensor's emission wavelengths, one per channel.
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override;
+    int GetChannelHintDim() override;
+    std::vector<ChannelHint> GetChannelHints() override;
 
 private:
     bool Fail(std::string reason);

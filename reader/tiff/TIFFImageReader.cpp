@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "Diagnostics.h"
+#include "TiffDescription.h"
 
 namespace ImageReader {
 
@@ -91,7 +92,10 @@ bool SeriesTemplate::Match(const std::string& fileName, std::vector<long long>& 
         if (width == 0 || width > 9) // more than an extent can hold
             return false;
         const bool leadingZero = stem[start] == '0' && width > 1;
-        const bool fits = width == m_widths[k] || (!leadingZero && (!m_padded[k] || width > m_widths[k]));
+        // The chosen name may be past its padding (img_105 of img_00 ... img_119): then a
+        // narrower padded number is one of the same series too.
+        const bool fits = width == m_widths[k] || (!leadingZero && (!m_padded[k] || width > m_widths[k])) ||
+                          (leadingZero && !m_padded[k] && width < m_widths[k]);
         if (!fits)
             return false;
         numbers.push_back(std::stoll(stem.substr(start, width)));
@@ -119,6 +123,7 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
     m_files.clear();
     m_strides.clear();
     m_fileAt.clear();
+    m_initial = Vector();
 
     std::error_code ec;
     const std::string name = path.filename().string();
@@ -136,6 +141,10 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
     double nm[3];
     PixelSizesOf(file.Layout(), nm);
     this->SetPlaneDims(file.Layout(), nm[0], nm[1]);
+    // The range and table ImageJ saved with the chosen file stand for the series.
+    ImageJDescription ij;
+    if (file.Layout().samples == 1 && ParseImageJDescription(file.Layout().description, ij))
+        this->m_hints = ImageJChannelHints(ij, file.Layout().imagej, 1);
     file.Close();
 
     // The folder's matching names, in name order so that the first of two names for the
@@ -195,8 +204,17 @@ void TIFFImageReader<T>::Open(const std::filesystem::path& path)
             return;
         }
         m_strides.emplace_back(static_cast<unsigned>(this->m_dims.size()), stride);
-        this->AddDim({names[i], static_cast<int>(extent), 0.0, static_cast<int>(lo[k]), {}});
+        this->AddDim({names[i], static_cast<int>(extent), 0.0, static_cast<int>(lo[k]), {}, 0.0});
         stride *= extent;
+    }
+
+    // The cursor starts on the opened file's own plane.
+    std::vector<long long> own;
+    if (pattern.Match(name, own)) {
+        for (size_t i = 0; i < this->m_dims.size(); ++i)
+            m_initial.push_back(-1);
+        for (size_t i = 0; i < varying.size(); ++i)
+            m_initial[static_cast<int>(m_strides[i].first)] = static_cast<int>(own[varying[i]] - lo[varying[i]]);
     }
 
     const std::string prefix = path.has_parent_path() ? path.parent_path().string() + "/" : std::string();

@@ -13,8 +13,9 @@ namespace ImageReader {
 // is a number; another name matches when its text is the same and each number is written
 // the way the chosen one is: a zero-padded number (leading zero) by its width, or wider
 // without leading zero once the numbers outgrow the padding; an unpadded one by value,
-// whatever its width (or with the chosen one's width). Extensions .tif and .tiff match in
-// any case.
+// whatever its width (or with the chosen one's width), and so is a padded one narrower
+// than an unpadded chosen one (img_07 for img_105 of a %02d series). Extensions .tif and
+// .tiff match in any case.
 class SeriesTemplate
 {
 public:
@@ -50,6 +51,8 @@ public:
     void Close() override {}
     // Number of files the series found.
     size_t GetFileCount() const { return m_files.size(); }
+    Vector GetInitialPosition() override { return m_initial; }
+    void ForgetInitialPosition() { m_initial = Vector(); }
 
 protected:
     bool Locate(const Vector& position, long long& key, unsigned& sample) override;
@@ -64,6 +67,7 @@ private:
     std::vector<std::string> m_files;                 // full paths
     std::vector<std::pair<unsigned, long long>> m_strides; // dimension, stride of the file index
     std::unordered_map<long long, long long> m_fileAt; // flat position -> index in m_files
+    Vector m_initial; // the opened file's position
 };
 
 } // namespace ImageReader

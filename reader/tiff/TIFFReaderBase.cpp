@@ -43,6 +43,8 @@ void TIFFReaderBase<T>::Reset()
     m_map = ValueMap();
     m_size = Vector();
     m_error.clear();
+    m_hints.clear();
+    m_hintDim = -1;
     m_raw.reset();
     m_rawKey = -1;
     m_reported = std::make_shared<std::set<std::string>>();
@@ -163,6 +165,21 @@ std::string TIFFReaderBase<T>::GetIndexName(unsigned int dim, int index)
     if (dim >= m_dims.size() || index < 0 || static_cast<size_t>(index) >= m_dims[dim].indexNames.size())
         return std::string();
     return m_dims[dim].indexNames[static_cast<size_t>(index)];
+}
+
+template <class T>
+std::vector<double> TIFFReaderBase<T>::GetIndexWavelengths(unsigned int dim)
+{
+    std::vector<double> nm;
+    if (m_hintDim < 0 || dim != static_cast<unsigned>(m_hintDim) || dim >= m_dims.size() ||
+        m_hints.size() != static_cast<size_t>(m_dims[dim].size))
+        return nm;
+    for (const ChannelHint& hint : m_hints) {
+        if (!(hint.wavelength > 0))
+            return {};
+        nm.push_back(hint.wavelength);
+    }
+    return nm;
 }
 
 template <class T>

@@ -24,6 +24,7 @@ public:
     Vector GetSize() override { return m_size; }
     std::string GetDimName(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].name : std::string(); }
     double GetDimPixelSize(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].pixelNm : 0.0; }
+    double GetDimInterval(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].intervalS : 0.0; }
     int GetDimOrigin(unsigned int dim) override { return dim < m_dims.size() ? m_dims[dim].origin : 0; }
     std::string GetIndexName(unsigned int dim, int index) override;
     SampleType GetSampleType() override { return m_layout.type; }
@@ -31,6 +32,9 @@ public:
     std::optional<double> GetValue(const Vector& position) override;
     std::string GetFormatName() override;
     std::string GetError() override { return m_error; }
+    int GetChannelHintDim() override { return m_hints.empty() ? -1 : m_hintDim; }
+    std::vector<ChannelHint> GetChannelHints() override { return m_hints; }
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override;
 
 protected:
     struct Dim
@@ -40,6 +44,7 @@ protected:
         double pixelNm = 0.0;
         int origin = 0;
         std::vector<std::string> indexNames;
+        double intervalS = 0.0; // seconds per index of a time dimension
     };
 
     // The page key and sample of a plane position (already checked to be inside the image);
@@ -80,6 +85,10 @@ protected:
     ValueMap m_map;
     Vector m_size;
     std::string m_error;
+    // What the file says about showing its channels, and their dimension (-1: the image
+    // is one channel).
+    std::vector<ChannelHint> m_hints;
+    int m_hintDim = -1;
     std::shared_ptr<std::set<std::string>> m_reported = std::make_shared<std::set<std::string>>();
 
 private:

@@ -72,20 +72,27 @@ void TIFFStackReader<T>::LayOutImageJ(const std::string& fileName, double zNm)
             long long stride = 1;
             const char* names[] = {"c", "z", "t"};
             const long long sizes[] = {c, z, t};
+            this->m_hints = ImageJChannelHints(ij, m_file.Layout().imagej, static_cast<int>(c));
             for (int i = 0; i < 3; ++i) {
                 if (sizes[i] > 1) {
+                    if (i == 0)
+                        this->m_hintDim = static_cast<int>(this->m_dims.size());
                     m_pageDims.emplace_back(static_cast<unsigned>(this->m_dims.size()), stride);
-                    this->AddDim({names[i], static_cast<int>(sizes[i]), i == 1 ? zNm : 0.0, 0, {}});
+                    this->AddDim({names[i], static_cast<int>(sizes[i]), i == 1 ? zNm : 0.0, 0, {}, i == 2 ? ij.frameIntervalS : 0.0});
                 }
                 stride *= sizes[i];
             }
             return;
         }
     }
+    // A single channel's range and lookup table (ImageJ keeps those of a stack or a plain
+    // image too).
+    if (this->m_hints.empty() && this->m_layout.samples == 1 && ParseImageJDescription(m_file.Layout().description, ij))
+        this->m_hints = ImageJChannelHints(ij, m_file.Layout().imagej, 1);
     if (pages > 1) {
         m_kind = Kind::MultiPage;
         m_pageDims.emplace_back(static_cast<unsigned>(this->m_dims.size()), 1);
-        this->AddDim({"z", static_cast<int>(pages), zNm, 0, {}});
+        this->AddDim({"z", static_cast<int>(pages), zNm, 0, {}, 0.0});
     }
 }
 
@@ -162,8 +169,12 @@ bool TIFFStackReader<T>::LayOutOme(const std::string& fileName, double zNm, std:
             dim.name = std::string(1, static_cast<char>(letter - 'A' + 'a'));
             dim.size = static_cast<int>(sizes[i]);
             dim.pixelNm = letter == 'Z' ? zNm : 0.0;
-            if (letter == 'C' && ome.channelNames.size() == static_cast<size_t>(sizes[i]))
+            dim.intervalS = letter == 'T' ? ome.timeIncrementS : 0.0;
+            if (letter == 'C' && ome.channelNames.size() == static_cast<size_t>(sizes[i])) {
                 dim.indexNames = ome.channelNames;
+                this->m_hintDim = static_cast<int>(this->m_dims.size());
+                this->m_hints = ome.channelHints;
+            }
             if (letter == 'C' && samples > 1)
                 this->m_dims[2].name = "s"; // the pages' own samples; "c" is OME's channel
             m_pageDims.emplace_back(static_cast<unsigned>(this->m_dims.size()), stride);
@@ -173,6 +184,13 @@ bool TIFFStackReader<T>::LayOutOme(const std::string& fileName, double zNm, std:
     }
     if (samples > 1 && sizeC == 1 && ome.channelNames.size() == static_cast<size_t>(samples))
         this->m_dims[2].indexNames = ome.channelNames;
+    if (sizeC == 1 && samples == 1 && ome.channelHints.size() == 1)
+        this->m_hints = ome.channelHints;
+    // Hints that only name the channels say nothing the index names do not.
+    const bool said = std::any_of(this->m_hints.begin(), this->m_hints.end(),
+                                  [](const ChannelHint& h) { return h.hasColor || h.wavelength > 0; });
+    if (!said)
+        this->m_hints.clear();
     return true;
 }
 

@@ -1,11 +1,15 @@
 #include "TiffDescription.h"
 
+#include "TimeUnit.h"
+
 #include <expat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -62,6 +66,10 @@ struct OmeParser
     std::string unitX = "µm", unitY = "µm", unitZ = "µm";
     double sizeX = 0, sizeY = 0, sizeZ = 0;
     bool firstChannel = true;
+    double timeIncrement = 0.0;
+    std::string timeIncrementUnit = "s";
+    // DeltaT (seconds) of the planes at z 0, channel 0, by time point.
+    std::map<long long, double> deltaT{};
 
     static std::string attribute(const char** attrs, const char* name, bool& found)
     {
@@ -119,12 +127,17 @@ struct OmeParser
             unit = attribute(attrs, "PhysicalSizeZUnit", found);
             if (found)
                 unitZ = unit;
+            toDouble(attribute(attrs, "TimeIncrement"), timeIncrement);
+            unit = attribute(attrs, "TimeIncrementUnit", found);
+            if (found)
+                timeIncrementUnit = unit;
             return;
         }
         if (!inPixels)
             return;
         if (std::strcmp(name, "Channel") == 0) {
             out->channelNames.push_back(attribute(attrs, "Name"));
+            out->channelHints.push_back(channelHint(attrs));
             long long spp = 1;
             integer(attrs, "SamplesPerPixel", spp);
             if (firstChannel && spp >= 1 && spp <= 64)
@@ -143,7 +156,41 @@ struct OmeParser
             integer(attrs, "PlaneCount", tiffData->planeCount);
         } else if (tiffData && std::strcmp(name, "UUID") == 0) {
             tiffData->file = attribute(attrs, "FileName");
+        } else if (std::strcmp(name, "Plane") == 0) {
+            long long z = 0, c = 0, t = 0;
+            integer(attrs, "TheZ", z);
+            integer(attrs, "TheC", c);
+            integer(attrs, "TheT", t);
+            double dt = 0.0;
+            bool found = false;
+            const std::string unit = attribute(attrs, "DeltaTUnit", found);
+            if (z == 0 && c == 0 && toDouble(attribute(attrs, "DeltaT"), dt))
+                deltaT[t] = dt * SecondsPerUnit(found ? unit : "s");
         }
+    }
+
+    // OME's Color is a signed 32-bit RGBA integer; some writers give the same bits unsigned.
+    static ChannelHint channelHint(const char** attrs)
+    {
+        ChannelHint hint;
+        hint.name = attribute(attrs, "Name");
+        long long rgba = 0;
+        // -1 is also the schema's default, which writers put on every channel: no choice.
+        if (toInteger(attribute(attrs, "Color"), rgba) && rgba >= -2147483648ll && rgba <= 4294967295ll &&
+            rgba != -1 && rgba != 4294967295ll) {
+            const auto bits = static_cast<std::uint32_t>(rgba);
+            hint.hasColor = true;
+            hint.red = static_cast<std::uint8_t>(bits >> 24);
+            hint.green = static_cast<std::uint8_t>(bits >> 16);
+            hint.blue = static_cast<std::uint8_t>(bits >> 8);
+        }
+        double wavelength = 0.0;
+        bool found = false;
+        const std::string unit = attribute(attrs, "EmissionWavelengthUnit", found);
+        const double nm = found ? UnitInNm(unit) : 1.0;
+        if (toDouble(attribute(attrs, "EmissionWavelength"), wavelength) && wavelength > 0 && nm > 0)
+            hint.wavelength = wavelength * nm;
+        return hint;
     }
 
     void end(const char* qname)
@@ -181,6 +228,8 @@ bool ParseImageJDescription(const std::string& text, ImageJDescription& out)
     if (text.compare(0, 7, "ImageJ=") != 0)
         return false;
     out = ImageJDescription();
+    double interval = 0.0;
+    std::string timeUnit;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
@@ -203,9 +252,127 @@ bool ParseImageJDescription(const std::string& text, ImageJDescription& out)
                 out.spacing = v;
         } else if (key == "unit") {
             out.unit = value;
+        } else if (key == "finterval") {
+            double v = 0.0;
+            if (toDouble(value, v) && v > 0.0)
+                interval = v;
+        } else if (key == "tunit") {
+            timeUnit = value;
+        } else if (key == "min" || key == "max") {
+            double v = 0.0;
+            if (toDouble(value, v))
+                (key == "min" ? out.min : out.max) = v;
+        }
+    }
+    out.hasRange = out.min < out.max;
+    // ImageJ writes tunit only when it is not seconds.
+    const double perUnit = timeUnit.empty() ? 1.0 : SecondsPerUnit(timeUnit);
+    out.frameIntervalS = interval * perUnit;
+    return true;
+}
+
+bool ParseImageJMetadata(const unsigned char* data, size_t size, const std::uint32_t* counts, size_t countCount,
+                         ImageJMetadata& out)
+{
+    out = ImageJMetadata();
+    if (!data || !counts || countCount == 0 || size < 4)
+        return false;
+    bool big;
+    if (std::memcmp(data, "IJIJ", 4) == 0)
+        big = true;
+    else if (std::memcmp(data, "JIJI", 4) == 0)
+        big = false;
+    else
+        return false;
+    const auto word = [&](size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(data[at + static_cast<size_t>(i)]) << (big ? 8 * (3 - i) : 8 * i);
+        return v;
+    };
+    const size_t header = counts[0];
+    if (header < 4 || header > size || (header - 4) % 8 != 0)
+        return false;
+    size_t at = header; // where the next part starts
+    size_t part = 1;    // its entry in counts
+    for (size_t h = 4; h + 8 <= header; h += 8) {
+        const std::uint32_t type = word(h), n = word(h + 4);
+        for (std::uint32_t k = 0; k < n; ++k, ++part) {
+            if (part >= countCount || counts[part] > size - at)
+                return true; // a truncated block keeps what came before
+            const unsigned char* p = data + at;
+            const size_t bytes = counts[part];
+            at += bytes;
+            if (type == 0x72616e67 && bytes % 8 == 0) { // "rang": doubles, min and max per channel
+                for (size_t i = 0; i < bytes; i += 8) {
+                    std::uint64_t bits = 0;
+                    for (int j = 0; j < 8; ++j)
+                        bits |= static_cast<std::uint64_t>(p[i + static_cast<size_t>(j)]) << (big ? 8 * (7 - j) : 8 * j);
+                    double v;
+                    std::memcpy(&v, &bits, sizeof v);
+                    out.ranges.push_back(v);
+                }
+            } else if (type == 0x6c757473 && bytes == 768) { // "luts": one per channel
+                out.luts.emplace_back(p, p + 768);
+            }
         }
     }
     return true;
+}
+
+namespace {
+
+// True when a planar 768-byte table is the ramp from black to its last entry, as ImageJ
+// builds it for a colour (each entry within one step of i * last / 255).
+bool isRamp(const std::vector<std::uint8_t>& lut)
+{
+    for (int c = 0; c < 3; ++c) {
+        const int last = lut[static_cast<size_t>(c * 256 + 255)];
+        for (int i = 0; i < 256; ++i) {
+            const int want = (i * last + 127) / 255;
+            if (std::abs(lut[static_cast<size_t>(c * 256 + i)] - want) > 1)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<ChannelHint> ImageJChannelHints(const ImageJDescription& description, const ImageJMetadata& metadata,
+                                            int channels)
+{
+    std::vector<ChannelHint> hints;
+    if (channels < 1 || (metadata.luts.empty() && metadata.ranges.empty() && !description.hasRange))
+        return hints;
+    hints.resize(static_cast<size_t>(channels));
+    for (size_t c = 0; c < hints.size(); ++c) {
+        ChannelHint& hint = hints[c];
+        if (c < metadata.luts.size()) {
+            const std::vector<std::uint8_t>& lut = metadata.luts[c];
+            hint.hasColor = true;
+            hint.red = lut[255];
+            hint.green = lut[511];
+            hint.blue = lut[767];
+            if (!isRamp(lut)) {
+                hint.lut.resize(768);
+                for (size_t i = 0; i < 256; ++i)
+                    for (size_t k = 0; k < 3; ++k)
+                        hint.lut[3 * i + k] = lut[k * 256 + i];
+            }
+        }
+        double lo = description.min, hi = description.max;
+        if (2 * c + 1 < metadata.ranges.size()) {
+            lo = metadata.ranges[2 * c];
+            hi = metadata.ranges[2 * c + 1];
+        }
+        if (std::isfinite(lo) && std::isfinite(hi) && lo < hi) {
+            hint.hasWindow = true;
+            hint.windowStart = lo;
+            hint.windowEnd = hi;
+        }
+    }
+    return hints;
 }
 
 bool ParseOmeDescription(const std::string& xml, OmeDescription& out, std::string& error)
@@ -240,6 +407,15 @@ bool ParseOmeDescription(const std::string& xml, OmeDescription& out, std::strin
     out.physicalNm[0] = state.sizeX > 0 ? state.sizeX * x : 0.0;
     out.physicalNm[1] = state.sizeY > 0 ? state.sizeY * y : 0.0;
     out.physicalNm[2] = state.sizeZ > 0 ? state.sizeZ * z : 0.0;
+    if (state.timeIncrement > 0)
+        out.timeIncrementS = state.timeIncrement * SecondsPerUnit(state.timeIncrementUnit);
+    else if (state.deltaT.size() >= 2) {
+        // The mean step from the first time point's plane to the last one's.
+        const auto& first = *state.deltaT.begin();
+        const auto& last = *state.deltaT.rbegin();
+        const double step = (last.second - first.second) / static_cast<double>(last.first - first.first);
+        out.timeIncrementS = step > 0 && std::isfinite(step) ? step : 0.0;
+    }
     return true;
 }
 

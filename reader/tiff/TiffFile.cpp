@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "Diagnostics.h"
@@ -86,6 +87,40 @@ void scatter(const unsigned char* in, unsigned char* out, size_t at, size_t coun
     case 4: deinterleave<4>(in, out, at, count, samples, planeBytes); break;
     default: deinterleave<8>(in, out, at, count, samples, planeBytes); break;
     }
+}
+
+// A tag libtiff does not know, read as the counted array it keeps it as; null when absent.
+const void* unknownTag(TIFF* tif, std::uint32_t tag, std::initializer_list<TIFFDataType> types, std::uint32_t& count)
+{
+    count = 0;
+    const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
+    if (!field || std::find(types.begin(), types.end(), TIFFFieldDataType(field)) == types.end() ||
+        !TIFFFieldPassCount(field))
+        return nullptr;
+    void* data = nullptr;
+    if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {
+        if (!TIFFGetField(tif, tag, &count, &data))
+            return nullptr;
+    } else {
+        std::uint16_t small = 0;
+        if (!TIFFGetField(tif, tag, &small, &data))
+            return nullptr;
+        count = small;
+    }
+    return data;
+}
+
+// ImageJ's metadata block (tag 50839) with the byte counts of its parts (tag 50838).
+ImageJMetadata readImageJMetadata(TIFF* tif)
+{
+    ImageJMetadata out;
+    std::uint32_t bytes = 0, parts = 0;
+    const void* data = unknownTag(tif, 50839, {TIFF_BYTE, TIFF_UNDEFINED}, bytes);
+    const void* counts = unknownTag(tif, 50838, {TIFF_LONG}, parts);
+    if (data && counts)
+        ParseImageJMetadata(static_cast<const unsigned char*>(data), bytes, static_cast<const std::uint32_t*>(counts),
+                            parts, out);
+    return out;
 }
 
 } // namespace
@@ -214,6 +249,7 @@ bool TiffFile::Open(const std::string& path, bool allPages, std::string& error)
         Close();
         return false;
     }
+    m_layout.imagej = readImageJMetadata(m_tif);
     // The page table: offsets of the full-resolution pages, so that reading page k later
     // costs one directory read, however far into the file it is. Reduced-resolution pages
     // (previews) are left out.

@@ -10,6 +10,7 @@
 #include "ImageSlice.h"
 #include "MappedFile.h"
 #include "SampleType.h"
+#include "TiffDescription.h"
 
 struct tiff;
 
@@ -30,6 +31,8 @@ struct TiffLayout
     // Resolution in pixels per "unit" for files without a resolution unit (ImageJ writes those).
     double xPerUnit = 0.0, yPerUnit = 0.0;
     std::string description;
+    // ImageJ's private tags (ranges, lookup tables); read from the first page only.
+    ImageJMetadata imagej;
 
     size_t PlaneSamples() const { return static_cast<size_t>(width) * height; }
     size_t PlaneBytes() const { return PlaneSamples() * SampleBytes(type); }

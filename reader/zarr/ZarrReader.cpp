@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "Diagnostics.h"
+#include "TimeUnit.h"
 
 namespace ImageReader {
 
@@ -232,12 +233,14 @@ bool ZarrReader<T>::LoadLevel(const std::string& prefix, const std::vector<doubl
     for (size_t d = 0; d < n; ++d) {
         const size_t a = n - 1 - d;
         level->dims.push_back(static_cast<int>(shape[a]));
-        double nm = 0.0;
+        double nm = 0.0, seconds = 0.0;
         if (a < scale.size() && a < m_axes.size()) {
             const double per = NanometresPerUnit(m_axes[a].unit);
             nm = per > 0 ? scale[a] * per : 0.0;
+            seconds = scale[a] * SecondsPerUnit(m_axes[a].unit);
         }
         level->nmPerPixel.push_back(nm);
+        level->secondsPerIndex.push_back(seconds);
     }
     m_levels.push_back(std::move(level));
     return true;
@@ -467,6 +470,13 @@ double ZarrReader<T>::GetDimPixelSize(unsigned int dim)
 {
     const auto level = CurrentLevel();
     return level && dim < level->nmPerPixel.size() ? level->nmPerPixel[dim] : 0.0;
+}
+
+template <class T>
+double ZarrReader<T>::GetDimInterval(unsigned int dim)
+{
+    const auto level = CurrentLevel();
+    return level && dim < level->secondsPerIndex.size() ? level->secondsPerIndex[dim] : 0.0;
 }
 
 template <class T>

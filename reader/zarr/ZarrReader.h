@@ -40,6 +40,7 @@ public:
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
+    double GetDimInterval(unsigned int dim) override;
     SampleType GetSampleType() override { return m_type; }
     ValueMap GetValueMap() override { return m_map; }
     std::optional<double> GetValue(const Vector& position) override;
@@ -76,6 +77,7 @@ private:
         std::unique_ptr<ChunkCodec> codec;
         Vector dims;        // viewer order
         std::vector<double> nmPerPixel; // viewer order
+        std::vector<double> secondsPerIndex; // viewer order; 0 but for axes in a time unit
     };
 
     bool Fail(std::string reason);

@@ -43,6 +43,8 @@ TEST(TiffSeries, TemplateMatchesNumbersByTheirWriting)
         {"img_50.tif", "img_119.tif", {119}},
         {"img_50.tif", "img_07.tif", {7}},         // the chosen one's width, padded
         {"img_50.tif", "img_007.tif", {}},
+        {"img_105.tif", "img_07.tif", {7}},        // unpadded past a %02d padding: narrower padded too
+        {"img_105.tif", "img_0007.tif", {}},       // but not a wider padding
         {"img_0.tif", "img_10.tif", {10}},         // a lone 0 is not padding
         {"a1b22.tif", "a3b04.TIFF", {3, 4}},
         {"a1b22.tif", "a3c04.tif", {}},            // other text
@@ -112,6 +114,8 @@ TEST(TiffSeries, NamesAsPeopleWriteThem)
          V({3, 2, 3, 2}), {"x", "y", "z", "t"}, {0, 0, 1, 0}, {{V({2, 1}), 3}, {V({1, 1}), -1}, {V({0, 1}), 4}}},
         {"gap", {"g_1.tif", "g_2.tif", "g_4.tif"}, "g_1.tif", V({3, 2, 4}), {"x", "y", "g"}, {0, 0, 1},
          {{V({2}), -1}, {V({3}), 3}}},
+        {"printf %02d opened past its padding", numbered("img_", 0, 119, 2), "img_105.tif", V({3, 2, 120}),
+         {"x", "y", "img"}, {0, 0, 0}, {{V({0}), 1}, {V({7}), 8}, {V({99}), 100}, {V({100}), 101}, {V({119}), 120}}},
         {"alone", {"scan7.tif", "other8.tif", "scan7.tif.bak"}, "scan7.tif", V({3, 2}), {"x", "y"}, {0, 0}, {{Vector(), 1}}},
         {"other text and folders", {"a_1.tif", "a_2.tif", "b_3.tif", "a_5.tif/", "a_x.tif"}, "a_2.tif", V({3, 2, 2}),
          {"x", "y", "a"}, {0, 0, 1}, {{V({1}), 2}}},
@@ -266,4 +270,33 @@ TEST(TiffSeries, UnreadableChoiceSaysWhyAndReopeningReplacesTheSeries)
     EXPECT_EQ(series.GetDimName(2), "q");
     EXPECT_EQ(series.GetDimOrigin(2), 5);
     EXPECT_EQ(PlaneValue(series, V({0})), 7);
+}
+
+// Opening one file of a series puts the cursor on its plane; opening the folder starts where
+// any image starts; a folder of a multi-page file opens that file.
+TEST(TiffSeries, WhereOpeningLands)
+{
+    Folder folder;
+    for (int z = 0; z < 3; ++z)
+        for (int t = 1; t <= 4; ++t)
+            tifftest::WriteFlat(folder.File("cell_z" + std::to_string(z) + "_t" + std::to_string(t) + ".tif"), 10 * z + t);
+    OpenedImage file = OpenImage(folder.File("cell_z2_t3.tif"));
+    ASSERT_NE(file.reader, nullptr) << file.error;
+    EXPECT_EQ(file.reader->GetInitialPosition(), V({-1, -1, 2, 2})); // t counts from 1
+    EXPECT_EQ(PlaneValue(*file.reader, V({2, 2})), 23);
+
+    OpenedImage whole = OpenImage(std::filesystem::path(folder.File("")));
+    ASSERT_NE(whole.reader, nullptr) << whole.error;
+    EXPECT_EQ(whole.reader->GetSize(), V({3, 2, 3, 4}));
+    EXPECT_EQ(whole.reader->GetInitialPosition(), Vector());
+
+    Folder stackFolder;
+    tifftest::Write(stackFolder.File("stack.tif"), tifftest::Page(), 5, [](int p, int, int, int) { return p; });
+    OpenedImage stack = OpenImage(std::filesystem::path(stackFolder.File("")));
+    ASSERT_NE(stack.reader, nullptr) << stack.error;
+    EXPECT_EQ(stack.reader->GetSize(), V({3, 2, 5}));
+
+    Folder empty;
+    std::ofstream(empty.File("notes.txt")) << "no images";
+    EXPECT_EQ(OpenImage(std::filesystem::path(empty.File(""))).error, "a folder, not an image file");
 }

@@ -12,6 +12,7 @@
 #include "HistogramRenderer.h"
 #include "MemoryImage.h"
 #include "ProfileRenderer.h"
+#include "SpectrumPlot.h"
 
 using namespace ImageViewer;
 
@@ -302,4 +303,71 @@ TEST(FlatProfileRenderer, RowsPerChannelMarkerAndStretching)
     EXPECT_EQ(canvas.pixel(3, 11), qRgb(0, 0, 255));
     EXPECT_EQ(qAlpha(canvas.pixel(3, 8)), 0);
     EXPECT_EQ(qAlpha(canvas.pixel(10, 50)), 0);
+}
+
+TEST(SpectrumPlot, RoundTicks)
+{
+    EXPECT_EQ(RoundTicks(400, 700, 6), (std::vector<double>{400, 450, 500, 550, 600, 650, 700}));
+    EXPECT_EQ(RoundTicks(0, 1234, 4), (std::vector<double>{0, 500, 1000}));
+    EXPECT_EQ(RoundTicks(-3, 3, 3), (std::vector<double>{-2, 0, 2}));
+    EXPECT_EQ(RoundTicks(0.12, 0.5, 2), (std::vector<double>{0.2, 0.4}));
+    EXPECT_TRUE(RoundTicks(5, 5, 3).empty());
+    EXPECT_TRUE(RoundTicks(0, std::nan(""), 3).empty());
+}
+
+// Two bands, a low one at 450 nm and a high one at 650 nm, with the marker at 500 nm: the
+// curve's peaks sit left and right in that order, the higher one higher; the area under
+// each is its wavelength's colour.
+TEST(SpectrumPlot, PeaksAxesColoursAndMarker)
+{
+    std::vector<double> values(301, 0.0), nm;
+    for (int i = 0; i <= 300; ++i) {
+        nm.push_back(400 + i);
+        values[static_cast<size_t>(i)] = 400 * std::exp(-std::pow((i - 50) / 8.0, 2)) + 1000 * std::exp(-std::pow((i - 250) / 8.0, 2));
+    }
+    const QImage plot = RenderSpectrumPlot(values, nm, 480, 200, 100);
+    ASSERT_FALSE(plot.isNull());
+    EXPECT_EQ(plot.size(), QSize(480, 200));
+    // The topmost white pixel of each half.
+    const auto peak = [&](int from, int to) {
+        QPoint best(-1, 1 << 20);
+        for (int x = from; x < to; ++x)
+            for (int y = 0; y < plot.height(); ++y) {
+                const QRgb c = plot.pixel(x, y);
+                if (qRed(c) > 230 && qGreen(c) > 230 && qBlue(c) > 230 && y < best.y())
+                    best = QPoint(x, y);
+            }
+        return best;
+    };
+    const QPoint low = peak(0, 240), high = peak(240, 480);
+    ASSERT_GE(low.x(), 0);
+    ASSERT_GE(high.x(), 0);
+    EXPECT_LT(high.y(), low.y());
+    EXPECT_GT(high.x() - low.x(), 200);
+    // Under the peaks: blue below 450 nm, red below 650 nm.
+    const QRgb under450 = plot.pixel(low.x(), low.y() + 20), under650 = plot.pixel(high.x(), high.y() + 40);
+    EXPECT_GT(qBlue(under450), qRed(under450));
+    EXPECT_GT(qRed(under650), qBlue(under650));
+    EXPECT_GT(qRed(under650), qGreen(under650));
+    // The marker is a yellow column between the peaks.
+    int yellow = 0;
+    for (int x = low.x(); x < high.x(); ++x) {
+        const QRgb c = plot.pixel(x, (low.y() + 3 * plot.height()) / 4);
+        yellow += qRed(c) > 200 && qGreen(c) > 180 && qBlue(c) < 60;
+    }
+    EXPECT_GE(yellow, 1);
+    // Labels under the axis: some light pixels in the bottom rows.
+    int text = 0;
+    for (int y = plot.height() - 12; y < plot.height(); ++y)
+        for (int x = 0; x < plot.width(); ++x)
+            text += qGreen(plot.pixel(x, y)) > 150;
+    EXPECT_GT(text, 20);
+
+    // Falling wavelengths fall back to index numbers; nothing to plot or no room: null.
+    std::vector<double> falling(nm.rbegin(), nm.rend());
+    EXPECT_FALSE(RenderSpectrumPlot(values, falling, 480, 200).isNull());
+    values[7] = std::nan("");
+    EXPECT_FALSE(RenderSpectrumPlot(values, {}, 480, 200).isNull());
+    EXPECT_TRUE(RenderSpectrumPlot({1.0}, {}, 480, 200).isNull());
+    EXPECT_TRUE(RenderSpectrumPlot(values, nm, 40, 200).isNull());
 }

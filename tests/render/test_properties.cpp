@@ -1,6 +1,10 @@
 #include <limits>
 #include <vector>
 
+#include <cmath>
+#include <limits>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 #include "ImageProperties.h"
@@ -69,4 +73,23 @@ TEST(ImageProperties, PixelZooms)
         props.m_zoom = c.zoom;
         EXPECT_EQ(props.GetPixelZooms(), c.expected) << "case with " << c.sizes.size() << " sizes";
     }
+}
+
+TEST(ImageProperties, PixelSizesInMicrometres)
+{
+    const std::pair<double, const char*> cases[] = {
+        {162.4999997094274, "0.1625"}, {100, "0.1"}, {2000, "2"}, {500.00000001, "0.5"}, {1234567, "1235"},
+        {12345678, "12346"}, {999.96, "1"}, {0.25, "0.00025"}, {65, "0.065"},
+        {0, ""}, {-5, ""}, {std::nan(""), ""}, {std::numeric_limits<double>::infinity(), ""},
+    };
+    for (const auto& [nm, text] : cases)
+        EXPECT_EQ(FormatMicrons(nm), text) << nm;
+    EXPECT_EQ(FormatMicrons(162.4999997094274, 6), "0.1625");
+    EXPECT_EQ(FormatMicrons(123.456789, 6), "0.123457");
+
+    EXPECT_DOUBLE_EQ(ParseMicrons("0.1625"), 162.5);
+    EXPECT_DOUBLE_EQ(ParseMicrons(" 0,5 µm"), 500);
+    EXPECT_DOUBLE_EQ(ParseMicrons("2um"), 2000);
+    for (const char* bad : {"", "abc", "0", "-1", "0.5x", "nan", "inf"})
+        EXPECT_EQ(ParseMicrons(bad), 0.0) << bad;
 }

@@ -1,4 +1,7 @@
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <tuple>
 #include <limits>
 #include <map>
 #include <vector>
@@ -6,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "MemoryImage.h"
+#include "SpectralColour.h"
 #include "SpectralProjection.h"
 
 using namespace ImageViewer;
@@ -191,4 +195,116 @@ TEST(SpectralDisplay, RenderSpectralViewWidensAndScales)
         ASSERT_TRUE(black) << bad;
         EXPECT_EQ(std::vector<int>(black.get(), black.get() + 4 * 12), std::vector<int>(4 * 12, 0)) << bad;
     }
+}
+
+namespace {
+
+// Hue in degrees (0 red, 60 yellow, 120 green, 240 blue) of sRGB bytes.
+double Hue(int r, int g, int b)
+{
+    const int hi = std::max({r, g, b}), lo = std::min({r, g, b});
+    if (hi == lo)
+        return 0;
+    const double d = hi - lo;
+    double h = hi == r ? (g - b) / d : hi == g ? 2 + (b - r) / d : 4 + (r - g) / d;
+    h *= 60;
+    return h < 0 ? h + 360 : h;
+}
+
+// 2 x 1 x 301 with one wavelength per nm from 400 to 700; pixel 0 holds `left(nm)`, pixel 1 0.
+MemoryImage Lambda(const std::function<unsigned short(int)>& left)
+{
+    MemoryImage image({2, 1, 301});
+    image.Fill([&](const std::vector<int>& c) { return c[0] == 0 ? left(400 + c[2]) : 0; });
+    return image;
+}
+
+std::vector<double> Nm400To700()
+{
+    std::vector<double> nm;
+    for (int w = 400; w <= 700; ++w)
+        nm.push_back(w);
+    return nm;
+}
+
+} // namespace
+
+// Tolerances, in sRGB bytes and hue degrees: a flat spectrum's channels within 3 of each
+// other and at least 250; a 610 nm line red-orange to orange (hue 5..40, green clearly
+// present, blue under 10 % of red); a 450 nm line blue (hue 220..260); a 530 nm line green
+// (hue 90..150).
+TEST(TrueColour, LinesAndAFlatSpectrumAgainstTheirCieColours)
+{
+    const auto line = [](double nm) {
+        const std::array<unsigned char, 3> c = WavelengthToSrgb(nm);
+        return std::array<int, 3>{c[0], c[1], c[2]};
+    };
+    const auto orange = line(610), blue = line(450), green = line(530);
+    EXPECT_EQ(orange[0], 255);
+    EXPECT_GE(Hue(orange[0], orange[1], orange[2]), 5);
+    EXPECT_LE(Hue(orange[0], orange[1], orange[2]), 40);
+    EXPECT_GT(orange[1], 25);
+    EXPECT_LT(orange[2], 26);
+    EXPECT_GE(Hue(blue[0], blue[1], blue[2]), 220);
+    EXPECT_LE(Hue(blue[0], blue[1], blue[2]), 260);
+    EXPECT_GE(Hue(green[0], green[1], green[2]), 90);
+    EXPECT_LE(Hue(green[0], green[1], green[2]), 150);
+    EXPECT_EQ(line(300), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(line(900), (std::array<int, 3>{0, 0, 0}));
+
+    // A flat spectrum at the range's top is white; half of it a neutral grey (sRGB 188 is
+    // half the light).
+    for (const auto& [level, expected] : {std::pair(1000, 255), std::pair(500, 188)}) {
+        MemoryImage flat = Lambda([level = level](int) { return static_cast<unsigned short>(level); });
+        ImageChannel global(0, 1000);
+        const RGBABuffer px = RenderSpectralView(flat, 0, 1, 2, V({-1, -1, -1}), Nm400To700(), global);
+        ASSERT_TRUE(px);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(px[static_cast<size_t>(c)], expected, 3) << level << " " << c;
+        EXPECT_EQ(px[4], 0); // the empty pixel is black
+    }
+
+    // Single lines in the stack take their line's hue; the range's offset is left out.
+    for (const auto& [nm, lo, hi] : {std::tuple(610, 5.0, 40.0), std::tuple(450, 220.0, 260.0)}) {
+        MemoryImage one = Lambda([nm = nm](int w) { return static_cast<unsigned short>(w == nm ? 5000 : 100); });
+        ImageChannel global(100, 200);
+        const RGBABuffer px = RenderSpectralView(one, 0, 1, 2, V({-1, -1, -1}), Nm400To700(), global);
+        ASSERT_TRUE(px);
+        const int b = px[0], g = px[1], r = px[2];
+        EXPECT_GT(std::max({r, g, b}), 100) << nm;
+        EXPECT_GE(Hue(r, g, b), lo) << nm;
+        EXPECT_LE(Hue(r, g, b), hi) << nm;
+    }
+}
+
+// Along the spectrum (a view of x against wavelength) each row shows its own wavelength's
+// colour, at full brightness for the range's top; the classic mapping stays available and
+// equals the calibrated view's.
+TEST(TrueColour, ViewAlongTheSpectrumAndTheClassicMapping)
+{
+    MemoryImage flat = Lambda([](int) { return 1000; });
+    ImageChannel global(0, 1000);
+    const RGBABuffer px = RenderSpectralView(flat, 0, 2, 2, V({-1, 0, -1}), Nm400To700(), global);
+    ASSERT_TRUE(px);
+    const auto at = [&](int nm) {
+        const size_t i = 4 * static_cast<size_t>(2 * (nm - 400));
+        return std::array<int, 3>{px[i + 2], px[i + 1], px[i]};
+    };
+    EXPECT_GE(Hue(at(610)[0], at(610)[1], at(610)[2]), 5);
+    EXPECT_LE(Hue(at(610)[0], at(610)[1], at(610)[2]), 40);
+    EXPECT_GE(Hue(at(450)[0], at(450)[1], at(450)[2]), 220);
+    EXPECT_GT(std::max({at(550)[0], at(550)[1], at(550)[2]}), 200);
+
+    MemoryImage s = Spectrum();
+    ImageChannel a(0, 150, 0, 255, 255, 255, true), b(0, 150, 0, 255, 255, 255, true);
+    const RGBABuffer calibrated = RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), 0, 700, 2, 300, a);
+    const RGBABuffer classic =
+        RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), {700, 500, 300, 100, -100, -300}, b, SpectralMapping::Classic);
+    ASSERT_TRUE(calibrated && classic);
+    EXPECT_EQ(std::vector<int>(calibrated.get(), calibrated.get() + 48), std::vector<int>(classic.get(), classic.get() + 48));
+    // Too few wavelengths, or one that is not a number: black.
+    ImageChannel c(0, 150);
+    const RGBABuffer none = RenderSpectralView(s, 0, 1, 2, V({0, 0, 0}), {500, 600}, c);
+    ASSERT_TRUE(none);
+    EXPECT_EQ(std::vector<int>(none.get(), none.get() + 48), std::vector<int>(48, 0));
 }
