@@ -192,13 +192,10 @@ void PlayerPanel::updateButtons()
         m_buttons[i]->setText(on ? QStringLiteral("\u275A\u275A") : QStringLiteral("\u25B6"));
     }
     m_play->setChecked(m_player.IsPlaying());
+    // Real time says how many frames it passed over, also after a single pass ended.
     const bool realTime = m_player.Settings().mode == Core::PlayMode::RealTime;
-    if (m_player.IsPlaying() && realTime) {
-        m_skipped->setText(QStringLiteral("%1 skipped").arg(m_player.Skipped()));
-        m_skipped->show();
-    } else if (!realTime || m_player.ShownCount() == 0) {
-        m_skipped->hide();
-    }
+    m_skipped->setText(QStringLiteral("%1 skipped").arg(m_player.Skipped()));
+    m_skipped->setVisible(realTime && m_player.ShownCount() > 0);
 }
 
 void PlayerPanel::TogglePlay(int d)
