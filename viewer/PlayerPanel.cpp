@@ -144,6 +144,7 @@ void PlayerPanel::RowsBuilt(int n)
     Stop();
     m_ready.clear();
     m_lastDim = -1;
+    m_playDim = -1; // the first play of the new image sets the range up
     for (QToolButton* b : m_buttons)
         delete b;
     m_buttons.assign(static_cast<size_t>(n), nullptr);

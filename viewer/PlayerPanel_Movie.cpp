@@ -136,8 +136,10 @@ Core::MovieResult PlayerPanel::ExportMovie(const MovieExportSettings& settings)
     });
     QProgressDialog progress(QStringLiteral("Writing the movie..."), QStringLiteral("Cancel"), 0, total, &w);
     progress.setObjectName(QStringLiteral("progressExportMovie"));
+    // Modal at once: nothing may close the image under the frames being read.
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(500);
+    progress.setMinimumDuration(0);
+    progress.show();
     QEventLoop loop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {

@@ -49,14 +49,16 @@ struct FakeClock : Core::PlayClock
     double Now() override { return t; }
 };
 
-std::unique_ptr<formImageViewer> OpenSeries(int frames, double interval = 0.0, int width = 24, int height = 16)
+std::unique_ptr<formImageViewer> OpenSeries(int frames, double interval = 0.0, int width = 24, int height = 16,
+                                            std::set<std::vector<int>> failing = {})
 {
     auto w = MakeWindow();
     // Every view goes through the worker, as a slow disk's would.
     w->inlineLimitBytes = 0;
-    w->LoadReader(std::make_unique<SlowSeries>(std::vector<int>{width, height, frames}, std::vector<std::string>{"x", "y", "t"},
-                                               interval),
-                  QStringLiteral("series"));
+    auto series = std::make_unique<SlowSeries>(std::vector<int>{width, height, frames},
+                                               std::vector<std::string>{"x", "y", "t"}, interval);
+    series->failing = std::move(failing);
+    w->LoadReader(std::move(series), QStringLiteral("series"));
     w->WaitForViews();
     return w;
 }
@@ -93,7 +95,8 @@ std::vector<int> playToEnd(formImageViewer& w, FakeClock& clock, double step)
 
 TEST(Player, EveryFrameShowsEachIndexOnceInOrderAndWaitsForItsPicture)
 {
-    auto w = OpenSeries(12);
+    // A plane that cannot be read shows as missing; it does not stall playing.
+    auto w = OpenSeries(12, 0.0, 24, 16, {{5}});
     child<QComboBox>(*w, "comboPlayMode")->setCurrentIndex(1);   // every frame
     child<QComboBox>(*w, "comboPlayRepeat")->setCurrentIndex(2); // once
     child<QDoubleSpinBox>(*w, "spinFps")->setValue(100);
