@@ -17,6 +17,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -387,31 +388,16 @@ bool PlayerPanel::HandleKey(QKeyEvent* event)
 {
     if (!w.image)
         return false;
-    Core::StepKey key;
-    switch (event->key()) {
-    case Qt::Key_Left:
-    case Qt::Key_Comma:
-        key = Core::StepKey::Previous;
-        break;
-    case Qt::Key_Right:
-    case Qt::Key_Period:
-        key = Core::StepKey::Next;
-        break;
-    case Qt::Key_PageUp:
-        key = Core::StepKey::PageForward;
-        break;
-    case Qt::Key_PageDown:
-        key = Core::StepKey::PageBack;
-        break;
-    case Qt::Key_Home:
-        key = Core::StepKey::Home;
-        break;
-    case Qt::Key_End:
-        key = Core::StepKey::End;
-        break;
-    default:
+    static const std::pair<int, Core::StepKey> keys[] = {
+        {Qt::Key_Left, Core::StepKey::Previous},     {Qt::Key_Comma, Core::StepKey::Previous},
+        {Qt::Key_Right, Core::StepKey::Next},        {Qt::Key_Period, Core::StepKey::Next},
+        {Qt::Key_PageUp, Core::StepKey::PageForward}, {Qt::Key_PageDown, Core::StepKey::PageBack},
+        {Qt::Key_Home, Core::StepKey::Home},         {Qt::Key_End, Core::StepKey::End}};
+    const auto found = std::find_if(std::begin(keys), std::end(keys),
+                                    [event](const auto& k) { return k.first == event->key(); });
+    if (found == std::end(keys))
         return false;
-    }
+    const Core::StepKey key = found->second;
     const ImageReader::Vector size = w.image->GetSize();
     int d = LastUsedDim();
     const bool alt = (event->modifiers() & Qt::AltModifier) &&

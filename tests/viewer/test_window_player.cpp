@@ -238,17 +238,24 @@ int probeFrames(const QString& path)
     return probe.readAllStandardOutput().trimmed().toInt();
 }
 
+// A movie through t from `first` to `last`, views read at once as for a local file.
+ImageViewer::MovieExportSettings throughT(formImageViewer& w, int first, int last)
+{
+    w.inlineLimitBytes = 32.0 * 1024 * 1024;
+    ImageViewer::MovieExportSettings s;
+    s.dim = 2;
+    s.first = first;
+    s.last = last;
+    return s;
+}
+
 } // namespace
 
 TEST(MovieExport, FramesAreTheWindowsPicturesAtEachIndex)
 {
     auto w = OpenSeries(7, 0.5);
-    w->inlineLimitBytes = 32.0 * 1024 * 1024;
     QTemporaryDir dir;
-    ImageViewer::MovieExportSettings s;
-    s.dim = 2;
-    s.first = 2;
-    s.last = 5;
+    ImageViewer::MovieExportSettings s = throughT(*w, 2, 5);
     s.stamp = false;
     s.scaleBar = false;
     s.output = dir.filePath(QStringLiteral("frames/"));
@@ -271,12 +278,8 @@ TEST(MovieExport, FramesAreTheWindowsPicturesAtEachIndex)
 TEST(MovieExport, AviAndGifHoldEveryFrameAndTheStampChangesOnlyItsCorner)
 {
     auto w = OpenSeries(5, 2.0);
-    w->inlineLimitBytes = 32.0 * 1024 * 1024;
     QTemporaryDir dir;
-    ImageViewer::MovieExportSettings s;
-    s.dim = 2;
-    s.first = 0;
-    s.last = 4;
+    ImageViewer::MovieExportSettings s = throughT(*w, 0, 4);
     s.fps = 5;
     s.allViews = true;
     for (const char* name : {"m.avi", "m.gif"}) {
