@@ -150,6 +150,15 @@ TEST(Player, SpaceAndTheViewMenuToggleTheLastUsedDimension)
     play->trigger();
     EXPECT_FALSE(w->player->IsPlaying());
     EXPECT_EQ(w->trackDim[3]->value(), 2);
+    // Another image, playing: its rows get their own buttons and playing stops for it.
+    play->trigger();
+    Load(*w, {8, 8, 4}, {"x", "y", "z"});
+    EXPECT_FALSE(w->player->IsPlaying());
+    EXPECT_EQ(w->findChild<QToolButton*>(QStringLiteral("buttonDimPlay3")), nullptr);
+    ASSERT_NE(w->findChild<QToolButton*>(QStringLiteral("buttonDimPlay2")), nullptr);
+    play->trigger();
+    EXPECT_EQ(w->player->PlayingDim(), 2);
+    play->trigger();
 }
 
 TEST(Keys, StepTheLastUsedDimensionAndAltTheNextOne)
