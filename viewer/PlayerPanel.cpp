@@ -169,8 +169,14 @@ void PlayerPanel::RowsBuilt(int n)
 
 void PlayerPanel::DimUsed(int d)
 {
-    if (!m_quietStep)
-        m_lastDim = d;
+    if (m_quietStep)
+        return;
+    m_lastDim = d;
+    // Moved by hand while it plays: playing goes on from there.
+    if (m_player.IsPlaying() && d == m_playDim) {
+        m_player.Play(w.trackDim[static_cast<size_t>(d)]->value());
+        schedule(Now());
+    }
 }
 
 int PlayerPanel::LastUsedDim() const
@@ -265,9 +271,7 @@ void PlayerPanel::TickNow()
 
 void PlayerPanel::ViewArrived()
 {
-    if (m_player.IsPlaying() && !m_timer->isActive())
-        m_timer->start(0);
-    else if (m_player.IsPlaying() && m_player.Settings().mode == Core::PlayMode::EveryFrame)
+    if (m_player.IsPlaying())
         m_timer->start(0);
 }
 

@@ -147,9 +147,13 @@ TEST(Player, SpaceAndTheViewMenuToggleTheLastUsedDimension)
     EXPECT_TRUE(w->player->IsPlaying());
     EXPECT_EQ(w->player->PlayingDim(), 3);
     EXPECT_EQ(child<QToolButton>(*w, "buttonDimPlay3")->text(), QStringLiteral("\u275A\u275A"));
+    // Moved by hand while playing, it plays on from there.
+    w->trackDim[3]->setValue(5);
+    EXPECT_TRUE(w->player->IsPlaying());
+    EXPECT_EQ(w->player->Engine().Shown(), 5);
     play->trigger();
     EXPECT_FALSE(w->player->IsPlaying());
-    EXPECT_EQ(w->trackDim[3]->value(), 2);
+    EXPECT_EQ(w->trackDim[3]->value(), 5);
     // Another image, playing: its rows get their own buttons and playing stops for it.
     play->trigger();
     Load(*w, {8, 8, 4}, {"x", "y", "z"});
