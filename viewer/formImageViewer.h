@@ -19,6 +19,7 @@ class QWheelEvent;
 namespace ImageViewer {
 
 class Measurement;
+class PlayerPanel;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -29,6 +30,8 @@ public:
     // args: the command line without the program name; the first names a file to open.
     explicit formImageViewer(const QStringList& args = {}, QWidget* parent = nullptr);
     ~formImageViewer() override;
+    // Playing, stepping keys, the position stamp and movie export (PlayerPanel.h).
+    std::unique_ptr<PlayerPanel> player;
 
     // Makes the file at `path` the current image. The reader is chosen by the last character.
     void LoadImageW(const QString& path);

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "ViewExport.h"
+#include "PlayerPanel.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -39,13 +40,20 @@ QImage formImageViewer::ViewImage(bool allViews) const
     const ImageReader::Vector size = image->GetSize();
     const auto extent = [&](int d) { return size[d]; };
     const QImage xy = ScalePicture(GDIImageXY, scaled(extent(a.x), z(a.x)), scaled(extent(a.y), z(a.y)));
-    if (!allViews)
-        return xy;
+    if (!allViews) {
+        QImage stamped = xy;
+        if (player)
+            player->StampExport(stamped, xy.width(), xy.height());
+        return stamped;
+    }
     const QImage xz = a.xz >= 0 && a.xz < n ? ScalePicture(GDIImageXZ, xy.width(), scaled(extent(a.xz), z(a.xz)))
                                             : QImage();
     const QImage yz = a.yz >= 0 && a.yz < n ? ScalePicture(GDIImageYZ, scaled(extent(a.yz), z(a.yz)), xy.height())
                                             : QImage();
-    return ComposeViews(xy, xz, yz, 6);
+    QImage composed = ComposeViews(xy, xz, yz, 6);
+    if (player)
+        player->StampExport(composed, xy.width(), xy.height());
+    return composed;
 }
 
 bool formImageViewer::ExportView(const QString& path, bool allViews) const

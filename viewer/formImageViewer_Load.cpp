@@ -32,6 +32,7 @@
 #include "Parallel.h"
 #include "PictureBox.h"
 #include "CacheBudget.h"
+#include "PlayerPanel.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -66,6 +67,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
 {
     InitializeComponent();
     SetUpViewWork();
+    player = std::make_unique<PlayerPanel>(*this);
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.
@@ -362,6 +364,8 @@ void formImageViewer::BuildDimensionRows(int n)
             w->show();
         proj->setVisible(comboProj->currentIndex() == 1);
     }
+    if (player)
+        player->RowsBuilt(n);
     AdjustLocationContentSize();
 }
 

@@ -12,6 +12,7 @@
 
 #include "PictureBox.h"
 #include "TablePanel.h"
+#include "PlayerPanel.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -116,6 +117,8 @@ void formImageViewer::trackDim_Scroll(QSlider* sender)
         return;
     const int d = tagOf(sender);
     curslice[d] = sender->value();
+    if (player)
+        player->DimUsed(d);
     const int mask = CursorMoveMask(d, CurrentAxes(), collapsedForCursor(*this, d), ChannelDimension());
     RefreshPictures(mask);
     RepaintOthers(mask);

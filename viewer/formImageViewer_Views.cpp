@@ -23,6 +23,7 @@
 #include "PictureBox.h"
 #include "SpectralProjection.h"
 #include "TablePanel.h"
+#include "PlayerPanel.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -356,6 +357,8 @@ void formImageViewer::ShowView(int index)
                             PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
                             views[k]->update();
                             pctHistogram->update();
+                            if (player)
+                                player->ViewArrived();
                             // Values the readouts could not read without waiting are at hand now.
                             if (valuePending) {
                                 ShowCursorValue();
@@ -640,6 +643,8 @@ void formImageViewer::pictureXY_Paint(QPainter& e)
     PaintPicture(GDIImageXY, ImageReader::Vector(imagedelta[0], imagedelta[1]), ImageReader::Vector(a.x, a.y),
                  pictureXY, e);
     PaintScaleBar(e);
+    if (player)
+        player->PaintViewStamp(e);
 }
 
 void formImageViewer::pictureXZ_Paint(QPainter& e)
