@@ -32,6 +32,7 @@
 #include "Parallel.h"
 #include "PictureBox.h"
 #include "CacheBudget.h"
+#include "RegionsPanel.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -66,6 +67,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
 {
     InitializeComponent();
     SetUpViewWork();
+    regionsPanel = std::make_unique<RegionsPanel>(*this);
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.
