@@ -82,9 +82,9 @@ RegionsPanel::RegionsPanel(formImageViewer& window) : QObject(&window), m_window
 {
     m_live = std::make_unique<LiveRegions>(*window.model, std::make_shared<WindowPoster>(&window));
     m_live->onTable = [this] {
+        // A new plane or new regions: the live table replaces a measurement through z/t.
         showRegions();
-        if (m_live->Table().rows.size() || !m_showThrough)
-            m_showThrough = false;
+        m_showThrough = false;
         showTable();
     };
     buildDock();
