@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QPixmap>
 #include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
@@ -337,7 +339,10 @@ void RegionsPanel::showRegions()
         auto* item = new QListWidgetItem(QString::fromStdString(l.regions[k].name), list);
         item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsUserCheckable);
         item->setCheckState(l.Hidden(k) ? Qt::Unchecked : Qt::Checked);
-        item->setForeground(QColor::fromRgba(l.regions[k].color | 0xff000000u).darker(110));
+        // The region's colour as a swatch: light outline colours cannot be read as text.
+        QPixmap swatch(10, 10);
+        swatch.fill(QColor::fromRgba(l.regions[k].color | 0xff000000u));
+        item->setIcon(QIcon(swatch));
     }
     list->setCurrentRow(l.selected);
     m_filling = false;
