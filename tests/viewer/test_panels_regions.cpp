@@ -114,11 +114,13 @@ TEST(Regions, DrawnRegionsAreListedAndMeasuredOnTheCursorsPlane)
     w->WaitForViews();
     ASSERT_EQ(table->rowCount(), 2 * 4 * 2);
     const int slice = Column(table, QStringLiteral("Slice")), ch = Column(table, QStringLiteral("Ch"));
-    for (int r = 0; r < table->rowCount(); ++r)
-        if (table->item(r, Column(table, "Label"))->text() == "rectangle 1")
-            EXPECT_DOUBLE_EQ(table->item(r, Column(table, "Mean"))->text().toDouble(),
-                             BoxMean(2, 3, 6, 7, table->item(r, slice)->text().toInt() - 1,
-                                     table->item(r, ch)->text().toInt() - 1));
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, Column(table, "Label"))->text() != "rectangle 1")
+            continue;
+        EXPECT_DOUBLE_EQ(table->item(r, Column(table, "Mean"))->text().toDouble(),
+                         BoxMean(2, 3, 6, 7, table->item(r, slice)->text().toInt() - 1,
+                                 table->item(r, ch)->text().toInt() - 1));
+    }
 
     // Rename through the list; Delete removes the selected region.
     list->item(1)->setText(QStringLiteral("nucleus"));
