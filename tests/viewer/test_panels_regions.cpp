@@ -125,6 +125,12 @@ TEST(Regions, DrawnRegionsAreListedAndMeasuredOnTheCursorsPlane)
     // Rename through the list; Delete removes the selected region.
     list->item(1)->setText(QStringLiteral("nucleus"));
     EXPECT_EQ(panel.Regions().regions[1].name, "nucleus");
+    // Hidden through its box: no outline over the view, still measured.
+    const QImage shown = w->pictureXY->grab().toImage();
+    list->item(1)->setCheckState(Qt::Unchecked);
+    EXPECT_TRUE(panel.Regions().Hidden(1));
+    EXPECT_NE(w->pictureXY->grab().toImage().pixel(17, 12), shown.pixel(17, 12)); // its top edge
+    EXPECT_EQ(table->rowCount(), 4);
     list->setCurrentRow(0);
     w->pictureXY->setFocus();
     QTest::keyClick(w->pictureXY, Qt::Key_Delete);
