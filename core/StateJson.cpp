@@ -188,6 +188,7 @@ json StateToJsonValue(const ViewState& view, const DisplayState& display, const 
         m["end"] = position(view.measure.end, im, false);
     }
     v["measurement"] = m;
+    RegionListToJson(view.regions, v);
 
     json d;
     d["selected"] = display.selected;
@@ -300,6 +301,11 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
                 if (m.contains("end"))
                     readPosition(m.at("end"), im, view.measure.end, "measurement end");
             }
+            std::string why;
+            std::optional<RegionList> regions = RegionListFromJson(v, view.regions, &why);
+            if (!regions)
+                throw Error{"regions: " + why};
+            view.regions = std::move(*regions);
         }
         if (j.contains("display")) {
             const json& d = j.at("display");

@@ -162,7 +162,8 @@ bool ViewState::operator==(const ViewState& o) const
            projection == o.projection && projected == o.projected && zoom == o.zoom && pan == o.pan &&
            fitted == o.fitted && scaleBar == o.scaleBar && spectrum.p1 == o.spectrum.p1 &&
            spectrum.w1 == o.spectrum.w1 && spectrum.p2 == o.spectrum.p2 && spectrum.w2 == o.spectrum.w2 &&
-           measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end;
+           measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end &&
+           regions == o.regions;
 }
 
 bool ChannelDisplay::operator==(const ChannelDisplay& o) const

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ChannelHint.h"
+#include "RegionList.h"
 #include "SampleType.h"
 #include "ViewMath.h"
 #include "ViewWork.h"
@@ -43,6 +44,7 @@ struct ViewState
     bool scaleBar = false;
     SpectrumCalibration spectrum;
     MeasureState measure;
+    RegionList regions;
 
     // Dimension d is collapsed by maximum in the views.
     bool IsProjected(int d) const;

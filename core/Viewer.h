@@ -133,6 +133,8 @@ public:
     // default). Detached when the viewer goes, before its worker stops.
     const std::shared_ptr<ImageReader::DiagnosticSink>& Diagnostics() const { return m_diagnostics; }
     std::unique_ptr<ViewWork>& WorkPtr() { return m_work; }
+    // Where results of background work go to reach the model's thread.
+    const std::shared_ptr<Poster>& ResultPoster() const { return m_poster; }
     // Whether setters bring the views up to date themselves (a window that runs its own
     // view pipeline turns it off and uses the model for state, session and worker).
     bool autoRefresh = true;

@@ -190,6 +190,24 @@ void ProfileRenderer::Render(QPainter& graphics, const Vector& start, const Vect
         DrawAnchoredText(graphics, S.x(), S.y(), Qt::AlignRight | Qt::AlignVCenter, ValueLabel(m_valmin, m_valuemap, m_sampletype));
         DrawAnchoredText(graphics, P0.x(), P0.y(), Qt::AlignRight | Qt::AlignVCenter, ValueLabel(m_valmax, m_valuemap, m_sampletype));
         DrawAnchoredText(graphics, E.x(), E.y(), Qt::AlignHCenter | Qt::AlignTop, FormatLength(m_dist));
+        // The axes: ticks with numbers at the start and half way along the line (distance),
+        // and half way up (value).
+        const QPointF along = (E - S) / 2.0, up = (P0 - S) / 2.0;
+        const double unitLen = std::hypot(along.x(), along.y());
+        if (unitLen > 0) {
+            const QPointF tick = (S - P0) * (4.0 / std::max(1.0, double(B))); // away from the plot
+            graphics.setPen(QPen(GridColour(), 1));
+            for (const QPointF& at : {S, S + along, E})
+                graphics.drawLine(at, at + tick);
+            graphics.setPen(Qt::white);
+            DrawAnchoredText(graphics, S.x() + tick.x(), S.y() + tick.y(), Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("0"));
+            if (m_dist > 1)
+                DrawAnchoredText(graphics, S.x() + along.x() + tick.x(), S.y() + along.y() + tick.y(),
+                                 Qt::AlignHCenter | Qt::AlignTop, FormatLength(m_dist / 2));
+            if (m_valmax - m_valmin > 1)
+                DrawAnchoredText(graphics, S.x() + up.x(), S.y() + up.y(), Qt::AlignRight | Qt::AlignVCenter,
+                                 ValueLabel((m_valmin + m_valmax) / 2, m_valuemap, m_sampletype));
+        }
     }
     graphics.restore();
 }
@@ -207,7 +225,7 @@ QString FormatLength(int dist)
     if (dist < 1000)
         return QString("%1 nm").arg(dist);
     if (dist < 1000000)
-        return tenths(dist, 1000) + " um";
+        return tenths(dist, 1000) + QStringLiteral(" \u00b5m");
     return tenths(dist, 1000000) + " mm";
 }
 

@@ -38,7 +38,7 @@ public:
     ImageReader::SampleType m_sampletype = ImageReader::SampleType::UInt16;
 };
 
-// The physical length label: "850 nm", "12.3 um", "2.5 mm", empty for 0 and >= 1 m.
+// The physical length label: "850 nm", "12.3 µm", "2.5 mm", empty for 0 and >= 1 m.
 QString FormatLength(int dist);
 
 // Profile along one dimension from a block with one row per channel, with a marker.

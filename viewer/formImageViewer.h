@@ -20,6 +20,7 @@ namespace ImageViewer {
 
 class Measurement;
 class PlayerPanel;
+class RegionsPanel;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -205,6 +206,9 @@ public:
     // View state files; empty on success, else why not.
     QString SaveViewState(const QString& path) const;
     QString OpenViewState(const QString& path);
+
+    // Regions, their measurements and files (RegionsPanel.cpp).
+    std::unique_ptr<RegionsPanel> regionsPanel;
 
     // ---- helpers shared by the concerns ----
     // The axis choices of the four dimension lists (-1 without selection).

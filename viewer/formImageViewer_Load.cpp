@@ -33,6 +33,7 @@
 #include "PictureBox.h"
 #include "CacheBudget.h"
 #include "PlayerPanel.h"
+#include "RegionsPanel.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -68,6 +69,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
     InitializeComponent();
     SetUpViewWork();
     player = std::make_unique<PlayerPanel>(*this);
+    regionsPanel = std::make_unique<RegionsPanel>(*this);
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.

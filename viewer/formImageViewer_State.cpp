@@ -14,6 +14,7 @@
 #include <QSlider>
 
 #include "PictureBox.h"
+#include "RegionsPanel.h"
 #include "StateJson.h"
 #include "formImageViewer.h"
 
@@ -52,6 +53,7 @@ ViewState formImageViewer::ViewStateFromWindow() const
     s.spectrum = SpectrumCalibration{number(textSpectrumPos1, fallback.p1), number(textSpectrumWavelength1, fallback.w1),
                                      number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2)};
     s.measure = MeasureState{meastype, measstart, measend};
+    s.regions = regionsPanel ? regionsPanel->Regions() : RegionList();
     return s;
 }
 
@@ -115,6 +117,8 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
     properties.m_zoom = s.zoom;
     imagedelta = s.pan;
     fitted = s.fitted;
+    if (regionsPanel)
+        regionsPanel->Adopt(s.regions);
     // The channel list is rebuilt from the channels (and refreshes the views).
     comboDimC_SelectedIndexChanged();
     for (size_t k = 0; k < d.channels.size() && static_cast<int>(k) < listChannels->count(); ++k)

@@ -81,7 +81,7 @@ TEST(Measure, LineLengthInPhysicalUnits)
 {
     struct Case { std::vector<double> sizes; QPoint from, to; int dist; QString label; } cases[] = {
         // 100 x 300 nm draw y three times as tall: (5, 7) is at (5, 21) on screen.
-        {{100, 300}, {5, 21}, {25, 21}, 2000, "2.0 um"},
+        {{100, 300}, {5, 21}, {25, 21}, 2000, "2.0 \u00b5m"},
         {{0, 0}, {5, 7}, {25, 7}, 0, ""},
         {{1, 1}, {1, 1}, {4, 5}, 5, "5 nm"},
     };
