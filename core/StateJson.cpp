@@ -188,6 +188,7 @@ json StateToJsonValue(const ViewState& view, const DisplayState& display, const 
         m["end"] = position(view.measure.end, im, false);
     }
     v["measurement"] = m;
+    v["volume"] = VolumeStateToJson(view.volume, im.names);
 
     json d;
     d["selected"] = display.selected;
@@ -300,6 +301,9 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
                 if (m.contains("end"))
                     readPosition(m.at("end"), im, view.measure.end, "measurement end");
             }
+            if (v.contains("volume"))
+                if (const std::string why = VolumeStateFromJson(v.at("volume"), im.names, view.volume); !why.empty())
+                    throw Error{why};
         }
         if (j.contains("display")) {
             const json& d = j.at("display");

@@ -9,6 +9,7 @@
 #include "ViewMath.h"
 #include "ViewWork.h"
 #include "Vector.h"
+#include "VolumeViewState.h"
 
 // The viewer's state as plain values: what the views show (ViewState) and how they are
 // coloured (DisplayState). Both are checked against the image's sizes before a viewer
@@ -43,6 +44,7 @@ struct ViewState
     bool scaleBar = false;
     SpectrumCalibration spectrum;
     MeasureState measure;
+    VolumeViewState volume; // the 3-D view
 
     // Dimension d is collapsed by maximum in the views.
     bool IsProjected(int d) const;
