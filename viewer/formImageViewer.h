@@ -19,6 +19,7 @@ class QWheelEvent;
 namespace ImageViewer {
 
 class Measurement;
+class VolumePanel;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -266,6 +267,7 @@ private:
     bool refusedReported = false;
     // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.
     Measurement XYMeasurement() const;
+    std::unique_ptr<VolumePanel> volume3D; // the 3-D view (VolumePanel.h)
 };
 
 } // namespace ImageViewer

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "ViewExport.h"
+#include "VolumePanel.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -24,6 +25,8 @@ int scaled(int pixels, double zoom)
 
 QImage formImageViewer::ViewImage(bool allViews) const
 {
+    if (!allViews && volume3D && volume3D->Showing())
+        return volume3D->Image();
     const ViewAxes a = CurrentAxes();
     const int n = DimensionCount();
     if (!image || a.x < 0 || a.y < 0 || a.x >= n || a.y >= n || GDIImageXY.isNull())

@@ -52,6 +52,7 @@ ViewState formImageViewer::ViewStateFromWindow() const
     s.spectrum = SpectrumCalibration{number(textSpectrumPos1, fallback.p1), number(textSpectrumWavelength1, fallback.w1),
                                      number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2)};
     s.measure = MeasureState{meastype, measstart, measend};
+    s.volume = model->State().volume; // the 3-D view keeps its state in the model
     return s;
 }
 
@@ -82,6 +83,7 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
         AssignChannel(*(*channels)[k], d.channels[k]);
     }
     AssignChannel(*globalchannel, d.global);
+    model->SetVolume(s.volume);
     {
         const QSignalBlocker bx(comboDimX), by(comboDimY), bxz(comboDimXZ), byz(comboDimYZ), bc(comboDimC),
             bp(comboDimP), bproj(comboProj);
