@@ -87,14 +87,155 @@ ViewPicture colourPlanes(std::vector<ImageSlice<unsigned short>> planes, const s
     return picture;
 }
 
-} // namespace
-
-struct VolumeView::Held
+// The built volume, kept between frames on the worker.
+struct VolumeCache
 {
     bool valid = false;
     BuildKey key;
     VolumeBuild build;
     std::vector<std::shared_ptr<const Volume>> halves;
+};
+
+struct Prepared
+{
+    FrameRequest request;
+    std::vector<VolumeLevel> levels;
+    size_t entries = 1;
+    bool spectral = false;
+};
+
+// A frame's request from the state, with the levels to read; false when the view cannot be
+// drawn (dimensions not three of the image, or one of them the channel dimension).
+bool prepare(ImageSession& session, const ViewState& state, const DisplayState& display,
+             const std::vector<double>& pixelSizes, int width, int height, bool dragging, size_t budget,
+             Prepared& out)
+{
+    const VolumeViewState& vs = state.volume;
+    const Vector size = session.Size();
+    const int n = static_cast<int>(size.size());
+    const int cd = state.channelDim >= 0 && state.channelDim < n ? state.channelDim : -1;
+    if (!vs.Drawable(size) || std::count(vs.dims.begin(), vs.dims.end(), cd) > 0 ||
+        static_cast<int>(state.cursor.size()) != n)
+        return false;
+    FrameRequest& request = out.request;
+    request.state = state;
+    request.display = display;
+    request.width = width;
+    request.height = height;
+    request.dragging = dragging;
+    const bool spectral = out.spectral = cd >= 0 && state.IsSpectral(size);
+    BuildKey& key = request.key;
+    key.image = session.serial;
+    key.dims = vs.dims;
+    key.channelDim = cd;
+    if (spectral)
+        for (int c = 0; c < size[cd]; ++c)
+            key.channels.push_back(c);
+    else if (cd >= 0)
+        key.channels = WantedEntries(state, request.display, size);
+    key.pinned = state.cursor;
+    for (int d : vs.dims)
+        key.pinned[d] = -1;
+    if (cd >= 0)
+        key.pinned[cd] = -1;
+    // Physical aspect only when every shown dimension has a pixel size.
+    bool known = true;
+    for (int i = 0; i < 3; ++i) {
+        const size_t d = static_cast<size_t>(vs.dims[static_cast<size_t>(i)]);
+        known = known && d < pixelSizes.size() && pixelSizes[d] > 0;
+    }
+    for (int i = 0; i < 3 && known; ++i)
+        key.spacing[static_cast<size_t>(i)] = pixelSizes[static_cast<size_t>(vs.dims[static_cast<size_t>(i)])];
+    key.budget = budget;
+    if (vs.clip)
+        for (int i = 0; i < 3; ++i)
+            request.clipFrom[static_cast<size_t>(i)] = state.cursor[vs.dims[static_cast<size_t>(i)]];
+    for (int l = 0; l < session.LevelCount() && static_cast<size_t>(l) < session.levelSizes.size(); ++l)
+        out.levels.push_back(VolumeLevel{&session.Level(l), session.levelSizes[static_cast<size_t>(l)]});
+    out.entries = cd >= 0 ? ViewEntries(state, display, size) : 1;
+    return true;
+}
+
+// Builds the volume unless `cache` holds it already (`built` then says so) and renders the
+// frame; null when cancelled.
+std::shared_ptr<VolumeFrame> makeFrame(VolumeCache& cache, const Prepared& p, ImageReader::ProjectionControl& control,
+                                       bool& built)
+{
+    const FrameRequest& request = p.request;
+    const BuildKey& key = request.key;
+    const VolumeViewState& vs = request.state.volume;
+    built = false;
+    if (!cache.valid || !(cache.key == key)) {
+        cache = VolumeCache();
+        VolumeRequest ask;
+        ask.dims = key.dims;
+        ask.cursor = request.state.cursor;
+        ask.channelDim = key.channelDim;
+        ask.channels = key.channels;
+        ask.spacing = key.spacing;
+        ask.budgetBytes = key.budget;
+        VolumeBuild build = BuildVolume(p.levels, ask, &control);
+        if (control.cancel || ImageReader::StopRequested())
+            return nullptr;
+        cache.build = std::move(build);
+        cache.key = key;
+        cache.valid = true;
+        built = true;
+    }
+    auto made = std::make_shared<VolumeFrame>();
+    VolumeFrame& frame = *made;
+    frame.state = request.state;
+    frame.display = request.display;
+    frame.level = cache.build.level;
+    frame.step = cache.build.step;
+    std::vector<std::shared_ptr<const Volume>> volumes = cache.build.volumes;
+    if (volumes.empty() || !volumes[0])
+        return made;
+    frame.voxels = volumes[0]->Size();
+    int w = request.width, h = request.height;
+    VolumeCamera camera = vs.camera;
+    double clipScale = 1;
+    if (request.dragging) {
+        // The dragging copy: a 2 x 2 x 2 maximum rendered at half the size, made once per volume.
+        if (cache.halves.size() != volumes.size()) {
+            cache.halves.clear();
+            for (const auto& v : volumes)
+                cache.halves.push_back(HalveVolume(*v));
+        }
+        volumes = cache.halves;
+        w = std::max(1, w / 2);
+        h = std::max(1, h / 2);
+        camera.panX /= 2;
+        camera.panY /= 2;
+        clipScale = 0.5;
+        frame.halved = true;
+    }
+    VolumeRenderParams params = CameraParams(camera, *volumes[0], w, h);
+    params.mode = vs.mode;
+    params.sampling = vs.sampling;
+    params.cancel = &control.cancel;
+    if (vs.clip)
+        for (size_t i = 0; i < 3; ++i)
+            params.clipMin[i] =
+                static_cast<int>(std::floor(request.clipFrom[i] * cache.build.voxelsPerPixel[i] * clipScale));
+    for (int c : key.channels.empty() ? std::vector<int>{0} : key.channels) {
+        const ChannelDisplay& d = request.display.For(c, key.channelDim);
+        params.ramps.emplace_back(d.min, d.max);
+    }
+    std::vector<ImageSlice<unsigned short>> planes = RenderVolume(params, volumes);
+    if (control.cancel || ImageReader::StopRequested())
+        return nullptr;
+    frame.picture =
+        colourPlanes(std::move(planes), key.channels, p.entries, request.state, request.display, p.spectral, w, h);
+    frame.box = ProjectVolumeBox(params, *volumes[0]);
+    return made;
+}
+
+} // namespace
+
+struct VolumeView::Held
+{
+    VolumeCache cache; // the worker's only
     // The model's thread only: the newest request submitted and its ticket (a request made
     // again while its job is still current is not submitted twice).
     FrameRequest last;
@@ -186,135 +327,29 @@ void VolumeView::SetClip(bool clip)
 
 void VolumeView::Refresh()
 {
+    if (!m_viewer.State().volume.shown || !m_viewer.Session().IsOpen())
+        return;
     ImageSession& session = m_viewer.Session();
-    const ViewState& state = m_viewer.State();
-    const VolumeViewState& vs = state.volume;
-    if (!vs.shown || !session.IsOpen())
+    const size_t budget = static_cast<size_t>(static_cast<double>(session.image->GetBudget()) * budgetShare);
+    Prepared p;
+    if (!prepare(session, m_viewer.State(), m_viewer.Display(), m_viewer.PixelSizes(), m_width, m_height, m_dragging,
+                 budget, p))
         return;
-    const Vector size = session.Size();
-    const int n = static_cast<int>(size.size());
-    const int cd = state.channelDim >= 0 && state.channelDim < n ? state.channelDim : -1;
-    if (!vs.Drawable(size) || std::count(vs.dims.begin(), vs.dims.end(), cd) > 0 ||
-        static_cast<int>(state.cursor.size()) != n)
+    if (m_held->submitted && m_held->last == p.request && m_viewer.Work().IsCurrent(kSlot, m_held->ticket))
         return;
-
-    FrameRequest request;
-    request.state = state;
-    request.display = m_viewer.Display();
-    request.width = m_width;
-    request.height = m_height;
-    request.dragging = m_dragging;
-    const bool spectral = cd >= 0 && state.IsSpectral(size);
-    BuildKey& key = request.key;
-    key.image = session.serial;
-    key.dims = vs.dims;
-    key.channelDim = cd;
-    if (spectral)
-        for (int c = 0; c < size[cd]; ++c)
-            key.channels.push_back(c);
-    else if (cd >= 0)
-        key.channels = WantedEntries(state, request.display, size);
-    key.pinned = state.cursor;
-    for (int d : vs.dims)
-        key.pinned[d] = -1;
-    if (cd >= 0)
-        key.pinned[cd] = -1;
-    // Physical aspect only when every shown dimension has a pixel size.
-    const std::vector<double>& pixelSizes = m_viewer.PixelSizes();
-    bool known = true;
-    for (int i = 0; i < 3; ++i) {
-        const size_t d = static_cast<size_t>(vs.dims[static_cast<size_t>(i)]);
-        known = known && d < pixelSizes.size() && pixelSizes[d] > 0;
-    }
-    for (int i = 0; i < 3 && known; ++i)
-        key.spacing[static_cast<size_t>(i)] = pixelSizes[static_cast<size_t>(vs.dims[static_cast<size_t>(i)])];
-    key.budget = static_cast<size_t>(static_cast<double>(session.image->GetBudget()) * budgetShare);
-    if (vs.clip)
-        for (int i = 0; i < 3; ++i)
-            request.clipFrom[static_cast<size_t>(i)] = state.cursor[vs.dims[static_cast<size_t>(i)]];
-    if (m_held->submitted && m_held->last == request && m_viewer.Work().IsCurrent(kSlot, m_held->ticket))
-        return;
-    m_held->last = request;
+    m_held->last = p.request;
     m_held->submitted = true;
-
-    std::vector<VolumeLevel> levels;
-    for (int l = 0; l < session.LevelCount() && static_cast<size_t>(l) < session.levelSizes.size(); ++l)
-        levels.push_back(VolumeLevel{&session.Level(l), session.levelSizes[static_cast<size_t>(l)]});
-    const size_t entries = cd >= 0 ? ViewEntries(state, request.display, size) : 1;
-
-    auto job = [held = m_held, levels, request, entries, spectral, poster = m_poster, alive = m_alive,
-                this](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
-        const BuildKey& key = request.key;
-        const VolumeViewState& vs = request.state.volume;
-        if (!held->valid || !(held->key == key)) {
-            held->valid = false;
-            held->build = VolumeBuild();
-            held->halves.clear();
-            VolumeRequest ask;
-            ask.dims = key.dims;
-            ask.cursor = request.state.cursor;
-            ask.channelDim = key.channelDim;
-            ask.channels = key.channels;
-            ask.spacing = key.spacing;
-            ask.budgetBytes = key.budget;
-            VolumeBuild build = BuildVolume(levels, ask, &control);
-            if (control.cancel || ImageReader::StopRequested())
+    auto job = [held = m_held, p, poster = m_poster, alive = m_alive, this](ImageReader::ProjectionControl& control,
+                                                                             std::uint64_t ticket) {
+        bool built = false;
+        std::shared_ptr<const VolumeFrame> made = makeFrame(held->cache, p, control, built);
+        if (!made)
+            return;
+        poster->Post([alive, this, ticket, made, built] {
+            if (!*alive)
                 return;
-            held->build = std::move(build);
-            held->key = key;
-            held->valid = true;
-            poster->Post([alive, this] {
-                if (*alive)
-                    ++builds;
-            });
-        }
-        auto made = std::make_shared<VolumeFrame>();
-        VolumeFrame& frame = *made;
-        frame.state = request.state;
-        frame.display = request.display;
-        frame.level = held->build.level;
-        frame.step = held->build.step;
-        std::vector<std::shared_ptr<const Volume>> volumes = held->build.volumes;
-        if (!volumes.empty() && volumes[0]) {
-            frame.voxels = volumes[0]->Size();
-            int w = request.width, h = request.height;
-            VolumeCamera camera = vs.camera;
-            double clipScale = 1;
-            if (request.dragging) {
-                if (held->halves.size() != volumes.size()) {
-                    held->halves.clear();
-                    for (const auto& v : volumes)
-                        held->halves.push_back(HalveVolume(*v));
-                }
-                volumes = held->halves;
-                w = std::max(1, w / 2);
-                h = std::max(1, h / 2);
-                camera.panX /= 2;
-                camera.panY /= 2;
-                clipScale = 0.5;
-                frame.halved = true;
-            }
-            VolumeRenderParams params = CameraParams(camera, *volumes[0], w, h);
-            params.mode = vs.mode;
-            params.sampling = vs.sampling;
-            params.cancel = &control.cancel;
-            if (vs.clip)
-                for (size_t i = 0; i < 3; ++i)
-                    params.clipMin[i] = static_cast<int>(std::floor(request.clipFrom[i] *
-                                                                    held->build.voxelsPerPixel[i] * clipScale));
-            for (int c : key.channels.empty() ? std::vector<int>{0} : key.channels) {
-                const ChannelDisplay& d = request.display.For(c, key.channelDim);
-                params.ramps.emplace_back(d.min, d.max);
-            }
-            std::vector<ImageSlice<unsigned short>> planes = RenderVolume(params, volumes);
-            if (control.cancel || ImageReader::StopRequested())
-                return;
-            frame.picture = colourPlanes(std::move(planes), key.channels, entries, request.state, request.display,
-                                         spectral, w, h);
-            frame.box = ProjectVolumeBox(params, *volumes[0]);
-        }
-        poster->Post([alive, this, ticket, made] {
-            if (!*alive || !m_viewer.Work().IsCurrent(kSlot, ticket))
+            builds += built ? 1 : 0;
+            if (!m_viewer.Work().IsCurrent(kSlot, ticket))
                 return;
             m_frame = made;
             ++frames;
@@ -323,6 +358,22 @@ void VolumeView::Refresh()
         });
     };
     m_held->ticket = m_viewer.Work().Submit(kSlot, std::move(job));
+}
+
+VolumeFrame RenderVolumeFrame(ImageSession& session, const ViewState& state, const DisplayState& display,
+                              const std::vector<double>& pixelSizes, int width, int height, size_t budgetBytes)
+{
+    Prepared p;
+    VolumeFrame frame;
+    frame.state = state;
+    frame.display = display;
+    if (!session.IsOpen() || !prepare(session, state, display, pixelSizes, width, height, false, budgetBytes, p))
+        return frame;
+    VolumeCache cache;
+    ImageReader::ProjectionControl control;
+    bool built = false;
+    const std::shared_ptr<VolumeFrame> made = makeFrame(cache, p, control, built);
+    return made ? std::move(*made) : std::move(frame);
 }
 
 std::string VolumeView::Status() const

@@ -5,7 +5,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "ImageSession.h"
 #include "Poster.h"
 #include "ViewRender.h"
 #include "ViewState.h"
@@ -93,5 +95,11 @@ private:
     bool m_dragging = false;
     std::shared_ptr<const VolumeFrame> m_frame = std::make_shared<const VolumeFrame>();
 };
+
+// One frame of the 3-D view of `state` made at once on the calling thread, the volume read
+// within `budgetBytes`: for the command line, exports and tests. A view that cannot be drawn
+// gives a null picture.
+VolumeFrame RenderVolumeFrame(ImageSession& session, const ViewState& state, const DisplayState& display,
+                              const std::vector<double>& pixelSizes, int width, int height, size_t budgetBytes);
 
 } // namespace ImageViewer

@@ -70,6 +70,11 @@ TEST(VolumeView, AxisAlignedFrameIsTheXYMaximumProjection)
     const VolumeFrame& frame = m.volume->Frame();
     EXPECT_EQ(frame.level, 0);
     EXPECT_TRUE(samePixels(frame.picture, xy.picture));
+    // The command line's frame, made at once, is the view's.
+    EXPECT_TRUE(samePixels(RenderVolumeFrame(m.viewer.Session(), m.viewer.State(), m.viewer.Display(),
+                                             m.viewer.PixelSizes(), 16, 12, 1 << 20)
+                               .picture,
+                           xy.picture));
 
     // Nearest sampling gives the same picture; one channel switched off leaves it out alike.
     VolumeViewState vs = m.viewer.State().volume;
