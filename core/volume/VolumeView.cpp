@@ -189,7 +189,8 @@ std::shared_ptr<VolumeFrame> makeFrame(VolumeCache& cache, const Prepared& p, Im
     frame.level = cache.build.level;
     frame.step = cache.build.step;
     std::vector<std::shared_ptr<const Volume>> volumes = cache.build.volumes;
-    if (volumes.empty() || !volumes[0])
+    frame.refused = volumes.empty() || !volumes[0];
+    if (frame.refused)
         return made;
     frame.voxels = volumes[0]->Size();
     int w = request.width, h = request.height;
@@ -312,7 +313,14 @@ void VolumeView::Reset()
 
 void VolumeView::SetShown(bool shown)
 {
-    changeVolume([&](VolumeViewState& v) { v.shown = shown; });
+    const ViewState& state = m_viewer.State();
+    const Vector size = m_viewer.Size();
+    changeVolume([&](VolumeViewState& v) {
+        v.shown = shown;
+        const bool hasChannel = std::count(v.dims.begin(), v.dims.end(), state.channelDim) > 0;
+        if (shown && (!v.Drawable(size) || hasChannel))
+            v.dims = {state.axes.x, state.axes.y, state.axes.xz >= 0 ? state.axes.xz : state.axes.yz};
+    });
 }
 
 void VolumeView::SetMode(VolumeMode mode)
@@ -333,8 +341,15 @@ void VolumeView::Refresh()
     const size_t budget = static_cast<size_t>(static_cast<double>(session.image->GetBudget()) * budgetShare);
     Prepared p;
     if (!prepare(session, m_viewer.State(), m_viewer.Display(), m_viewer.PixelSizes(), m_width, m_height, m_dragging,
-                 budget, p))
+                 budget, p)) {
+        // No picture of another image or of dimensions that are gone.
+        if (!m_frame->IsNull()) {
+            m_frame = std::make_shared<const VolumeFrame>();
+            if (onFrame)
+                onFrame();
+        }
         return;
+    }
     if (m_held->submitted && m_held->last == p.request && m_viewer.Work().IsCurrent(kSlot, m_held->ticket))
         return;
     m_held->last = p.request;
@@ -378,8 +393,10 @@ VolumeFrame RenderVolumeFrame(ImageSession& session, const ViewState& state, con
 
 std::string VolumeView::Status() const
 {
+    if (m_frame->refused)
+        return "3-D view: the volume does not fit the memory budget";
     if (m_frame->level < 0)
-        return frames > 0 ? "3-D view: the volume does not fit the memory budget" : std::string();
+        return std::string();
     std::string text = "3-D view: " + std::to_string(m_frame->voxels[0]) + " x " + std::to_string(m_frame->voxels[1]) +
                        " x " + std::to_string(m_frame->voxels[2]) + " voxels from ";
     text += m_frame->level == 0 ? std::string("full resolution") : "level " + std::to_string(m_frame->level);

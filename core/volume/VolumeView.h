@@ -28,6 +28,7 @@ struct VolumeFrame
     int step = 1;
     std::array<int, 3> voxels{0, 0, 0};
     bool halved = false; // rendered from the dragging copy
+    bool refused = false; // nothing fits the memory budget
     bool IsNull() const { return picture.IsNull(); }
 };
 
@@ -58,11 +59,13 @@ public:
     void Wheel(double notches, double x, double y);
     void Pan(double dx, double dy);
     void Reset();
+    // Showing the view with dimensions it cannot draw takes the XY view's axes and its depth.
     void SetShown(bool shown);
     void SetMode(VolumeMode mode);
     void SetClip(bool clip);
 
-    // Asks for a frame of the current state (nothing while hidden or not drawable).
+    // Asks for a frame of the current state (nothing while hidden; an empty frame when the
+    // dimensions cannot be drawn).
     void Refresh();
     const VolumeFrame& Frame() const { return *m_frame; }
     // The frame itself, which stays valid when the next one arrives.

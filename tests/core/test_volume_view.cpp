@@ -201,3 +201,30 @@ TEST(VolumeView, StateRoundTripsThroughJsonAndOldFilesStillLoad)
     bad["view"]["volume"]["mode"] = "sum";
     EXPECT_NE(StateFromJsonValue(bad, im, untouched, display), "");
 }
+
+TEST(VolumeView, ShowingTakesTheViewsAxesWhenItsOwnCannotBeDrawn)
+{
+    // x, y, channel, z: the default x, y and third dimension would be the channels.
+    auto poster = std::make_shared<QueuePoster>();
+    Viewer viewer(poster);
+    ASSERT_EQ(viewer.Open(std::make_unique<FormulaImage>(
+                  std::vector<int>{8, 6, 2, 5},
+                  [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] + 10 * c[3]); },
+                  std::vector<std::string>{"x", "y", "c", "z"})),
+              "");
+    ASSERT_EQ(viewer.State().channelDim, 2);
+    VolumeView volume(viewer, poster);
+    volume.SetSize(8, 6);
+    volume.SetShown(true);
+    viewer.Wait();
+    EXPECT_EQ(viewer.State().volume.dims, (std::array<int, 3>{0, 1, 3}));
+    ASSERT_FALSE(volume.Frame().IsNull());
+    EXPECT_EQ(volume.Frame().voxels, (std::array<int, 3>{8, 6, 5}));
+
+    // Dimensions that cannot be drawn leave no picture behind.
+    VolumeViewState vs = viewer.State().volume;
+    vs.dims = {0, 0, 3};
+    ASSERT_TRUE(viewer.SetVolume(vs));
+    viewer.Wait();
+    EXPECT_TRUE(volume.Frame().IsNull());
+}
