@@ -220,8 +220,9 @@ std::shared_ptr<VolumeFrame> makeFrame(VolumeCache& cache, const Prepared& p, Im
             params.clipMin[i] =
                 static_cast<int>(std::floor(request.clipFrom[i] * cache.build.voxelsPerPixel[i] * clipScale));
     for (int c : key.channels.empty() ? std::vector<int>{0} : key.channels) {
+        // A channel still waiting for autoscaling has an empty range: ramp over all values.
         const ChannelDisplay& d = request.display.For(c, key.channelDim);
-        params.ramps.emplace_back(d.min, d.max);
+        params.ramps.emplace_back(d.min <= d.max ? d.min : 0, d.min <= d.max ? d.max : 65535);
     }
     std::vector<ImageSlice<unsigned short>> planes = RenderVolume(params, volumes);
     if (control.cancel || ImageReader::StopRequested())

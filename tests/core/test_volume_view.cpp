@@ -228,3 +228,26 @@ TEST(VolumeView, ShowingTakesTheViewsAxesWhenItsOwnCannotBeDrawn)
     viewer.Wait();
     EXPECT_TRUE(volume.Frame().IsNull());
 }
+
+TEST(VolumeView, SpectralChannelsAreFoldedAsInTheSliceViews)
+{
+    // 12 wavelengths make the channel dimension spectral; one plane along z makes the 3-D
+    // view's axis-aligned frame the XY view's own plane.
+    auto poster = std::make_shared<QueuePoster>();
+    Viewer viewer(poster);
+    ASSERT_EQ(viewer.Open(std::make_unique<FormulaImage>(
+                  std::vector<int>{10, 7, 1, 12},
+                  [](const std::vector<int>& c) {
+                      return static_cast<unsigned short>(100 + 80 * c[0] * (c[3] % 4) + 45 * c[1] * (c[3] / 4));
+                  },
+                  std::vector<std::string>{"x", "y", "z", "lambda"})),
+              "");
+    ASSERT_TRUE(viewer.State().IsSpectral(viewer.Size()));
+    viewer.Wait();
+    VolumeView volume(viewer, poster);
+    volume.SetSize(10, 7);
+    volume.SetShown(true);
+    viewer.Wait();
+    const ColouredView xy = RenderView(viewer.Session(), viewer.State(), viewer.Display(), kViewXY);
+    EXPECT_TRUE(samePixels(volume.Frame().picture, xy.picture));
+}
