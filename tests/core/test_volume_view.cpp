@@ -70,6 +70,9 @@ TEST(VolumeView, AxisAlignedFrameIsTheXYMaximumProjection)
     const VolumeFrame& frame = m.volume->Frame();
     EXPECT_EQ(frame.level, 0);
     EXPECT_TRUE(samePixels(frame.picture, xy.picture));
+    // The plane at the cursor alone is another picture: the maxima lie on other planes.
+    EXPECT_FALSE(samePixels(frame.picture, RenderView(m.viewer.Session(), m.viewer.State(), m.viewer.Display(),
+                                                      kViewXY).picture));
     // The command line's frame, made at once, is the view's.
     EXPECT_TRUE(samePixels(RenderVolumeFrame(m.viewer.Session(), m.viewer.State(), m.viewer.Display(),
                                              m.viewer.PixelSizes(), 16, 12, 1 << 20)
