@@ -189,6 +189,7 @@ json StateToJsonValue(const ViewState& view, const DisplayState& display, const 
     }
     v["measurement"] = m;
     RegionListToJson(view.regions, v);
+    v["volume"] = VolumeStateToJson(view.volume, im.names);
 
     json d;
     d["selected"] = display.selected;
@@ -306,6 +307,9 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
             if (!regions)
                 throw Error{"regions: " + why};
             view.regions = std::move(*regions);
+            if (v.contains("volume"))
+                if (const std::string why = VolumeStateFromJson(v.at("volume"), im.names, view.volume); !why.empty())
+                    throw Error{why};
         }
         if (j.contains("display")) {
             const json& d = j.at("display");

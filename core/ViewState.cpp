@@ -92,6 +92,8 @@ std::string ViewState::Validate(const ImageReader::Vector& size) const
         return "the spectral calibration needs two distinct reference positions";
     if (measure.type < 0 || measure.type > 2)
         return "unknown measurement";
+    if (const std::string why = volume.Validate(size); !why.empty())
+        return why;
     if (measure.type != 0) {
         ImageReader::Vector s = measure.start, e = measure.end;
         if (static_cast<int>(s.size()) != n || static_cast<int>(e.size()) != n)
@@ -121,6 +123,8 @@ void ViewState::Clamp(const ImageReader::Vector& size)
     if (measure.type < 0 || measure.type > 2 || static_cast<int>(measure.start.size()) != n ||
         static_cast<int>(measure.end.size()) != n)
         measure = MeasureState{0, cursor, cursor};
+    if (!volume.Validate(size).empty())
+        volume = VolumeViewState();
 }
 
 ViewState ViewState::Initial(const ImageReader::Vector& size, const std::vector<std::string>& names, int hintedChannel)
@@ -163,7 +167,8 @@ bool ViewState::operator==(const ViewState& o) const
            fitted == o.fitted && scaleBar == o.scaleBar && spectrum.p1 == o.spectrum.p1 &&
            spectrum.w1 == o.spectrum.w1 && spectrum.p2 == o.spectrum.p2 && spectrum.w2 == o.spectrum.w2 &&
            measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end &&
-           regions == o.regions;
+           regions == o.regions &&
+           volume == o.volume;
 }
 
 bool ChannelDisplay::operator==(const ChannelDisplay& o) const

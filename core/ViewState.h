@@ -10,6 +10,7 @@
 #include "ViewMath.h"
 #include "ViewWork.h"
 #include "Vector.h"
+#include "VolumeViewState.h"
 
 // The viewer's state as plain values: what the views show (ViewState) and how they are
 // coloured (DisplayState). Both are checked against the image's sizes before a viewer
@@ -45,6 +46,7 @@ struct ViewState
     SpectrumCalibration spectrum;
     MeasureState measure;
     RegionList regions;
+    VolumeViewState volume; // the 3-D view
 
     // Dimension d is collapsed by maximum in the views.
     bool IsProjected(int d) const;

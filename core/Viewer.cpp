@@ -276,6 +276,13 @@ bool Viewer::SetScaleBar(bool on)
     return validThen(next, ChangeZoom, 0);
 }
 
+bool Viewer::SetVolume(const VolumeViewState& volume)
+{
+    ViewState next = m_state;
+    next.volume = volume;
+    return validThen(next, ChangeVolume, 0);
+}
+
 bool Viewer::SetMeasurement(const MeasureState& measure)
 {
     ViewState next = m_state;

@@ -26,6 +26,7 @@ enum ChangeBit : unsigned {
     ChangeViewReady = 64, // a picture arrived; `views` says which
     ChangeMeasure = 128,
     ChangeSpectrum = 256,
+    ChangeVolume = 512, // the 3-D view's state
 };
 
 struct ChangeSet
@@ -113,6 +114,7 @@ public:
     bool SetSpectrum(const SpectrumCalibration& calibration);
     bool SetScaleBar(bool on);
     bool SetMeasurement(const MeasureState& measure);
+    bool SetVolume(const VolumeViewState& volume);
 
     int AddListener(Listener listener);
     void RemoveListener(int id);

@@ -21,6 +21,7 @@ namespace ImageViewer {
 class Measurement;
 class PlayerPanel;
 class RegionsPanel;
+class VolumePanel;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -276,6 +277,7 @@ private:
     bool refusedReported = false;
     // What the XY view's Shift- and Ctrl-drags measure with the current axes and channel choice.
     Measurement XYMeasurement() const;
+    std::unique_ptr<VolumePanel> volume3D; // the 3-D view (VolumePanel.h)
 };
 
 } // namespace ImageViewer

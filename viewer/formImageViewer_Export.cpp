@@ -10,6 +10,7 @@
 
 #include "ViewExport.h"
 #include "PlayerPanel.h"
+#include "VolumePanel.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -25,6 +26,8 @@ int scaled(int pixels, double zoom)
 
 QImage formImageViewer::ViewImage(bool allViews) const
 {
+    if (!allViews && volume3D && volume3D->Showing())
+        return volume3D->Image();
     const ViewAxes a = CurrentAxes();
     const int n = DimensionCount();
     if (!image || a.x < 0 || a.y < 0 || a.x >= n || a.y >= n || GDIImageXY.isNull())

@@ -27,6 +27,7 @@
 #include <system_error>
 
 #include "BusyCursor.h"
+#include "VolumePanel.h"
 #include "Diagnostics.h"
 #include "OpenImage.h"
 #include "Parallel.h"
@@ -70,6 +71,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMa
     SetUpViewWork();
     player = std::make_unique<PlayerPanel>(*this);
     regionsPanel = std::make_unique<RegionsPanel>(*this);
+    volume3D = std::make_unique<VolumePanel>(*this);
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.

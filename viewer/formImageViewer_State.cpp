@@ -54,6 +54,7 @@ ViewState formImageViewer::ViewStateFromWindow() const
                                      number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2)};
     s.measure = MeasureState{meastype, measstart, measend};
     s.regions = regionsPanel ? regionsPanel->Regions() : RegionList();
+    s.volume = model->State().volume; // the 3-D view keeps its state in the model
     return s;
 }
 
@@ -84,6 +85,7 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
         AssignChannel(*(*channels)[k], d.channels[k]);
     }
     AssignChannel(*globalchannel, d.global);
+    model->SetVolume(s.volume);
     {
         const QSignalBlocker bx(comboDimX), by(comboDimY), bxz(comboDimXZ), byz(comboDimYZ), bc(comboDimC),
             bp(comboDimP), bproj(comboProj);
