@@ -103,9 +103,12 @@ std::string colour(const ChannelDisplay& c)
 
 json channelJson(const ChannelDisplay& c)
 {
-    return json{{"name", c.name},       {"color", colour(c)},   {"min", c.min},
+    json j{{"name", c.name},       {"color", colour(c)},   {"min", c.min},
                 {"max", c.max},         {"gamma", c.gamma},     {"enabled", c.enabled},
-                {"autoscaling", c.autoscaling}};
+                {"autoscaling", c.autoscaling}, {"lut", c.lut}};
+    if (!c.lutColours.empty())
+        j["lutColours"] = c.lutColours;
+    return j;
 }
 
 void readChannel(const json& j, ChannelDisplay& c)
@@ -127,6 +130,9 @@ void readChannel(const json& j, ChannelDisplay& c)
     c.gamma = j.value("gamma", c.gamma);
     c.enabled = j.value("enabled", c.enabled);
     c.autoscaling = j.value("autoscaling", c.autoscaling);
+    // Files written before lookup tables existed show the channel's colour.
+    c.lut = j.value("lut", c.lut);
+    c.lutColours = j.value("lutColours", c.lutColours);
 }
 
 const char* const kMeasureNames[] = {"none", "histogram", "profile"};

@@ -160,11 +160,13 @@ ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels)
 
 float SideViewSize(int extent, double zoom, int tableSize)
 {
+    // A deep stack's side views would otherwise crowd out the XY view, which is what the
+    // user came for: a third of the table at most.
     const double depth = extent * zoom;
-    const int half = tableSize / 2;
-    if (depth < half)
+    const int third = tableSize / 3;
+    if (depth < third)
         return static_cast<float>(depth);
-    return static_cast<float>(half);
+    return static_cast<float>(third);
 }
 
 std::vector<int> ComputeTrackSizes(const std::vector<TrackStyle>& tracks, int total)

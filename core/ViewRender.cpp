@@ -14,12 +14,17 @@ ImageChannel ToImageChannel(const ChannelDisplay& c)
 {
     ImageChannel channel(c.min, c.max, c.gamma, c.r, c.g, c.b, c.autoscaling);
     channel.m_enabled = c.enabled;
+    channel.m_lut = LookupTableFromName(c.lut);
+    channel.m_lutColours.assign(c.lutColours.begin(), c.lutColours.end());
     return channel;
 }
 
 ChannelDisplay ChannelDisplayOf(const ImageChannel& c, const std::string& name)
 {
-    return ChannelDisplay{name, c.m_r, c.m_g, c.m_b, c.m_min, c.m_max, c.m_gamma, c.m_enabled, c.m_autoscaling};
+    ChannelDisplay d{name, c.m_r, c.m_g, c.m_b, c.m_min, c.m_max, c.m_gamma, c.m_enabled, c.m_autoscaling, {}, {}};
+    d.lut = LookupTableNames()[static_cast<size_t>(c.m_lut)];
+    d.lutColours.assign(c.m_lutColours.begin(), c.m_lutColours.end());
+    return d;
 }
 
 void AssignChannel(ImageChannel& c, const ChannelDisplay& d)

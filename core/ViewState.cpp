@@ -4,6 +4,9 @@
 #include <cctype>
 #include <cmath>
 
+#include "ChannelHints.h"
+#include "ViewRender.h"
+
 namespace ImageViewer {
 
 namespace {
@@ -168,7 +171,7 @@ bool ViewState::operator==(const ViewState& o) const
 bool ChannelDisplay::operator==(const ChannelDisplay& o) const
 {
     return name == o.name && r == o.r && g == o.g && b == o.b && min == o.min && max == o.max && gamma == o.gamma &&
-           enabled == o.enabled && autoscaling == o.autoscaling;
+           enabled == o.enabled && autoscaling == o.autoscaling && lut == o.lut && lutColours == o.lutColours;
 }
 
 std::string DisplayState::Validate() const
@@ -177,14 +180,17 @@ std::string DisplayState::Validate() const
         for (int v : {c.r, c.g, c.b})
             if (v < 0 || v > 255)
                 return false;
+        const std::vector<std::string>& luts = LookupTableNames();
+        if (std::find(luts.begin(), luts.end(), c.lut) == luts.end() || (!c.lutColours.empty() && c.lutColours.size() != 768))
+            return false;
         // An empty range (min > max) is how a channel waits for autoscaling.
         return c.min >= 0 && c.min <= 65535 && c.max >= 0 && c.max <= 65535 && c.gamma >= -100 && c.gamma <= 100;
     };
     if (!check(global))
-        return "the global channel's colour, range or gamma is out of bounds";
+        return "the global channel's colour, range, gamma or lookup table is out of bounds";
     for (const ChannelDisplay& c : channels)
         if (!check(c))
-            return "channel " + c.name + ": colour, range or gamma out of bounds";
+            return "channel " + c.name + ": colour, range, gamma or lookup table out of bounds";
     if (selected < 0 || (selected > 0 && selected >= static_cast<int>(channels.size())))
         return "the selected channel does not exist";
     return std::string();
@@ -221,22 +227,11 @@ void ApplyChannelHints(const std::vector<ImageReader::ChannelHint>& hints, const
     if (channels.size() < hints.size())
         channels.resize(hints.size());
     for (size_t k = 0; k < hints.size(); ++k) {
-        const ImageReader::ChannelHint& hint = hints[k];
-        ChannelDisplay& c = channels[k];
-        if (!hint.name.empty())
-            c.name = hint.name;
-        if (hint.hasColor) {
-            c.r = hint.red;
-            c.g = hint.green;
-            c.b = hint.blue;
-        }
-        // A window the file gives is the range the user chose there: it stays until changed.
-        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
-            c.min = map.ToDisplay(hint.windowStart);
-            c.max = map.ToDisplay(hint.windowEnd);
-            c.autoscaling = false;
-        }
-        c.enabled = hint.active;
+        // One rule for every format and for the window and the model alike.
+        ImageChannel channel = ToImageChannel(channels[k]);
+        ApplyChannelHint(channel, hints[k], map);
+        const std::string name = hints[k].name.empty() ? channels[k].name : hints[k].name;
+        channels[k] = ChannelDisplayOf(channel, name);
     }
 }
 

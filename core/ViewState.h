@@ -76,6 +76,8 @@ struct ChannelDisplay
     int gamma = 0;
     bool enabled = true;
     bool autoscaling = true;
+    std::string lut = "Colour";           // a name of LookupTableNames()
+    std::vector<unsigned char> lutColours; // the file's own table (768 entries) for "File's table"
     bool operator==(const ChannelDisplay& o) const;
     bool operator!=(const ChannelDisplay& o) const { return !(*this == o); }
 };

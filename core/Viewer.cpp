@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ImageProperties.h"
+#include "Landing.h"
 
 namespace ImageViewer {
 
@@ -59,6 +60,7 @@ std::string Viewer::Open(std::unique_ptr<Reader> reader, size_t budgetBytes, con
     const ImageProperties properties(r);
     m_pixelSizes = properties.m_pixelsize;
     m_state = ViewState::Initial(size, properties.m_dimname, r.GetChannelHintDim());
+    m_state.cursor = InitialCursor(size, r.GetInitialPosition());
 
     // Channel colours, display windows and switches from the file's own hints.
     DisplayState display;

@@ -19,6 +19,7 @@ class QWheelEvent;
 namespace ImageViewer {
 
 class Measurement;
+class WindowTools;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -212,6 +213,9 @@ public:
     bool IsProjected(int d) const;
     // Number of image dimensions (0 without image).
     int DimensionCount() const;
+
+    // Range boxes, lookup tables, colour bar, side views and keyboard help (WindowTools.h).
+    std::unique_ptr<WindowTools> tools;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -23,6 +23,7 @@
 #include "PictureBox.h"
 #include "SpectralProjection.h"
 #include "TablePanel.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -94,6 +95,8 @@ void formImageViewer::RefreshPictures(int mask)
 
     UpdateMeasurement();
     UpdateCursorProfile();
+    if (tools)
+        tools->ShowRange();
 
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
@@ -659,8 +662,9 @@ void formImageViewer::UpdateLayout()
     // Without a side dimension its track takes no room, so a 2-D image gets the whole table.
     const std::vector<double> zooms = properties.GetPixelZooms();
     const ImageReader::Vector size = image->GetSize();
+    const bool sides = !tools || tools->SideViews();
     const auto track = [&](int d, int table) {
-        return d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
+        return sides && d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
     };
     layoutImage->setColumnStyle(0, TrackStyle{true, track(a.yz, layoutImage->width())});
     layoutImage->setColumnStyle(1, TrackStyle{false, 100});
