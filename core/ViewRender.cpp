@@ -6,6 +6,7 @@
 
 #include "ChannelRenderer.h"
 #include "ImageProperties.h"
+#include "OpenDefaults.h"
 #include "SpectralProjection.h"
 
 namespace ImageViewer {
@@ -117,15 +118,7 @@ ColouredView ColourSpectrum(ImageReader::ImageBase<unsigned short>& source, cons
         out.picture.pixels = NewBlackRGBA(size[xdim], size[ydim]);
         return out;
     }
-    // The projection subtracts the range minimum it is given; with the empty range of a new
-    // channel that is 65535 and the picture would come out black although the call has just
-    // found the data's range. Then one more pass with that range draws the picture.
-    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
-    ImageReader::Vector cursor = state.cursor;
-    RGBABuffer spectral =
-        RenderSpectralView(source, xdim, ydim, state.channelDim, cursor, s.p1, s.w1, s.p2, s.w2, global);
-    if (emptyRange && global.m_min <= global.m_max)
-        spectral = RenderSpectralView(source, xdim, ydim, state.channelDim, cursor, s.p1, s.w1, s.p2, s.w2, global);
+    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, state.channelDim, state.cursor, s, global);
     out.picture.pixels = spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
     CopyRange(global, out.display.global);
     out.widened = out.display != display;

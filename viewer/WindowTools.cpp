@@ -8,6 +8,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QSettings>
 #include <QTextBrowser>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "AnchorPanel.h"
 #include "ChannelChoice.h"
 #include "KeyboardTable.h"
 #include "PictureBox.h"

@@ -28,7 +28,7 @@
 
 #include "BusyCursor.h"
 #include "Diagnostics.h"
-#include "Landing.h"
+#include "OpenDefaults.h"
 #include "OpenImage.h"
 #include "Parallel.h"
 #include "PictureBox.h"

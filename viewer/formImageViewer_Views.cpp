@@ -23,6 +23,7 @@
 #include "PictureBox.h"
 #include "SpectralProjection.h"
 #include "TablePanel.h"
+#include "OpenDefaults.h"
 #include "WindowTools.h"
 #include "formImageViewer.h"
 
@@ -572,13 +573,7 @@ RGBABuffer formImageViewer::RenderSpectrum(ImageReader::ImageBase<unsigned short
                                            double w2, ImageChannel& global)
 {
     const ImageReader::Vector size = source.GetSize();
-    // The projection subtracts the range minimum it is given; with the empty range of a new
-    // channel that is 65535 and the picture would come out black although the call has just
-    // found the data's range. Then one more pass with that range draws the picture.
-    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
-    RGBABuffer spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
-    if (emptyRange && global.m_min <= global.m_max)
-        spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
+    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, cd, cursor, SpectrumCalibration{p1, w1, p2, w2}, global);
     return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }
 
