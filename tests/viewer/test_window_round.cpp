@@ -252,7 +252,6 @@ TEST(WindowRound, OverlaysStayOnThePicture)
                 count += (shot.pixel(x, y) & 0xffffff) != 0;
         return count;
     };
-    w->ViewImage(false).save("/tmp/wr/export.png");
     EXPECT_GT(marks(), 0);
     w->scaleBarToolStripMenuItem->setChecked(false);
     w->tools->colourBarToolStripMenuItem->setChecked(false);
