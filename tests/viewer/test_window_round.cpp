@@ -57,6 +57,21 @@ public:
     ImageReader::Vector GetInitialPosition() override { return initial; }
 };
 
+// A spectral stack whose file gives a wavelength per index.
+class Lambda : public FormulaImage
+{
+public:
+    using FormulaImage::FormulaImage;
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override
+    {
+        std::vector<double> nm;
+        if (dim == 2)
+            for (int i = 0; i < 20; ++i)
+                nm.push_back(500 + 10 * i);
+        return nm;
+    }
+};
+
 // A deep stack that costs nothing to read.
 class DeepStack : public FormulaImage
 {
@@ -203,6 +218,27 @@ TEST(WindowRound, CursorStartsWhereTheReaderSays)
     source->initial = V({-1, -1, 3, 99});
     w->LoadReader(std::move(source), QStringLiteral("memory"));
     EXPECT_EQ(w->curslice, V({4, 4, 3, 2}));
+}
+
+// The calibration boxes show the file's wavelengths; a flat spectrum is neutral.
+TEST(WindowRound, SpectrumFromTheFilesWavelengths)
+{
+    auto w = MakeWindow();
+    // Flat at 1000 right of x 3, nothing left of it: the range's top is the flat spectrum.
+    w->LoadReader(std::make_unique<Lambda>(std::vector<int>{6, 6, 20},
+                                           [](const std::vector<int>& p) { return p[0] >= 3 ? 1000 : 0; },
+                                           std::vector<std::string>{"x", "y", "lambda"}),
+                  QStringLiteral("memory"));
+    w->WaitForViews();
+    EXPECT_EQ(w->textSpectrumPos1->text(), "0");
+    EXPECT_EQ(w->textSpectrumWavelength1->text(), "500");
+    EXPECT_EQ(w->textSpectrumPos2->text(), "19");
+    EXPECT_EQ(w->textSpectrumWavelength2->text(), "690");
+    // 500-690 nm flat: bright and warm of white (the band lacks blue), not a hue.
+    const std::array<int, 3> c = rgb(w->GDIImageXY.pixel(4, 3));
+    EXPECT_GT(c[0], 128) << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_GT(c[1], 96) << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(1, 3)), (std::array<int, 3>{0, 0, 0}));
 }
 
 // After a failed open the title says so once; the next open starts from the image's title.
