@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSettings>
+#include <QSplitter>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -28,6 +29,7 @@ namespace {
 
 const char* const kColourBarKey = "colourBar";
 const char* const kSideViewsKey = "sideViews";
+const char* const kPanelsKey = "panelSplitter";
 
 QAction* checkable(formImageViewer& w, const char* name, const QString& text, const char* key, bool initial)
 {
@@ -46,6 +48,11 @@ WindowTools::WindowTools(formImageViewer& window) : w(window)
     BuildRangeRow();
     BuildMenus();
     ApplyShortcuts(w);
+    // The panels' split as the user left it last time.
+    w.splitContainer1->restoreState(QSettings().value(QString::fromLatin1(kPanelsKey)).toByteArray());
+    QObject::connect(w.splitContainer1, &QSplitter::splitterMoved, &w, [this] {
+        QSettings().setValue(QString::fromLatin1(kPanelsKey), w.splitContainer1->saveState());
+    });
 }
 
 void WindowTools::BuildRangeRow()

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QSplitter>
 #include <QTextBrowser>
 #include <cstdlib>
 
@@ -318,6 +319,24 @@ TEST(WindowRound, DeepStackLeavesXYTheRoom)
         EXPECT_EQ(w->layoutImage->rowHeights()[0], 0);
         w->tools->sideViewsToolStripMenuItem->setChecked(true);
     }
+}
+
+// The panels' split is remembered for the next window.
+TEST(WindowRound, PanelSplitRemembered)
+{
+    QList<int> moved;
+    {
+        auto w = MakeWindow();
+        const QList<int> sizes = w->splitContainer1->sizes();
+        ASSERT_EQ(sizes.size(), 2);
+        // As a drag of the handle does it: moves it and says so.
+        const int total = sizes[0] + sizes[1];
+        w->splitContainer1->setSizes({total / 4, total - total / 4});
+        moved = w->splitContainer1->sizes();
+        emit w->splitContainer1->splitterMoved(moved[0], 1);
+    }
+    auto again = MakeWindow();
+    EXPECT_EQ(again->splitContainer1->sizes(), moved);
 }
 
 // The table sets the menus' shortcuts, and Help lists every entry of it.
