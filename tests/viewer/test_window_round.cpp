@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QSplitter>
@@ -293,6 +294,39 @@ TEST(WindowRound, OverlaysStayOnThePicture)
     w->scaleBarToolStripMenuItem->setChecked(false);
     w->tools->colourBarToolStripMenuItem->setChecked(false);
     EXPECT_EQ(marks(), 0);
+}
+
+// A single bright voxel, found where each view draws it, is the pixel the status bar names
+// under the mouse there: at fitted zooms, in all three views and in odd window shapes.
+TEST(WindowRound, StatusNamesThePixelDrawnUnderTheMouse)
+{
+    auto w = MakeWindow(true);
+    // Nothing else white in the views.
+    w->scaleBarToolStripMenuItem->setChecked(false);
+    w->tools->colourBarToolStripMenuItem->setChecked(false);
+    const Voxel feature = [](const std::vector<int>& c) -> unsigned short {
+        return c[0] == 7 && c[1] == 5 && c[2] == 3 ? 4000 : 0;
+    };
+    for (const QSize shape : {QSize(1000, 560), QSize(760, 900)}) {
+        w->resize(shape);
+        Load(*w, {40, 30, 12}, {"x", "y", "z"}, feature, {100, 100, 250});
+        w->curslice = V({7, 5, 3});
+        w->RefreshPictures(ImageViewer::ViewAll);
+        w->WaitForViews();
+        for (ImageViewer::PictureBox* view : {w->pictureXY, w->pictureXZ, w->pictureYZ}) {
+            const QImage shot = view->grab().toImage();
+            const double ratio = shot.devicePixelRatio();
+            QRect drawn;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
+                        drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+            ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString();
+            Move(view, drawn.center(), Qt::NoButton);
+            EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("x 7 y 5 z 3")))
+                << view->objectName().toStdString() << ": " << w->statusMouse->text().toStdString();
+        }
+    }
 }
 
 // A deep stack with thick planes: the side views take at most a third of the table, so XY
