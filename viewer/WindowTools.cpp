@@ -88,7 +88,13 @@ void WindowTools::BuildMenus()
     sideViewsToolStripMenuItem = checkable(w, "sideViewsToolStripMenuItem", QStringLiteral("Si&de views"), kSideViewsKey, true);
     w.viewToolStripMenuItem->addActions({colourBarToolStripMenuItem, sideViewsToolStripMenuItem});
     QObject::connect(colourBarToolStripMenuItem, &QAction::toggled, &w, [this] { w.pictureXY->update(); });
-    QObject::connect(sideViewsToolStripMenuItem, &QAction::toggled, &w, [this] { w.UpdateLayout(); });
+    QObject::connect(sideViewsToolStripMenuItem, &QAction::toggled, &w, [this] {
+        // A fitted picture fits the room it now has.
+        if (w.fitted)
+            w.FitToWindow();
+        else
+            w.UpdateLayout();
+    });
 
     keyboardHelpToolStripMenuItem = new QAction(QStringLiteral("&Keyboard and mouse"), &w);
     keyboardHelpToolStripMenuItem->setObjectName(QStringLiteral("keyboardHelpToolStripMenuItem"));

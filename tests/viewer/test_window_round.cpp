@@ -351,6 +351,9 @@ TEST(WindowRound, DeepStackLeavesXYTheRoom)
         w->tools->sideViewsToolStripMenuItem->setChecked(false);
         EXPECT_EQ(w->layoutImage->columnWidths()[0], 0);
         EXPECT_EQ(w->layoutImage->rowHeights()[0], 0);
+        // Fitted again without them, the square picture fills the table's height.
+        w->FitToWindow();
+        EXPECT_NEAR(1024 * w->properties.GetPixelZooms()[1], w->layoutImage->height() - 3, 1.0);
         w->tools->sideViewsToolStripMenuItem->setChecked(true);
     }
 }
