@@ -184,6 +184,7 @@ json StateToJsonValue(const ViewState& view, const DisplayState& display, const 
     v["pan"] = view.pan.size() == 2 ? json{view.pan[0], view.pan[1]} : json{0, 0};
     v["fitted"] = view.fitted;
     v["scaleBar"] = view.scaleBar;
+    v["colourBar"] = view.colourBar;
     v["spectrum"] = {{"position1", view.spectrum.p1},
                      {"wavelength1", view.spectrum.w1},
                      {"position2", view.spectrum.p2},
@@ -286,6 +287,7 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
             }
             view.fitted = v.value("fitted", view.fitted);
             view.scaleBar = v.value("scaleBar", view.scaleBar);
+            view.colourBar = v.value("colourBar", view.colourBar);
             if (v.contains("spectrum")) {
                 const json& s = v.at("spectrum");
                 view.spectrum.p1 = s.value("position1", view.spectrum.p1);

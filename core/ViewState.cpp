@@ -163,7 +163,7 @@ bool ViewState::operator==(const ViewState& o) const
     return axes.x == o.axes.x && axes.y == o.axes.y && axes.xz == o.axes.xz && axes.yz == o.axes.yz &&
            channelDim == o.channelDim && profileDim == o.profileDim && cursor == o.cursor &&
            projection == o.projection && projected == o.projected && zoom == o.zoom && pan == o.pan &&
-           fitted == o.fitted && scaleBar == o.scaleBar && spectrum.p1 == o.spectrum.p1 &&
+           fitted == o.fitted && scaleBar == o.scaleBar && colourBar == o.colourBar && spectrum.p1 == o.spectrum.p1 &&
            spectrum.w1 == o.spectrum.w1 && spectrum.p2 == o.spectrum.p2 && spectrum.w2 == o.spectrum.w2 &&
            measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end;
 }

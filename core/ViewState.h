@@ -41,6 +41,7 @@ struct ViewState
     ImageReader::Vector pan;     // the XY view's offset in screen pixels (x, y)
     bool fitted = false;
     bool scaleBar = false;
+    bool colourBar = false; // the selected channel's colour bar on the XY view
     SpectrumCalibration spectrum;
     MeasureState measure;
 

@@ -48,6 +48,7 @@ TEST(StateJson, RoundTripsEveryField)
     s.pan = V({-7, 12});
     s.fitted = true;
     s.scaleBar = true;
+    s.colourBar = true;
     s.spectrum = SpectrumCalibration{1, 400.5, 9, 700.25};
     s.measure = MeasureState{2, V({1, 2, 5, 1}), V({8, 9, 5, 1})};
     DisplayState d = v.Display();
