@@ -125,27 +125,11 @@ ColouredView ColourSpectrum(ImageReader::ImageBase<unsigned short>& source, cons
     return out;
 }
 
-ColouredView RenderView(ImageSession& session, const ViewState& state, const DisplayState& display, int index,
-                        int level)
+ViewData ReadViewData(ImageSession& session, const ViewState& state, const DisplayState& display, int index, int level)
 {
-    ColouredView out;
-    out.display = display;
-    if (!session.IsOpen())
-        return out;
-    const ImageReader::Vector size = session.Size();
-    const int n = static_cast<int>(size.size());
-    if (!state.Drawable(index, size))
-        return out;
-    if (state.IsSpectral(size))
-        return ColourSpectrum(session.Level(0), state, display, index);
-    level = std::clamp(level, 0, session.LevelCount() - 1);
-    const ImageReader::Vector levelSize = session.levelSizes[static_cast<size_t>(level)];
-    if (state.channelDim >= n) {
-        const auto [xdim, ydim] = state.ViewDims(index);
-        out.picture = ViewPicture{NewBlackRGBA(levelSize[xdim], levelSize[ydim]), levelSize[xdim], levelSize[ydim]};
-        return out;
-    }
     ViewData data;
+    const ImageReader::Vector size = session.Size();
+    level = std::clamp(level, 0, session.LevelCount() - 1);
     const ViewKey key = MakeViewKey(state, index, session.serial, session.levelSizes, level);
     data.Reset(key, ViewEntries(state, display, size));
     ImageReader::ImageBase<unsigned short>& source = session.Level(level);
@@ -154,7 +138,46 @@ ColouredView RenderView(ImageSession& session, const ViewState& state, const Dis
         const ValueSpan span = ScanValues(plane);
         data.Store(c, std::move(plane), span);
     }
-    return ColourViewData(data, state, display, levelSize);
+    return data;
+}
+
+namespace {
+
+// Views the data path cannot colour: spectra (folded as they are read) and a channel
+// dimension the image does not have (black).
+bool colouredAsRead(const ImageSession& session, const ViewState& state)
+{
+    const ImageReader::Vector size = session.Size();
+    return state.IsSpectral(size) || state.channelDim >= static_cast<int>(size.size());
+}
+
+ColouredView renderAsRead(ImageSession& session, const ViewState& state, const DisplayState& display, int index,
+                          int level)
+{
+    if (state.IsSpectral(session.Size()))
+        return ColourSpectrum(session.Level(0), state, display, index);
+    ColouredView out;
+    out.display = display;
+    level = std::clamp(level, 0, session.LevelCount() - 1);
+    const ImageReader::Vector& levelSize = session.levelSizes[static_cast<size_t>(level)];
+    const auto [xdim, ydim] = state.ViewDims(index);
+    out.picture = ViewPicture{NewBlackRGBA(levelSize[xdim], levelSize[ydim]), levelSize[xdim], levelSize[ydim]};
+    return out;
+}
+
+} // namespace
+
+ColouredView RenderView(ImageSession& session, const ViewState& state, const DisplayState& display, int index,
+                        int level)
+{
+    ColouredView out;
+    out.display = display;
+    if (!session.IsOpen() || !state.Drawable(index, session.Size()))
+        return out;
+    if (colouredAsRead(session, state))
+        return renderAsRead(session, state, display, index, level);
+    const ViewData data = ReadViewData(session, state, display, index, level);
+    return ColourViewData(data, state, display, session.levelSizes[static_cast<size_t>(data.key.level)]);
 }
 
 std::vector<double> PixelZooms(const std::vector<double>& pixelSizes, double zoom)
@@ -237,15 +260,23 @@ std::vector<ViewPicture> RenderViews(ImageSession& session, const ViewState& sta
     std::vector<ViewPicture> pictures(kViewCount);
     if (!session.IsOpen())
         return pictures;
-    // Under autoscaling a later view may widen a range an earlier one was coloured with:
-    // colour again until no view widens it (the ranges only grow, so this ends).
+    // Each view is read once; under autoscaling a later view may widen a range an earlier
+    // one was coloured with: colour again until no view widens it (ranges only grow).
+    const bool asRead = colouredAsRead(session, state);
+    std::vector<ViewData> data(kViewCount);
+    for (int index = 0; index < kViewCount; ++index)
+        if ((views & (1 << index)) && state.Drawable(index, session.Size()) && !asRead)
+            data[static_cast<size_t>(index)] = ReadViewData(session, state, display, index, level);
     std::vector<ColouredView> coloured(kViewCount);
     for (int pass = 0; pass < 4; ++pass) {
         bool widened = false;
         for (int index = 0; index < kViewCount; ++index) {
-            if (!(views & (1 << index)))
+            if (!(views & (1 << index)) || !state.Drawable(index, session.Size()))
                 continue;
-            coloured[static_cast<size_t>(index)] = RenderView(session, state, display, index, level);
+            const ViewData& d = data[static_cast<size_t>(index)];
+            coloured[static_cast<size_t>(index)] =
+                asRead ? renderAsRead(session, state, display, index, level)
+                       : ColourViewData(d, state, display, session.levelSizes[static_cast<size_t>(d.key.level)]);
             if (coloured[static_cast<size_t>(index)].widened) {
                 display = coloured[static_cast<size_t>(index)].display;
                 widened = true;

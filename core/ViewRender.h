@@ -49,6 +49,10 @@ ColouredView ColourViewData(const ViewData& data, const ViewState& state, const 
 ColouredView ColourSpectrum(ImageReader::ImageBase<unsigned short>& source, const ViewState& state,
                             const DisplayState& display, int index);
 
+// The planes view `index` shows, read at `level` (clamped to the levels there are).
+ViewData ReadViewData(ImageSession& session, const ViewState& state, const DisplayState& display, int index,
+                      int level = 0);
+
 // Reads (at `level`) and colours view `index` at once: for the command line, exports and
 // tests. A view that cannot be drawn gives a null picture.
 ColouredView RenderView(ImageSession& session, const ViewState& state, const DisplayState& display, int index,

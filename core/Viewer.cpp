@@ -412,11 +412,15 @@ void Viewer::Submit(const ViewPlan& plan)
 
 void Viewer::colour(int index, const ViewData& source)
 {
-    ViewRecord& rec = m_views[static_cast<size_t>(index)];
     const ImageReader::Vector& levelSize = m_session.levelSizes[static_cast<size_t>(source.key.level)];
-    ColouredView coloured = ColourViewData(source, m_state, m_display, levelSize);
+    show(index, ColourViewData(source, m_state, m_display, levelSize), source.key);
+}
+
+void Viewer::show(int index, ColouredView coloured, const ViewKey& key)
+{
+    ViewRecord& rec = m_views[static_cast<size_t>(index)];
     rec.picture = std::move(coloured.picture);
-    rec.shown = rec.picture.IsNull() ? ViewKey() : source.key;
+    rec.shown = rec.picture.IsNull() ? ViewKey() : key;
     notify(ChangeSet{ChangeViewReady, 1 << index});
     if (coloured.widened)
         takeWidened(coloured.display, index);
@@ -451,15 +455,7 @@ void Viewer::submitSpectral(const ViewPlan& plan)
     rec.jobActive = false;
     const int index = plan.index;
     if (plan.inlineRead) {
-        ColouredView coloured = Size().size() > static_cast<size_t>(std::max(m_state.channelDim, 0)) &&
-                                        m_state.channelDim < static_cast<int>(Size().size())
-                                    ? ColourSpectrum(m_session.Level(0), m_state, m_display, index)
-                                    : RenderView(m_session, m_state, m_display, index);
-        rec.picture = std::move(coloured.picture);
-        rec.shown = rec.picture.IsNull() ? ViewKey() : plan.key;
-        notify(ChangeSet{ChangeViewReady, 1 << index});
-        if (coloured.widened)
-            takeWidened(coloured.display, index);
+        show(index, RenderView(m_session, m_state, m_display, index), plan.key);
         return;
     }
     // A large spectrum is coloured on the worker with a snapshot of the state; the old

@@ -148,6 +148,8 @@ private:
     void notify(const ChangeSet& change);
     // Re-colours view `index` from its kept data (or its preview).
     void colour(int index, const ViewData& source);
+    // Makes `coloured` view `index`'s picture (of `key`) and takes what it widened.
+    void show(int index, ColouredView coloured, const ViewKey& key);
     void colourAll();
     // Takes a display autoscaling widened and re-colours the other views with it.
     void takeWidened(const DisplayState& display, int except);
