@@ -103,9 +103,12 @@ std::string colour(const ChannelDisplay& c)
 
 json channelJson(const ChannelDisplay& c)
 {
-    return json{{"name", c.name},       {"color", colour(c)},   {"min", c.min},
+    json j{{"name", c.name},       {"color", colour(c)},   {"min", c.min},
                 {"max", c.max},         {"gamma", c.gamma},     {"enabled", c.enabled},
-                {"autoscaling", c.autoscaling}};
+                {"autoscaling", c.autoscaling}, {"lut", c.lut}};
+    if (!c.lutColours.empty())
+        j["lutColours"] = c.lutColours;
+    return j;
 }
 
 void readChannel(const json& j, ChannelDisplay& c)
@@ -127,6 +130,9 @@ void readChannel(const json& j, ChannelDisplay& c)
     c.gamma = j.value("gamma", c.gamma);
     c.enabled = j.value("enabled", c.enabled);
     c.autoscaling = j.value("autoscaling", c.autoscaling);
+    // Files written before lookup tables existed show the channel's colour.
+    c.lut = j.value("lut", c.lut);
+    c.lutColours = j.value("lutColours", c.lutColours);
 }
 
 const char* const kMeasureNames[] = {"none", "histogram", "profile"};
@@ -178,6 +184,7 @@ json StateToJsonValue(const ViewState& view, const DisplayState& display, const 
     v["pan"] = view.pan.size() == 2 ? json{view.pan[0], view.pan[1]} : json{0, 0};
     v["fitted"] = view.fitted;
     v["scaleBar"] = view.scaleBar;
+    v["colourBar"] = view.colourBar;
     v["spectrum"] = {{"position1", view.spectrum.p1},
                      {"wavelength1", view.spectrum.w1},
                      {"position2", view.spectrum.p2},
@@ -282,6 +289,7 @@ std::string StateFromJsonValue(const json& j, const ImageDescription& image, Vie
             }
             view.fitted = v.value("fitted", view.fitted);
             view.scaleBar = v.value("scaleBar", view.scaleBar);
+            view.colourBar = v.value("colourBar", view.colourBar);
             if (v.contains("spectrum")) {
                 const json& s = v.at("spectrum");
                 view.spectrum.p1 = s.value("position1", view.spectrum.p1);

@@ -81,17 +81,28 @@ int PanForPoint(double m, double p, double zoom)
     return SaturatingTruncate(std::round(m - p * zoom), 0);
 }
 
+namespace {
+
+// The most a side view's track takes of the table: a deep stack's side views would
+// otherwise crowd out the XY view, which is what the user came for.
+int sideViewCap(int table)
+{
+    return table / 3;
+}
+
+} // namespace
+
 double FitZoom(double extent, double depth, int table)
 {
     if (!(extent > 0) || !std::isfinite(extent))
         return 1.0;
     const double side = std::isfinite(depth) && depth > 0 ? depth : 0.0;
     const double room = table - 3.0;
-    const double half = table / 2;
+    const double cap = sideViewCap(table);
     double zoom = room / (extent + side);
-    // Past half the table the side track stops growing and the picture gets the rest.
-    if (side * zoom > half)
-        zoom = (room - half) / extent;
+    // Past its cap the side track stops growing and the picture gets the rest.
+    if (side * zoom > cap)
+        zoom = (room - cap) / extent;
     return zoom > 1e-6 && std::isfinite(zoom) ? zoom : 1e-6;
 }
 
@@ -161,10 +172,10 @@ ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels)
 float SideViewSize(int extent, double zoom, int tableSize)
 {
     const double depth = extent * zoom;
-    const int half = tableSize / 2;
-    if (depth < half)
+    const int cap = sideViewCap(tableSize);
+    if (depth < cap)
         return static_cast<float>(depth);
-    return static_cast<float>(half);
+    return static_cast<float>(cap);
 }
 
 std::vector<int> ComputeTrackSizes(const std::vector<TrackStyle>& tracks, int total)

@@ -107,7 +107,7 @@ struct ScaleBar
 // size is unknown or not even the shortest bar of 1 nm fits.
 ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels);
 
-// Size of a side view's track: its whole depth at the current zoom, at most half the table.
+// Size of a side view's track: its whole depth at the current zoom, at most a third of the table.
 float SideViewSize(int extent, double zoom, int tableSize);
 
 // One column or row of a table: an absolute size in pixels or a percentage of the rest.

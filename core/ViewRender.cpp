@@ -6,6 +6,7 @@
 
 #include "ChannelRenderer.h"
 #include "ImageProperties.h"
+#include "OpenDefaults.h"
 #include "SpectralProjection.h"
 
 namespace ImageViewer {
@@ -14,12 +15,17 @@ ImageChannel ToImageChannel(const ChannelDisplay& c)
 {
     ImageChannel channel(c.min, c.max, c.gamma, c.r, c.g, c.b, c.autoscaling);
     channel.m_enabled = c.enabled;
+    channel.m_lut = LookupTableFromName(c.lut);
+    channel.m_lutColours.assign(c.lutColours.begin(), c.lutColours.end());
     return channel;
 }
 
 ChannelDisplay ChannelDisplayOf(const ImageChannel& c, const std::string& name)
 {
-    return ChannelDisplay{name, c.m_r, c.m_g, c.m_b, c.m_min, c.m_max, c.m_gamma, c.m_enabled, c.m_autoscaling};
+    ChannelDisplay d{name, c.m_r, c.m_g, c.m_b, c.m_min, c.m_max, c.m_gamma, c.m_enabled, c.m_autoscaling, {}, {}};
+    d.lut = LookupTableNames()[static_cast<size_t>(c.m_lut)];
+    d.lutColours.assign(c.m_lutColours.begin(), c.m_lutColours.end());
+    return d;
 }
 
 void AssignChannel(ImageChannel& c, const ChannelDisplay& d)
@@ -112,15 +118,7 @@ ColouredView ColourSpectrum(ImageReader::ImageBase<unsigned short>& source, cons
         out.picture.pixels = NewBlackRGBA(size[xdim], size[ydim]);
         return out;
     }
-    // The projection subtracts the range minimum it is given; with the empty range of a new
-    // channel that is 65535 and the picture would come out black although the call has just
-    // found the data's range. Then one more pass with that range draws the picture.
-    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
-    ImageReader::Vector cursor = state.cursor;
-    RGBABuffer spectral =
-        RenderSpectralView(source, xdim, ydim, state.channelDim, cursor, s.p1, s.w1, s.p2, s.w2, global);
-    if (emptyRange && global.m_min <= global.m_max)
-        spectral = RenderSpectralView(source, xdim, ydim, state.channelDim, cursor, s.p1, s.w1, s.p2, s.w2, global);
+    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, state.channelDim, state.cursor, s, global);
     out.picture.pixels = spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
     CopyRange(global, out.display.global);
     out.widened = out.display != display;

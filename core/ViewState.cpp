@@ -4,6 +4,9 @@
 #include <cctype>
 #include <cmath>
 
+#include "ChannelHints.h"
+#include "ViewRender.h"
+
 namespace ImageViewer {
 
 namespace {
@@ -164,7 +167,7 @@ bool ViewState::operator==(const ViewState& o) const
     return axes.x == o.axes.x && axes.y == o.axes.y && axes.xz == o.axes.xz && axes.yz == o.axes.yz &&
            channelDim == o.channelDim && profileDim == o.profileDim && cursor == o.cursor &&
            projection == o.projection && projected == o.projected && zoom == o.zoom && pan == o.pan &&
-           fitted == o.fitted && scaleBar == o.scaleBar && spectrum.p1 == o.spectrum.p1 &&
+           fitted == o.fitted && scaleBar == o.scaleBar && colourBar == o.colourBar && spectrum.p1 == o.spectrum.p1 &&
            spectrum.w1 == o.spectrum.w1 && spectrum.p2 == o.spectrum.p2 && spectrum.w2 == o.spectrum.w2 &&
            measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end &&
            regions == o.regions &&
@@ -174,7 +177,7 @@ bool ViewState::operator==(const ViewState& o) const
 bool ChannelDisplay::operator==(const ChannelDisplay& o) const
 {
     return name == o.name && r == o.r && g == o.g && b == o.b && min == o.min && max == o.max && gamma == o.gamma &&
-           enabled == o.enabled && autoscaling == o.autoscaling;
+           enabled == o.enabled && autoscaling == o.autoscaling && lut == o.lut && lutColours == o.lutColours;
 }
 
 std::string DisplayState::Validate() const
@@ -183,14 +186,17 @@ std::string DisplayState::Validate() const
         for (int v : {c.r, c.g, c.b})
             if (v < 0 || v > 255)
                 return false;
+        const std::vector<std::string>& luts = LookupTableNames();
+        if (std::find(luts.begin(), luts.end(), c.lut) == luts.end() || (!c.lutColours.empty() && c.lutColours.size() != 768))
+            return false;
         // An empty range (min > max) is how a channel waits for autoscaling.
         return c.min >= 0 && c.min <= 65535 && c.max >= 0 && c.max <= 65535 && c.gamma >= -100 && c.gamma <= 100;
     };
     if (!check(global))
-        return "the global channel's colour, range or gamma is out of bounds";
+        return "the global channel's colour, range, gamma or lookup table is out of bounds";
     for (const ChannelDisplay& c : channels)
         if (!check(c))
-            return "channel " + c.name + ": colour, range or gamma out of bounds";
+            return "channel " + c.name + ": colour, range, gamma or lookup table out of bounds";
     if (selected < 0 || (selected > 0 && selected >= static_cast<int>(channels.size())))
         return "the selected channel does not exist";
     return std::string();
@@ -227,22 +233,11 @@ void ApplyChannelHints(const std::vector<ImageReader::ChannelHint>& hints, const
     if (channels.size() < hints.size())
         channels.resize(hints.size());
     for (size_t k = 0; k < hints.size(); ++k) {
-        const ImageReader::ChannelHint& hint = hints[k];
-        ChannelDisplay& c = channels[k];
-        if (!hint.name.empty())
-            c.name = hint.name;
-        if (hint.hasColor) {
-            c.r = hint.red;
-            c.g = hint.green;
-            c.b = hint.blue;
-        }
-        // A window the file gives is the range the user chose there: it stays until changed.
-        if (hint.hasWindow && hint.windowStart < hint.windowEnd) {
-            c.min = map.ToDisplay(hint.windowStart);
-            c.max = map.ToDisplay(hint.windowEnd);
-            c.autoscaling = false;
-        }
-        c.enabled = hint.active;
+        // One rule for every format and for the window and the model alike.
+        ImageChannel channel = ToImageChannel(channels[k]);
+        ApplyChannelHint(channel, hints[k], map);
+        const std::string name = hints[k].name.empty() ? channels[k].name : hints[k].name;
+        channels[k] = ChannelDisplayOf(channel, name);
     }
 }
 

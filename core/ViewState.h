@@ -43,6 +43,7 @@ struct ViewState
     ImageReader::Vector pan;     // the XY view's offset in screen pixels (x, y)
     bool fitted = false;
     bool scaleBar = false;
+    bool colourBar = false; // the selected channel's colour bar on the XY view
     SpectrumCalibration spectrum;
     MeasureState measure;
     RegionList regions;
@@ -80,6 +81,8 @@ struct ChannelDisplay
     int gamma = 0;
     bool enabled = true;
     bool autoscaling = true;
+    std::string lut = "Colour";           // a name of LookupTableNames()
+    std::vector<unsigned char> lutColours; // the file's own table (768 entries) for "File's table"
     bool operator==(const ChannelDisplay& o) const;
     bool operator!=(const ChannelDisplay& o) const { return !(*this == o); }
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ImageProperties.h"
+#include "OpenDefaults.h"
 
 namespace ImageViewer {
 
@@ -59,6 +60,10 @@ std::string Viewer::Open(std::unique_ptr<Reader> reader, size_t budgetBytes, con
     const ImageProperties properties(r);
     m_pixelSizes = properties.m_pixelsize;
     m_state = ViewState::Initial(size, properties.m_dimname, r.GetChannelHintDim());
+    m_state.cursor = InitialCursor(size, r.GetInitialPosition());
+    if (m_state.channelDim >= 0 && m_state.channelDim < static_cast<int>(size.size()))
+        m_state.spectrum = InitialSpectrumCalibration(size[m_state.channelDim],
+                                                      r.GetIndexWavelengths(static_cast<unsigned>(m_state.channelDim)));
 
     // Channel colours, display windows and switches from the file's own hints.
     DisplayState display;

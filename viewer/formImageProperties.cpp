@@ -7,7 +7,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStringList>
@@ -70,11 +69,10 @@ formImageProperties::formImageProperties(ImageProperties& properties, QWidget* p
     const int sizeX = 8 + nameW + 8;
     const int sizeW = std::max(64, page->fontMetrics().horizontalAdvance(QStringLiteral("0000.000")) + 12);
     label1->setGeometry(8, 4, nameW, label1->sizeHint().height());
-    label2 = new QLabel("Pixel size (nm)", page);
+    label2 = new QLabel(QStringLiteral("Pixel size (\u00b5m)"), page);
     label2->setObjectName("label2");
     label2->setGeometry(sizeX, 4, std::max(sizeW, label2->sizeHint().width()), label2->sizeHint().height());
 
-    const QLocale locale;
     const size_t n = properties.m_pixelsize.size();
     for (size_t i = 0; i < n; ++i) {
         const int y = RowTop + RowStep * static_cast<int>(i);
@@ -83,7 +81,7 @@ formImageProperties::formImageProperties(ImageProperties& properties, QWidget* p
         if (i < properties.m_dimname.size())
             name->setText(QString::fromStdString(properties.m_dimname[i]));
         QLineEdit* size = makeBox(page, QString("textPixelSize%1").arg(i), sizeX, y, sizeW);
-        size->setText(FormatPixelSize(properties.m_pixelsize[i], locale));
+        size->setText(FormatPixelSize(properties.m_pixelsize[i]));
         textDimName.push_back(name);
         textPixelSize.push_back(size);
     }
@@ -113,27 +111,22 @@ formImageProperties::formImageProperties(ImageProperties& properties, QWidget* p
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-double formImageProperties::ParsePixelSize(const QString& text, const QLocale& locale)
+double formImageProperties::ParsePixelSize(const QString& text)
 {
-    bool ok = false;
-    const double v = locale.toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(v) || v < 0)
-        return 0.0;
-    return v;
+    return ParseMicrons(text.trimmed().toStdString());
 }
 
-QString formImageProperties::FormatPixelSize(double size, const QLocale& locale)
+QString formImageProperties::FormatPixelSize(double nm)
 {
-    QLocale plain = locale;
-    plain.setNumberOptions(plain.numberOptions() | QLocale::OmitGroupSeparator);
-    return plain.toString(size, 'g', 15);
+    return QString::fromStdString(FormatMicrons(nm));
 }
 
 ImageProperties& formImageProperties::GetProperties()
 {
-    const QLocale locale;
+    // The boxes show rounded sizes: one the user left alone keeps the file's exact value.
     for (size_t i = 0; i < textPixelSize.size() && i < properties.m_pixelsize.size(); ++i)
-        properties.m_pixelsize[i] = ParsePixelSize(textPixelSize[i]->text(), locale);
+        if (textPixelSize[i]->text() != FormatPixelSize(properties.m_pixelsize[i]))
+            properties.m_pixelsize[i] = ParsePixelSize(textPixelSize[i]->text());
     return properties;
 }
 

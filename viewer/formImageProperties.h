@@ -23,13 +23,14 @@ class formImageProperties : public QDialog
 public:
     explicit formImageProperties(ImageProperties& properties, QWidget* parent = nullptr);
 
-    // Reads every size box in the user's number format: text that is no number, a
-    // non-finite value or a negative one is stored as 0 (not given). Returns the object.
+    // Reads every size box, in micrometres ('.' or ',' as the decimal point): text that is
+    // no positive finite number is stored as 0 (not given); a box left as shown keeps its
+    // size exactly. Returns the object.
     ImageProperties& GetProperties();
 
-    // How a size box's text becomes a pixel size, by the rules above.
-    static double ParsePixelSize(const QString& text, const QLocale& locale);
-    static QString FormatPixelSize(double size, const QLocale& locale);
+    // How a size box's text becomes a pixel size in nm, and a size in nm the box's text.
+    static double ParsePixelSize(const QString& text);
+    static QString FormatPixelSize(double nm);
 
 protected:
     // OK and Cancel are reached by the mouse or by focus and Space only.

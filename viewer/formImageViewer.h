@@ -22,6 +22,7 @@ class Measurement;
 class PlayerPanel;
 class RegionsPanel;
 class VolumePanel;
+class WindowTools;
 
 // The main window: three orthogonal views through a cursor, the dimension lists, the
 // colour, histogram and profile panels and the per-dimension navigation rows.
@@ -222,6 +223,9 @@ public:
     bool IsProjected(int d) const;
     // Number of image dimensions (0 without image).
     int DimensionCount() const;
+
+    // Range boxes, lookup tables, colour bar, side views and keyboard help (WindowTools.h).
+    std::unique_ptr<WindowTools> tools;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -17,6 +17,7 @@
 
 #include "ChannelChoice.h"
 #include "PictureBox.h"
+#include "OpenDefaults.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -101,7 +102,7 @@ void formImageViewer::comboDimC_SelectedIndexChanged()
     if (IsSpectral()) {
         // A calibration that suits the length of this spectral dimension, unless the user has
         // typed one: boxes that still hold the default they were last given follow it.
-        const SpectrumCalibration cal = DefaultSpectrumCalibration(image->GetSize()[cd]);
+        const SpectrumCalibration cal = InitialSpectrumCalibration(image->GetSize()[cd], reader->GetIndexWavelengths(static_cast<unsigned>(cd)));
         const std::pair<QLineEdit*, double> boxes[] = {{textSpectrumPos1, cal.p1}, {textSpectrumWavelength1, cal.w1},
                                                        {textSpectrumPos2, cal.p2}, {textSpectrumWavelength2, cal.w2}};
         const auto untouched = [](const QLineEdit* box) {

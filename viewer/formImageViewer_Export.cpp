@@ -6,11 +6,13 @@
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QMessageBox>
+#include <QPainter>
 #include <cmath>
 
 #include "ViewExport.h"
 #include "PlayerPanel.h"
 #include "VolumePanel.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -42,7 +44,12 @@ QImage formImageViewer::ViewImage(bool allViews) const
     // the screen.
     const ImageReader::Vector size = image->GetSize();
     const auto extent = [&](int d) { return size[d]; };
-    const QImage xy = ScalePicture(GDIImageXY, scaled(extent(a.x), z(a.x)), scaled(extent(a.y), z(a.y)));
+    QImage xy = ScalePicture(GDIImageXY, scaled(extent(a.x), z(a.x)), scaled(extent(a.y), z(a.y)));
+    // The marks shown over the picture on the screen go with it.
+    if (tools && !xy.isNull() && a.x < static_cast<int>(properties.m_pixelsize.size())) {
+        QPainter painter(&xy);
+        PaintOverlays(painter, xy.rect(), tools->Overlays(properties.m_pixelsize[static_cast<size_t>(a.x)] / z(a.x)));
+    }
     if (!allViews) {
         QImage stamped = xy;
         if (player)

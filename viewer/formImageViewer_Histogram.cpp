@@ -14,6 +14,7 @@
 #include "ImagePermutation.h"
 #include "Measurement.h"
 #include "PictureBox.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -133,6 +134,8 @@ void formImageViewer::UpdateHistogram()
 
 void formImageViewer::pctHistogram_Paint(QPainter& e)
 {
+    if (tools)
+        tools->ShowRange();
     const auto clear = [&] { e.fillRect(pctHistogram->rect(), pctHistogram->background()); };
     const int dx = comboDimX->currentIndex();
     const int dy = comboDimY->currentIndex();

@@ -29,12 +29,14 @@
 #include "BusyCursor.h"
 #include "VolumePanel.h"
 #include "Diagnostics.h"
+#include "OpenDefaults.h"
 #include "OpenImage.h"
 #include "Parallel.h"
 #include "PictureBox.h"
 #include "CacheBudget.h"
 #include "PlayerPanel.h"
 #include "RegionsPanel.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 #ifndef LUMORA_VERSION
@@ -48,6 +50,12 @@ namespace {
 ChannelPtr makeChannel(int r, int g, int b, bool autoscaling)
 {
     return std::make_shared<ImageChannel>(65535, 0, 0, r, g, b, autoscaling);
+}
+
+// The title of the open image without any note of a failed open.
+QString imageTitle(const QWidget& w, bool hasImage)
+{
+    return hasImage ? w.property("imageTitle").toString() : QStringLiteral("Lumora");
 }
 
 std::filesystem::path nativePath(const QString& path)
@@ -68,6 +76,7 @@ QString shownLocation(const QString& path)
 formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMainWindow(parent)
 {
     InitializeComponent();
+    tools = std::make_unique<WindowTools>(*this);
     SetUpViewWork();
     player = std::make_unique<PlayerPanel>(*this);
     regionsPanel = std::make_unique<RegionsPanel>(*this);
@@ -110,6 +119,8 @@ void formImageViewer::formImageViewer_Resize() {}
 void formImageViewer::LoadImageW(const QString& path)
 {
     CacheBudgetBytes(); // also the budget the readers check a file's allocations against
+    // An earlier failure is old news once the next open starts.
+    setWindowTitle(imageTitle(*this, image != nullptr));
     if (IsWebAddress(path)) {
         OpenInBackground(path);
         return;
@@ -191,6 +202,7 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
         UnloadImage();
     comboProj->setCurrentIndex(0);
     setWindowTitle(title);
+    setProperty("imageTitle", title);
     // A remote reader keeps downloaded chunks: their share comes out of the same budget,
     // which the coarser levels of a pyramid share too.
     model->Session().Open(std::move(newReader), CacheBudgetBytes());
@@ -201,7 +213,7 @@ void formImageViewer::LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<un
 
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
-    curslice = size / 2;
+    curslice = InitialCursor(size, reader->GetInitialPosition());
     measstart = curslice;
     measend = curslice;
     imagedelta = ImageReader::Vector(0, 0);
@@ -387,8 +399,7 @@ void formImageViewer::ReportOpenFailure(const QString& path, const QString& reas
 {
     // Every loading error reaches the user here: a note in the title bar and a message box.
     // Whatever was open stays open.
-    const QString title = image ? windowTitle() : QStringLiteral("Lumora");
-    setWindowTitle(QStringLiteral("%1 - cannot open %2: %3").arg(title, path, reason));
+    setWindowTitle(QStringLiteral("%1 - cannot open %2: %3").arg(imageTitle(*this, image != nullptr), path, reason));
     lastOpenError = reason;
     // Not modal for the program: the window keeps answering, and tests find the box by name.
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Cannot open image"),
@@ -400,6 +411,12 @@ void formImageViewer::ReportOpenFailure(const QString& path, const QString& reas
 }
 
 namespace {
+
+bool holdsTiffs(const QString& folder)
+{
+    const QDir dir(folder);
+    return dir.exists() && !dir.entryList({QStringLiteral("*.tif"), QStringLiteral("*.tiff")}, QDir::Files).isEmpty();
+}
 
 // The open dialog, which also takes a folder that is one image (a Zarr folder) as its choice:
 // chosen and then opened, or typed, rather than entered.
@@ -421,7 +438,8 @@ public:
     void accept() override
     {
         const QStringList files = selectedFiles();
-        if (files.size() == 1 && ImageReader::IsImageFolder(nativePath(files.front()))) {
+        // A folder of TIFF files chosen with Open (not entered) opens as its series.
+        if (files.size() == 1 && (ImageReader::IsImageFolder(nativePath(files.front())) || holdsTiffs(files.front()))) {
             folder = files.front();
             QDialog::accept();
             return;

@@ -13,6 +13,7 @@
 #include "PictureBox.h"
 #include "TablePanel.h"
 #include "PlayerPanel.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -293,13 +294,16 @@ void formImageViewer::FitToWindow()
     const std::vector<double> unit = properties.GetPixelZooms();
     const ImageReader::Vector size = image->GetSize();
     const auto length = [&](int d) { return inside(d, n) ? size[d] * unit[static_cast<size_t>(d)] : 0.0; };
-    const double zoom = std::min(FitZoom(length(a.x), length(a.yz), layoutImage->width()),
-                                 FitZoom(length(a.y), length(a.xz), layoutImage->height()));
+    // Hidden side views (View > Side views) take no room.
+    const bool sides = !tools || tools->SideViews();
+    const auto side = [&](int d) { return sides && inside(d, n); };
+    const double zoom = std::min(FitZoom(length(a.x), side(a.yz) ? length(a.yz) : 0.0, layoutImage->width()),
+                                 FitZoom(length(a.y), side(a.xz) ? length(a.xz) : 0.0, layoutImage->height()));
     properties.m_zoom = zoom;
     UpdateLayout();
     // The picture stays against its side views; without one it is centred.
-    imagedelta[0] = inside(a.yz, n) ? 0 : CentredOffset(pictureXY->width(), length(a.x) * zoom);
-    imagedelta[1] = inside(a.xz, n) ? 0 : CentredOffset(pictureXY->height(), length(a.y) * zoom);
+    imagedelta[0] = side(a.yz) ? 0 : CentredOffset(pictureXY->width(), length(a.x) * zoom);
+    imagedelta[1] = side(a.xz) ? 0 : CentredOffset(pictureXY->height(), length(a.y) * zoom);
     fitted = true;
     zoomAnchor.valid = false;
     UpdateMeasurement();

@@ -16,6 +16,7 @@
 #include "PictureBox.h"
 #include "RegionsPanel.h"
 #include "StateJson.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -49,6 +50,7 @@ ViewState formImageViewer::ViewStateFromWindow() const
     s.pan = imagedelta;
     s.fitted = fitted;
     s.scaleBar = scaleBarToolStripMenuItem->isChecked();
+    s.colourBar = tools && tools->colourBarToolStripMenuItem->isChecked();
     const SpectrumCalibration fallback;
     s.spectrum = SpectrumCalibration{number(textSpectrumPos1, fallback.p1), number(textSpectrumWavelength1, fallback.w1),
                                      number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2)};
@@ -111,6 +113,8 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
         }
         const QSignalBlocker bs(scaleBarToolStripMenuItem);
         scaleBarToolStripMenuItem->setChecked(s.scaleBar);
+        if (tools)
+            tools->colourBarToolStripMenuItem->setChecked(s.colourBar);
     }
     curslice = s.cursor;
     meastype = s.measure.type;

@@ -24,6 +24,8 @@
 #include "SpectralProjection.h"
 #include "TablePanel.h"
 #include "PlayerPanel.h"
+#include "OpenDefaults.h"
+#include "WindowTools.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -95,6 +97,8 @@ void formImageViewer::RefreshPictures(int mask)
 
     UpdateMeasurement();
     UpdateCursorProfile();
+    if (tools)
+        tools->ShowRange();
 
     const ImageReader::Vector size = image->GetSize();
     const int n = static_cast<int>(size.size());
@@ -580,13 +584,7 @@ RGBABuffer formImageViewer::RenderSpectrum(ImageReader::ImageBase<unsigned short
                                            double w2, ImageChannel& global)
 {
     const ImageReader::Vector size = source.GetSize();
-    // The projection subtracts the range minimum it is given; with the empty range of a new
-    // channel that is 65535 and the picture would come out black although the call has just
-    // found the data's range. Then one more pass with that range draws the picture.
-    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
-    RGBABuffer spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
-    if (emptyRange && global.m_min <= global.m_max)
-        spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, p1, w1, p2, w2, global);
+    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, cd, cursor, SpectrumCalibration{p1, w1, p2, w2}, global);
     return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }
 
@@ -672,8 +670,9 @@ void formImageViewer::UpdateLayout()
     // Without a side dimension its track takes no room, so a 2-D image gets the whole table.
     const std::vector<double> zooms = properties.GetPixelZooms();
     const ImageReader::Vector size = image->GetSize();
+    const bool sides = !tools || tools->SideViews();
     const auto track = [&](int d, int table) {
-        return d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
+        return sides && d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
     };
     layoutImage->setColumnStyle(0, TrackStyle{true, track(a.yz, layoutImage->width())});
     layoutImage->setColumnStyle(1, TrackStyle{false, 100});

@@ -37,10 +37,14 @@ TEST(StateJson, RoundTripsEveryField)
     s.pan = V({-7, 12});
     s.fitted = true;
     s.scaleBar = true;
+    s.colourBar = true;
     s.spectrum = SpectrumCalibration{1, 400.5, 9, 700.25};
     s.measure = MeasureState{2, V({1, 2, 5, 1}), V({8, 9, 5, 1})};
     DisplayState d = v.Display();
-    d.channels[1] = ChannelDisplay{"membranes", 0, 200, 17, 30, 4000, -3, false, false};
+    d.channels[1] = ChannelDisplay{"membranes", 0, 200, 17, 30, 4000, -3, false, false, "Fire", {}};
+    d.channels[0].lut = "File's table";
+    d.channels[0].lutColours.assign(768, 7);
+    d.channels[0].lutColours[767] = 250;
     d.selected = 1;
     const std::string text = StateToJson(s, d, describe(v));
 
@@ -50,6 +54,7 @@ TEST(StateJson, RoundTripsEveryField)
     EXPECT_EQ(s2, s);
     ASSERT_GE(d2.channels.size(), 2u);
     EXPECT_EQ(d2.channels[1], d.channels[1]);
+    EXPECT_EQ(d2.channels[0], d.channels[0]);
     EXPECT_EQ(d2.selected, 1);
     // Dimensions are written by name, positions also in nm where the size is known.
     EXPECT_NE(text.find("\"xz\": \"x\""), std::string::npos) << text;
@@ -69,6 +74,11 @@ TEST(StateJson, PhysicalPositionsAndPartialFiles)
     EXPECT_EQ(s.cursor[2], 3);
     EXPECT_DOUBLE_EQ(s.zoom, 2.0);
     EXPECT_EQ(s.axes.x, v.State().axes.x);
+    // A channel written before lookup tables keeps the one it has.
+    d.channels[0].lut = "HiLo";
+    ASSERT_EQ(StateFromJson(R"({"display": {"channels": [{"min": 10, "max": 20}]}})", describe(v), s, d), "");
+    EXPECT_EQ(d.channels[0].lut, "HiLo");
+    EXPECT_EQ(d.channels[0].max, 20);
 }
 
 TEST(StateJson, RefusesWhatDoesNotFitTheImage)
@@ -88,6 +98,8 @@ TEST(StateJson, RefusesWhatDoesNotFitTheImage)
         R"({"view": {"pan": [1]}})",
         R"({"display": {"channels": [{"color": "green"}]}})",
         R"({"display": {"channels": [{"min": -4}]}})",
+        R"({"display": {"channels": [{"lut": "Rainbow"}]}})",
+        R"({"display": {"channels": [{"lutColours": [1, 2, 3]}]}})",
         R"({"view": {"cursor": {"z": "three"}}})",
     };
     for (const char* text : bad) {

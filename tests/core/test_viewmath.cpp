@@ -97,7 +97,7 @@ TEST(Layout, SideViewAndTrackSizes)
 {
     // (31 and 400 planes at zoom 1 on the design table: the window's layout test.)
     EXPECT_FLOAT_EQ(SideViewSize(48, 3.0, 480), 144.0f);
-    EXPECT_FLOAT_EQ(SideViewSize(80, 3.0, 481), 240.0f); // half of an odd size in integers
+    EXPECT_FLOAT_EQ(SideViewSize(80, 3.0, 481), 160.0f); // a third of the table, in integers
 
     EXPECT_EQ(ComputeTrackSizes({{false, 18.05556f}, {false, 81.94444f}}, 480), (std::vector<int>{86, 394}));
     EXPECT_EQ(ComputeTrackSizes({{true, 40.2f}, {false, 100}}, 520), (std::vector<int>{40, 480}));

@@ -162,13 +162,13 @@ TEST(Measure, PropertiesDialogAppliesOnOkOnly)
     const std::vector<int> columns = w->layoutImage->columnWidths();
     EXPECT_EQ(columns[0], 20);
 
-    answerPropertiesDialog(2, "500", false);
+    answerPropertiesDialog(2, "0.5", false);
     w->propertiesToolStripMenuItem->trigger();
     EXPECT_EQ(w->properties.m_pixelsize[2], 100);
     EXPECT_EQ(w->layoutImage->columnWidths(), columns);
 
     // 300 nm in z: the side column shows 20 planes three pixels each.
-    answerPropertiesDialog(2, "300", true);
+    answerPropertiesDialog(2, "0.3", true);
     w->propertiesToolStripMenuItem->trigger();
     EXPECT_EQ(w->properties.m_pixelsize[2], 300);
     EXPECT_EQ(w->layoutImage->columnWidths()[0], 60);

@@ -1,4 +1,4 @@
-// The image properties dialog: its rows, parsing in the user's number format and closing.
+// The image properties dialog: its rows, sizes in micrometres and closing.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -39,34 +39,32 @@ private:
 
 } // namespace
 
-TEST(PanelsProperties, ParsingRules)
+TEST(PanelsProperties, SizesInMicrometres)
 {
-    struct Case { const char* text; double value; };
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    const Case englishCases[] = {
-        {"12.5", 12.5}, {"250", 250}, {" 7 ", 7}, {"1e3", 1000}, {"0", 0},
-        {"abc", 0},     {"", 0},      {"-3", 0},  {"-0.5", 0},   {"12,5x", 0},
-        {"inf", 0},     {"nan", 0},   {"1e999", 0},
+    struct Case { const char* text; double nm; };
+    const Case cases[] = {
+        {"0.1625", 162.5}, {"2", 2000},  {" 7 ", 7000}, {"12,5", 12500}, {"0.25 \u00b5m", 250},
+        {"0.25um", 250},   {"0", 0},     {"abc", 0},    {"", 0},         {"-3", 0},
+        {"inf", 0},        {"nan", 0},   {"1e999", 0},
     };
-    for (const Case& c : englishCases)
-        EXPECT_EQ(formImageProperties::ParsePixelSize(c.text, english), c.value) << c.text;
-
-    const QLocale german(QLocale::German, QLocale::Germany);
-    EXPECT_EQ(formImageProperties::ParsePixelSize("12,5", german), 12.5);
-    EXPECT_EQ(formImageProperties::ParsePixelSize("0,25", german), 0.25);
-
-    EXPECT_EQ(formImageProperties::FormatPixelSize(12.5, german), "12,5");
-    EXPECT_EQ(formImageProperties::FormatPixelSize(12345.5, english), "12345.5");
-    EXPECT_EQ(formImageProperties::FormatPixelSize(1.0 / 3.0, english), "0.333333333333333");
+    for (const Case& c : cases)
+        EXPECT_NEAR(formImageProperties::ParsePixelSize(QString::fromUtf8(c.text)), c.nm, 1e-9) << c.text;
+    // A size read from a file with binary noise shows rounded, in micrometres.
+    EXPECT_EQ(formImageProperties::FormatPixelSize(162.4999997094274), "0.1625");
+    EXPECT_EQ(formImageProperties::FormatPixelSize(2000), "2");
+    EXPECT_EQ(formImageProperties::FormatPixelSize(0), "");
 }
 
-TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
+TEST(PanelsProperties, OneRowPerDimensionInMicrometres)
 {
+    // The decimal point is '.' whatever the locale; ',' is taken when typed.
     const LocaleScope german(QLocale(QLocale::German, QLocale::Germany));
     ImageProperties props = sixDimensions();
+    props.m_pixelsize[1] = 162.4999997094274;
     formImageProperties dialog(props);
-    const char* shown[] = {"100", "100", "300", "0", "0", "12,5"};
-    const char* typed[] = {"not a number", "-40", "250,5", "", "1e3", "12,5"};
+    EXPECT_EQ(dialog.findChild<QLabel*>("label2")->text(), QString::fromUtf8("Pixel size (\u00b5m)"));
+    const char* shown[] = {"0.1", "0.1625", "0.3", "", "", "0.0125"};
+    const char* typed[] = {"not a number", nullptr, "0,2505", "", "1", "0.0125"};
     for (int i = 0; i < 6; ++i) {
         auto* name = dialog.findChild<QLineEdit*>(QString("textDimName%1").arg(i));
         auto* box = dialog.findChild<QLineEdit*>(QString("textPixelSize%1").arg(i));
@@ -79,6 +77,8 @@ TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
         EXPECT_TRUE(name->isReadOnly());
         EXPECT_EQ(name->text().toStdString(), props.m_dimname[static_cast<size_t>(i)]);
         EXPECT_EQ(box->text(), shown[i]);
+        if (!typed[i])
+            continue;
         box->selectAll();
         QTest::keyClicks(box, typed[i]);
     }
@@ -91,7 +91,11 @@ TEST(PanelsProperties, OneRowPerDimensionReadInTheUsersFormat)
     // Edits stay in the dialog until they are read back.
     EXPECT_EQ(props.m_pixelsize[2], 300);
     EXPECT_EQ(&dialog.GetProperties(), &props);
-    EXPECT_EQ(props.m_pixelsize, (std::vector<double>{0, 0, 250.5, 0, 1000, 12.5}));
+    const std::vector<double> expected{0, 162.4999997094274, 250.5, 0, 1000, 12.5};
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(props.m_pixelsize[i], expected[i], 1e-9) << i;
+    // A box left as shown keeps the file's size exactly, not its rounding.
+    EXPECT_EQ(props.m_pixelsize[1], 162.4999997094274);
     EXPECT_EQ(props.m_dimname[4], "ch");
 }
 

@@ -177,8 +177,8 @@ TEST(Layout, SideViewsFollowTheDepth)
 {
     auto w = MakeWindow();
     const int table = w->layoutImage->width(), tableH = w->layoutImage->height();
-    // The side tracks are the depth at zoom 1, at most half the table.
-    struct Case { int depth, column, row; } cases[] = {{31, 31, 31}, {400, table / 2, tableH / 2}};
+    // The side tracks are the depth at zoom 1, at most a third of the table.
+    struct Case { int depth, column, row; } cases[] = {{31, 31, 31}, {400, table / 3, tableH / 3}};
     for (const Case& c : cases) {
         Load(*w, {512, 512, c.depth}, {"x", "y", "z"});
         EXPECT_EQ(w->layoutImage->columnWidths()[0], c.column);

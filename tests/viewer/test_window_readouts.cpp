@@ -106,8 +106,9 @@ TEST(Spectrum, AnEditRepaintsAtOnceAndATypedCalibrationStays)
     w->textSpectrumWavelength2->setText(QStringLiteral("680"));
     EXPECT_GT(w->recomputeCount[0], before);
     EXPECT_EQ(Dominant(*w), 'r');
-    w->textSpectrumWavelength1->setText(QStringLiteral("380"));
-    w->textSpectrumWavelength2->setText(QStringLiteral("420"));
+    // About 458 nm: blue (true colour shows 400 nm barely at all).
+    w->textSpectrumWavelength1->setText(QStringLiteral("438"));
+    w->textSpectrumWavelength2->setText(QStringLiteral("478"));
     EXPECT_EQ(Dominant(*w), 'b');
     w->textSpectrumPos2->setText(QStringLiteral("abc"));
     EXPECT_EQ(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u);
@@ -115,7 +116,7 @@ TEST(Spectrum, AnEditRepaintsAtOnceAndATypedCalibrationStays)
     // What the user typed outlives the next load of a spectral image.
     w->textSpectrumPos2->setText(QStringLiteral("31"));
     Load(*w, {6, 6, 20}, {"x", "y", "lambda"}, [](const std::vector<int>&) { return 5; });
-    EXPECT_EQ(w->textSpectrumWavelength1->text(), QStringLiteral("380"));
+    EXPECT_EQ(w->textSpectrumWavelength1->text(), QStringLiteral("438"));
 }
 
 TEST(ScaleBarMath, RoundLengths)
@@ -136,12 +137,12 @@ TEST(ScaleBarMath, RoundLengths)
     }
 }
 
-// Longest run of white pixels in a row of the view's lower quarter.
+// Longest run of white pixels in a row of the view.
 int LongestWhiteRun(QWidget* view)
 {
     const QImage shot = view->grab().toImage();
     int best = 0;
-    for (int y = shot.height() * 3 / 4; y < shot.height(); ++y) {
+    for (int y = 0; y < shot.height(); ++y) {
         int run = 0;
         for (int x = 0; x < shot.width(); ++x) {
             run = (shot.pixel(x, y) & 0xffffff) == 0xffffff ? run + 1 : 0;
@@ -155,8 +156,10 @@ TEST(ScaleBar, DrawnWhenPixelSizesAreKnown)
 {
     auto w = Open({300, 200}, {"x", "y"}, Zero, {250, 250});
     w->scaleBarToolStripMenuItem->setChecked(true);
-    // At zoom 1 one screen pixel is 250 nm; the bar may take a quarter of the view.
-    const double longest = 250.0 * (w->pictureXY->width() / 4);
+    // At zoom 1 one screen pixel is 250 nm; the bar may take a quarter of the picture (300
+    // pixels wide at zoom 1, smaller than the view).
+    ASSERT_GT(w->pictureXY->width(), 300);
+    const double longest = 250.0 * (300 / 4);
     double round = 1;
     while (round * 10 <= longest)
         round *= 10;

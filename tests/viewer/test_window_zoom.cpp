@@ -15,8 +15,8 @@ TEST(FitMath, ZoomAndWindowSize)
 {
     struct Fit { double extent, depth; int table; double zoom; } fits[] = {
         {256, 0, 515, 2.0},     // (515 - 3) / 256
-        {100, 100, 403, 2.0},   // 400 / 200, the side track 200 within half the table (201)
-        {100, 300, 403, 1.99},  // 400 / 400 = 1 gives a 300-pixel side track: capped at 201
+        {100, 50, 403, 400.0 / 150},  // the side track 133.3 within a third of the table (134)
+        {100, 100, 403, 2.66},  // 400 / 200 = 2 gives a 200-pixel side track: capped at 134
         {0, 10, 400, 1.0},      // nothing to fit
     };
     for (const Fit& f : fits)
@@ -115,7 +115,7 @@ TEST(Fit, SideViewsFitBesideThePicture)
     EXPECT_LE(wide, table + 1);
     EXPECT_LE(high, tableH + 1);
     EXPECT_TRUE(std::fabs(wide - table) <= 1 || std::fabs(high - tableH) <= 1) << wide << " " << high;
-    EXPECT_NEAR(v->layoutImage->columnWidths()[0], std::min(40 * 3 * z, table / 2.0), 1.0);
+    EXPECT_NEAR(v->layoutImage->columnWidths()[0], std::min(40 * 3 * z, table / 3.0), 1.0);
     EXPECT_EQ(v->imagedelta, ImageReader::Vector(0, 0)); // against the side views
 }
 

@@ -1,0 +1,52 @@
+#include "OpenDefaults.h"
+
+#include <cmath>
+
+#include "SpectralProjection.h"
+
+namespace ImageViewer {
+
+ImageReader::Vector InitialCursor(const ImageReader::Vector& size, const ImageReader::Vector& initial)
+{
+    ImageReader::Vector cursor = size / 2;
+    for (int i = 0; i < static_cast<int>(size.size()) && i < static_cast<int>(initial.size()); ++i)
+        if (initial[i] >= 0 && initial[i] < size[i])
+            cursor[i] = initial[i];
+    return cursor;
+}
+
+SpectrumCalibration InitialSpectrumCalibration(int count, const std::vector<double>& fileWavelengths)
+{
+    const bool given = count >= 2 && fileWavelengths.size() == static_cast<size_t>(count) &&
+                       std::isfinite(fileWavelengths.front()) && std::isfinite(fileWavelengths.back()) &&
+                       fileWavelengths.front() != fileWavelengths.back();
+    if (!given)
+        return DefaultSpectrumCalibration(count);
+    return SpectrumCalibration{0, fileWavelengths.front(), static_cast<double>(count - 1), fileWavelengths.back()};
+}
+
+RGBABuffer RenderTrueColourSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
+                                    const ImageReader::Vector& cursor, const SpectrumCalibration& cal,
+                                    ImageChannel& global)
+{
+    const ImageReader::Vector size = source.GetSize();
+    const int n = static_cast<int>(size.size());
+    if (cd < 0 || cd >= n || xdim < 0 || xdim >= n || ydim < 0 || ydim >= n)
+        return RGBABuffer();
+    if (cal.p1 == cal.p2 || !std::isfinite(cal.p1 + cal.w1 + cal.p2 + cal.w2))
+        return NewBlackRGBA(size[xdim], size[ydim]);
+    const ImageReader::Vector steps = CalibrateWavelengths(cal.p1, cal.w1, cal.p2, cal.w2, size[cd]);
+    std::vector<double> wavelengths(steps.size());
+    for (int i = 0; i < static_cast<int>(steps.size()); ++i)
+        wavelengths[static_cast<size_t>(i)] = steps[i];
+    // The projection subtracts the range minimum it is given; with the empty range of a new
+    // channel that is 65535 and the picture would come out black although the call has just
+    // found the data's range.
+    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
+    RGBABuffer spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, wavelengths, global);
+    if (emptyRange && global.m_min <= global.m_max)
+        spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, wavelengths, global);
+    return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
+}
+
+} // namespace ImageViewer

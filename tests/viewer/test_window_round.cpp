@@ -1,0 +1,401 @@
+// The window's second round: the file's own colours and ranges, the range boxes and lookup
+// tables, where an image lands, overlays on the picture, the layout of a deep stack, the
+// properties of an open that failed, and the keyboard table.
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <cstdlib>
+
+#include "KeyboardTable.h"
+#include "TablePanel.h"
+#include "TestData.h"
+#include "ViewerTestUtil.h"
+#include "WindowTools.h"
+
+using namespace ViewerTest;
+using ImageViewer::ChannelPtr;
+using ImageViewer::LookupTable;
+
+namespace {
+
+std::array<int, 3> colourOf(const ImageViewer::ImageChannel& c)
+{
+    return {c.m_r, c.m_g, c.m_b};
+}
+
+std::array<int, 3> rgb(QRgb p)
+{
+    return {qRed(p), qGreen(p), qBlue(p)};
+}
+
+// Types `text` into a box and finishes the edit as Enter does.
+void Type(QLineEdit* box, const QString& text)
+{
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Return);
+}
+
+void ChooseLut(formImageViewer& w, LookupTable lut)
+{
+    w.tools->comboLut->setCurrentIndex(static_cast<int>(lut));
+    emit w.tools->comboLut->activated(static_cast<int>(lut));
+    w.WaitForViews();
+}
+
+// A synthetic source whose reader asks for a start position.
+class Landing : public FormulaImage
+{
+public:
+    using FormulaImage::FormulaImage;
+    ImageReader::Vector initial;
+    ImageReader::Vector GetInitialPosition() override { return initial; }
+};
+
+// A spectral stack whose file gives a wavelength per index.
+class Lambda : public FormulaImage
+{
+public:
+    using FormulaImage::FormulaImage;
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override
+    {
+        std::vector<double> nm;
+        if (dim == 2)
+            for (int i = 0; i < 20; ++i)
+                nm.push_back(500 + 10 * i);
+        return nm;
+    }
+};
+
+// A deep stack that costs nothing to read.
+class DeepStack : public FormulaImage
+{
+public:
+    DeepStack() : FormulaImage({1024, 1024, 2000}, Zero, {"x", "y", "z"}, {162.5, 162.5, 500}) {}
+    // Planes that never come: the layout follows the sizes alone, and nothing is read.
+    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector&) override { return {}; }
+};
+
+// The pixels the scale and colour bars change in the XY view all lie inside `area`; returns
+// how many there are.
+int OverlayPixels(formImageViewer& w, const QRect& area)
+{
+    const auto grab = [&](bool marks) {
+        w.scaleBarToolStripMenuItem->setChecked(marks);
+        w.tools->colourBarToolStripMenuItem->setChecked(marks);
+        return w.pictureXY->grab().toImage();
+    };
+    const QImage off = grab(false);
+    const QImage on = grab(true);
+    const double ratio = on.devicePixelRatio();
+    int changed = 0;
+    for (int y = 0; y < on.height(); ++y)
+        for (int x = 0; x < on.width(); ++x) {
+            if (on.pixel(x, y) == off.pixel(x, y))
+                continue;
+            const QPoint at(static_cast<int>(x / ratio), static_cast<int>(y / ratio));
+            if (!area.contains(at)) {
+                ADD_FAILURE() << at.x() << "," << at.y() << " outside " << area.x() << "," << area.y() << " "
+                              << area.width() << "x" << area.height();
+                return changed;
+            }
+            ++changed;
+        }
+    return changed;
+}
+
+} // namespace
+
+// ImageJ's own hyperstack (blue, green and magenta ramps with a range each) shows in the
+// file's colours and ranges, not in the settings' red, green, blue; tifffile's tables become
+// the channels' own tables; OME's signed colours too. Also when the folder is opened.
+TEST(WindowRound, FileColoursAndRangesThroughTheWindow)
+{
+    auto w = MakeWindow();
+    w->LoadImageW(QString::fromStdString(testdata::Path("imagej/hyperstack-luts.tif")));
+    ASSERT_TRUE(w->image);
+    ASSERT_GE(w->channels->size(), 3u);
+    const std::array<int, 3> imagej[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 255}};
+    const int ranges[][2] = {{1100, 1150}, {2000, 2300}, {3120, 3240}};
+    for (size_t c = 0; c < 3; ++c) {
+        const ImageViewer::ImageChannel& ch = *(*w->channels)[c];
+        EXPECT_EQ(colourOf(ch), imagej[c]) << c;
+        EXPECT_EQ(ch.m_min, ranges[c][0]) << c;
+        EXPECT_EQ(ch.m_max, ranges[c][1]) << c;
+        EXPECT_FALSE(ch.m_autoscaling) << c;
+    }
+    // The boxes show the selected channel's range.
+    w->listChannels->setCurrentRow(1);
+    EXPECT_EQ(w->tools->textRangeMin->text(), "2000");
+    EXPECT_EQ(w->tools->textRangeMax->text(), "2300");
+
+    w->LoadImageW(QString::fromStdString(testdata::Path("tiff-other/imagej-luts.tif")));
+    ASSERT_GE(w->channels->size(), 3u);
+    EXPECT_EQ((*w->channels)[0]->m_lut, LookupTable::Own);
+    EXPECT_EQ(colourOf(*(*w->channels)[1]), (std::array<int, 3>{0, 255, 255}));
+    EXPECT_EQ((*w->channels)[1]->m_lut, LookupTable::Colour);
+    EXPECT_EQ((*w->channels)[2]->m_lut, LookupTable::Own);
+    w->listChannels->setCurrentRow(0);
+    EXPECT_EQ(w->tools->comboLut->currentText(), "File's table");
+
+    w->LoadImageW(QString::fromStdString(testdata::Path("tiff-other/ome-colors.ome.tif")));
+    ASSERT_TRUE(w->channels && w->channels->size() >= 3);
+    EXPECT_EQ(colourOf(*(*w->channels)[0]), (std::array<int, 3>{0, 0, 255}));
+    EXPECT_EQ(colourOf(*(*w->channels)[1]), (std::array<int, 3>{0, 255, 0}));
+    EXPECT_EQ(colourOf(*(*w->channels)[2]), (std::array<int, 3>{255, 0, 0}));
+
+    // A folder holding the file opens as it.
+    QTemporaryDir dir;
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testdata::Path("imagej/hyperstack-luts.tif")),
+                            dir.filePath(QStringLiteral("stack.tif"))));
+    w->LoadImageW(dir.path());
+    ASSERT_TRUE(w->image);
+    EXPECT_EQ(w->image->GetSize(), V({6, 4, 3, 2}));
+    EXPECT_EQ(colourOf(*(*w->channels)[0]), imagej[0]);
+}
+
+// The boxes follow the markers and take typed values; HiLo marks clipped pixels blue and
+// red, inverted runs from the colour down to black, on known values.
+TEST(WindowRound, RangeBoxesAndLookupTables)
+{
+    // Values 0, 100, ..., 1500 across.
+    auto w = Open({16, 2}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(100 * c[0]); });
+    w->WaitForViews();
+    const ChannelPtr channel = w->globalchannel;
+    EXPECT_EQ(w->tools->textRangeMin->text(), "0");
+    EXPECT_EQ(w->tools->textRangeMax->text(), "1500");
+
+    Type(w->tools->textRangeMin, "300");
+    Type(w->tools->textRangeMax, "1100");
+    w->WaitForViews();
+    EXPECT_EQ(channel->m_min, 300);
+    EXPECT_EQ(channel->m_max, 1100);
+    EXPECT_FALSE(channel->m_autoscaling);
+    // Text that is no number leaves the range and shows it again.
+    Type(w->tools->textRangeMax, "lots");
+    EXPECT_EQ(channel->m_max, 1100);
+    EXPECT_EQ(w->tools->textRangeMax->text(), "1100");
+    // A marker moved elsewhere shows in the box.
+    channel->m_max = 1200;
+    w->RefreshPictures(ImageViewer::ViewAll);
+    w->WaitForViews();
+    EXPECT_EQ(w->tools->textRangeMax->text(), "1200");
+
+    ChooseLut(*w, LookupTable::HiLo);
+    EXPECT_EQ(channel->m_lut, LookupTable::HiLo);
+    const QImage& hilo = w->GDIImageXY;
+    ASSERT_EQ(hilo.width(), 16);
+    EXPECT_EQ(rgb(hilo.pixel(2, 0)), (std::array<int, 3>{0, 0, 255}));   // 200 below the minimum
+    EXPECT_EQ(rgb(hilo.pixel(3, 0)), (std::array<int, 3>{0, 0, 255}));   // 300 at it
+    EXPECT_EQ(rgb(hilo.pixel(12, 0)), (std::array<int, 3>{255, 0, 0}));  // 1200 at the maximum
+    EXPECT_EQ(rgb(hilo.pixel(15, 0)), (std::array<int, 3>{255, 0, 0}));
+    const std::array<int, 3> third = rgb(hilo.pixel(6, 0)); // 600: a third of the way, grey
+    EXPECT_NEAR(third[0], 85, 1);
+    EXPECT_EQ(third[0], third[1]);
+    EXPECT_EQ(third[1], third[2]);
+
+    ChooseLut(*w, LookupTable::Inverted);
+    const QImage& inverted = w->GDIImageXY;
+    EXPECT_EQ(rgb(inverted.pixel(1, 0)), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(rgb(inverted.pixel(14, 0)), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_NEAR(qRed(inverted.pixel(6, 0)), 170, 1);
+
+    // The choice is part of the display state.
+    EXPECT_EQ(w->DisplayFromWindow().global.lut, "Inverted");
+}
+
+// A series opened at one of its files lands on that file's plane: the reader's initial
+// position wins over the middle, for the dimensions it names.
+TEST(WindowRound, CursorStartsWhereTheReaderSays)
+{
+    auto w = MakeWindow();
+    auto source = std::make_unique<Landing>(std::vector<int>{8, 8, 10, 5}, Zero, std::vector<std::string>{"x", "y", "z", "t"});
+    source->initial = V({-1, -1, 3, 99});
+    w->LoadReader(std::move(source), QStringLiteral("memory"));
+    EXPECT_EQ(w->curslice, V({4, 4, 3, 2}));
+}
+
+// The calibration boxes show the file's wavelengths; a flat spectrum is neutral.
+TEST(WindowRound, SpectrumFromTheFilesWavelengths)
+{
+    auto w = MakeWindow();
+    // Flat at 1000 right of x 3, nothing left of it: the range's top is the flat spectrum.
+    w->LoadReader(std::make_unique<Lambda>(std::vector<int>{6, 6, 20},
+                                           [](const std::vector<int>& p) { return p[0] >= 3 ? 1000 : 0; },
+                                           std::vector<std::string>{"x", "y", "lambda"}),
+                  QStringLiteral("memory"));
+    w->WaitForViews();
+    EXPECT_EQ(w->textSpectrumPos1->text(), "0");
+    EXPECT_EQ(w->textSpectrumWavelength1->text(), "500");
+    EXPECT_EQ(w->textSpectrumPos2->text(), "19");
+    EXPECT_EQ(w->textSpectrumWavelength2->text(), "690");
+    // 500-690 nm flat: bright and warm of white (the band lacks blue), not a hue.
+    const std::array<int, 3> c = rgb(w->GDIImageXY.pixel(4, 3));
+    EXPECT_GT(c[0], 128) << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_GT(c[1], 96) << c[0] << " " << c[1] << " " << c[2];
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(1, 3)), (std::array<int, 3>{0, 0, 0}));
+}
+
+// After a failed open the title says so once; the next open starts from the image's title.
+TEST(WindowRound, TitleForgetsAnOldFailure)
+{
+    auto w = Open({8, 8}, {"x", "y"});
+    const QString title = w->windowTitle();
+    w->LoadImageW(QStringLiteral("/no/such/file.tif"));
+    EXPECT_TRUE(w->windowTitle().startsWith(title + QStringLiteral(" - cannot open"))) << w->windowTitle().toStdString();
+    w->LoadImageW(QStringLiteral("/no/such/other.tif"));
+    EXPECT_EQ(w->windowTitle().count(QStringLiteral("cannot open")), 1) << w->windowTitle().toStdString();
+    w->LoadImageW(QString::fromStdString(testdata::Path("imagej/hyperstack-luts.tif")));
+    EXPECT_FALSE(w->windowTitle().contains(QStringLiteral("cannot open"))) << w->windowTitle().toStdString();
+}
+
+// The scale and colour bars stay on the picture, whatever the window's shape and the pan;
+// exports carry the marks shown on the screen.
+TEST(WindowRound, OverlaysStayOnThePicture)
+{
+    auto w = MakeWindow(true);
+    w->scaleBarToolStripMenuItem->setChecked(true);
+    w->tools->colourBarToolStripMenuItem->setChecked(true);
+    for (const QSize shape : {QSize(1280, 800), QSize(700, 1000), QSize(1600, 600)}) {
+        w->resize(shape);
+        Load(*w, {90, 60}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] * 100); },
+             {100, 100});
+        w->WaitForViews();
+        const QRect area = w->tools->PictureArea();
+        ASSERT_FALSE(area.isEmpty());
+        // The fitted picture leaves black beside or below it in these shapes.
+        EXPECT_LT(area.width() * area.height(), w->pictureXY->width() * w->pictureXY->height());
+        EXPECT_GT(OverlayPixels(*w, area), 0) << shape.width();
+        // Panned half off the view: the marks follow the part that is left.
+        w->imagedelta[0] -= area.width() / 2;
+        w->pictureXY->repaint();
+        OverlayPixels(*w, w->tools->PictureArea());
+    }
+
+    // A black picture: whatever is not black in the export is a mark.
+    Load(*w, {400, 300}, {"x", "y"}, Zero, {100, 100});
+    w->WaitForViews();
+    const auto marks = [&] {
+        const QImage shot = w->ViewImage(false);
+        int count = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                count += (shot.pixel(x, y) & 0xffffff) != 0;
+        return count;
+    };
+    EXPECT_GT(marks(), 0);
+    w->scaleBarToolStripMenuItem->setChecked(false);
+    w->tools->colourBarToolStripMenuItem->setChecked(false);
+    EXPECT_EQ(marks(), 0);
+}
+
+// A single bright voxel, found where each view draws it, is the pixel the status bar names
+// under the mouse there: at fitted zooms, in all three views and in odd window shapes.
+TEST(WindowRound, StatusNamesThePixelDrawnUnderTheMouse)
+{
+    auto w = MakeWindow(true);
+    // Nothing else white in the views.
+    w->scaleBarToolStripMenuItem->setChecked(false);
+    w->tools->colourBarToolStripMenuItem->setChecked(false);
+    const Voxel feature = [](const std::vector<int>& c) -> unsigned short {
+        return c[0] == 7 && c[1] == 5 && c[2] == 3 ? 4000 : 0;
+    };
+    for (const QSize shape : {QSize(1000, 560), QSize(760, 900)}) {
+        w->resize(shape);
+        Load(*w, {40, 30, 12}, {"x", "y", "z"}, feature, {100, 100, 250});
+        w->curslice = V({7, 5, 3});
+        w->RefreshPictures(ImageViewer::ViewAll);
+        w->WaitForViews();
+        for (ImageViewer::PictureBox* view : {w->pictureXY, w->pictureXZ, w->pictureYZ}) {
+            const QImage shot = view->grab().toImage();
+            const double ratio = shot.devicePixelRatio();
+            QRect drawn;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
+                        drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+            ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString();
+            Move(view, drawn.center(), Qt::NoButton);
+            EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("x 7 y 5 z 3")))
+                << view->objectName().toStdString() << ": " << w->statusMouse->text().toStdString();
+        }
+    }
+}
+
+// A deep stack with thick planes: the side views take at most a third of the table, so XY
+// keeps more than half of it in both directions, and hiding them gives XY all of it.
+TEST(WindowRound, DeepStackLeavesXYTheRoom)
+{
+    auto w = MakeWindow(true);
+    w->tools->sideViewsToolStripMenuItem->setChecked(true);
+    for (const QSize shape : {QSize(1600, 1000), QSize(1024, 720)}) {
+        w->resize(shape);
+        w->LoadReader(std::make_unique<DeepStack>(), QStringLiteral("deep"));
+        w->WaitForViews();
+        const std::vector<int> columns = w->layoutImage->columnWidths();
+        const std::vector<int> rows = w->layoutImage->rowHeights();
+        ASSERT_EQ(columns.size(), 2u);
+        EXPECT_GE(2 * columns[1], w->layoutImage->width()) << shape.width();
+        EXPECT_GE(2 * rows[1], w->layoutImage->height()) << shape.width();
+        // Zooming in keeps XY's share.
+        w->ZoomStep(1);
+        EXPECT_GE(2 * w->layoutImage->columnWidths()[1], w->layoutImage->width());
+        EXPECT_GE(2 * w->layoutImage->rowHeights()[1], w->layoutImage->height());
+        w->tools->sideViewsToolStripMenuItem->setChecked(false);
+        EXPECT_EQ(w->layoutImage->columnWidths()[0], 0);
+        EXPECT_EQ(w->layoutImage->rowHeights()[0], 0);
+        // Fitted again without them, the square picture fills the table's height.
+        w->FitToWindow();
+        EXPECT_NEAR(1024 * w->properties.GetPixelZooms()[1], w->layoutImage->height() - 3, 1.0);
+        w->tools->sideViewsToolStripMenuItem->setChecked(true);
+    }
+}
+
+// The panels' split is remembered for the next window.
+TEST(WindowRound, PanelSplitRemembered)
+{
+    QList<int> moved;
+    {
+        auto w = MakeWindow();
+        const QList<int> sizes = w->splitContainer1->sizes();
+        ASSERT_EQ(sizes.size(), 2);
+        // As a drag of the handle does it: moves it and says so.
+        const int total = sizes[0] + sizes[1];
+        w->splitContainer1->setSizes({total / 4, total - total / 4});
+        moved = w->splitContainer1->sizes();
+        emit w->splitContainer1->splitterMoved(moved[0], 1);
+    }
+    auto again = MakeWindow();
+    EXPECT_EQ(again->splitContainer1->sizes(), moved);
+}
+
+// The table sets the menus' shortcuts, and Help lists every entry of it.
+TEST(WindowRound, KeyboardTableDrivesShortcutsAndHelp)
+{
+    auto w = MakeWindow();
+    for (const ImageViewer::KeyEntry& entry : ImageViewer::KeyboardTable()) {
+        if (!entry.action)
+            continue;
+        auto* action = w->findChild<QAction*>(QString::fromLatin1(entry.action));
+        ASSERT_NE(action, nullptr) << entry.action;
+        EXPECT_EQ(action->shortcuts(), QKeySequence::listFromString(QString::fromLatin1(entry.keys), QKeySequence::PortableText))
+            << entry.action;
+    }
+    EXPECT_EQ(w->exitToolStripMenuItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    w->tools->keyboardHelpToolStripMenuItem->trigger();
+    auto* text = w->findChild<QTextBrowser*>(QStringLiteral("textKeyboardHelp"));
+    ASSERT_NE(text, nullptr);
+    const QString shown = text->toPlainText();
+    for (const char* gesture : {"Shift + left drag in XY", "Ctrl + left drag in XY", "Middle drag in XY"})
+        EXPECT_TRUE(shown.contains(QString::fromLatin1(gesture))) << gesture;
+    EXPECT_TRUE(shown.contains(QStringLiteral("Ctrl+Shift+A")));
+}
+
+LUMORA_VIEWER_TEST_MAIN()
