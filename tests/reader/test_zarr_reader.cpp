@@ -544,7 +544,12 @@ TEST_F(ZarrHttp, RedirectsAreFollowedAFewTimes)
     Reader loop(server.Url("a/u8_none.zarr?t=1"), options);
     EXPECT_EQ(loop.GetSize(), Vector());
     EXPECT_NE(loop.GetError().find("redirect"), std::string::npos) << loop.GetError();
-    EXPECT_EQ(server.Requests("a/u8_none.zarr/.zattrs") + server.Requests("b/u8_none.zarr/.zattrs"), options.redirects + 1);
+    // The metadata keys are asked for together and the first lasting failure ends the rest,
+    // so which key went round the loop varies; none goes round more than allowed.
+    int most = 0;
+    for (const std::string key : {"zarr.json", ".zattrs", ".zgroup", ".zarray"})
+        most = std::max(most, server.Requests("a/u8_none.zarr/" + key) + server.Requests("b/u8_none.zarr/" + key));
+    EXPECT_EQ(most, options.redirects + 1);
 }
 
 TEST_F(ZarrHttp, FailingServerGivesMissingPlanesWithoutHanging)
