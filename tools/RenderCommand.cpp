@@ -14,6 +14,7 @@
 #include "MovieWriter.h"
 #include "OpenImage.h"
 #include "PictureOverlay.h"
+#include "ReaderOptions.h"
 #include "PositionStamp.h"
 #include "RenderRequest.h"
 #include "Viewer.h"
@@ -110,6 +111,10 @@ void addCommandOptions(OptionTable& table, CommandOptions& o)
         std::istringstream in(a[0]);
         while (std::getline(in, item, ','))
             o.through.push_back(item);
+        return std::string();
+    });
+    table.Add("--allow-outside-data", 0, "read data files a header names outside its own folder", [](Args) {
+        ImageReader::SetAllowOutsideData(true);
         return std::string();
     });
 }
