@@ -193,8 +193,10 @@ QRect WindowTools::PictureArea() const
     const double left = w.imagedelta[0], top = w.imagedelta[1];
     const double right = left + size[a.x] * zooms[static_cast<size_t>(a.x)];
     const double bottom = top + size[a.y] * zooms[static_cast<size_t>(a.y)];
-    const QRect picture(QPoint(static_cast<int>(std::ceil(left)), static_cast<int>(std::ceil(top))),
-                        QPoint(static_cast<int>(std::floor(right)) - 1, static_cast<int>(std::floor(bottom)) - 1));
+    // Far zooms and pans put the edges past the int range: they are clamped, then rounded.
+    const auto edge = [](double v) { return static_cast<int>(std::clamp(v, -1e9, 1e9)); };
+    const QRect picture(QPoint(edge(std::ceil(left)), edge(std::ceil(top))),
+                        QPoint(edge(std::floor(right)) - 1, edge(std::floor(bottom)) - 1));
     return picture.intersected(w.pictureXY->rect());
 }
 
