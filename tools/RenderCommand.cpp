@@ -129,13 +129,13 @@ struct MoviePlan
     int turnAxis = -1; // TurntableFrame's axis: 0 x, 1 y, 2 z, -1 the screen's vertical
 };
 
-std::string planMovie(const std::string& spec, const CommandOptions& o, const std::vector<std::string>& names,
+std::string planMovie(const std::string& movieArg, const CommandOptions& o, const std::vector<std::string>& names,
                       const ImageReader::Vector& size, MoviePlan& plan)
 {
-    if (spec == "turn" || spec.rfind("turn:", 0) == 0) {
+    if (movieArg == "turn" || movieArg.rfind("turn:", 0) == 0) {
         plan.turn = true;
         plan.frames = o.turnFrames;
-        const std::string axis = spec.size() > 5 ? spec.substr(5) : std::string();
+        const std::string axis = movieArg.size() > 5 ? movieArg.substr(5) : std::string();
         plan.turnAxis = axis.empty() ? -1 : axis == "x" ? 0 : axis == "y" ? 1 : axis == "z" ? 2 : -2;
         return plan.turnAxis == -2 ? "--movie: turn about x, y or z (the volume's axes), or without an axis about the "
                                      "screen's vertical"
@@ -144,7 +144,7 @@ std::string planMovie(const std::string& spec, const CommandOptions& o, const st
     Core::MovieRange range;
     std::string why;
     // Their reasons name the option already.
-    if (!Core::ParseMovieRange(spec, range, why))
+    if (!Core::ParseMovieRange(movieArg, range, why))
         return why;
     std::vector<int> sizes;
     for (int d = 0; d < static_cast<int>(size.size()); ++d)

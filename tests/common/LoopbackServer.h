@@ -272,11 +272,11 @@ private:
     {
         if (header.compare(0, 6, "bytes=") != 0 || header.find(',') != std::string::npos)
             return 0;
-        const std::string spec = header.substr(6);
-        const size_t dash = spec.find('-');
+        const std::string span = header.substr(6);
+        const size_t dash = span.find('-');
         if (dash == std::string::npos)
             return 0;
-        const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+        const std::string a = span.substr(0, dash), b = span.substr(dash + 1);
         if (a.empty()) {
             if (b.empty())
                 return 0;

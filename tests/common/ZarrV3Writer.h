@@ -40,7 +40,7 @@ struct ArraySpec
     std::function<bool(const Coords&)> absent;
 };
 
-// CRC-32C bit by bit: slow, and obviously the polynomial of the specification.
+// CRC-32C bit by bit: slow, and plainly the Castagnoli polynomial (reflected 0x82F63B78).
 inline std::uint32_t Crc32c(const std::uint8_t* p, size_t n)
 {
     std::uint32_t crc = 0xFFFFFFFFu;
