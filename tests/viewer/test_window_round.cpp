@@ -114,6 +114,19 @@ int OverlayPixels(formImageViewer& w, const QRect& area)
     return changed;
 }
 
+// Where a view draws its white pixels, in widget coordinates.
+QRect BrightArea(QWidget* view)
+{
+    const QImage shot = view->grab().toImage();
+    const double ratio = shot.devicePixelRatio();
+    QRect drawn;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
+                drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+    return drawn;
+}
+
 } // namespace
 
 // ImageJ's own hyperstack (blue, green and magenta ramps with a range each) shows in the
@@ -317,13 +330,7 @@ TEST(WindowRound, StatusNamesThePixelDrawnUnderTheMouse)
         w->RefreshPictures(ImageViewer::ViewAll);
         w->WaitForViews();
         for (ImageViewer::PictureBox* view : {w->pictureXY, w->pictureXZ, w->pictureYZ}) {
-            const QImage shot = view->grab().toImage();
-            const double ratio = shot.devicePixelRatio();
-            QRect drawn;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x)
-                    if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
-                        drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+            const QRect drawn = BrightArea(view);
             ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString();
             Move(view, drawn.center(), Qt::NoButton);
             EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("x 7 y 5 z 3")))
@@ -385,13 +392,7 @@ TEST(WindowRound, SideViewsShowTheWholeDepth)
     w->WaitForViews();
     for (int zoomed = 0; zoomed < 2; ++zoomed) {
         for (ImageViewer::PictureBox* view : {w->pictureXZ, w->pictureYZ}) {
-            const QImage shot = view->grab().toImage();
-            const double ratio = shot.devicePixelRatio();
-            QRect drawn;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x)
-                    if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
-                        drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+            const QRect drawn = BrightArea(view);
             ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString() << " zoomed " << zoomed;
             Move(view, drawn.center(), Qt::NoButton);
             EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("z 47")))
