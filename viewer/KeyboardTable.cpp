@@ -23,8 +23,15 @@ const std::vector<KeyEntry>& KeyboardTable()
         {"autoRangeToolStripMenuItem", "Ctrl+Shift+A", "Auto contrast: every visible channel's range from the picture"},
         {"colourBarToolStripMenuItem", "Ctrl+B", "Show or hide the colour bar"},
         {"sideViewsToolStripMenuItem", "Ctrl+Shift+V", "Show or hide the side views"},
+        {"regionsToolStripMenuItem", "Ctrl+Shift+R", "Show or hide the regions and measurements"},
+        {"playToolStripMenuItem", "Space", "Play or pause the dimension last used"},
         {"keyboardHelpToolStripMenuItem", "F1", "This list"},
         {nullptr, "Esc", "Cancel the views being computed"},
+        {nullptr, "Left, Right or , and .", "Step the dimension last used by one"},
+        {nullptr, "Page Up, Page Down", "Step the dimension last used by ten"},
+        {nullptr, "Home, End", "Go to the first or last index of the dimension last used"},
+        {nullptr, "Alt + Left, Alt + Right", "Step the next dimension"},
+        {nullptr, "Delete", "Remove the selected region"},
         {nullptr, "Left drag in a view", "Move the cursor"},
         {nullptr, "Shift + left drag in XY", "Measure the histogram of a rectangle"},
         {nullptr, "Ctrl + left drag in XY", "Measure a line profile"},
@@ -33,6 +40,7 @@ const std::vector<KeyEntry>& KeyboardTable()
         {nullptr, "Drag a histogram marker", "Set the display minimum or maximum"},
         {nullptr, "Double click on the histogram", "Auto contrast for the selected channel"},
         {nullptr, "Click on the colour swatch", "Choose the channel's colour"},
+        {nullptr, "Drag the gap between the views", "Resize the side views; double click for their automatic size"},
         {nullptr, "Drop a file or folder on the window", "Open it"},
     };
     return table;

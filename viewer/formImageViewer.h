@@ -54,7 +54,7 @@ public:
     // autoscaling; any thread (it touches no widget).
     static RGBABuffer RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
                                      const ImageReader::Vector& cursor, double p1, double w1, double p2, double w2,
-                                     ImageChannel& global);
+                                     ImageChannel& global, const std::vector<double>& fileNm = {});
     void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,
                       PictureBox* pct, QPainter& e);
     void pictureXY_Paint(QPainter& e);

@@ -176,10 +176,10 @@ void formImageViewer::ShowView(int index)
         const ImageChannel global = *globalchannel;
         const ImageReader::Vector cursor = curslice;
         ImageReader::ImageBase<unsigned short>* const source = image.get();
-        work->Submit(index, [this, source, key, global, cursor, xdim, ydim, cd, p1, w1, p2, w2,
-                             index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
+        work->Submit(index, [this, source, key, global, cursor, xdim, ydim, cd, p1, w1, p2, w2, index,
+                             fileNm = tools->FileWavelengths()](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
             ImageChannel settings = global;
-            RGBABuffer picture = RenderSpectrum(*source, xdim, ydim, cd, cursor, p1, w1, p2, w2, settings);
+            RGBABuffer picture = RenderSpectrum(*source, xdim, ydim, cd, cursor, p1, w1, p2, w2, settings, fileNm);
             if (control.cancel)
                 return;
             QMetaObject::invokeMethod(
@@ -568,7 +568,7 @@ RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)
     double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
     if (!ReadSpectrumCalibration(p1, w1, p2, w2))
         return NewBlackRGBA(w, h);
-    return RenderSpectrum(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel);
+    return RenderSpectrum(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel, tools->FileWavelengths());
 }
 
 bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const
@@ -581,10 +581,10 @@ bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2
 
 RGBABuffer formImageViewer::RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
                                            const ImageReader::Vector& cursor, double p1, double w1, double p2,
-                                           double w2, ImageChannel& global)
+                                           double w2, ImageChannel& global, const std::vector<double>& fileNm)
 {
     const ImageReader::Vector size = source.GetSize();
-    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, cd, cursor, SpectrumCalibration{p1, w1, p2, w2}, global);
+    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, cd, cursor, SpectrumCalibration{p1, w1, p2, w2, fileNm}, global);
     return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }
 
@@ -596,9 +596,10 @@ void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector&
         e.fillRect(pct->rect(), Qt::black);
         return;
     }
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const float zx = static_cast<float>(zooms[static_cast<size_t>(dims[0])]);
-    const float zy = static_cast<float>(zooms[static_cast<size_t>(dims[1])]);
+    // A side view's depth has its own zoom (WindowTools::ViewZooms).
+    const auto [zoomX, zoomY] = tools->ViewZooms(pct == pictureXZ ? 1 : pct == pictureYZ ? 2 : 0);
+    const float zx = static_cast<float>(zoomX);
+    const float zy = static_cast<float>(zoomY);
     const float left = static_cast<float>(delta[0]);
     const float top = static_cast<float>(delta[1]);
     // A picture of a coarser level covers the same place as the full-resolution one.
@@ -663,21 +664,9 @@ void formImageViewer::pictureYZ_Paint(QPainter& e)
 
 void formImageViewer::UpdateLayout()
 {
-    const ViewAxes a = CurrentAxes();
-    const int n = DimensionCount();
-    if (!image)
-        return;
-    // Without a side dimension its track takes no room, so a 2-D image gets the whole table.
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const ImageReader::Vector size = image->GetSize();
-    const bool sides = !tools || tools->SideViews();
-    const auto track = [&](int d, int table) {
-        return sides && d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
-    };
-    layoutImage->setColumnStyle(0, TrackStyle{true, track(a.yz, layoutImage->width())});
-    layoutImage->setColumnStyle(1, TrackStyle{false, 100});
-    layoutImage->setRowStyle(0, TrackStyle{true, track(a.xz, layoutImage->height())});
-    layoutImage->setRowStyle(1, TrackStyle{false, 100});
+    // The tracks follow the table and the image, not the zoom (WindowTools_Layout.cpp).
+    if (tools)
+        tools->LayOutTable();
 }
 
 void formImageViewer::RepaintOthers(int mask)

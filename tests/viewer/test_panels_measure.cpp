@@ -10,6 +10,7 @@
 
 #include "TablePanel.h"
 #include "ViewerTestUtil.h"
+#include "WindowTools.h"
 #include "formImageProperties.h"
 
 using namespace ViewerTest;
@@ -160,19 +161,20 @@ TEST(Measure, PropertiesDialogAppliesOnOkOnly)
     emit w->fileToolStripMenuItem->aboutToShow();
     ASSERT_TRUE(w->propertiesToolStripMenuItem->isEnabled());
     const std::vector<int> columns = w->layoutImage->columnWidths();
-    EXPECT_EQ(columns[0], 20);
+    EXPECT_DOUBLE_EQ(w->tools->ViewZooms(2).first, 1.0);
 
     answerPropertiesDialog(2, "0.5", false);
     w->propertiesToolStripMenuItem->trigger();
     EXPECT_EQ(w->properties.m_pixelsize[2], 100);
     EXPECT_EQ(w->layoutImage->columnWidths(), columns);
 
-    // 300 nm in z: the side column shows 20 planes three pixels each.
+    // 300 nm in z: at zoom 1 the side views show 20 planes three pixels each, in wider tracks.
     answerPropertiesDialog(2, "0.3", true);
     w->propertiesToolStripMenuItem->trigger();
     EXPECT_EQ(w->properties.m_pixelsize[2], 300);
-    EXPECT_EQ(w->layoutImage->columnWidths()[0], 60);
-    EXPECT_EQ(w->layoutImage->rowHeights()[0], 60);
+    EXPECT_DOUBLE_EQ(w->tools->ViewZooms(2).first, 3.0);
+    EXPECT_DOUBLE_EQ(w->tools->ViewZooms(1).second, 3.0);
+    EXPECT_GT(w->layoutImage->columnWidths()[0], columns[0]);
 }
 
 } // namespace

@@ -159,9 +159,13 @@ TEST(Start, EmptyWindowAndMenus)
     auto window = MakeWindow();
     EXPECT_EQ(window->minimumSize(), QSize(640, 500));
     // The view table fills the left of the window down to the lists under it.
-    EXPECT_EQ(window->layoutImage->geometry().topLeft(), QPoint(8, 32));
-    EXPECT_LT(window->layoutImage->geometry().right(), window->splitContainer1->geometry().left());
-    EXPECT_LT(window->layoutImage->geometry().bottom(), window->comboDimX->geometry().top());
+    // (The views and the panels sit in the two sides of a splitter.)
+    const auto placed = [&](QWidget* control) {
+        return QRect(control->mapTo(window.get(), QPoint(0, 0)) - window->centralWidget()->pos(), control->size());
+    };
+    EXPECT_EQ(placed(window->layoutImage).topLeft(), QPoint(8, 32));
+    EXPECT_LT(placed(window->layoutImage).right(), placed(window->splitContainer1).left());
+    EXPECT_LT(placed(window->layoutImage).bottom(), placed(window->comboDimX).top());
     for (auto* box : {window->pictureXY, window->pictureXZ, window->pictureYZ, window->pictureProfile}) {
         const QImage shot = box->grab().toImage();
         EXPECT_EQ(shot.pixel(shot.width() / 2, shot.height() / 2) & 0xffffff, 0u) << box->objectName().toStdString();

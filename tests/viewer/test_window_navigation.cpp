@@ -177,8 +177,11 @@ TEST(Layout, SideViewsFollowTheDepth)
 {
     auto w = MakeWindow();
     const int table = w->layoutImage->width(), tableH = w->layoutImage->height();
-    // The side tracks are the depth at zoom 1, at most a third of the table.
-    struct Case { int depth, column, row; } cases[] = {{31, 31, 31}, {400, table / 3, tableH / 3}};
+    // The side tracks are the depth at the zoom that fits picture, side view and gap into the
+    // table (whatever the zoom is now), at most a third of the table.
+    const double fit31 = (std::min(table, tableH) - 3) / (512.0 + 31);
+    struct Case { int depth, column, row; } cases[] = {
+        {31, static_cast<int>(31 * fit31), static_cast<int>(31 * fit31)}, {400, table / 3, tableH / 3}};
     for (const Case& c : cases) {
         Load(*w, {512, 512, c.depth}, {"x", "y", "z"});
         EXPECT_EQ(w->layoutImage->columnWidths()[0], c.column);

@@ -106,17 +106,21 @@ TEST(Spectrum, AnEditRepaintsAtOnceAndATypedCalibrationStays)
     w->textSpectrumWavelength2->setText(QStringLiteral("680"));
     EXPECT_GT(w->recomputeCount[0], before);
     EXPECT_EQ(Dominant(*w), 'r');
-    // About 458 nm: blue (true colour shows 400 nm barely at all).
-    w->textSpectrumWavelength1->setText(QStringLiteral("438"));
-    w->textSpectrumWavelength2->setText(QStringLiteral("478"));
+    // About 450 nm: blue, hue 220-260 degrees, also where every sample lies in a narrow band
+    // (whose sums are not levelled as white light's are).
+    w->textSpectrumWavelength1->setText(QStringLiteral("430"));
+    w->textSpectrumWavelength2->setText(QStringLiteral("470"));
     EXPECT_EQ(Dominant(*w), 'b');
+    const QColor centre = QColor::fromRgb(w->GDIImageXY.pixel(3, 3));
+    EXPECT_GE(centre.hsvHue(), 220) << centre.red() << " " << centre.green() << " " << centre.blue();
+    EXPECT_LE(centre.hsvHue(), 260) << centre.red() << " " << centre.green() << " " << centre.blue();
     w->textSpectrumPos2->setText(QStringLiteral("abc"));
     EXPECT_EQ(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u);
 
     // What the user typed outlives the next load of a spectral image.
     w->textSpectrumPos2->setText(QStringLiteral("31"));
     Load(*w, {6, 6, 20}, {"x", "y", "lambda"}, [](const std::vector<int>&) { return 5; });
-    EXPECT_EQ(w->textSpectrumWavelength1->text(), QStringLiteral("438"));
+    EXPECT_EQ(w->textSpectrumWavelength1->text(), QStringLiteral("430"));
 }
 
 TEST(ScaleBarMath, RoundLengths)
