@@ -240,6 +240,25 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
     const size_t A = static_cast<size_t>(S[d1]);
     const size_t B = d2 < 0 ? 1 : static_cast<size_t>(S[d2]);
 
+    // One whole plane as it lies (the XY view without a projection): the plane itself,
+    // shared with the cache or the mapping it comes from, instead of a fresh copy.
+    bool wholePlane = d1 == 0 && d2 == 1 && fixed[0] < 0 && fixed[1] < 0;
+    for (int i = 2; i < n; ++i)
+        wholePlane = wholePlane && fixed[i] >= 0 && fixed[i] < S[i];
+    if (wholePlane) {
+        if (control && control->cancel.load(std::memory_order_relaxed))
+            return ImageSlice<T>();
+        if (control)
+            control->total += 1;
+        ImageSlice<T> plane = GetSlice(fixed(2, Vector::end));
+        if (control)
+            control->done.fetch_add(1, std::memory_order_relaxed);
+        const Vector ps = plane.GetSize();
+        if (plane.IsEmpty() || ps.size() != 2 || static_cast<size_t>(ps[0]) != W || static_cast<size_t>(ps[1]) != H)
+            return ImageSlice<T>();
+        return plane;
+    }
+
     T* out = static_cast<T*>(std::calloc(A * B, sizeof(T)));
     if (!out)
         return ImageSlice<T>();

@@ -311,3 +311,16 @@ TEST(SideViews, BandSourcesReadBandsAndKeptPlanesServeThem)
     EXPECT_EQ(img.bandReads, 2 * 89);
     EXPECT_EQ(cache.GetCount(), 1u) << "bands are not kept";
 }
+
+// The XY view of one plane is that plane, shared with the cache, not a copy of it.
+TEST(SideViews, SinglePlaneIsSharedNotCopied)
+{
+    FormulaImage img({5, 4, 9}, value5x4xZ);
+    img.failing.insert({3});
+    ImageReader::SliceCache<unsigned short> cache(&img, size_t(64) << 20);
+    const Slice xy = cache.GetMaximumProjection(0, 1, V({-1, -1, 7}));
+    ASSERT_EQ(xy.GetSize(), Vector(5, 4));
+    EXPECT_EQ(xy.GetData(), cache.GetSlice(V({7})).GetData());
+    EXPECT_EQ(pixel(xy, 4, 3), img.at({4, 3, 7}));
+    EXPECT_TRUE(cache.GetMaximumProjection(0, 1, V({-1, -1, 3})).IsEmpty());
+}
