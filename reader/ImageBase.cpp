@@ -109,7 +109,7 @@ void foldPlane(T* out, const T* plane, size_t W, size_t x0, size_t x1, size_t y0
     }
 }
 
-// Where a band's samples sit in what GetBand returned: the first one and the distance
+// Where a band's samples sit in what GetBandSource returned: the first one and the distance
 // between successive ones along the band; null when it is neither the plane nor the band.
 template <class T>
 const T* bandSamples(const ImageSlice<T>& got, bool rows, size_t W, size_t H, size_t a0, size_t& step)
@@ -177,7 +177,7 @@ bool ImageBase<T>::gatherBand(T* out, int d1, int d2, const Vector& fixed, Proje
         for (size_t p = p0; p < count && held.size() < kGatherPlanes && (held.empty() || owned < kGatherOwnedBytes); ++p) {
             if (f >= 0)
                 position[f - 2] = static_cast<int>(p);
-            held.push_back(GetBand(position, rows, static_cast<int>(a0), static_cast<int>(a0 + 1)));
+            held.push_back(GetBandSource(position, rows, static_cast<int>(a0), static_cast<int>(a0 + 1)));
             const ImageSlice<T>& got = held.back();
             if (!got.IsBorrowed() && got.GetData() && static_cast<size_t>(got.GetSize().prod()) == W * H)
                 owned += planeBytes;
@@ -313,7 +313,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
         // A pinned row or column (side views) is read as a band: a chunked source decodes
         // only the chunks that hold it.
         const bool band = rowBand || columnBand;
-        const ImageSlice<T> slice = band ? GetBand(position, rowBand, static_cast<int>(rowBand ? y0 : x0),
+        const ImageSlice<T> slice = band ? GetBandSource(position, rowBand, static_cast<int>(rowBand ? y0 : x0),
                                                    static_cast<int>(rowBand ? y1 : x1))
                                          : GetSlice(position);
         if (control)

@@ -52,7 +52,7 @@ public:
     // the plane itself where it costs no more than the band (lent from a mapping, kept by a
     // cache, or a source that reads whole planes anyway), else the band alone. The two are
     // told apart by size; neither is copied here.
-    virtual ImageSlice<T> GetBand(const Vector& position, bool rows, int a0, int a1)
+    virtual ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1)
     {
         if (!ReadsBands())
             return GetSlice(position);

@@ -132,7 +132,7 @@ void SliceCache<T>::noteBorrowed()
 }
 
 template <class T>
-ImageSlice<T> SliceCache<T>::GetBand(const Vector& position, bool rows, int a0, int a1)
+ImageSlice<T> SliceCache<T>::GetBandSource(const Vector& position, bool rows, int a0, int a1)
 {
     if (!m_image->ReadsBands())
         return GetSlice(position);
@@ -141,7 +141,7 @@ ImageSlice<T> SliceCache<T>::GetBand(const Vector& position, bool rows, int a0, 
         return kept;
     // Bands are not kept: a side view asks each plane for its band once. A plane the source
     // lends instead costs only the pages the view touches, which count as borrowed.
-    ImageSlice<T> band = m_image->GetBand(position, rows, a0, a1);
+    ImageSlice<T> band = m_image->GetBandSource(position, rows, a0, a1);
     if (band.IsBorrowed())
         noteBorrowed();
     return band;

@@ -48,7 +48,7 @@ public:
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     // A kept plane as it is; else the source's band, or the plane through the cache when the
     // source reads whole planes anyway.
-    ImageSlice<T> GetBand(const Vector& position, bool rows, int a0, int a1) override;
+    ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
     // The plane at `position` if it is kept now, else an empty slice; never asks the source,
     // so it never waits on a read in flight.
     ImageSlice<T> Peek(const Vector& position) const;

@@ -438,7 +438,7 @@ bool ICSImageReader<T>::Lends(size_t plane) const
 }
 
 template <class T>
-ImageSlice<T> ICSImageReader<T>::GetBand(const Vector& p, bool rows, int a0, int a1)
+ImageSlice<T> ICSImageReader<T>::GetBandSource(const Vector& p, bool rows, int a0, int a1)
 {
     size_t plane = 0;
     if (!m_data || !PlaneIndex(p, plane) || Lends(plane))

@@ -39,7 +39,7 @@ public:
     bool ReadsBands() const override { return m_data != nullptr; }
     ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
-    ImageSlice<T> GetBand(const Vector& position, bool rows, int a0, int a1) override;
+    ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
     void ReleaseMappedPages() override
     {
         if (m_data)
