@@ -441,8 +441,14 @@ template <class T>
 ImageSlice<T> ICSImageReader<T>::GetBandSource(const Vector& p, bool rows, int a0, int a1)
 {
     size_t plane = 0;
-    if (!m_data || !PlaneIndex(p, plane) || Lends(plane))
+    if (!m_data || !PlaneIndex(p, plane))
         return GetSlice(p);
+    if (Lends(plane)) {
+        // A column touches every page of the plane: they are mapped in one go.
+        if (!rows)
+            m_data->Populate(m_offset + plane * m_planeBytes, m_planeBytes);
+        return GetSlice(p);
+    }
     return rows ? ReadBand(plane, 0, m_dims[0], a0, a1) : ReadBand(plane, a0, a1, 0, m_dims[1]);
 }
 
