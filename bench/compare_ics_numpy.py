@@ -105,6 +105,23 @@ def run(cmd, env, watch=False):
     return elapsed, peak / 1024.0
 
 
+def compare(ours, peer, env, runs, memory_runs):
+    """Times both commands in turn (alternating which goes first), then their peak private
+    memory in runs of their own. Returns (median ms ours, median ms peer, median of the
+    per-pair ratios, median peak MB ours, median peak MB peer)."""
+    times = ([], [])
+    for r in range(runs):
+        for side in ((0, 1) if r % 2 == 0 else (1, 0)):
+            times[side].append(run((ours, peer)[side], env)[0])
+    mem = ([], [])
+    for _ in range(memory_runs):
+        for side in (0, 1):
+            mem[side].append(run((ours, peer)[side], env, watch=True)[1])
+    ratios = [a / b for a, b in zip(times[0], times[1])]
+    return (1000 * statistics.median(times[0]), 1000 * statistics.median(times[1]), statistics.median(ratios),
+            statistics.median(mem[0]), statistics.median(mem[1]))
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("render", help="path of lumora-render")
@@ -126,22 +143,9 @@ def main():
             ours = [args.render, header, "-o", out, "--view", "all", "--size", sw, sh]
             peer = [sys.executable, "-c", NUMPY_CHILD, header, data]
             warm(data)
-            times = {"lumora": [], "numpy": []}
-            for r in range(args.runs):
-                order = [("lumora", ours), ("numpy", peer)]
-                if r % 2:
-                    order.reverse()
-                for name, cmd in order:
-                    times[name].append(run(cmd, env)[0])
-            mem = {"lumora": [], "numpy": []}
-            for r in range(args.memory_runs):
-                for name, cmd in (("lumora", ours), ("numpy", peer)):
-                    mem[name].append(run(cmd, env, watch=True)[1])
-            ratios = [a / b for a, b in zip(times["lumora"], times["numpy"])]
+            result = compare(ours, peer, env, args.runs, args.memory_runs)
             print("Z=%-5d lumora %7.1f ms  numpy %7.1f ms  ratio %.2f  |  private: lumora %.1f MB  numpy %.1f MB  (%d runs)"
-                  % (depth, 1000 * statistics.median(times["lumora"]), 1000 * statistics.median(times["numpy"]),
-                     statistics.median(ratios), statistics.median(mem["lumora"]), statistics.median(mem["numpy"]),
-                     args.runs), flush=True)
+                  % ((depth,) + result + (args.runs,)), flush=True)
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)

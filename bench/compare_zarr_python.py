@@ -18,13 +18,12 @@ Prints, per case, the medians of each side, the median of the per-pair ratios
 import argparse
 import os
 import shutil
-import statistics
 import sys
 
 import numpy as np
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_ics_numpy import run  # noqa: E402
+from compare_ics_numpy import compare  # noqa: E402
 
 SIZE, CHUNK, LEVELS = 2048, 512, 3
 
@@ -98,22 +97,8 @@ def main():
         for name, ours_args, peer_args in cases:
             ours = [args.render, args.dir, "-o", out, "--size", "1200", "900"] + ours_args
             peer = [sys.executable, "-c", PEER_CHILD, args.dir] + peer_args
-            times = {"lumora": [], "zarr": []}
-            for r in range(args.runs):
-                order = [("lumora", ours), ("zarr", peer)]
-                if r % 2:
-                    order.reverse()
-                for side, cmd in order:
-                    times[side].append(run(cmd, env)[0])
-            mem = {"lumora": [], "zarr": []}
-            for r in range(args.memory_runs):
-                for side, cmd in (("lumora", ours), ("zarr", peer)):
-                    mem[side].append(run(cmd, env, watch=True)[1])
-            ratios = [a / b for a, b in zip(times["lumora"], times["zarr"])]
             print("%-14s lumora %8.1f ms  zarr-python %8.1f ms  ratio %.2f  |  private: lumora %.1f MB  zarr-python %.1f MB"
-                  % (name, 1000 * statistics.median(times["lumora"]), 1000 * statistics.median(times["zarr"]),
-                     statistics.median(ratios), statistics.median(mem["lumora"]), statistics.median(mem["zarr"])),
-                  flush=True)
+                  % ((name,) + compare(ours, peer, env, args.runs, args.memory_runs)), flush=True)
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)

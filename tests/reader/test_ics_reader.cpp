@@ -77,6 +77,32 @@ public:
         return path;
     }
 
+    // 16-bit samples in big-endian order: libics writes them natively, so the header and
+    // the separate data file are edited by hand.
+    fs::path WriteBigEndian(const std::string& name, const std::vector<Dim>& dims, const std::vector<uint16_t>& data)
+    {
+        const fs::path header = Write(name, Ics_uint16, dims, data, "w1");
+        std::string text;
+        {
+            std::ifstream in(header);
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        const size_t at = text.find("byte_order\t1\t2");
+        EXPECT_NE(at, std::string::npos) << text;
+        if (at != std::string::npos)
+            text.replace(at, 14, "byte_order\t2\t1");
+        std::ofstream(header) << text;
+        std::vector<unsigned char> swapped;
+        for (uint16_t v : data) {
+            swapped.push_back(static_cast<unsigned char>(v >> 8));
+            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
+        }
+        fs::path ids = header;
+        std::ofstream(ids.replace_extension(".ids"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(swapped.data()), static_cast<std::streamsize>(swapped.size()));
+        return header;
+    }
+
 protected:
     fs::path dir;
 };
@@ -244,22 +270,7 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
     const auto gz = Write("gz.ics", Ics_uint16, dims, data, "w2", true);
 
     // Big-endian samples: header and separate data file edited by hand.
-    const auto big = Write("big.ics", Ics_uint16, dims, data, "w1");
-    {
-        std::ifstream in(big);
-        std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t at = header.find("byte_order\t1\t2");
-        ASSERT_NE(at, std::string::npos) << header;
-        header.replace(at, 14, "byte_order\t2\t1");
-        std::ofstream(big) << header;
-        std::vector<unsigned char> swapped;
-        for (uint16_t v : data) {
-            swapped.push_back(static_cast<unsigned char>(v >> 8));
-            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
-        }
-        std::ofstream(dir / "big.ids", std::ios::binary).write(reinterpret_cast<const char*>(swapped.data()),
-                                                               static_cast<std::streamsize>(swapped.size()));
-    }
+    const auto big = WriteBigEndian("big.ics", dims, data);
 
     for (const fs::path& file : {path, big, gz}) {
         Reader r(file);
@@ -724,21 +735,7 @@ TEST_F(IcsFiles, SideViewsOfConvertedDataReadOnlyTheirBand)
         bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     }
     const std::vector<Dim> dims = {{X, "x", 1, "nm"}, {Y, "y", 1, "nm"}, {Z, "z", 1, "nm"}};
-    const auto big = Write("big.ics", Ics_uint16, dims, data, "w1");
-    {
-        std::string header = readText(big);
-        const size_t at = header.find("byte_order\t1\t2");
-        ASSERT_NE(at, std::string::npos) << header;
-        header.replace(at, 14, "byte_order\t2\t1");
-        std::ofstream(big) << header;
-        std::vector<unsigned char> swapped;
-        for (uint16_t v : data) {
-            swapped.push_back(static_cast<unsigned char>(v >> 8));
-            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
-        }
-        std::ofstream(dir / "big.ids", std::ios::binary).write(reinterpret_cast<const char*>(swapped.data()),
-                                                               static_cast<std::streamsize>(swapped.size()));
-    }
+    const auto big = WriteBigEndian("big.ics", dims, data);
     const auto u8 = Write("u8.ics", Ics_uint8, dims, bytes, "w1");
 
     const auto value = [&](bool wide, int x, int y, int z) -> unsigned short {
