@@ -11,8 +11,9 @@ file's pages) comes from separate runs whose /proc/PID/smaps_rollup is read ever
 
     /usr/bin/python3 bench/compare_ics_numpy.py build/tools/lumora-render --depth 100 1600 --runs 7
 
-Prints one line per depth: medians of each side, the median of the per-pair time ratios
-(lumora / numpy) and the peak private memory of each. The files go at the end unless --keep.
+Prints one line per depth: each side's median time, the median of its per-run ratios to
+numpy's time, and its median peak private memory. --baseline times a second lumora-render
+(an older build) in the same runs. The files go at the end unless --keep.
 """
 import argparse
 import os
@@ -105,26 +106,33 @@ def run(cmd, env, watch=False):
     return elapsed, peak / 1024.0
 
 
-def compare(ours, peer, env, runs, memory_runs):
-    """Times both commands in turn (alternating which goes first), then their peak private
-    memory in runs of their own. Returns (median ms ours, median ms peer, median of the
-    per-pair ratios, median peak MB ours, median peak MB peer)."""
-    times = ([], [])
+def compare(commands, env, runs, memory_runs):
+    """Times the commands in turn (rotating which goes first), then their peak private memory
+    in runs of their own. The last command is the peer. Returns, per command, the median ms,
+    the median of its per-run ratios to the peer's time and the median peak MB."""
+    n = len(commands)
+    times = [[] for _ in commands]
     for r in range(runs):
-        for side in ((0, 1) if r % 2 == 0 else (1, 0)):
-            times[side].append(run((ours, peer)[side], env)[0])
-    mem = ([], [])
+        for k in range(n):
+            side = (k + r) % n
+            times[side].append(run(commands[side], env)[0])
+    mem = [[] for _ in commands]
     for _ in range(memory_runs):
-        for side in (0, 1):
-            mem[side].append(run((ours, peer)[side], env, watch=True)[1])
-    ratios = [a / b for a, b in zip(times[0], times[1])]
-    return (1000 * statistics.median(times[0]), 1000 * statistics.median(times[1]), statistics.median(ratios),
-            statistics.median(mem[0]), statistics.median(mem[1]))
+        for side in range(n):
+            mem[side].append(run(commands[side], env, watch=True)[1])
+    return [(1000 * statistics.median(times[k]), statistics.median([a / b for a, b in zip(times[k], times[-1])]),
+             statistics.median(mem[k])) for k in range(n)]
+
+
+def report(label, names, results):
+    print(label + "  " + "  |  ".join("%s %.1f ms (x%.2f) %.1f MB" % ((name,) + r) for name, r in zip(names, results)),
+          flush=True)
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("render", help="path of lumora-render")
+    ap.add_argument("--baseline", help="another lumora-render to time in the same runs (an older build)")
     ap.add_argument("--depth", type=int, nargs="+", default=[100, 1600])
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--memory-runs", type=int, default=3)
@@ -140,12 +148,12 @@ def main():
     try:
         for depth in args.depth:
             header, data = write_stack(args.dir, depth)
-            ours = [args.render, header, "-o", out, "--view", "all", "--size", sw, sh]
-            peer = [sys.executable, "-c", NUMPY_CHILD, header, data]
+            commands = [[r, header, "-o", out, "--view", "all", "--size", sw, sh]
+                        for r in [args.render] + ([args.baseline] if args.baseline else [])]
+            commands.append([sys.executable, "-c", NUMPY_CHILD, header, data])
+            names = ["lumora"] + (["baseline"] if args.baseline else []) + ["numpy"]
             warm(data)
-            result = compare(ours, peer, env, args.runs, args.memory_runs)
-            print("Z=%-5d lumora %7.1f ms  numpy %7.1f ms  ratio %.2f  |  private: lumora %.1f MB  numpy %.1f MB  (%d runs)"
-                  % ((depth,) + result + (args.runs,)), flush=True)
+            report("Z=%d (%d runs):" % (depth, args.runs), names, compare(commands, env, args.runs, args.memory_runs))
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)

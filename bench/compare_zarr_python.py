@@ -12,8 +12,9 @@ whose /proc/PID/smaps_rollup is read every 5 ms.
 
     /usr/bin/python3 bench/compare_zarr_python.py build/tools/lumora-render --depth 64 --runs 5
 
-Prints, per case, the medians of each side, the median of the per-pair ratios
-(lumora / zarr-python) and the peak private memory of each.
+Prints, per case, each side's median time, the median of its per-run ratios to
+zarr-python's time, and its median peak private memory. --baseline times a second
+lumora-render (an older build) in the same runs.
 """
 import argparse
 import os
@@ -22,8 +23,9 @@ import sys
 
 import numpy as np
 
+sys.dont_write_bytecode = True  # no cache files beside the scripts
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from compare_ics_numpy import compare  # noqa: E402
+from compare_ics_numpy import compare, report  # noqa: E402
 
 SIZE, CHUNK, LEVELS = 2048, 512, 3
 
@@ -78,6 +80,7 @@ def warm(path):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("render", help="path of lumora-render")
+    ap.add_argument("--baseline", help="another lumora-render to time in the same runs (an older build)")
     ap.add_argument("--depth", type=int, default=64)
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--memory-runs", type=int, default=3)
@@ -95,10 +98,11 @@ def main():
                  ("XZ level 0", ["--view", "xz", "--level", "0"], ["0", "xz"]),
                  ("YZ level 0", ["--view", "yz", "--level", "0"], ["0", "yz"])]
         for name, ours_args, peer_args in cases:
-            ours = [args.render, args.dir, "-o", out, "--size", "1200", "900"] + ours_args
-            peer = [sys.executable, "-c", PEER_CHILD, args.dir] + peer_args
-            print("%-14s lumora %8.1f ms  zarr-python %8.1f ms  ratio %.2f  |  private: lumora %.1f MB  zarr-python %.1f MB"
-                  % ((name,) + compare(ours, peer, env, args.runs, args.memory_runs)), flush=True)
+            renders = [args.render] + ([args.baseline] if args.baseline else [])
+            commands = [[r, args.dir, "-o", out, "--size", "1200", "900"] + ours_args for r in renders]
+            commands.append([sys.executable, "-c", PEER_CHILD, args.dir] + peer_args)
+            names = ["lumora"] + (["baseline"] if args.baseline else []) + ["zarr-python"]
+            report("%-14s" % name, names, compare(commands, env, args.runs, args.memory_runs))
     finally:
         if not args.keep:
             shutil.rmtree(args.dir, ignore_errors=True)
