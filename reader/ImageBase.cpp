@@ -1,5 +1,7 @@
 #include "ImageBase.h"
 
+#include "ViewBuffers.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -259,9 +261,11 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
         return plane;
     }
 
-    T* out = static_cast<T*>(std::calloc(A * B, sizeof(T)));
-    if (!out)
+    // From the view buffers: a view computed again reuses memory already touched.
+    ImageSlice<T> result = ViewSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)));
+    if (result.IsEmpty())
         return ImageSlice<T>();
+    T* out = const_cast<T*>(result.GetData());
 
     std::vector<size_t> stride(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; ++i)
@@ -271,7 +275,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
     auto pinnedOutside = [&](int i) { return fixed[i] >= S[i]; };
     for (int i = 0; i < n; ++i)
         if (pinnedOutside(i))
-            return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
+            return result;
 
     Vector position;
     for (int i = 2; i < n; ++i)
@@ -299,17 +303,13 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
         copies = copies && (fixed[i] >= 0 || i == d1 || i == d2);
     copies = copies && (rowBand ? (d1 == 0 || d2 == 0) : (d1 == 1 || d2 == 1));
     if (copies) {
-        if (!gatherBand(out, d1, d2, fixed, control, folded) || !folded) {
-            std::free(out);
+        if (!gatherBand(out, d1, d2, fixed, control, folded) || !folded)
             return ImageSlice<T>();
-        }
-        return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
+        return result;
     }
     for (;;) {
-        if (control && control->cancel.load(std::memory_order_relaxed)) {
-            std::free(out);
+        if (control && control->cancel.load(std::memory_order_relaxed))
             return ImageSlice<T>();
-        }
         // A pinned row or column (side views) is read as a band: a chunked source decodes
         // only the chunks that hold it.
         const bool band = rowBand || columnBand;
@@ -354,10 +354,9 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
     if (!folded) {
         // Every plane it needed is missing: empty, so that it draws black and takes no part
         // in autoscaling, as a missing plane does.
-        std::free(out);
         return ImageSlice<T>();
     }
-    return ImageSlice<T>(Vector(static_cast<int>(A), static_cast<int>(B)), out);
+    return result;
 }
 
 template <class T>

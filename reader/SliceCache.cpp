@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "MemoryBudget.h"
+#include "ViewBuffers.h"
 
 namespace ImageReader {
 
@@ -217,8 +218,9 @@ void SliceCache<T>::Clear()
         m_bytes = 0;
     }
     dropped.clear();
-    // glibc keeps freed plane-sized blocks for reuse; hand them back now that a whole
-    // image's planes are gone.
+    // Likewise the views' waiting buffers; and glibc keeps freed plane-sized blocks for
+    // reuse: hand them back now that a whole image's planes are gone.
+    ViewBuffers::Drop();
     malloc_trim(0);
 }
 

@@ -4,6 +4,7 @@
 
 #include "ImagePermutation.h"
 #include "SliceCache.h"
+#include "ViewBuffers.h"
 #include "FormulaImage.h"
 
 using ImageReader::ImagePermutation;
@@ -323,4 +324,29 @@ TEST(SideViews, SinglePlaneIsSharedNotCopied)
     EXPECT_EQ(xy.GetData(), cache.GetSlice(V({7})).GetData());
     EXPECT_EQ(pixel(xy, 4, 3), img.at({4, 3, 7}));
     EXPECT_TRUE(cache.GetMaximumProjection(0, 1, V({-1, -1, 3})).IsEmpty());
+}
+
+// A view computed again takes the buffer the last one gave back, cleared: a plane missing
+// this time reads zeros, not what the previous view left there.
+TEST(SideViews, ViewBuffersAreReusedCleared)
+{
+    ImageReader::ViewBuffers::Drop();
+    FormulaImage img({4, 512, 260}, value5x4xZ);
+    const unsigned short* first = nullptr;
+    {
+        const Slice yz = img.GetMaximumProjection(2, 1, V({1, -1, -1}));
+        ASSERT_EQ(yz.GetSize(), Vector(260, 512));
+        EXPECT_EQ(pixel(yz, 100, 7), img.at({1, 7, 100}));
+        first = yz.GetData();
+    }
+    EXPECT_GE(ImageReader::ViewBuffers::Waiting(), size_t(260) * 512 * 2);
+    img.failing.insert({100});
+    const Slice again = img.GetMaximumProjection(2, 1, V({1, -1, -1}));
+    EXPECT_EQ(again.GetData(), first) << "the waiting buffer is taken";
+    for (int y = 0; y < 512; ++y) {
+        ASSERT_EQ(pixel(again, 100, y), 0) << y;
+        ASSERT_EQ(pixel(again, 99, y), img.at({1, y, 99})) << y;
+    }
+    ImageReader::ViewBuffers::Drop();
+    EXPECT_EQ(ImageReader::ViewBuffers::Waiting(), 0u);
 }
