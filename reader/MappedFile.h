@@ -45,6 +45,10 @@ public:
     // cache, and touching them again maps them back. Memory then follows what the views
     // read lately rather than everything ever read. Safe while other threads read.
     void ReleasePages() const;
+    // Maps in the pages of [offset, offset + bytes) at once, for a read that will touch all
+    // of them (a column through a plane): one call instead of a fault every few pages. Only
+    // a hint: pages the file no longer holds are left to the guard.
+    void Populate(size_t offset, size_t bytes) const;
 
 private:
     MappedFile() = default;
