@@ -12,6 +12,7 @@ const std::vector<KeyEntry>& KeyboardTable()
     static const std::vector<KeyEntry> table = {
         {"openToolStripMenuItem", "Ctrl+O", "Open an image file, or a folder (a TIFF series or a Zarr image)"},
         {"openUrlToolStripMenuItem", "Ctrl+Shift+O", "Open a Zarr image on a web server"},
+        {"reloadToolStripMenuItem", "F5", "Open the image again (asks a server again for what failed)"},
         {"exportViewToolStripMenuItem", "Ctrl+E", "Export the XY view with its scale and colour bars"},
         {"exportViewsToolStripMenuItem", "Ctrl+Shift+E", "Export all three views"},
         {"exitToolStripMenuItem", "Ctrl+Q", "Quit"},
@@ -24,7 +25,7 @@ const std::vector<KeyEntry>& KeyboardTable()
         {"colourBarToolStripMenuItem", "Ctrl+B", "Show or hide the colour bar"},
         {"sideViewsToolStripMenuItem", "Ctrl+Shift+V", "Show or hide the side views"},
         {"keyboardHelpToolStripMenuItem", "F1", "This list"},
-        {nullptr, "Esc", "Cancel the views being computed"},
+        {nullptr, "Esc", "Cancel the views being computed, or the open under way"},
         {nullptr, "Left drag in a view", "Move the cursor"},
         {nullptr, "Shift + left drag in XY", "Measure the histogram of a rectangle"},
         {nullptr, "Ctrl + left drag in XY", "Measure a line profile"},
