@@ -60,6 +60,16 @@ std::vector<int> WantedEntries(const ViewState& state, const DisplayState& displ
 ColouredView ColourViewData(const ViewData& data, const ViewState& state, const DisplayState& display,
                             const ImageReader::Vector& levelSize, RGBABuffer reuse)
 {
+    // A plane lent from a file cut since it was read reads zeros now: it is drawn missing.
+    for (const ImageReader::ImageSlice<unsigned short>& plane : data.planes) {
+        if (plane.IsIntact())
+            continue;
+        ViewData intact = data;
+        for (size_t k = 0; k < intact.planes.size(); ++k)
+            if (!intact.planes[k].IsIntact())
+                intact.Store(static_cast<int>(k), {}, ValueSpan());
+        return ColourViewData(intact, state, display, levelSize, std::move(reuse));
+    }
     ColouredView out;
     out.display = display;
     const int xdim = data.key.xdim, ydim = data.key.ydim;

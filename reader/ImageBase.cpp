@@ -23,7 +23,8 @@ ImageSlice<T> ImageBase<T>::CutRows(const ImageSlice<T>& plane, int y0, int y1)
         return plane;
     // The rows stay in the plane's buffer, which the band keeps alive.
     const T* rows = plane.GetData() + static_cast<size_t>(y0) * static_cast<size_t>(size[0]);
-    return ImageSlice<T>::Borrow(Vector(size[0], y1 - y0), rows, std::make_shared<const ImageSlice<T>>(plane));
+    return ImageSlice<T>::Borrow(Vector(size[0], y1 - y0), rows, std::make_shared<const ImageSlice<T>>(plane),
+                                 plane.GetLender());
 }
 
 template <class T>
@@ -40,6 +41,11 @@ ImageSlice<T> ImageBase<T>::CutColumns(const ImageSlice<T>& plane, int x0, int x
         return ImageSlice<T>();
     for (size_t y = 0; y < H; ++y)
         std::memcpy(band + y * w, plane.GetData() + y * W + static_cast<size_t>(x0), w * sizeof(T));
+    if (!plane.IsIntact()) {
+        // Copied from a plane whose file was cut meanwhile: zeros, not the band.
+        std::free(band);
+        return ImageSlice<T>();
+    }
     return ImageSlice<T>(Vector(x1 - x0, size[1]), band);
 }
 
@@ -176,6 +182,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
         const Vector ss = slice.GetSize();
         const size_t wantW = columnBand ? x1 - x0 : W, wantH = rowBand ? y1 - y0 : H;
         // A plane that cannot be read, or that does not have the image's plane size, adds nothing.
+        // A lent plane cut from its file while folded read zeros: it adds nothing either.
         if (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == wantW && static_cast<size_t>(ss[1]) == wantH) {
             size_t base = 0;
             for (int i = 2; i < n; ++i)
@@ -186,7 +193,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
                 foldPlane(out + base + x0 * stride[0], slice.GetData(), 1, 0, 1, y0, y1, stride[0], stride[1]);
             else
                 foldPlane(out + base, slice.GetData(), W, x0, x1, y0, y1, stride[0], stride[1]);
-            folded = true;
+            folded = folded || slice.IsIntact();
         }
 
         // Odometer over the free higher dimensions, last dimension fastest.
@@ -242,6 +249,10 @@ ImageSlice<T> ImageVolume<T>::GetSlice(const Vector& position)
         std::memcpy(buffer + static_cast<size_t>(r) * static_cast<size_t>(w),
                     source.GetData() + (static_cast<size_t>(y0 + r)) * W + static_cast<size_t>(x0),
                     static_cast<size_t>(w) * sizeof(T));
+    if (!source.IsIntact()) {
+        std::free(buffer);
+        return ImageSlice<T>();
+    }
     return ImageSlice<T>(Vector(w, h), buffer);
 }
 

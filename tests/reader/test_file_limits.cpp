@@ -108,7 +108,8 @@ std::uint64_t firstDirectory(const std::string& path)
 } // namespace
 
 // A plane lent from a mapping and read after its file was cut reads zeros instead of ending
-// the program; the reader then calls the plane missing.
+// the program; the plane then says it is no longer intact (so its holders take it as
+// missing), as do bands cut from it, and the reader calls the plane missing.
 TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
 {
     Folder folder;
@@ -127,9 +128,17 @@ TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
     const ImageSlice<unsigned short> last = r.GetSlice(V({Z - 1})), first = r.GetSlice(V({0}));
     ASSERT_TRUE(last.IsBorrowed());
     EXPECT_EQ(touch(last), 7ull * W * H);
+    const ImageSlice<unsigned short> rows = r.CutRows(last, 1, 3);
+    EXPECT_TRUE(rows.IsIntact());
     fs::resize_file(ids, size_t(W) * H * 2 * Z / 2);
+    EXPECT_TRUE(last.IsIntact()); // nothing read since the cut yet
     EXPECT_EQ(touch(last), 0u);
+    EXPECT_FALSE(last.IsIntact());
+    EXPECT_FALSE(rows.IsIntact());
+    EXPECT_TRUE(r.CutColumns(last, 0, 2).IsEmpty());
     EXPECT_EQ(touch(first), 7ull * W * H);
+    EXPECT_TRUE(first.IsIntact());
+    EXPECT_TRUE(r.CutRows(first, 0, 1).IsIntact());
     EXPECT_TRUE(r.GetSlice(V({Z - 1})).IsEmpty());
     EXPECT_FALSE(r.GetValue(V({0, 0, Z - 1})).has_value());
     EXPECT_EQ(r.GetValue(V({0, 0, 0})), 7.0);
