@@ -5,7 +5,6 @@
 // their times, and the growth of peak resident memory over the read; against plain GETs of
 // the same 65 536 addresses, four at a time over kept-open connections.
 #include <benchmark/benchmark.h>
-#include <curl/curl.h>
 #include <stdlib.h>
 
 #include <chrono>
@@ -15,6 +14,8 @@
 #include <vector>
 
 #include "LoopbackServer.h"
+#include "PlainGets.h"
+#include "ProcessStatus.h"
 #include "ZarrReader.h"
 
 namespace {
@@ -53,16 +54,6 @@ MissingImage& image()
     return m;
 }
 
-double statusMiB(const char* field)
-{
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind(field, 0) == 0)
-            return std::stod(line.substr(std::string(field).size())) / 1024.0;
-    return 0.0;
-}
-
 ImageReader::Vector plane(int z)
 {
     ImageReader::Vector p;
@@ -90,41 +81,12 @@ void BM_PlainGetsBaseline(benchmark::State& state)
     for (int y = 0; y < kSide / kChunk; ++y)
         for (int x = 0; x < kSide / kChunk; ++x)
             urls.push_back(m.Url() + "/0." + std::to_string(y) + "." + std::to_string(x));
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    CURLM* multi = curl_multi_init();
-    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 4L);
+    CURLM* multi = newMulti();
+    std::vector<std::vector<char>> bodies;
     const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        size_t started = 0, finished = 0, missing = 0;
-        int running = 0;
-        while (finished < urls.size()) {
-            while (running < 4 && started < urls.size()) {
-                CURL* easy = curl_easy_init();
-                curl_easy_setopt(easy, CURLOPT_URL, urls[started++].c_str());
-                curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-                curl_multi_add_handle(multi, easy);
-                ++running;
-            }
-            int still = 0;
-            curl_multi_perform(multi, &still);
-            int left = 0;
-            while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
-                if (msg->msg != CURLMSG_DONE)
-                    continue;
-                long code = 0;
-                curl_easy_getinfo(msg->easy_handle, CURLINFO_RESPONSE_CODE, &code);
-                missing += code == 404 ? 1 : 0;
-                curl_multi_remove_handle(multi, msg->easy_handle);
-                curl_easy_cleanup(msg->easy_handle);
-                --running;
-                ++finished;
-            }
-            if (running > 0)
-                curl_multi_poll(multi, nullptr, 0, 50, nullptr);
-        }
-        if (missing != urls.size())
+    for (auto _ : state)
+        if (!getAll(multi, urls, bodies, 404))
             state.SkipWithError("a chunk was not answered 404");
-    }
     baselineSeconds() = secondsSince(start) / static_cast<double>(state.iterations());
     curl_multi_cleanup(multi);
     state.counters["requests"] = static_cast<double>(urls.size());
