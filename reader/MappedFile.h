@@ -21,7 +21,7 @@ namespace ImageReader {
 // marks the mapping cut there (CutAt). The read carries on with zeros; StillHolds then says
 // the plane is gone, so a reader that copies checks again afterwards and drops the plane, and
 // whoever holds a plane lent from here asks it (ImageSlice::IsIntact) after reading it.
-class MappedFile : public Lender
+class MappedFile final : public Lender
 {
 public:
     // Null with `error` set when the file cannot be opened or mapped. An empty file maps to
