@@ -191,6 +191,46 @@ TEST(FileCutShort, ProjectionsWhileTheFileIsCut)
     }
 }
 
+// A tag libtiff does not know carries the file's own type number, which need not be one the
+// library names (the sanitizer build catches it being taken for one): ImageJ's metadata tag
+// with type 0xFE00 is not ImageJ metadata, and the page still opens.
+TEST(FileLimits, UnknownTagTypesAreNumbers)
+{
+    Folder folder;
+    const std::string path = folder.File("odd-tag.tif");
+    tifftest::WriteFlat(path, 5);
+    // A copy of the first directory at the end of the file with one more entry: tag 50839,
+    // type 0xFE00, count 4, the value inline.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::uint64_t ifd = firstDirectory(path);
+    std::uint16_t entries = 0;
+    file.seekg(static_cast<std::streamoff>(ifd));
+    file.read(reinterpret_cast<char*>(&entries), 2);
+    std::vector<char> table(12u * entries);
+    file.read(table.data(), static_cast<std::streamsize>(table.size()));
+    file.seekp(0, std::ios::end);
+    std::uint32_t at = static_cast<std::uint32_t>(file.tellp());
+    at += at % 2;
+    file.seekp(at);
+    const std::uint16_t more = entries + 1;
+    file.write(reinterpret_cast<const char*>(&more), 2);
+    file.write(table.data(), static_cast<std::streamsize>(table.size()));
+    const std::uint16_t entry[2] = {50839, 0xFE00};
+    const std::uint32_t count = 4, value = 0x01020304, next = 0;
+    file.write(reinterpret_cast<const char*>(entry), 4);
+    file.write(reinterpret_cast<const char*>(&count), 4);
+    file.write(reinterpret_cast<const char*>(&value), 4);
+    file.write(reinterpret_cast<const char*>(&next), 4);
+    file.seekp(4);
+    file.write(reinterpret_cast<const char*>(&at), 4);
+    file.close();
+
+    Messages messages;
+    ImageReader::TIFFStackReader<unsigned short> r(path);
+    ASSERT_EQ(r.GetSize(), V({3, 2})) << r.GetError();
+    EXPECT_EQ(r.GetSlice(Vector()).GetData()[0], 5);
+}
+
 // Extents whose product wraps around 64 bits are not believed.
 TEST(FileLimits, OverflowingExtentsAreNotBelieved)
 {
