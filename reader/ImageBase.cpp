@@ -25,7 +25,8 @@ ImageSlice<T> ImageBase<T>::CutRows(const ImageSlice<T>& plane, int y0, int y1)
         return plane;
     // The rows stay in the plane's buffer, which the band keeps alive.
     const T* rows = plane.GetData() + static_cast<size_t>(y0) * static_cast<size_t>(size[0]);
-    return ImageSlice<T>::Borrow(Vector(size[0], y1 - y0), rows, std::make_shared<const ImageSlice<T>>(plane));
+    return ImageSlice<T>::Borrow(Vector(size[0], y1 - y0), rows, std::make_shared<const ImageSlice<T>>(plane),
+                                 plane.GetLender());
 }
 
 template <class T>
@@ -42,6 +43,11 @@ ImageSlice<T> ImageBase<T>::CutColumns(const ImageSlice<T>& plane, int x0, int x
         return ImageSlice<T>();
     for (size_t y = 0; y < H; ++y)
         std::memcpy(band + y * w, plane.GetData() + y * W + static_cast<size_t>(x0), w * sizeof(T));
+    if (!plane.IsIntact()) {
+        // Copied from a plane whose file was cut meanwhile: zeros, not the band.
+        std::free(band);
+        return ImageSlice<T>();
+    }
     return ImageSlice<T>(Vector(x1 - x0, size[1]), band);
 }
 
@@ -320,6 +326,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
             control->done.fetch_add(1, std::memory_order_relaxed);
         const Vector ss = slice.GetSize();
         // A plane that cannot be read, or that does not have the image's plane size, adds nothing.
+        // A lent plane cut from its file while folded read zeros: it adds nothing either.
         size_t step = 0;
         const T* samples = band ? bandSamples(slice, rowBand, W, H, rowBand ? y0 : x0, step)
                                 : (slice.GetData() && ss.size() >= 2 && static_cast<size_t>(ss[0]) == W &&
@@ -336,7 +343,7 @@ ImageSlice<T> ImageBase<T>::GetMaximumProjection(int d1, int d2, Vector fixed, P
                 foldPlane(out + base + x0 * stride[0], samples, step, 0, 1, y0, y1, stride[0], stride[1]);
             else
                 foldPlane(out + base, samples, W, x0, x1, y0, y1, stride[0], stride[1]);
-            folded = true;
+            folded = folded || slice.IsIntact();
         }
 
         // Odometer over the free higher dimensions, last dimension fastest.
@@ -391,6 +398,10 @@ ImageSlice<T> ImageVolume<T>::GetSlice(const Vector& position)
         std::memcpy(buffer + static_cast<size_t>(r) * static_cast<size_t>(w),
                     source.GetData() + (static_cast<size_t>(y0 + r)) * W + static_cast<size_t>(x0),
                     static_cast<size_t>(w) * sizeof(T));
+    if (!source.IsIntact()) {
+        std::free(buffer);
+        return ImageSlice<T>();
+    }
     return ImageSlice<T>(Vector(w, h), buffer);
 }
 

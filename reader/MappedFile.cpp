@@ -199,6 +199,14 @@ void MappedFile::Populate(size_t offset, size_t bytes) const
 #endif
 }
 
+bool MappedFile::StillLent(const void* data, size_t bytes) const
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(data), begin = reinterpret_cast<std::uintptr_t>(m_data);
+    if (at < begin || at - begin > m_size || bytes > m_size - (at - begin))
+        return false;
+    return at - begin + bytes <= CutAt();
+}
+
 void MappedFile::ReleasePages() const
 {
     if (m_data && m_size > 0)

@@ -12,6 +12,7 @@ const std::vector<KeyEntry>& KeyboardTable()
     static const std::vector<KeyEntry> table = {
         {"openToolStripMenuItem", "Ctrl+O", "Open an image file, or a folder (a TIFF series or a Zarr image)"},
         {"openUrlToolStripMenuItem", "Ctrl+Shift+O", "Open a Zarr image on a web server"},
+        {"reloadToolStripMenuItem", "F5", "Open the image again (asks a server again for what failed)"},
         {"exportViewToolStripMenuItem", "Ctrl+E", "Export the XY view with its scale and colour bars"},
         {"exportViewsToolStripMenuItem", "Ctrl+Shift+E", "Export all three views"},
         {"exitToolStripMenuItem", "Ctrl+Q", "Quit"},
@@ -26,7 +27,7 @@ const std::vector<KeyEntry>& KeyboardTable()
         {"regionsToolStripMenuItem", "Ctrl+Shift+R", "Show or hide the regions and measurements"},
         {"playToolStripMenuItem", "Space", "Play or pause the dimension last used"},
         {"keyboardHelpToolStripMenuItem", "F1", "This list"},
-        {nullptr, "Esc", "Cancel the views being computed"},
+        {nullptr, "Esc", "Cancel the views being computed, or the open under way"},
         {nullptr, "Left, Right or , and .", "Step the dimension last used by one"},
         {nullptr, "Page Up, Page Down", "Step the dimension last used by ten"},
         {nullptr, "Home, End", "Go to the first or last index of the dimension last used"},

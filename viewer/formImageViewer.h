@@ -19,6 +19,8 @@ class QWheelEvent;
 namespace ImageViewer {
 
 class Measurement;
+struct OpenIndicator;
+struct OpenJob;
 class PlayerPanel;
 class RegionsPanel;
 class VolumePanel;
@@ -36,13 +38,24 @@ public:
     // Playing, stepping keys, the position stamp and movie export (PlayerPanel.h).
     std::unique_ptr<PlayerPanel> player;
 
-    // Makes the file at `path` the current image. The reader is chosen by the last character.
+    // Makes the file, folder or web address at `path` the current image: StartOpen, and for
+    // a local path waits until it is shown or refused (tests, tools, scripted use). A web
+    // address returns at once (WaitForOpen).
     void LoadImageW(const QString& path);
+    // Opens `path` on the process's pool and returns at once; the window stays usable, shows
+    // progress with a Cancel button (Esc too) and keeps the current image until the new one
+    // is there. The newest open wins (older ones are stopped). Menus, drops, the command line.
+    void StartOpen(const QString& path);
+    // Stops the open under way, keeping what is shown; false when none is.
+    bool CancelOpen();
+    // File > Reload: opens the current image again, keeping the view where it still fits, and
+    // asks a server again at once for what failed.
+    void ReloadImage();
     // Makes an already opened reader the current image (LoadImageW's second half); the
     // window takes ownership. Used by LoadImageW and by tests and benchmarks with
     // synthetic sources.
     void LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader, const QString& title);
-    // Blocks until opens of web addresses under way have been shown or refused (tests).
+    // Blocks until the newest open under way has been shown or refused (tests, tools).
     void WaitForOpen();
 
     // ---- views (formImageViewer_Views.cpp) ----
@@ -251,9 +264,11 @@ private:
     void SeedChannels(bool expand);
     void BuildDimensionRows(int n);
     void AdjustLocationContentSize();
-    // Web addresses open on a thread of their own; FinishOpen shows the newest result.
-    void OpenInBackground(const QString& path);
-    void FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened);
+    // Every open runs on the process's pool (formImageViewer_Open.cpp); FinishOpen shows the
+    // newest result.
+    void SetUpOpening();
+    void FinishOpen(const std::shared_ptr<OpenJob>& job, ImageReader::OpenedImage opened);
+    void ShowOpenProgress();
     // The second half of every open: the image as the current one, or the reason it failed.
     void ShowOpened(const QString& path, ImageReader::OpenedImage opened);
     struct OpenGuard
@@ -262,8 +277,9 @@ private:
         bool alive = true;
     };
     std::shared_ptr<OpenGuard> openGuard = std::make_shared<OpenGuard>();
-    std::uint64_t openTicket = 0;
-    int pendingOpens = 0;
+    std::shared_ptr<OpenJob> currentOpen; // the newest open under way
+    std::unique_ptr<OpenIndicator> openIndicator;
+    QString openedPath; // what the current image was opened from (Reload)
     // Shows a one-line note about a file that could not be opened.
     void ReportOpenFailure(const QString& path, const QString& reason);
     // View data and background work (formImageViewer_Views.cpp).

@@ -182,7 +182,7 @@ void formImageViewer::openRecentToolStripMenuItem_AboutToShow()
         QAction* entry = openRecentToolStripMenuItem->addAction(
             QStringLiteral("&%1 %2").arg(k % 10).arg(QDir::toNativeSeparators(file)));
         entry->setObjectName(QStringLiteral("recentFile%1").arg(k - 1));
-        connect(entry, &QAction::triggered, this, [this, file] { LoadImageW(file); });
+        connect(entry, &QAction::triggered, this, [this, file] { StartOpen(file); });
     }
     if (files.isEmpty())
         openRecentToolStripMenuItem->addAction(QStringLiteral("(none)"))->setEnabled(false);

@@ -304,6 +304,7 @@ TEST(Files, DroppedFileOpens)
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &drop);
+    window->WaitForOpen();
     ASSERT_NE(window->image, nullptr);
     EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Lumora - ") + path("cells.ics")));
 }
@@ -311,6 +312,7 @@ TEST(Files, DroppedFileOpens)
 TEST(Files, CommandLineNamesTheFirstFile)
 {
     formImageViewer window(QStringList{path("cells.ics"), path("cells_z000_c0.tif")});
+    window.WaitForOpen();
     ASSERT_NE(window.image, nullptr);
     EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window.reader.get()), nullptr);
     formImageViewer empty;

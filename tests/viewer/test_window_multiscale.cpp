@@ -354,6 +354,7 @@ TEST(Multiscale, OpenDialogTakesAZarrFolder)
             QMetaObject::invokeMethod(dialog, "reject"); // fails below: the window has no image
     });
     w->openToolStripMenuItem->trigger();
+    w->WaitForOpen();
     ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
     EXPECT_EQ(w->LevelCount(), 3);
 
