@@ -516,6 +516,9 @@ void Viewer::submitSpectral(const ViewPlan& plan)
                 if (d != m_display)
                     takeWidened(d, index);
             }
+            // Coloured with a range that another view widened meanwhile: once more with it.
+            if (m_display.global != coloured->display.global)
+                Submit(Plan(index));
         });
     }, index == kViewXY);
     if (rec.shown.xdim != key.xdim || rec.shown.ydim != key.ydim || rec.shown.cd != key.cd || rec.shown.image != key.image) {
