@@ -74,25 +74,6 @@ char Dominant(const formImageViewer& w)
     return 0;
 }
 
-TEST(Spectrum, ShortStacksSpreadOverTheVisibleBandLongOnesKeepTheDefault)
-{
-    auto w = MakeWindow();
-    struct Case { int samples; const char *p1, *w1, *p2, *w2; } cases[] = {
-        {1024, "367", "488", "646", "658"}, {32, "0", "400", "31", "700"}, {12, "0", "400", "11", "700"}};
-    for (const Case& c : cases) {
-        // Bright in the middle of the stack only.
-        const int mid = c.samples / 2;
-        Load(*w, {6, 6, c.samples}, {"x", "y", "lambda"},
-             [mid](const std::vector<int>& p) { return std::abs(p[2] - mid) < 2 ? 3000 : 10; });
-        ASSERT_TRUE(w->IsSpectral());
-        EXPECT_EQ(w->textSpectrumPos1->text(), c.p1) << c.samples;
-        EXPECT_EQ(w->textSpectrumWavelength1->text(), c.w1) << c.samples;
-        EXPECT_EQ(w->textSpectrumPos2->text(), c.p2) << c.samples;
-        EXPECT_EQ(w->textSpectrumWavelength2->text(), c.w2) << c.samples;
-        EXPECT_NE(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u) << c.samples << " samples are in colour";
-    }
-}
-
 TEST(Spectrum, AnEditRepaintsAtOnceAndATypedCalibrationStays)
 {
     auto w = MakeWindow();
@@ -117,24 +98,6 @@ TEST(Spectrum, AnEditRepaintsAtOnceAndATypedCalibrationStays)
     w->textSpectrumPos2->setText(QStringLiteral("31"));
     Load(*w, {6, 6, 20}, {"x", "y", "lambda"}, [](const std::vector<int>&) { return 5; });
     EXPECT_EQ(w->textSpectrumWavelength1->text(), QStringLiteral("438"));
-}
-
-TEST(ScaleBarMath, RoundLengths)
-{
-    struct Case { double nmPerPixel; int max; double nm; int pixels; const char* label; } cases[] = {
-        {100, 200, 20000, 200, "20 \u00b5m"},  // exactly 20 um fits
-        {50, 120, 5000, 100, "5 \u00b5m"},     // 6 um: 5 um is the roundest below
-        {7, 100, 500, 71, "500 nm"},
-        {1e6 / 3, 300, 1e8, 300, "100 mm"},
-        {0, 100, 0, 0, ""},                     // unknown pixel size
-        {0.001, 100, 0, 0, ""},                 // not even 1 nm fits
-    };
-    for (const Case& c : cases) {
-        const ImageViewer::ScaleBar bar = ImageViewer::ChooseScaleBar(c.nmPerPixel, c.max);
-        EXPECT_DOUBLE_EQ(bar.nm, c.nm) << c.nmPerPixel;
-        EXPECT_EQ(bar.pixels, c.pixels) << c.nmPerPixel;
-        EXPECT_EQ(bar.label, std::string(c.label)) << c.nmPerPixel;
-    }
 }
 
 // Longest run of white pixels in a row of the view.

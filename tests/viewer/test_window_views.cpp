@@ -1,5 +1,4 @@
-// What the three views show: channel compositing, equal axes, projection, the pixel
-// readout and the spectral path with its calibration boxes.
+// What the views' controls show: the pixel readout and the spectral calibration boxes.
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,52 +13,6 @@ namespace {
 QRgb At(const QImage& image, int x, int y)
 {
     return image.pixel(x, y) & 0xffffff;
-}
-
-TEST(Views, ChannelsAddUpAndDisabledOnesDropOut)
-{
-    auto w = MakeWindow();
-    // Every channel ramps from 0 at x = 0 to its maximum at x = 7.
-    Load(*w, {8, 8, 3}, {"x", "y", "ch"}, [](const std::vector<int>& p) { return p[0] * 100; });
-    ASSERT_FALSE(w->GDIImageXY.isNull());
-    EXPECT_EQ(At(w->GDIImageXY, 7, 3), 0xffffffu); // red + green + blue
-    EXPECT_EQ(At(w->GDIImageXY, 0, 3), 0x000000u);
-    (*w->channels)[1]->m_enabled = false;
-    w->RefreshPictures(7);
-    EXPECT_EQ(At(w->GDIImageXY, 7, 3), 0xff00ffu); // red + blue
-    for (auto& ch : *w->channels)
-        ch->m_enabled = false;
-    w->RefreshPictures(7);
-    EXPECT_EQ(At(w->GDIImageXY, 7, 3), 0x000000u);
-}
-
-TEST(Views, EqualAxesLeaveThatViewBlack)
-{
-    auto w = Open({8, 8, 4}, {"x", "y", "z"}, [](const std::vector<int>& p) { return p[0] + p[1]; });
-    w->comboDimY->setCurrentIndex(0);
-    EXPECT_TRUE(w->GDIImageXY.isNull());
-    EXPECT_FALSE(w->GDIImageXZ.isNull());
-    EXPECT_FALSE(w->GDIImageYZ.isNull());
-    EXPECT_EQ(w->GDIImageYZ.size(), QSize(4, 8)); // YZ: z across, the (new) Y dimension x down
-    const QImage shot = w->pictureXY->grab().toImage();
-    EXPECT_EQ(At(shot, 10, 10), 0x000000u);
-}
-
-TEST(Views, ProjectionOnlyInMaxMode)
-{
-    auto w = Open({8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) { return 10 * p[2] + p[0]; });
-    ASSERT_EQ(w->curslice[2], 2);
-    // The side views widen the range to all planes (0 .. 47); draw plane 2 again with it.
-    w->RefreshPictures(1);
-    const int plane2 = qRed(w->GDIImageXY.pixel(0, 0));
-    auto* box = w->findChild<QCheckBox*>(QStringLiteral("checkDimProj2"));
-    w->comboProj->setCurrentIndex(1);
-    box->setChecked(true);
-    // The maximum over z is plane 4 (40 at x = 0): brighter than plane 2 (20 there).
-    EXPECT_GT(qRed(w->GDIImageXY.pixel(0, 0)), plane2 + 50);
-    w->comboProj->setCurrentIndex(0);
-    EXPECT_TRUE(box->isChecked());
-    EXPECT_EQ(qRed(w->GDIImageXY.pixel(0, 0)), plane2);
 }
 
 TEST(Views, PixelValueReadsImageDimensionsZeroAndOne)
