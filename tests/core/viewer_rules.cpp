@@ -174,14 +174,20 @@ TEST(ViewerRules, FitFillsTheTableKeepingThePhysicalAspect)
     EXPECT_FALSE(v.State().fitted);
 }
 
-TEST(ViewerRules, ChannelsSeededFromHintsAndWidenedByWhatTheViewsShow)
+namespace {
+
+// Entry c holds 1000 (c + 1) + x + y: each channel autoscales to its own data.
+unsigned short ThreeChannels(const std::vector<int>& c)
 {
-    // Entry c holds 1000 (c + 1) + x + y: each channel autoscales to its own data.
-    const FormulaImage::Formula channels = [](const std::vector<int>& c) {
-        return static_cast<unsigned short>(1000 * (c[3] + 1) + c[0] + c[1]);
-    };
+    return static_cast<unsigned short>(1000 * (c[3] + 1) + c[0] + c[1]);
+}
+
+} // namespace
+
+TEST(ViewerRules, ChannelsSeededFromHintsAndOnePerEntry)
+{
     {
-        auto image = std::make_unique<FileLikeImage>(std::vector<int>{32, 24, 2, 3}, channels,
+        auto image = std::make_unique<FileLikeImage>(std::vector<int>{32, 24, 2, 3}, ThreeChannels,
                                                      std::vector<std::string>{"x", "y", "z", "ch"});
         image->hints.resize(2);
         image->hints[0].name = "DAPI";
@@ -238,9 +244,12 @@ TEST(ViewerRules, ChannelsSeededFromHintsAndWidenedByWhatTheViewsShow)
         EXPECT_EQ(v.State().channelDim, 2);
     }
 
-    // A fixed range stays whatever the views show; autoscaling again widens it to the data.
+}
+
+TEST(ViewerRules, AFixedRangeStaysAndAutoscalingWidensToTheData)
+{
     Viewer v;
-    ASSERT_EQ(v.Open(Image({32, 24, 2, 3}, {"x", "y", "z", "ch"}, channels)), "");
+    ASSERT_EQ(v.Open(Image({32, 24, 2, 3}, {"x", "y", "z", "ch"}, ThreeChannels)), "");
     v.Wait();
     ChannelDisplay red = v.Display().channels[0];
     ASSERT_EQ(red.min, 1000);
@@ -309,7 +318,7 @@ TEST(ViewerRules, FilesOwnChannelsColoursAndRanges)
     EXPECT_FALSE(v.Record(kViewXY).picture.IsNull());
 }
 
-TEST(ViewerRules, PicturesAddChannelsAndFollowGammaAndProjection)
+TEST(ViewerRules, ChannelsAddUpAndDisabledOnesDropOut)
 {
     // Every channel ramps from 0 at x = 0 to its maximum at x = 7.
     Viewer v;
@@ -332,8 +341,13 @@ TEST(ViewerRules, PicturesAddChannelsAndFollowGammaAndProjection)
     v.Wait();
     EXPECT_EQ(Rgb(v.Record(kViewXY).picture, 7, 3), (std::array<int, 3>{0, 0, 0}));
 
+}
+
+TEST(ViewerRules, GammaBendsTheRampBetweenItsEnds)
+{
     // A ramp over the whole 16-bit range drawn from min - 1 (black) to max (full): a gamma
     // bends it without moving its ends, and gamma 0 is the plain ramp.
+    Viewer v;
     ASSERT_EQ(v.Open(Image({256, 4}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0] * 257); })), "");
     ChannelDisplay g = v.Display().global;
     g.autoscaling = false;
@@ -363,13 +377,18 @@ TEST(ViewerRules, PicturesAddChannelsAndFollowGammaAndProjection)
     v.Wait();
     EXPECT_TRUE(SameBytes(v.Record(kViewXY).picture, plain));
 
+}
+
+TEST(ViewerRules, ProjectionOnlyInMaxModeAndEqualAxesDrawNothing)
+{
     // 10 z + x: the maximum over z (plane 4) is brighter than plane 2, but only in "max"
     // mode; equal axes leave that view without a picture.
+    Viewer v;
     ASSERT_EQ(v.Open(Image({8, 8, 5}, {"x", "y", "z"}, [](const std::vector<int>& p) {
                   return static_cast<unsigned short>(10 * p[2] + p[0]);
               })),
               "");
-    g = v.Display().global;
+    ChannelDisplay g = v.Display().global;
     g.autoscaling = false;
     g.min = 0;
     g.max = 47;
