@@ -31,7 +31,9 @@ FormulaImage& Source(formImageViewer& w)
 
 } // namespace
 
-TEST(Background, MissingPlanesDrawBlackAreReadAgainAndAreReportedOnce)
+// What the views could not show is said in the status bar: a missing plane once per image,
+// a view refused for the memory budget.
+TEST(Background, StatusBarSaysWhatCouldNotBeShown)
 {
     auto w = MakeWindow();
     auto source = std::make_unique<FormulaImage>(std::vector<int>{8, 8, 5}, [](const std::vector<int>&) {
@@ -39,23 +41,16 @@ TEST(Background, MissingPlanesDrawBlackAreReadAgainAndAreReportedOnce)
     }, std::vector<std::string>{"x", "y", "z"});
     source->failing.insert({2});
     w->LoadReader(std::move(source), QStringLiteral("missing"));
-    EXPECT_TRUE(w->GDIImageXY.isNull()) << "plane 2, under the cursor, is missing: nothing to draw";
-    EXPECT_NE(w->GDIImageXZ.pixel(3, 1) & 0xffffff, 0u);
-    EXPECT_EQ(w->GDIImageXZ.pixel(3, 2) & 0xffffff, 0u) << "its row in the side view stays black";
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("could not be read")));
-
     w->statusBar()->clearMessage();
     Source(*w).failing.clear();
     w->findChild<QSlider*>(QStringLiteral("trackDim2"))->setValue(3);
     w->findChild<QSlider*>(QStringLiteral("trackDim2"))->setValue(2);
     EXPECT_NE(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u) << "a plane that failed is asked for again";
     EXPECT_TRUE(w->statusBar()->currentMessage().isEmpty()) << "said once per image";
-}
 
-TEST(Background, ViewsLargerThanTheBudgetAreRefused)
-{
     ImageViewer::SetCacheBudgetOverrideMB(1);
-    auto w = Open({1024, 600, 2}, {"x", "y", "z"}, Ramp); // one plane is 1.2 MB
+    Load(*w, {1024, 600, 2}, {"x", "y", "z"}, Ramp); // one plane is 1.2 MB
     ImageViewer::SetCacheBudgetOverrideMB(0);
     ImageReader::SetProcessMemoryBudget(0); // the window set it from the override
     EXPECT_EQ(Source(*w).reads, 0) << "nothing attempted";
