@@ -349,3 +349,29 @@ TEST(ViewerPipeline, ASavedStateShowsTheSamePicturesInAnotherViewer)
     EXPECT_NE(StateFromJson(text, small, os, od), "");
     EXPECT_EQ(os, other.State());
 }
+
+TEST(ViewerPipeline, ARemoteImageShowsWhatTheSameFolderShows)
+{
+    LoopbackServer server(std::string(LUMORA_TESTDATA) + "/zarr");
+    const auto show = [](Viewer& v, const std::string& where) {
+        v.Diagnostics()->Set([](const std::string&) {});
+        ImageReader::OpenedImage opened = ImageReader::OpenImage(where);
+        ASSERT_TRUE(opened.reader) << where << ": " << opened.error;
+        ASSERT_EQ(v.Open(std::move(opened.reader)), "");
+        v.SetCursor(4, 1); // t
+        v.Wait();
+    };
+    Viewer local, remote;
+    show(local, std::string(LUMORA_TESTDATA) + "/zarr/ome5d.zarr");
+    show(remote, server.Url("ome5d.zarr"));
+    EXPECT_TRUE(remote.Session().ReadsMayWait());
+    EXPECT_EQ(remote.Session().LevelCount(), 3);
+    EXPECT_EQ(remote.Display(), local.Display());
+    for (int view = 0; view < kViewCount; ++view) {
+        ASSERT_FALSE(local.Record(view).picture.IsNull()) << view;
+        EXPECT_TRUE(SameBytes(remote.Record(view).picture, local.Record(view).picture)) << view;
+    }
+    // The file's values (x + 50 y + 2000 z + 9000 c + 30000 t) reach the kept planes.
+    const int z = local.State().cursor[2];
+    EXPECT_EQ(KeptValue(remote, kViewXY, 1), 2000 * z + 9000 + 30000);
+}
