@@ -416,17 +416,11 @@ TEST(ViewerRules, ProjectionOnlyInMaxModeAndEqualAxesDrawNothing)
 
 namespace {
 
-// The colour component that dominates a picture's centre: 'r', 'g', 'b' or 0 for none.
-char Dominant(const ViewPicture& p)
+// Which of red (0), green (1) and blue (2) is strongest at a picture's centre.
+int Strongest(const ViewPicture& p)
 {
-    const auto [r, g, b] = Rgb(p, p.width / 2, p.height / 2);
-    if (r > 2 * g && r > 2 * b)
-        return 'r';
-    if (g > r && g > b)
-        return 'g';
-    if (b > r && b > g)
-        return 'b';
-    return 0;
+    const std::array<int, 3> c = Rgb(p, p.width / 2, p.height / 2);
+    return static_cast<int>(std::max_element(c.begin(), c.end()) - c.begin());
 }
 
 } // namespace
@@ -457,12 +451,12 @@ TEST(ViewerRules, SpectraInTrueColourUnderTheirCalibration)
                            [](const std::vector<int>& p) -> unsigned short { return p[2] >= 14 && p[2] <= 17 ? 3000 : 10; })),
               "");
     v.Wait();
-    EXPECT_EQ(Dominant(v.Record(kViewXY).picture), 'g');
+    EXPECT_EQ(Strongest(v.Record(kViewXY).picture), 1);
     EXPECT_EQ(RecomputedBy(v, [&] { v.SetSpectrum({0, 650, 31, 680}); }), ViewAll);
-    EXPECT_EQ(Dominant(v.Record(kViewXY).picture), 'r');
+    EXPECT_EQ(Strongest(v.Record(kViewXY).picture), 0);
     v.SetSpectrum({0, 438, 31, 478});
     v.Wait();
-    EXPECT_EQ(Dominant(v.Record(kViewXY).picture), 'b');
+    EXPECT_EQ(Strongest(v.Record(kViewXY).picture), 2);
     // Two equal reference positions calibrate nothing: refused.
     EXPECT_FALSE(v.SetSpectrum({31, 438, 31, 478}));
     EXPECT_EQ(v.State().spectrum.w1, 438);
