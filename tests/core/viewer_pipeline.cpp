@@ -227,6 +227,13 @@ TEST(ViewerPipeline, ZoomPicksTheLevelAndItsPlane)
         EXPECT_EQ(v.Record(kViewXY).picture.width, s.width) << s.zoom;
         EXPECT_EQ(KeptValue(v), s.value) << s.zoom;
     }
+    // Two device pixels per screen pixel: half a screen pixel per image pixel is one device
+    // pixel, the full resolution.
+    v.devicePixelRatio = 2;
+    v.SetZoom(0.5, V({0, 0}), false);
+    v.Wait();
+    EXPECT_EQ(v.Record(kViewXY).picture.width, 256);
+    EXPECT_EQ(KeptValue(v), z);
 
     // A projection runs on the matching level: level 1 of 15 planes has 8, the last is 7.
     Viewer p;
