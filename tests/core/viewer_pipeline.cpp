@@ -349,7 +349,7 @@ TEST(ViewerPipeline, ASavedStateShowsTheSamePicturesInAnotherViewer)
     }
     // Another image's sizes refuse it with a reason, changing nothing.
     Viewer other;
-    ASSERT_EQ(other.Open(Image({8, 8}, {"x", "y"}, cells)), "");
+    ASSERT_EQ(other.Open(Image({8, 8}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0]); })), "");
     ViewState os = other.State();
     DisplayState od = other.Display();
     const ImageDescription small{other.Size(), other.Session().DimensionNames(), other.PixelSizes()};
