@@ -414,6 +414,42 @@ TEST(ViewerRules, ProjectionOnlyInMaxModeAndEqualAxesDrawNothing)
     EXPECT_FALSE(v.Record(kViewXZ).picture.IsNull());
 }
 
+TEST(ViewerRules, LookupTablesColourTheRange)
+{
+    // Values 0, 100, ..., 1500 across, drawn over 300 .. 1200.
+    Viewer v;
+    ASSERT_EQ(v.Open(Image({16, 2}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(100 * c[0]); })), "");
+    ChannelDisplay g = v.Display().global;
+    g.autoscaling = false;
+    g.min = 300;
+    g.max = 1200;
+    g.lut = "HiLo";
+    ASSERT_TRUE(v.SetGlobalChannel(g));
+    v.Wait();
+    // HiLo marks what is clipped blue below and red above; a third of the way is grey.
+    const ViewPicture& hilo = v.Record(kViewXY).picture;
+    ASSERT_EQ(hilo.width, 16);
+    EXPECT_EQ(Rgb(hilo, 2, 0), (std::array<int, 3>{0, 0, 255}));  // 200 below the minimum
+    EXPECT_EQ(Rgb(hilo, 3, 0), (std::array<int, 3>{0, 0, 255}));  // 300 at it
+    EXPECT_EQ(Rgb(hilo, 12, 0), (std::array<int, 3>{255, 0, 0})); // 1200 at the maximum
+    EXPECT_EQ(Rgb(hilo, 15, 0), (std::array<int, 3>{255, 0, 0}));
+    const std::array<int, 3> third = Rgb(hilo, 6, 0); // 600
+    EXPECT_NEAR(third[0], 85, 1);
+    EXPECT_EQ(third[0], third[1]);
+    EXPECT_EQ(third[1], third[2]);
+    // Inverted runs from the colour down to black.
+    g.lut = "Inverted";
+    ASSERT_TRUE(v.SetGlobalChannel(g));
+    v.Wait();
+    const ViewPicture& inverted = v.Record(kViewXY).picture;
+    EXPECT_EQ(Rgb(inverted, 1, 0), (std::array<int, 3>{255, 255, 255}));
+    EXPECT_EQ(Rgb(inverted, 14, 0), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_NEAR(Rgb(inverted, 6, 0)[0], 170, 1);
+    // A table that is not one of the names is refused.
+    g.lut = "Rainbow";
+    EXPECT_FALSE(v.SetGlobalChannel(g));
+}
+
 namespace {
 
 // Which of red (0), green (1) and blue (2) is strongest at a picture's centre.

@@ -117,8 +117,7 @@ TEST(WindowRound, FileChannelsShowInTheRangeAndTableBoxes)
     EXPECT_EQ(colourOf(*(*w->channels)[0]), (std::array<int, 3>{0, 0, 255}));
 }
 
-// The boxes follow the markers and take typed values; HiLo marks clipped pixels blue and
-// red, inverted runs from the colour down to black, on known values.
+// The boxes follow the markers and take typed values; the table box sets the channel's table.
 TEST(WindowRound, RangeBoxesAndLookupTables)
 {
     // Values 0, 100, ..., 1500 across.
@@ -144,24 +143,12 @@ TEST(WindowRound, RangeBoxesAndLookupTables)
     w->WaitForViews();
     EXPECT_EQ(w->tools->textRangeMax->text(), "1200");
 
+    // The table chosen reaches the picture (its colours are the model's, tested headless).
     ChooseLut(*w, LookupTable::HiLo);
     EXPECT_EQ(channel->m_lut, LookupTable::HiLo);
-    const QImage& hilo = w->GDIImageXY;
-    ASSERT_EQ(hilo.width(), 16);
-    EXPECT_EQ(rgb(hilo.pixel(2, 0)), (std::array<int, 3>{0, 0, 255}));   // 200 below the minimum
-    EXPECT_EQ(rgb(hilo.pixel(3, 0)), (std::array<int, 3>{0, 0, 255}));   // 300 at it
-    EXPECT_EQ(rgb(hilo.pixel(12, 0)), (std::array<int, 3>{255, 0, 0}));  // 1200 at the maximum
-    EXPECT_EQ(rgb(hilo.pixel(15, 0)), (std::array<int, 3>{255, 0, 0}));
-    const std::array<int, 3> third = rgb(hilo.pixel(6, 0)); // 600: a third of the way, grey
-    EXPECT_NEAR(third[0], 85, 1);
-    EXPECT_EQ(third[0], third[1]);
-    EXPECT_EQ(third[1], third[2]);
-
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(2, 0)), (std::array<int, 3>{0, 0, 255})); // below the minimum
     ChooseLut(*w, LookupTable::Inverted);
-    const QImage& inverted = w->GDIImageXY;
-    EXPECT_EQ(rgb(inverted.pixel(1, 0)), (std::array<int, 3>{255, 255, 255}));
-    EXPECT_EQ(rgb(inverted.pixel(14, 0)), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_NEAR(qRed(inverted.pixel(6, 0)), 170, 1);
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(1, 0)), (std::array<int, 3>{255, 255, 255}));
 
     // The choice is part of the display state.
     EXPECT_EQ(w->DisplayFromWindow().global.lut, "Inverted");
