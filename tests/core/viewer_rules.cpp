@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 #include "OpenImage.h"
 #include "ViewerTestKit.h"
@@ -513,4 +514,64 @@ TEST(ViewerRules, SpectraInTrueColourUnderTheirCalibration)
     EXPECT_GT(r, 128);
     EXPECT_GT(g, 96);
     EXPECT_EQ(Rgb(v.Record(kViewXY).picture, 1, 3), (std::array<int, 3>{0, 0, 0}));
+}
+
+namespace {
+
+// The pixels of a picture brighter than mid-grey in every component.
+std::set<std::pair<int, int>> Bright(const ViewPicture& p)
+{
+    std::set<std::pair<int, int>> lit;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const std::array<int, 3> c = Rgb(p, x, y);
+            if (c[0] > 200 && c[1] > 200 && c[2] > 200)
+                lit.insert({x, y});
+        }
+    return lit;
+}
+
+} // namespace
+
+TEST(ViewerRules, PicturesOfAStateAtAnySize)
+{
+    // One bright voxel at (7, 5, 3) of 20 x 16 x 6 with z three times as thick as x and y.
+    Viewer v;
+    v.autoRefresh = false; // pictures straight from the state, as exports and the command line take them
+    ASSERT_EQ(v.Open(Image({20, 16, 6}, {"x", "y", "z"},
+                           [](const std::vector<int>& c) -> unsigned short { return c[0] == 7 && c[1] == 5 && c[2] == 3 ? 4000 : 0; },
+                           {100, 100, 300})),
+              "");
+    ViewState s = v.State();
+    s.cursor = V({7, 5, 3});
+    DisplayState d = v.Display();
+    d.global.autoscaling = false;
+    d.global.min = 0;
+    d.global.max = 4000;
+    // At the natural size: YZ (18 x 16) left of XY (20 x 16), XZ (20 x 18) above it, 6 black
+    // pixels apart; z rows and columns three pixels each.
+    const ViewPicture all = RenderPicture(v.Session(), s, d, v.PixelSizes(), ViewAll);
+    ASSERT_EQ(all.width, 18 + 6 + 20);
+    ASSERT_EQ(all.height, 18 + 6 + 16);
+    const std::set<std::pair<int, int>> natural = {{24 + 7, 24 + 5},                                  // XY
+                                                   {24 + 7, 9}, {24 + 7, 10}, {24 + 7, 11},           // XZ
+                                                   {9, 24 + 5}, {10, 24 + 5}, {11, 24 + 5}};          // YZ
+    EXPECT_EQ(Bright(all), natural);
+
+    // Into 88 x 120: twice the size, centred between black bands of 20 rows.
+    const ViewPicture fitted = RenderPicture(v.Session(), s, d, v.PixelSizes(), ViewAll, 88, 120);
+    ASSERT_EQ(fitted.width, 88);
+    ASSERT_EQ(fitted.height, 120);
+    std::set<std::pair<int, int>> doubled;
+    for (const auto& [x, y] : natural)
+        for (int dy = 0; dy < 2; ++dy)
+            for (int dx = 0; dx < 2; ++dx)
+                doubled.insert({2 * x + dx, 20 + 2 * y + dy});
+    EXPECT_EQ(Bright(fitted), doubled);
+
+    // The XY view alone; a view that cannot be drawn gives no picture.
+    const ViewPicture xy = RenderPicture(v.Session(), s, d, v.PixelSizes(), ViewXY, 40, 40);
+    EXPECT_EQ(Bright(xy), (std::set<std::pair<int, int>>{{14, 14}, {15, 14}, {14, 15}, {15, 15}}));
+    s.axes.y = 0;
+    EXPECT_TRUE(RenderPicture(v.Session(), s, d, v.PixelSizes(), ViewXY, 40, 40).IsNull());
 }
