@@ -239,6 +239,20 @@ TEST(ViewerRules, ChannelsSeededFromHintsAndOnePerEntry)
             EXPECT_EQ(d.channels[c].min, 100 + 10 * static_cast<int>(c)) << c;
             EXPECT_EQ(d.channels[c].max, 115 + 10 * static_cast<int>(c)) << c;
         }
+        // Another channel dimension with more entries brings channels for them, the others
+        // keep their settings.
+        ASSERT_EQ(v.Open(Image({16, 12, 3, 5}, {"x", "y", "ch", "t"}, Zero)), "");
+        ChannelDisplay off = v.Display().channels[1];
+        off.enabled = false;
+        ASSERT_TRUE(v.SetChannel(1, off));
+        ASSERT_EQ(v.Display().channels.size(), 3u);
+        ASSERT_TRUE(v.SetChannelDimension(3));
+        ASSERT_EQ(v.Display().channels.size(), 5u);
+        EXPECT_FALSE(v.Display().channels[1].enabled);
+        EXPECT_EQ(v.Display().channels[4].name, "4");
+        EXPECT_EQ(Colour(v.Display().channels[4]), (std::array<int, 3>{255, 255, 255}));
+        v.Wait();
+        EXPECT_FALSE(v.Record(kViewXY).picture.IsNull());
         // Ten entries or more are a spectrum: one global channel colours them all.
         ASSERT_EQ(v.Open(Image({16, 12, 10}, {"x", "y", "c"}, Zero)), "");
         EXPECT_TRUE(v.State().IsSpectral(v.Size()));
