@@ -94,7 +94,7 @@ TEST(ViewerPipeline, DisplayChangesRecolourWithoutReading)
 {
     for (const bool worker : {false, true}) {
         Viewer v;
-        OpenWith(v, Image({24, 20, 16, 3}, {"x", "y", "z", "ch"}, Ramp), worker);
+        OpenWith(v, Image({16, 12, 8, 3}, {"x", "y", "z", "ch"}, Ramp), worker);
         Project(v, 2);
         const ViewPicture before = Copy(v.Record(kViewXY).picture);
         const int reads = Source(v).reads;
