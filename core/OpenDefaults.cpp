@@ -50,12 +50,12 @@ RGBABuffer RenderTrueColourSpectrum(ImageReader::ImageBase<unsigned short>& sour
     const std::vector<double> wavelengths = SpectrumWavelengths(cal, size[cd]);
     if (wavelengths.empty())
         return NewBlackRGBA(size[xdim], size[ydim]);
-    // The projection subtracts the range minimum it is given; with the empty range of a new
-    // channel that is 65535 and the picture would come out black although the call has just
-    // found the data's range.
-    const bool emptyRange = global.m_autoscaling && global.m_min > global.m_max;
+    // The projection colours with the range it is given and widens it only afterwards: a
+    // range autoscaling changed (the empty range of a new channel included, which would give
+    // black) is drawn again, so that the picture matches the range handed back.
+    const int min = global.m_min, max = global.m_max;
     RGBABuffer spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, wavelengths, global);
-    if (emptyRange && global.m_min <= global.m_max)
+    if (global.m_autoscaling && global.m_min <= global.m_max && (global.m_min != min || global.m_max != max))
         spectral = RenderSpectralView(source, xdim, ydim, cd, cursor, wavelengths, global);
     return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }

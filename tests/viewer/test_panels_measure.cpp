@@ -60,24 +60,6 @@ TEST(Measure, RegionHistogramFollowsTheRectangleOnScreen)
     EXPECT_EQ(after.pixel(110, 90), before.pixel(110, 90));
 }
 
-TEST(Measure, RegionIsClampedAndItsBitmapCapped)
-{
-    auto w = Open({64, 48}, {"x", "y"}, gradient);
-    Drag(w->pictureXY, {60, 40}, {200, 300}, Qt::LeftButton, Qt::ShiftModifier);
-    ASSERT_TRUE(w->histogram);
-    EXPECT_EQ(w->histogram->m_bitmap.size(), QSize(4, 8)); // (60, 40) .. (63, 47)
-
-    // Dragged upwards and leftwards: no new histogram.
-    Drag(w->pictureXY, {30, 30}, {10, 10}, Qt::LeftButton, Qt::ShiftModifier);
-    EXPECT_FALSE(w->histogram);
-
-    // At zoom 1000 a 10 x 10 region would be 10000 pixels wide on screen.
-    w->properties.m_zoom = 1000.0;
-    Drag(w->pictureXY, {1, 1}, {9999, 9999}, Qt::LeftButton, Qt::ShiftModifier);
-    ASSERT_TRUE(w->histogram);
-    EXPECT_EQ(w->histogram->m_bitmap.size(), QSize(4096, 4096));
-}
-
 TEST(Measure, LineLengthInPhysicalUnits)
 {
     struct Case { std::vector<double> sizes; QPoint from, to; int dist; QString label; } cases[] = {

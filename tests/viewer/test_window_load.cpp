@@ -30,33 +30,6 @@ using namespace ViewerTest;
 
 namespace {
 
-TEST(Load, InitialChoicesFromTheDimensionNames)
-{
-    struct Case { std::vector<std::string> names; int x, y, xz, yz, c; } cases[] = {
-        {{"x", "y", "z", "ch"}, 0, 1, 2, 2, 4},
-        {{"x", "y", "t"}, 0, 1, 2, 2, 0},  // no depth candidate: dimension 2; "t" is no channel
-        {{"x", "y"}, 0, 1, -1, -1, 0},
-        {{"x", "y", "Z", "z"}, 0, 1, 3, 3, 0}, // the last match wins
-        {{"x", "y", "W", "c"}, 0, 1, 2, 2, 4},
-        {{"x", "y", "W", "t"}, 0, 1, 2, 2, 3},
-        {{"x", "y", "", "C"}, 0, 1, 2, 2, 4},  // an empty name matches nothing
-        {{"x", "y", "Lambda", "t"}, 0, 1, 2, 2, 3},
-    };
-    auto window = MakeWindow();
-    for (const Case& c : cases) {
-        std::vector<int> size(c.names.size(), 4);
-        Load(*window, size, c.names);
-        const std::string what = c.names.back();
-        EXPECT_EQ(window->comboDimX->currentIndex(), c.x) << what;
-        EXPECT_EQ(window->comboDimY->currentIndex(), c.y) << what;
-        EXPECT_EQ(window->comboDimXZ->currentIndex(), c.xz) << what;
-        EXPECT_EQ(window->comboDimYZ->currentIndex(), c.yz) << what;
-        EXPECT_EQ(window->comboDimC->currentIndex(), c.c) << what;
-        EXPECT_EQ(window->comboDimP->currentIndex(), 0) << what;
-        EXPECT_EQ(window->comboDimC->count(), static_cast<int>(c.names.size()) + 1); // and "(none)"
-    }
-}
-
 TEST(Load, CursorRowsAndSliders)
 {
     auto window = MakeWindow();
