@@ -127,7 +127,7 @@ private:
 // The value the XY view's kept data holds at its first pixel for channel entry c.
 int KeptValue(const formImageViewer& w, size_t c = 0)
 {
-    const ImageViewer::ViewData& vd = w.viewData[0];
+    const ImageViewer::ViewData& vd = w.model->Record(0).data;
     if (c >= vd.planes.size() || vd.planes[c].IsEmpty())
         return -1;
     return vd.planes[c].GetData()[0];
@@ -187,10 +187,10 @@ TEST(Multiscale, CoarsestLevelFirstThenTheMatchingOne)
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("\u2026"));
 
     // A gamma step meanwhile re-colours the coarse picture and leaves the running job alone.
-    const std::uint64_t ticket = w->flights[0].ticket;
+    const std::uint64_t ticket = w->model->Record(0).job;
     w->trackGamma->setValue(w->trackGamma->value() + 5);
-    EXPECT_EQ(w->flights[0].ticket, ticket);
-    EXPECT_TRUE(w->flights[0].active);
+    EXPECT_EQ(w->model->Record(0).job, ticket);
+    EXPECT_TRUE(w->model->Record(0).jobActive);
 
     gate->Set(true);
     w->WaitForViews();
