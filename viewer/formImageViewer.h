@@ -267,7 +267,8 @@ private:
     void StopViewWork();
     // Shows what the model changed: its pictures as they arrive, the ranges it widened.
     void ModelChanged(const ChangeSet& change);
-    bool refreshing = false; // inside RefreshPictures
+    bool refreshing = false; // inside RefreshPictures, which recomputes (and repaints) refreshMask
+    int refreshMask = 0;
     // Says once per image that planes are missing or that something was too big to compute.
     void NoteImageProblems(bool refusedView);
     QTimer* progressTimer = nullptr;

@@ -101,12 +101,13 @@ void formImageViewer::RefreshPictures(int mask)
     ShowCursorValue();
 
     // The model plans, reads and colours the views from the state the controls show; its
-    // pictures come back through ModelChanged.
+    // pictures and what else changed come back through ModelChanged.
+    refreshing = true;
+    refreshMask = mask;
     const bool colouring = comboDimC->currentIndex() >= 0 && SyncModel();
     model->devicePixelRatio = pictureXY->devicePixelRatioF();
     QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
     PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
-    refreshing = true;
     for (int index = 0; index < kViewCount; ++index) {
         if (!(mask & (1 << index)))
             continue;
@@ -121,6 +122,7 @@ void formImageViewer::RefreshPictures(int mask)
         boxes[index]->repaint();
     }
     refreshing = false;
+    refreshMask = 0;
     if (work->IsBusy() && !progressTimer->isActive())
         progressTimer->start();
     pctHistogram->update();
@@ -137,6 +139,12 @@ void formImageViewer::ModelChanged(const ChangeSet& change)
         }
         globalchannel->m_min = d.global.min;
         globalchannel->m_max = d.global.max;
+    }
+    if (change.Has(ChangeCursor)) {
+        // The cursor lines move in every view (those being recomputed repaint anyway), and
+        // the position rows and readouts follow.
+        RepaintOthers(refreshMask);
+        UpdateLocation();
     }
     if (!change.Has(ChangeViewReady | ChangePictureDropped | ChangeImage))
         return;
