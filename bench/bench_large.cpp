@@ -487,7 +487,7 @@ void privateMB(double& dirty, double& clean)
 // The value of kept view plane `view` (XY, XZ, YZ) at picture pixel (px, py).
 int keptValue(ImageViewer::formImageViewer& w, int view, int px, int py)
 {
-    const ImageViewer::ViewData& vd = w.viewData[static_cast<size_t>(view)];
+    const ImageViewer::ViewData& vd = w.model->Record(view).data;
     if (vd.planes.empty() || vd.planes[0].IsEmpty())
         return -1;
     const ImageReader::Vector size = vd.planes[0].GetSize();

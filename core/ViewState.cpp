@@ -189,8 +189,9 @@ std::string DisplayState::Validate() const
         const std::vector<std::string>& luts = LookupTableNames();
         if (std::find(luts.begin(), luts.end(), c.lut) == luts.end() || (!c.lutColours.empty() && c.lutColours.size() != 768))
             return false;
-        // An empty range (min > max) is how a channel waits for autoscaling.
-        return c.min >= 0 && c.min <= 65535 && c.max >= 0 && c.max <= 65535 && c.gamma >= -100 && c.gamma <= 100;
+        // An empty range (min > max) is how a channel waits for autoscaling. Colours ramp
+        // from min - 1 to max - 1, so a window whose top value is full colour ends at 65536.
+        return c.min >= 0 && c.min <= 65535 && c.max >= 0 && c.max <= 65536 && c.gamma >= -100 && c.gamma <= 100;
     };
     if (!check(global))
         return "the global channel's colour, range, gamma or lookup table is out of bounds";

@@ -134,7 +134,12 @@ void Viewer::notify(const ChangeSet& change)
 
 bool Viewer::validThen(ViewState next, unsigned what, int mask)
 {
-    if (!m_session.IsOpen() || !next.Validate(Size()).empty())
+    // Equal reference positions are a calibration being typed: spectra are drawn black
+    // until it is usable, so the model takes it (a state file may not carry one).
+    ViewState checked = next;
+    if (checked.spectrum.p1 == checked.spectrum.p2 && std::isfinite(checked.spectrum.p1))
+        checked.spectrum = SpectrumCalibration();
+    if (!m_session.IsOpen() || !checked.Validate(Size()).empty())
         return false;
     if (next == m_state)
         return true;
@@ -426,6 +431,7 @@ void Viewer::Submit(const ViewPlan& plan)
                      rec.shown.cd != plan.key.cd || rec.shown.image != plan.key.image) {
                 rec.picture = ViewPicture();
                 rec.shown = ViewKey();
+                notify(ChangeSet{ChangePictureDropped, 1 << plan.index});
             }
             return;
         }
@@ -442,7 +448,14 @@ void Viewer::Submit(const ViewPlan& plan)
 void Viewer::colour(int index, const ViewData& source)
 {
     const ImageReader::Vector& levelSize = m_session.levelSizes[static_cast<size_t>(source.key.level)];
-    show(index, ColourViewData(source, m_state, m_display, levelSize), source.key);
+    // Re-colouring writes over the old picture where it may: no allocation per range step.
+    ViewPicture& old = m_views[static_cast<size_t>(index)].picture;
+    RGBABuffer reuse;
+    const int n = static_cast<int>(levelSize.size());
+    if (mayReusePicture && !old.IsNull() && inside(source.key.xdim, n) && inside(source.key.ydim, n) &&
+        old.width == levelSize[source.key.xdim] && old.height == levelSize[source.key.ydim] && mayReusePicture(index))
+        reuse = std::move(old.pixels);
+    show(index, ColourViewData(source, m_state, m_display, levelSize, std::move(reuse)), source.key);
 }
 
 void Viewer::show(int index, ColouredView coloured, const ViewKey& key)
@@ -524,6 +537,7 @@ void Viewer::submitSpectral(const ViewPlan& plan)
     if (rec.shown.xdim != key.xdim || rec.shown.ydim != key.ydim || rec.shown.cd != key.cd || rec.shown.image != key.image) {
         rec.picture = ViewPicture();
         rec.shown = ViewKey();
+        notify(ChangeSet{ChangePictureDropped, 1 << index});
     }
 }
 
@@ -625,6 +639,12 @@ void Viewer::deliverPlanes(int index, const ViewKey& key, std::vector<int> entri
         colour(index, rec.data);
     else if (m_work->IsCurrent(index, ticket) && !rec.jobActive)
         Submit(Plan(index)); // a channel enabled while the job ran
+}
+
+void Viewer::ClearViews()
+{
+    stopWork();
+    notify(ChangeSet{ChangePictureDropped, ViewAll});
 }
 
 void Viewer::Wait()

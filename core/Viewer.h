@@ -27,6 +27,7 @@ enum ChangeBit : unsigned {
     ChangeMeasure = 128,
     ChangeSpectrum = 256,
     ChangeVolume = 512, // the 3-D view's state
+    ChangePictureDropped = 1024, // a view's picture is gone until its new one comes; `views` says which
 };
 
 struct ChangeSet
@@ -130,13 +131,17 @@ public:
 
     // Returns once the worker is idle and every result it posted has been delivered.
     void Wait();
+    // Stops the views' work and drops their data and pictures (listeners hear of it).
+    void ClearViews();
     ViewWork& Work() { return *m_work; }
     // Where reader messages of this viewer's reads go; set its handler (empty: the process
     // default). Detached when the viewer goes, before its worker stops.
     const std::shared_ptr<ImageReader::DiagnosticSink>& Diagnostics() const { return m_diagnostics; }
     std::unique_ptr<ViewWork>& WorkPtr() { return m_work; }
-    // Where results of background work go to reach the model's thread.
+    // Where results of background work go to reach the model's thread; set before any
+    // work is submitted (a window hands in its event loop).
     const std::shared_ptr<Poster>& ResultPoster() const { return m_poster; }
+    void SetPoster(std::shared_ptr<Poster> poster) { m_poster = std::move(poster); }
     // Whether setters bring the views up to date themselves (a window that runs its own
     // view pipeline turns it off and uses the model for state, session and worker).
     bool autoRefresh = true;
@@ -144,6 +149,9 @@ public:
     double inlineLimitBytes = 32.0 * 1024 * 1024;
     // Device pixels per screen pixel (a high-density screen shows a finer level).
     double devicePixelRatio = 1.0;
+    // Whether the picture of view `index` may be written over by its next one of the same
+    // size (nobody holds a copy of it); unset: never.
+    std::function<bool(int index)> mayReusePicture;
     // Counts of pictures made per view, and whether a view was refused for the budget.
     std::array<int, 3> recomputeCount{};
     bool refusedView = false;

@@ -313,8 +313,8 @@ bool PlayerPanel::IsFrameReady(int index)
         return true;
     // Every frame is seen: the one on the screen must have its pictures first.
     if (m_player.Settings().mode == Core::PlayMode::EveryFrame)
-        for (const auto& flight : w.flights)
-            if (flight.active)
+        for (int view = 0; view < kViewCount; ++view)
+            if (w.model->Record(view).jobActive)
                 return false;
     std::vector<std::vector<int>> positions;
     return !framePlanes(index, positions) || m_ready.count(index) > 0;

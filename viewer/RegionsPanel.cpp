@@ -29,6 +29,7 @@
 
 #include "PictureBox.h"
 #include "RegionFiles.h"
+#include "WindowPoster.h"
 #include "formImageViewer.h"
 
 namespace ImageViewer {
@@ -37,21 +38,6 @@ namespace {
 
 // Screen pixels within which a press takes a handle.
 constexpr double kHandleReach = 6.0;
-
-// Results of the model's worker reach the window's thread through its event loop.
-class WindowPoster : public Poster
-{
-public:
-    explicit WindowPoster(QObject* target) : m_target(target) {}
-    void Post(std::function<void()> task) override
-    {
-        QMetaObject::invokeMethod(m_target, std::move(task), Qt::QueuedConnection);
-    }
-    void Drain() override { QCoreApplication::sendPostedEvents(m_target, QEvent::MetaCall); }
-
-private:
-    QObject* m_target;
-};
 
 Measure::RegionKind kindOf(int tool)
 {

@@ -59,15 +59,10 @@ public:
     void WaitForOpen();
 
     // ---- views (formImageViewer_Views.cpp) ----
+    // Has the model bring the views in `mask` (ViewBit) up to date from the controls' state.
     void RefreshPictures(int mask);
-    RGBABuffer RefreshPicture(int xdim, int ydim);
     // The spectral calibration typed in the spectrum page; false when it is not usable.
     bool ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const;
-    // A spectral view of `source` through `cursor`, widening `global`'s range under
-    // autoscaling; any thread (it touches no widget).
-    static RGBABuffer RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
-                                     const ImageReader::Vector& cursor, double p1, double w1, double p2, double w2,
-                                     ImageChannel& global, const std::vector<double>& fileNm = {});
     void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,
                       PictureBox* pct, QPainter& e);
     void pictureXY_Paint(QPainter& e);
@@ -216,8 +211,9 @@ public:
     ViewState ViewStateFromWindow() const;
     DisplayState DisplayFromWindow() const;
     void ApplyViewState(const ViewState& state, const DisplayState& display);
-    // Hands the controls' state to the model, which tells its listeners what changed.
-    void SyncModel();
+    // Hands the controls' state to the model, which tells its listeners what changed; false
+    // when the model cannot take it.
+    bool SyncModel();
     // View state files; empty on success, else why not.
     QString SaveViewState(const QString& path) const;
     QString OpenViewState(const QString& path);
@@ -285,9 +281,10 @@ private:
     // View data and background work (formImageViewer_Views.cpp).
     void SetUpViewWork();
     void StopViewWork();
-    // Brings view `index` up to date: re-colours its data, computes missing data at once or
-    // hands it to the worker (the picture follows when it arrives).
-    void ShowView(int index);
+    // Shows what the model changed: its pictures as they arrive, the ranges it widened.
+    void ModelChanged(const ChangeSet& change);
+    bool refreshing = false; // inside RefreshPictures, which recomputes (and repaints) refreshMask
+    int refreshMask = 0;
     // Says once per image that planes are missing or that something was too big to compute.
     void NoteImageProblems(bool refusedView);
     QTimer* progressTimer = nullptr;

@@ -118,28 +118,6 @@ struct formImageViewerState
     std::vector<QSlider*> trackDim;
     std::vector<QCheckBox*> checkDimProj;
 
-    // The colour picture buffers the view bitmaps wrap; each lives until its view is recomputed.
-    RGBABuffer dataXY;
-    RGBABuffer dataXZ;
-    RGBABuffer dataYZ;
-
-    // The data of each view (XY, XZ, YZ) before colouring, and the worker computing what
-    // would take the UI thread too long: views whose planes read more than inlineLimitBytes
-    // are computed there, smaller ones at once.
-    std::array<ViewData, 3> viewData;
-    // Per view: the data of the same view at another level, shown while the wanted level is
-    // computed (coarse first, or the previous level while a zoom refines); the job in flight,
-    // so that a display change while it runs does not start it over; what the bitmap shows.
-    std::array<ViewData, 3> previewData;
-    struct Flight
-    {
-        bool active = false;
-        ViewKey key;
-        std::vector<int> missing;
-        std::uint64_t ticket = 0;
-    };
-    std::array<Flight, 3> flights;
-    std::array<ViewKey, 3> shownKeys;
     std::unique_ptr<ViewWork>& work = model->WorkPtr();
     double& inlineLimitBytes = model->inlineLimitBytes;
     // Counts loads, so that data of an earlier image never matches a view key.

@@ -54,7 +54,7 @@ ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
     // Of a multiscale image it shows the level on the screen, while the wanted one comes.
     const ViewKey current = w.CurrentViewKey(dx, dy);
     const int entry = w.ChannelDimension() < 0 ? 0 : c;
-    for (const ViewData* kept : {&w.viewData[0], &w.previewData[0]})
+    for (const ViewData* kept : {&w.model->Record(kViewXY).data, &w.model->Record(kViewXY).preview})
         if (entry >= 0 && static_cast<size_t>(entry) < kept->have.size() && kept->have[static_cast<size_t>(entry)] &&
             kept->key.SameView(current))
             return kept->planes[static_cast<size_t>(entry)];

@@ -123,8 +123,6 @@ void formImageViewer::trackDim_Scroll(QSlider* sender)
         player->DimUsed(d);
     const int mask = CursorMoveMask(d, CurrentAxes(), collapsedForCursor(*this, d), ChannelDimension());
     RefreshPictures(mask);
-    RepaintOthers(mask);
-    UpdateLocation();
 }
 
 void formImageViewer::textDimNum_KeyPress(QLineEdit* sender)
@@ -190,8 +188,6 @@ void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
             const int mask = CursorMoveMask(a.x, a, collapsedForCursor(*this, a.x), cd) |
                              CursorMoveMask(a.y, a, collapsedForCursor(*this, a.y), cd);
             RefreshPictures(mask);
-            RepaintOthers(mask | ViewXY);
-            UpdateLocation();
         } else if (mods == Qt::ShiftModifier) {
             UpdateHistogram();
         } else if (mods == Qt::ControlModifier) {
@@ -337,8 +333,6 @@ void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int view, int dh, int
     const int cd = w.ChannelDimension();
     const int mask = CursorMoveMask(dh, a, collapsedForCursor(w, dh), cd) | CursorMoveMask(dv, a, collapsedForCursor(w, dv), cd);
     w.RefreshPictures(mask);
-    w.RepaintOthers(mask);
-    w.UpdateLocation();
 }
 
 } // namespace

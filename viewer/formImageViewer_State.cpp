@@ -140,13 +140,17 @@ void formImageViewer::ApplyViewState(const ViewState& s, const DisplayState& d)
         view->update();
 }
 
-void formImageViewer::SyncModel()
+bool formImageViewer::SyncModel()
 {
     if (!image)
-        return;
+        return false;
     model->SetPixelSizes(properties.m_pixelsize);
-    model->SetDisplay(DisplayFromWindow());
-    model->SetState(ViewStateFromWindow());
+    ViewState s = ViewStateFromWindow();
+    // A calibration that is not usable draws spectra black (equal positions say so).
+    double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
+    if (!ReadSpectrumCalibration(p1, w1, p2, w2))
+        s.spectrum.p2 = s.spectrum.p1;
+    return model->SetDisplay(DisplayFromWindow()) && model->SetState(s);
 }
 
 QString formImageViewer::SaveViewState(const QString& path) const

@@ -19,12 +19,11 @@
 
 #include "BusyCursor.h"
 #include "CacheBudget.h"
-#include "ChannelRenderer.h"
 #include "PictureBox.h"
-#include "SpectralProjection.h"
 #include "TablePanel.h"
 #include "PlayerPanel.h"
 #include "OpenDefaults.h"
+#include "WindowPoster.h"
 #include "WindowTools.h"
 #include "formImageViewer.h"
 
@@ -99,294 +98,84 @@ void formImageViewer::RefreshPictures(int mask)
     UpdateCursorProfile();
     if (tools)
         tools->ShowRange();
-
-    const ImageReader::Vector size = image->GetSize();
-    const int n = static_cast<int>(size.size());
     ShowCursorValue();
 
-    const ViewAxes a = CurrentAxes();
-    const bool colouring = comboDimC->currentIndex() >= 0;
-    const auto recompute = [&](int bit, int index, int xdim, int ydim, QImage& bmp, RGBABuffer& data,
-                               PictureBox* pct) {
-        if (!(mask & bit))
-            return;
-        if (xdim >= 0 && ydim >= 0 && xdim != ydim && xdim < n && ydim < n && colouring) {
-            ++recomputeCount[static_cast<size_t>(index)];
-            ShowView(index);
-        } else {
-            bmp = QImage();
-            data.reset();
-            shownKeys[static_cast<size_t>(index)] = ViewKey();
-        }
-        pct->repaint();
-    };
-    recompute(ViewXY, 0, a.x, a.y, GDIImageXY, dataXY, pictureXY);
-    recompute(ViewXZ, 1, a.x, a.xz, GDIImageXZ, dataXZ, pictureXZ);
-    recompute(ViewYZ, 2, a.yz, a.y, GDIImageYZ, dataYZ, pictureYZ);
-    pctHistogram->update();
-    SyncModel();
-}
-
-namespace {
-
-// The axes of view `index` (XY, XZ, YZ).
-std::pair<int, int> viewDims(const ViewAxes& a, int index)
-{
-    return index == 0 ? std::make_pair(a.x, a.y) : index == 1 ? std::make_pair(a.x, a.xz) : std::make_pair(a.yz, a.y);
-}
-
-} // namespace
-
-void formImageViewer::ShowView(int index)
-{
+    // The model plans, reads and colours the views from the state the controls show; its
+    // pictures and what else changed come back through ModelChanged.
+    refreshing = true;
+    refreshMask = mask;
+    const bool colouring = comboDimC->currentIndex() >= 0 && SyncModel();
+    model->devicePixelRatio = pictureXY->devicePixelRatioF();
     QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
-    RGBABuffer* const buffers[] = {&dataXY, &dataXZ, &dataYZ};
     PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
-    const auto i = static_cast<size_t>(index);
-    QImage& bmp = *bitmaps[i];
-    RGBABuffer& data = *buffers[i];
-    const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
-    const ImageReader::Vector size = image->GetSize();
-    const int n = static_cast<int>(size.size());
-    const auto show = [&](RGBABuffer picture, int w, int h, const ViewKey& shown) {
-        data = std::move(picture);
-        bmp = data ? QImage(data.get(), w, h, 4 * static_cast<qsizetype>(w), QImage::Format_RGB32) : QImage();
-        shownKeys[i] = data ? shown : ViewKey();
-    };
-
-    const int cd = ChannelDimension();
-    if (cd >= n || (cd >= 0 && size[cd] >= 10)) {
-        // No channel to draw, or spectral colouring, which folds the channels as it colours.
-        viewData[i] = ViewData();
-        previewData[i] = ViewData();
-        flights[i] = Flight();
-        const ViewKey key = CurrentViewKey(xdim, ydim);
-        // The spectrum reads every channel's plane: a large one is coloured on the worker,
-        // with a copy of the display settings, while the old picture stays.
-        const double bytes = cd < n ? key.ReadBytes(size) * size[cd] : 0.0;
-        if (cd >= n || (!ReadsMayWait() && bytes <= inlineLimitBytes)) {
-            show(RefreshPicture(xdim, ydim), size[xdim], size[ydim], key);
-            return;
-        }
-        double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
-        if (!ReadSpectrumCalibration(p1, w1, p2, w2)) {
-            show(NewBlackRGBA(size[xdim], size[ydim]), size[xdim], size[ydim], key);
-            return;
-        }
-        const ImageChannel global = *globalchannel;
-        const ImageReader::Vector cursor = curslice;
-        ImageReader::ImageBase<unsigned short>* const source = image.get();
-        work->Submit(index, [this, source, key, global, cursor, xdim, ydim, cd, p1, w1, p2, w2, index,
-                             fileNm = tools->FileWavelengths()](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
-            ImageChannel settings = global;
-            RGBABuffer picture = RenderSpectrum(*source, xdim, ydim, cd, cursor, p1, w1, p2, w2, settings, fileNm);
-            if (control.cancel)
-                return;
-            QMetaObject::invokeMethod(
-                this,
-                [this, index, key, ticket, settings, picture = std::make_shared<RGBABuffer>(std::move(picture))] {
-                    const auto k = static_cast<size_t>(index);
-                    if (!work->IsCurrent(index, ticket) || CurrentViewKey(key.xdim, key.ydim) != key || !IsSpectral())
-                        return;
-                    // Under autoscaling the range only widens, to cover what every view found;
-                    // should this view widen it, the others are coloured again with it.
-                    bool widened = false;
-                    if (globalchannel->m_autoscaling && settings.m_min <= settings.m_max) {
-                        const int lo = std::min(globalchannel->m_min, settings.m_min);
-                        const int hi = std::max(globalchannel->m_max, settings.m_max);
-                        widened = lo != globalchannel->m_min || hi != globalchannel->m_max;
-                        globalchannel->m_min = lo;
-                        globalchannel->m_max = hi;
-                    }
-                    QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
-                    RGBABuffer* const buffers[] = {&dataXY, &dataXZ, &dataYZ};
-                    const ImageReader::Vector s = image->GetSize();
-                    *buffers[k] = std::move(*picture);
-                    const int pw = s[key.xdim], ph = s[key.ydim];
-                    *bitmaps[k] = *buffers[k] ? QImage(buffers[k]->get(), pw, ph, 4 * static_cast<qsizetype>(pw),
-                                                       QImage::Format_RGB32)
-                                              : QImage();
-                    shownKeys[k] = *buffers[k] ? key : ViewKey();
-                    PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
-                    views[k]->update();
-                    pctHistogram->update();
-                    if (widened)
-                        RefreshPictures(ViewAll);
-                },
-                Qt::QueuedConnection);
-        }, index == 0);
-        const ViewKey& shown = shownKeys[i];
-        if (shown.xdim != xdim || shown.ydim != ydim || shown.cd != cd || shown.image != imageSerial)
-            show(nullptr, 0, 0, ViewKey());
-        if (!progressTimer->isActive())
-            progressTimer->start();
-        return;
-    }
-
-    const int levels = LevelCount();
-    const int level = ViewLevel(index);
-    const ViewKey key = CurrentViewKey(xdim, ydim, level);
-    const ImageReader::Vector levelSize = levelSizes[static_cast<size_t>(level)];
-    const int w = levelSize[xdim];
-    const int h = levelSize[ydim];
-    const size_t entries = cd < 0 ? 1 : std::min(channels->size(), static_cast<size_t>(std::max(size[cd], 0)));
-    std::vector<int> wanted;
-    for (size_t c = 0; c < entries; ++c)
-        if (cd < 0 || (*channels)[c]->m_enabled)
-            wanted.push_back(static_cast<int>(c));
-
-    // Pictures are coloured from kept data, at the size of the level it came from: the
-    // painting stretches any level over the same place.
-    const auto colour = [&](const ViewData& source) {
-        const ImageReader::Vector& s = levelSizes[static_cast<size_t>(source.key.level)];
-        const int cw = s[xdim];
-        const int ch = s[ydim];
-        const ImageReader::Vector ps = source.planes[0].GetSize();
-        if (cd < 0 && (source.planes[0].IsEmpty() || ps.size() < 2 || ps[0] != cw || ps[1] != ch)) {
-            // No picture for a missing plane.
-            show(globalchannel->RenderToRGBA(source.planes[0]), cw, ch, source.key);
-            return;
-        }
-        std::vector<ChannelRenderer::Layer> layers;
-        if (cd < 0)
-            layers.emplace_back(globalchannel.get(), source.planes[0], source.spans[0]);
-        else
-            for (int c : wanted)
-                layers.emplace_back((*channels)[static_cast<size_t>(c)].get(), source.planes[static_cast<size_t>(c)],
-                                    source.spans[static_cast<size_t>(c)]);
-        // The old picture's buffer is written over when nothing else refers to it (a copy of
-        // the bitmap held elsewhere would otherwise change under its holder).
-        RGBABuffer reuse;
-        if (data && bmp.width() == cw && bmp.height() == ch && bmp.isDetached()) {
-            bmp = QImage();
-            reuse = std::move(data);
-        }
-        show(ChannelRenderer::Composite(layers, cw, ch, std::move(reuse)), cw, ch, source.key);
-    };
-
-    ViewData& vd = viewData[i];
-    ViewData& preview = previewData[i];
-    // Complete data of this view at another level stands in while the wanted level comes.
-    if (vd.key != key && vd.key.SameView(key) && !vd.planes.empty() && vd.Missing(wanted).empty()) {
-        preview = std::move(vd);
-        vd = ViewData();
-    }
-    if (!preview.key.SameView(key))
-        preview = ViewData();
-    vd.Reset(key, entries);
-    const std::vector<int> missing = vd.Missing(wanted);
-    if (!missing.empty()) {
-        // The projections and the picture must fit the budget, or nothing is attempted.
-        const double pixels = static_cast<double>(w) * static_cast<double>(h);
-        if (pixels * (2.0 * static_cast<double>(wanted.size()) + 4.0) > static_cast<double>(image->GetBudget())) {
-            show(nullptr, 0, 0, ViewKey());
-            NoteImageProblems(true);
-            return;
-        }
-        if (!ReadsMayWait() && key.ReadBytes(levelSize) * static_cast<double>(missing.size()) <= inlineLimitBytes) {
-            for (int c : missing) {
-                ImageReader::ImageSlice<unsigned short> plane = key.Project(*image, c);
-                const ValueSpan span = ScanValues(plane);
-                vd.Store(c, std::move(plane), span);
-            }
+    for (int index = 0; index < kViewCount; ++index) {
+        if (!(mask & (1 << index)))
+            continue;
+        if (colouring) {
+            const ViewPlan plan = model->Plan(index);
+            if (plan.drawable)
+                ++recomputeCount[static_cast<size_t>(index)];
+            model->Submit(plan);
         } else {
-            Flight& flight = flights[i];
-            // A display change while the same data is computed only re-colours what is shown.
-            const bool running = flight.active && flight.key == key && flight.missing == missing &&
-                                 work->IsCurrent(index, flight.ticket);
-            const bool usablePreview = !preview.planes.empty() && preview.Missing(wanted).empty();
-            if (!running) {
-                // A multiscale image shows its coarsest level first, unless another level of
-                // this view is already there to show.
-                const int coarsest = levels - 1;
-                ImageReader::ImageBase<unsigned short>* const fine = &LevelImage(level);
-                ImageReader::ImageBase<unsigned short>* const coarse =
-                    level != coarsest && !usablePreview ? &LevelImage(coarsest) : nullptr;
-                const ViewKey coarseKey = CurrentViewKey(xdim, ydim, coarsest);
-                flight = Flight{true, key, missing, 0};
-                flight.ticket = work->Submit(index, [this, fine, coarse, key, coarseKey, missing, wanted, entries,
-                                                     index](ImageReader::ProjectionControl& control, std::uint64_t ticket) {
-                    // Each entry's projection and its values' span; false once cancelled.
-                    const auto project = [&control](ImageReader::ImageBase<unsigned short>& source, const ViewKey& k,
-                                                    const std::vector<int>& which,
-                                                    std::vector<ImageReader::ImageSlice<unsigned short>>& planes,
-                                                    std::vector<ValueSpan>& spans) {
-                        for (int c : which) {
-                            planes.push_back(k.Project(source, c, &control));
-                            if (control.cancel)
-                                return false;
-                            spans.push_back(ScanValues(planes.back()));
-                        }
-                        return true;
-                    };
-                    if (coarse) {
-                        std::vector<ImageReader::ImageSlice<unsigned short>> planes;
-                        std::vector<ValueSpan> spans;
-                        if (!project(*coarse, coarseKey, wanted, planes, spans))
-                            return;
-                        QMetaObject::invokeMethod(
-                            this,
-                            [this, index, key, coarseKey, wanted, entries, ticket, planes = std::move(planes),
-                             spans = std::move(spans)] {
-                                const auto k = static_cast<size_t>(index);
-                                if (!work->IsCurrent(index, ticket) || viewData[k].key != key)
-                                    return;
-                                ViewData& p = previewData[k];
-                                p = ViewData();
-                                p.Reset(coarseKey, entries);
-                                for (size_t j = 0; j < wanted.size(); ++j)
-                                    p.Store(wanted[j], planes[j], spans[j]);
-                                ShowView(index);
-                                PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
-                                views[k]->update();
-                                pctHistogram->update();
-                            },
-                            Qt::QueuedConnection);
-                    }
-                    std::vector<ImageReader::ImageSlice<unsigned short>> planes;
-                    std::vector<ValueSpan> spans;
-                    if (!project(*fine, key, missing, planes, spans))
-                        return;
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, index, key, missing, ticket, planes = std::move(planes), spans = std::move(spans)] {
-                            const auto k = static_cast<size_t>(index);
-                            ViewData& target = viewData[k];
-                            if (!work->IsCurrent(index, ticket) || target.key != key)
-                                return;
-                            flights[k].active = false;
-                            for (size_t j = 0; j < missing.size(); ++j)
-                                target.Store(missing[j], planes[j], spans[j]);
-                            ShowView(index);
-                            PictureBox* const views[] = {pictureXY, pictureXZ, pictureYZ};
-                            views[k]->update();
-                            pctHistogram->update();
-                            if (player)
-                                player->ViewArrived();
-                            // Values the readouts could not read without waiting are at hand now.
-                            if (valuePending) {
-                                ShowCursorValue();
-                                UpdateStatus();
-                            }
-                        },
-                        Qt::QueuedConnection);
-                }, index == 0);
-            }
-            // Meanwhile the view shows the other level, or keeps its old picture when that
-            // showed the same axes of this image.
-            const ViewKey& shown = shownKeys[i];
-            if (usablePreview)
-                colour(preview);
-            else if (shown.xdim != xdim || shown.ydim != ydim || shown.cd != cd || shown.image != imageSerial)
-                show(nullptr, 0, 0, ViewKey());
-            if (!progressTimer->isActive())
-                progressTimer->start();
-            boxes[i]->update();
-            return;
+            *bitmaps[index] = QImage();
         }
+        boxes[index]->repaint();
     }
-    colour(vd);
-    NoteImageProblems(false);
+    refreshing = false;
+    refreshMask = 0;
+    if (work->IsBusy() && !progressTimer->isActive())
+        progressTimer->start();
+    pctHistogram->update();
+}
+
+void formImageViewer::ModelChanged(const ChangeSet& change)
+{
+    if (change.Has(ChangeDisplay) && channels && globalchannel) {
+        // Autoscaling widened a range as the model coloured a view: the controls show it.
+        const DisplayState& d = model->Display();
+        for (size_t k = 0; k < channels->size() && k < d.channels.size(); ++k) {
+            (*channels)[k]->m_min = d.channels[k].min;
+            (*channels)[k]->m_max = d.channels[k].max;
+        }
+        globalchannel->m_min = d.global.min;
+        globalchannel->m_max = d.global.max;
+    }
+    if (change.Has(ChangeCursor)) {
+        // The cursor lines move in every view (those being recomputed repaint anyway), and
+        // the position rows and readouts follow.
+        RepaintOthers(refreshMask);
+        UpdateLocation();
+    }
+    if (!change.Has(ChangeViewReady | ChangePictureDropped | ChangeImage))
+        return;
+    // A new image drops every picture of the old one.
+    const int views = change.Has(ChangeImage) ? ViewAll : change.views;
+    QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
+    PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
+    for (int index = 0; index < kViewCount; ++index) {
+        if (!(views & (1 << index)))
+            continue;
+        // The bitmap wraps the model's picture, which stays until the next one of this view.
+        const ViewPicture& p = model->Record(index).picture;
+        *bitmaps[index] = p.IsNull() ? QImage()
+                                     : QImage(p.pixels.get(), p.width, p.height, 4 * static_cast<qsizetype>(p.width),
+                                              QImage::Format_RGB32);
+        boxes[index]->update();
+    }
+    if (!image || !change.Has(ChangeViewReady))
+        return;
+    NoteImageProblems(model->refusedView);
+    if (refreshing)
+        return;
+    // A picture of the worker's arrived.
+    pctHistogram->update();
+    if (player)
+        player->ViewArrived();
+    // Values the readouts could not read without waiting may be at hand now.
+    if (valuePending) {
+        ShowCursorValue();
+        UpdateStatus();
+    }
 }
 
 int formImageViewer::LevelCount() const
@@ -401,29 +190,26 @@ ImageReader::ImageBase<unsigned short>& formImageViewer::LevelImage(int level)
 
 int formImageViewer::ViewLevel(int index)
 {
-    const int levels = LevelCount();
-    if (levels < 2 || !image)
+    if (LevelCount() < 2 || !image)
         return 0;
-    const auto [xdim, ydim] = viewDims(CurrentAxes(), index);
     // Screen pixels are device pixels: a high-density screen shows a finer level.
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const double dpr = pictureXY->devicePixelRatioF();
-    const auto zoom = [&](int d) { return d >= 0 && d < static_cast<int>(zooms.size()) ? zooms[static_cast<size_t>(d)] * dpr : dpr; };
-    return model->Session().MatchingLevel(xdim, ydim, zoom(xdim), zoom(ydim));
+    model->devicePixelRatio = pictureXY->devicePixelRatioF();
+    SyncModel();
+    return model->ViewLevel(index);
 }
 
 void formImageViewer::RefreshLevels()
 {
     if (!image || LevelCount() < 2)
         return;
-    PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
-    for (int index = 0; index < 3; ++index) {
-        const ViewKey& k = viewData[static_cast<size_t>(index)].key;
+    for (int index = 0; index < kViewCount; ++index) {
+        const ViewKey& k = model->Record(index).data.key;
         if (k.xdim < 0 || k.image != imageSerial || ViewLevel(index) == k.level)
             continue;
-        ShowView(index);
-        boxes[index]->update();
+        model->Submit(model->Plan(index));
     }
+    if (work->IsBusy() && !progressTimer->isActive())
+        progressTimer->start();
 }
 
 void formImageViewer::ShowCursorValue()
@@ -467,7 +253,21 @@ void formImageViewer::NoteImageProblems(bool refusedView)
 
 void formImageViewer::SetUpViewWork()
 {
+    // The window says which views to bring up to date (RefreshPictures); the model's worker
+    // results come back through the window's event loop.
     model->autoRefresh = false;
+    model->SetPoster(std::make_shared<WindowPoster>(this));
+    model->AddListener([this](const ChangeSet& change) { ModelChanged(change); });
+    // A bitmap copied elsewhere (a test's "before", a clipboard copy) must not change under
+    // its holder: only a picture nobody else refers to is written over.
+    model->mayReusePicture = [this](int index) {
+        QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
+        QImage& bmp = *bitmaps[index];
+        if (!bmp.isDetached())
+            return false;
+        bmp = QImage();
+        return true;
+    };
     progressTimer = new QTimer(this);
     progressTimer->setInterval(100);
     connect(progressTimer, &QTimer::timeout, this, [this] {
@@ -500,14 +300,8 @@ void formImageViewer::StopViewWork()
 {
     if (!work)
         return;
-    work->CancelAll();
-    work->Wait();
-    for (size_t i = 0; i < viewData.size(); ++i) {
-        viewData[i] = ViewData();
-        previewData[i] = ViewData();
-        flights[i] = Flight();
-        shownKeys[i] = ViewKey();
-    }
+    model->ClearViews();
+    model->refusedView = false;
     remoteValues.clear();
     remoteAsked.clear();
     cursorProfileData = CursorProfileData();
@@ -522,53 +316,9 @@ void formImageViewer::ApplyCacheBudget()
 
 void formImageViewer::WaitForViews()
 {
-    if (!work)
-        return;
-    // A delivered result can ask for more (a channel enabled meanwhile): repeat until quiet.
-    // Jobs asked for while results were delivered may already be done, their results posted
-    // but not delivered: the count of finished jobs tells.
-    for (int round = 0; round < 64; ++round) {
-        work->Wait();
-        const int done = work->CompletedCount();
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        if (!work->IsBusy() && work->CompletedCount() == done)
-            break;
-    }
-}
-
-RGBABuffer formImageViewer::RefreshPicture(int xdim, int ydim)
-{
-    const ImageReader::Vector size = image->GetSize();
-    const int n = static_cast<int>(size.size());
-    ImageReader::Vector pv;
-    for (int i = 0; i < n; ++i)
-        pv.push_back(i == xdim || i == ydim || IsProjected(i) ? -1 : curslice[i]);
-    const int w = size[xdim];
-    const int h = size[ydim];
-
-    const int cd = ChannelDimension();
-    if (cd < 0)
-        return globalchannel->RenderToRGBA(image->GetMaximumProjection(xdim, ydim, pv));
-
-    if (cd >= n)
-        return NewBlackRGBA(w, h);
-    if (size[cd] < 10) {
-        // One pass over the output for all channels instead of a full picture per channel.
-        std::vector<ChannelRenderer::Layer> layers;
-        for (int c = 0; c < size[cd] && c < static_cast<int>(channels->size()); ++c) {
-            ImageChannel& channel = *(*channels)[static_cast<size_t>(c)];
-            if (!channel.m_enabled)
-                continue;
-            pv[cd] = c;
-            layers.emplace_back(&channel, image->GetMaximumProjection(xdim, ydim, pv));
-        }
-        return ChannelRenderer::Composite(layers, w, h);
-    }
-
-    double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
-    if (!ReadSpectrumCalibration(p1, w1, p2, w2))
-        return NewBlackRGBA(w, h);
-    return RenderSpectrum(*image, xdim, ydim, cd, curslice, p1, w1, p2, w2, *globalchannel, tools->FileWavelengths());
+    // The model's results and the window's own (readouts, profile) both reach the window
+    // through its event loop, which the model's poster drains.
+    model->Wait();
 }
 
 bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const
@@ -577,15 +327,6 @@ bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2
     // unusable just like text that is not a number.
     return parseNumber(textSpectrumPos1->text(), p1) && parseNumber(textSpectrumWavelength1->text(), w1) &&
            parseNumber(textSpectrumPos2->text(), p2) && parseNumber(textSpectrumWavelength2->text(), w2) && p1 != p2;
-}
-
-RGBABuffer formImageViewer::RenderSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,
-                                           const ImageReader::Vector& cursor, double p1, double w1, double p2,
-                                           double w2, ImageChannel& global, const std::vector<double>& fileNm)
-{
-    const ImageReader::Vector size = source.GetSize();
-    RGBABuffer spectral = RenderTrueColourSpectrum(source, xdim, ydim, cd, cursor, SpectrumCalibration{p1, w1, p2, w2, fileNm}, global);
-    return spectral ? std::move(spectral) : NewBlackRGBA(size[xdim], size[ydim]);
 }
 
 void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector& delta,

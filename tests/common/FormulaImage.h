@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -57,7 +58,8 @@ public:
 
     unsigned short at(const std::vector<int>& c) const { return m_f(c); }
 
-    int reads = 0;
+    // Planes are read on the views' worker and the window's thread at once.
+    std::atomic<int> reads{0};
     std::set<std::vector<int>> failing; // slice positions (dimensions 2 and up) that fail
 
 private:

@@ -109,7 +109,7 @@ TEST(Player, EveryFrameShowsEachIndexOnceInOrderAndWaitsForItsPicture)
     EXPECT_EQ(playToEnd(*w, clock, 0.05), expected);
     EXPECT_EQ(w->player->Engine().Skipped(), 0);
     // The last frame's picture is the one on the screen.
-    EXPECT_EQ(w->shownKeys[0].image, w->imageSerial);
+    EXPECT_EQ(w->model->Record(0).shown.image, w->imageSerial);
     EXPECT_EQ(w->curslice[2], 11);
 }
 
