@@ -508,8 +508,11 @@ TEST(ViewerRules, SpectraInTrueColourUnderTheirCalibration)
     v.SetSpectrum({0, 438, 31, 478});
     v.Wait();
     EXPECT_EQ(Strongest(v.Record(kViewXY).picture), 2);
-    // Two equal reference positions calibrate nothing: refused.
-    EXPECT_FALSE(v.SetSpectrum({31, 438, 31, 478}));
+    // Two equal reference positions are a calibration still being typed: taken, and the
+    // spectrum is black until it is usable.
+    EXPECT_TRUE(v.SetSpectrum({31, 438, 31, 478}));
+    v.Wait();
+    EXPECT_FALSE(AnyLit(v.Record(kViewXY).picture));
     EXPECT_EQ(v.State().spectrum.w1, 438);
 
     // The file's wavelengths (500 .. 690 nm) calibrate; a flat spectrum over them is a
