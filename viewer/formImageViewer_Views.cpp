@@ -183,11 +183,6 @@ int formImageViewer::LevelCount() const
     return model->Session().LevelCount();
 }
 
-ImageReader::ImageBase<unsigned short>& formImageViewer::LevelImage(int level)
-{
-    return model->Session().Level(level);
-}
-
 int formImageViewer::ViewLevel(int index)
 {
     if (LevelCount() < 2 || !image)

@@ -27,13 +27,13 @@ unsigned short Ramp(const std::vector<int>& p)
 
 FormulaImage& Source(formImageViewer& w)
 {
-    return *dynamic_cast<FormulaImage*>(w.reader.get());
+    return *dynamic_cast<FormulaImage*>(w.model->Session().reader.get());
 }
 
 std::unique_ptr<formImageViewer> OpenForced(std::vector<int> size, std::vector<std::string> names, Voxel voxel)
 {
     auto w = MakeWindow();
-    w->inlineLimitBytes = 0; // everything goes through the worker
+    w->model->inlineLimitBytes = 0; // everything goes through the worker
     Load(*w, std::move(size), std::move(names), std::move(voxel));
     w->WaitForViews();
     return w;
@@ -55,7 +55,7 @@ TEST(Background, SpectrumComesFromTheWorker)
     const std::vector<int> size = {16, 12, 5, 12};
     auto w = OpenForced(size, {"x", "y", "z", "lambda"}, Ramp);
     ASSERT_TRUE(w->IsSpectral());
-    EXPECT_GT(w->work->CompletedCount(), 0);
+    EXPECT_GT(w->model->Work().CompletedCount(), 0);
     EXPECT_EQ(w->GDIImageXY.size(), QSize(16, 12));
     EXPECT_EQ(w->GDIImageXZ.size(), QSize(16, 5));
     EXPECT_EQ(w->GDIImageYZ.size(), QSize(5, 12));
@@ -194,11 +194,11 @@ TEST(Background, SliderDragShowsTheNewestPositionOnly)
 {
     auto w = OpenForced({64, 48, 30, 20}, {"x", "y", "z", "t"}, Ramp);
     auto* t = w->findChild<QSlider*>(QStringLiteral("trackDim3"));
-    const int before = w->work->CompletedCount();
+    const int before = w->model->Work().CompletedCount();
     for (int v = 0; v < 20; ++v)
         t->setValue(v);
     w->WaitForViews();
-    EXPECT_LT(w->work->CompletedCount() - before, 20 * 3) << "superseded requests were dropped";
+    EXPECT_LT(w->model->Work().CompletedCount() - before, 20 * 3) << "superseded requests were dropped";
 
     auto reference = Open({64, 48, 30, 20}, {"x", "y", "z", "t"}, Ramp);
     reference->findChild<QSlider*>(QStringLiteral("trackDim3"))->setValue(19);
@@ -220,14 +220,14 @@ Voxel Slow()
 TEST(Background, EscCancelsLongWork)
 {
     auto w = MakeWindow();
-    w->inlineLimitBytes = 0;
+    w->model->inlineLimitBytes = 0;
     Load(*w, {32, 32, 500}, {"x", "y", "z"}, Slow());
-    ASSERT_TRUE(w->work->IsBusy());
+    ASSERT_TRUE(w->model->Work().IsBusy());
     QTest::keyClick(w.get(), Qt::Key_Escape);
     QElapsedTimer clock;
     clock.start();
-    w->work->Wait();
-    EXPECT_FALSE(w->work->IsBusy());
+    w->model->Work().Wait();
+    EXPECT_FALSE(w->model->Work().IsBusy());
     // Loose, so that sanitizer builds on a busy machine pass: uncancelled, the work runs for seconds.
     EXPECT_LT(clock.elapsed(), 1000) << "the running projection stops within a plane or so";
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("Cancelled")));
@@ -236,9 +236,9 @@ TEST(Background, EscCancelsLongWork)
 TEST(Background, WindowAnswersWhileAProjectionRuns)
 {
     auto w = MakeWindow();
-    w->inlineLimitBytes = 0;
+    w->model->inlineLimitBytes = 0;
     Load(*w, {32, 32, 300}, {"x", "y", "z"}, Slow()); // about 2 x 1.2 s of side views
-    ASSERT_TRUE(w->work->IsBusy());
+    ASSERT_TRUE(w->model->Work().IsBusy());
     // An event every 10 ms; each must be handled soon after it was due.
     QElapsedTimer clock;
     clock.start();
@@ -253,7 +253,7 @@ TEST(Background, WindowAnswersWhileAProjectionRuns)
         ++ticks;
     });
     timer.start();
-    while (w->work->IsBusy() && clock.elapsed() < 10000)
+    while (w->model->Work().IsBusy() && clock.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     timer.stop();
     RecordProperty("worst_gap_ms", static_cast<int>(worst));
