@@ -17,10 +17,15 @@ ImageReader::Vector InitialCursor(const ImageReader::Vector& size, const ImageRe
 
 // The calibration a spectral dimension of `count` indices starts with: the file's own
 // wavelengths of its first and last index when it gives one finite wavelength per index
-// (the two differing), else DefaultSpectrumCalibration.
+// (the two differing), keeping the file's list, else DefaultSpectrumCalibration.
 SpectrumCalibration InitialSpectrumCalibration(int count, const std::vector<double>& fileWavelengths);
 
-// A spectral view in true colour under the linear calibration `cal`, widening `global`'s
+// The wavelength (nm) of each of `count` spectral indices: the file's own list while the
+// calibration is the file's (UsesFileWavelengths), else the line through the two points in
+// whole nanometres; empty when the calibration is unusable.
+std::vector<double> SpectrumWavelengths(const SpectrumCalibration& cal, int count);
+
+// A spectral view in true colour under the calibration `cal` (SpectrumWavelengths), widening `global`'s
 // range under autoscaling; black when the calibration is unusable. With a new channel's
 // empty range the picture is drawn a second time with the range the first pass found.
 RGBABuffer RenderTrueColourSpectrum(ImageReader::ImageBase<unsigned short>& source, int xdim, int ydim, int cd,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 namespace ImageViewer {
 
@@ -147,6 +148,18 @@ SpectrumCalibration DefaultSpectrumCalibration(int count)
     return SpectrumCalibration{0, 400, static_cast<double>(count - 1), 700};
 }
 
+bool UsesFileWavelengths(const SpectrumCalibration& cal, int count)
+{
+    const std::vector<double>& nm = cal.fileWavelengths;
+    if (count < 2 || nm.size() != static_cast<size_t>(count))
+        return false;
+    for (double w : nm)
+        if (!std::isfinite(w))
+            return false;
+    const auto same = [](double a, double b) { return std::fabs(a - b) <= 5e-6 * std::max(std::fabs(a), std::fabs(b)); };
+    return cal.p1 == 0 && cal.p2 == count - 1 && same(cal.w1, nm.front()) && same(cal.w2, nm.back());
+}
+
 ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels)
 {
     ScaleBar bar;
@@ -176,6 +189,57 @@ float SideViewSize(int extent, double zoom, int tableSize)
     if (depth < cap)
         return static_cast<float>(depth);
     return static_cast<float>(cap);
+}
+
+TableFit FitTable(double lengthX, double lengthY, double depthYZ, double depthXZ, int width, int height,
+                  double shareColumn, double shareRow)
+{
+    const auto clean = [](double v) { return std::isfinite(v) && v > 0 ? v : 0.0; };
+    lengthX = clean(lengthX);
+    lengthY = clean(lengthY);
+    depthYZ = clean(depthYZ);
+    depthXZ = clean(depthXZ);
+    const auto given = [](double share) { return std::isfinite(share) && share > 0 && share < 1; };
+    TableFit fit;
+    // The picture's zoom in the room a track of `track` pixels leaves.
+    const auto within = [](double length, int table, double track) {
+        const double room = table - 3.0 - track;
+        return length > 0 ? room / length : std::numeric_limits<double>::infinity();
+    };
+    const bool column = depthYZ > 0, row = depthXZ > 0;
+    if (given(shareColumn) || given(shareRow)) {
+        // The automatic tracks first, then those the user gave: the zoom follows the room left.
+        const double automatic =
+            std::min(FitZoom(lengthX, depthYZ, width), FitZoom(lengthY, depthXZ, height));
+        const auto track = [&](bool shown, double share, double depth, int table) {
+            if (!shown)
+                return 0.0;
+            return given(share) ? share * table : std::min(depth * automatic, static_cast<double>(sideViewCap(table)));
+        };
+        fit.column = static_cast<float>(track(column, shareColumn, depthYZ, width));
+        fit.row = static_cast<float>(track(row, shareRow, depthXZ, height));
+        const double zoom = std::min(within(lengthX, width, fit.column), within(lengthY, height, fit.row));
+        fit.zoom = std::isfinite(zoom) && zoom > 1e-6 ? zoom : 1e-6;
+        return fit;
+    }
+    fit.zoom = std::min(FitZoom(lengthX, depthYZ, width), FitZoom(lengthY, depthXZ, height));
+    fit.column = column ? SideViewSize(1, depthYZ * fit.zoom, width) : 0.0f;
+    fit.row = row ? SideViewSize(1, depthXZ * fit.zoom, height) : 0.0f;
+    return fit;
+}
+
+double SideDepthZoom(double zoom, int extent, double room)
+{
+    if (extent <= 0 || !(room > 0) || !std::isfinite(room))
+        return zoom;
+    return std::min(zoom, room / extent);
+}
+
+double SideShare(double position, int table)
+{
+    if (!std::isfinite(position) || table <= 0)
+        return 0;
+    return std::clamp(position / table, 0.05, 0.5);
 }
 
 std::vector<int> ComputeTrackSizes(const std::vector<TrackStyle>& tracks, int total)

@@ -86,8 +86,21 @@ std::string FormatLength(double nm);
 // Two reference points (position, wavelength in nm) of the spectral calibration.
 struct SpectrumCalibration
 {
+    SpectrumCalibration() = default;
+    SpectrumCalibration(double p1_, double w1_, double p2_, double w2_, std::vector<double> file = {})
+        : p1(p1_), w1(w1_), p2(p2_), w2(w2_), fileWavelengths(std::move(file))
+    {
+    }
     double p1 = 367, w1 = 488, p2 = 646, w2 = 658;
+    // The file's own wavelength of every index when it gives them (nm): they are used as
+    // they are while the two points are the file's first and last (UsesFileWavelengths).
+    std::vector<double> fileWavelengths;
 };
+
+// Whether the `count` indices take the file's own wavelengths: the file gives one per index
+// and the points are its first and last index and wavelength (to the six digits the boxes
+// show); a calibration typed over them wins.
+bool UsesFileWavelengths(const SpectrumCalibration& cal, int count);
 
 // The calibration a spectral dimension of `count` samples starts with: the built-in one
 // when the samples reach through 400-700 nm under it, otherwise the samples spread evenly
@@ -109,6 +122,30 @@ ScaleBar ChooseScaleBar(double nmPerPixel, int maxPixels);
 
 // Size of a side view's track: its whole depth at the current zoom, at most a third of the table.
 float SideViewSize(int extent, double zoom, int tableSize);
+
+// The view table's side tracks (the YZ column's width, the XZ row's height, 0 without that
+// side view) and the zoom that fits the picture beside them with the 3-pixel gap free.
+// Lengths are at zoom 1 (screen pixels): the picture's width and height, the side views'
+// depths (0: no side view). A share in (0, 1) is the fraction of the table the user gave a
+// side track (a splitter), else the track is the depth at the fitting zoom, at most a third
+// of the table. The tracks do not depend on the current zoom, so zooming keeps XY's size.
+struct TableFit
+{
+    double zoom = 1;
+    float column = 0;
+    float row = 0;
+};
+TableFit FitTable(double lengthX, double lengthY, double depthYZ, double depthXZ, int width, int height,
+                  double shareColumn = 0, double shareRow = 0);
+
+// A side view's zoom along its depth: the physical `zoom` while the whole depth of `extent`
+// image pixels fits `room` screen pixels, else the zoom that just fits it. `zoom` when there
+// is nothing to fit.
+double SideDepthZoom(double zoom, int extent, double room);
+
+// The share of the table a dragged splitter leaves a side track: at least 5 %, at most half,
+// so that XY keeps half the table; 0 (automatic) for anything not finite.
+double SideShare(double position, int table);
 
 // One column or row of a table: an absolute size in pixels or a percentage of the rest.
 struct TrackStyle

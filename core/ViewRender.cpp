@@ -57,9 +57,29 @@ std::vector<int> WantedEntries(const ViewState& state, const DisplayState& displ
     return wanted;
 }
 
+namespace {
+
+bool CutFromItsFile(const ViewData& data)
+{
+    return !std::all_of(data.planes.begin(), data.planes.end(), [](const auto& p) { return p.IsIntact(); });
+}
+
+ViewData WithoutCutPlanes(ViewData data)
+{
+    for (size_t k = 0; k < data.planes.size(); ++k)
+        if (!data.planes[k].IsIntact())
+            data.Store(static_cast<int>(k), {}, ValueSpan());
+    return data;
+}
+
+} // namespace
+
 ColouredView ColourViewData(const ViewData& data, const ViewState& state, const DisplayState& display,
                             const ImageReader::Vector& levelSize, RGBABuffer reuse)
 {
+    // A plane lent from a file cut since it was read reads zeros now: it is drawn missing.
+    if (CutFromItsFile(data))
+        return ColourViewData(WithoutCutPlanes(data), state, display, levelSize, std::move(reuse));
     ColouredView out;
     out.display = display;
     const int xdim = data.key.xdim, ydim = data.key.ydim;
@@ -97,6 +117,9 @@ ColouredView ColourViewData(const ViewData& data, const ViewState& state, const 
     }
     if (!out.picture.pixels)
         out.picture = ViewPicture();
+    // Cut while it was drawn: drawn again without what went.
+    if (CutFromItsFile(data))
+        return ColourViewData(WithoutCutPlanes(data), state, display, levelSize, {});
     out.widened = out.display != display;
     return out;
 }

@@ -39,8 +39,10 @@ void ViewData::Reset(const ViewKey& k, size_t entries)
 void ViewData::Store(int c, ImageReader::ImageSlice<unsigned short> plane, ValueSpan span)
 {
     const size_t i = static_cast<size_t>(c);
-    planes[i] = std::move(plane);
-    spans[i] = span;
+    // Lent from a file cut while it was scanned: zeros, so the plane is missing.
+    const bool intact = plane.IsIntact();
+    planes[i] = intact ? std::move(plane) : ImageReader::ImageSlice<unsigned short>();
+    spans[i] = intact ? span : ValueSpan();
     have[i] = true;
 }
 

@@ -24,6 +24,16 @@ ChannelDisplay defaultChannel(int r, int g, int b)
     return c;
 }
 
+// Every entry of a listed channel dimension (fewer than 10) gets a channel of its own: those
+// past the defaults are white and autoscale, as the window's list adds them.
+void addChannels(DisplayState& d, const ImageReader::Vector& size, int cd)
+{
+    if (!inside(cd, static_cast<int>(size.size())) || size[cd] >= 10)
+        return;
+    if (d.channels.size() < static_cast<size_t>(size[cd]))
+        d.channels.resize(static_cast<size_t>(size[cd]));
+}
+
 } // namespace
 
 Viewer::Viewer(std::shared_ptr<Poster> poster)
@@ -72,6 +82,7 @@ std::string Viewer::Open(std::unique_ptr<Reader> reader, size_t budgetBytes, con
         display.channels = {defaultChannel(255, 0, 0), defaultChannel(0, 255, 0), defaultChannel(0, 0, 255)};
     ApplyChannelHints(r.GetChannelHints(), r.GetValueMap(), display.channels);
     const int cd = m_state.channelDim;
+    addChannels(display, size, cd);
     for (size_t k = 0; k < display.channels.size(); ++k) {
         ChannelDisplay& c = display.channels[k];
         if (c.name.empty() && cd >= 0)
@@ -183,6 +194,17 @@ bool Viewer::SetChannelDimension(int cd)
     next.channelDim = cd;
     if (next.IsSpectral(Size()) && !m_state.IsSpectral(Size()))
         next.spectrum = DefaultSpectrumCalibration(Size()[cd]);
+    if (!m_session.IsOpen() || !next.Validate(Size()).empty())
+        return false;
+    DisplayState display = m_display;
+    addChannels(display, Size(), cd);
+    for (size_t k = 0; k < display.channels.size(); ++k)
+        if (display.channels[k].name.empty())
+            display.channels[k].name = std::to_string(k);
+    if (display != m_display) {
+        m_display = std::move(display);
+        notify(ChangeSet{ChangeDisplay, 0});
+    }
     return validThen(next, ChangeAxes, ViewAll);
 }
 
@@ -507,6 +529,9 @@ void Viewer::submitSpectral(const ViewPlan& plan)
                 if (d != m_display)
                     takeWidened(d, index);
             }
+            // Coloured with a range that another view widened meanwhile: once more with it.
+            if (m_display.global != coloured->display.global)
+                Submit(Plan(index));
         });
     }, index == kViewXY);
     if (rec.shown.xdim != key.xdim || rec.shown.ydim != key.ydim || rec.shown.cd != key.cd || rec.shown.image != key.image) {

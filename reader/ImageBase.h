@@ -48,6 +48,16 @@ public:
     // True when GetRows/GetColumns decode only the band; otherwise a cache in front serves
     // bands from its own (budgeted, kept) planes.
     virtual bool ReadsBands() const { return false; }
+    // What a side view reads for rows [y0, y1) (rows true) or columns [x0, x1) of a plane:
+    // the plane itself where it costs no more than the band (lent from a mapping, kept by a
+    // cache, or a source that reads whole planes anyway), else the band alone. The two are
+    // told apart by size; neither is copied here.
+    virtual ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1)
+    {
+        if (!ReadsBands())
+            return GetSlice(position);
+        return rows ? GetRows(position, a0, a1) : GetColumns(position, a0, a1);
+    }
     static ImageSlice<T> CutRows(const ImageSlice<T>& plane, int y0, int y1);
     static ImageSlice<T> CutColumns(const ImageSlice<T>& plane, int x0, int x1);
 
@@ -65,6 +75,11 @@ public:
     // when GetSlice may (see SliceCache).
     ImageSlice<T> GetMaximumProjection(int d1, int d2, Vector fixed, ProjectionControl* control = nullptr);
     ImageSlice<T> GetMaximumProjection(int d1, int d2);
+
+private:
+    // The side view of GetMaximumProjection that collapses no dimension, into `out`
+    // (zeroed); false when cancelled. `any`: some plane was read.
+    bool gatherBand(T* out, int d1, int d2, const Vector& fixed, ProjectionControl* control, bool& any);
 };
 
 } // namespace ImageReader

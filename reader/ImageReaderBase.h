@@ -95,7 +95,10 @@ std::optional<double> ImageReaderBase<T>::GetValue(const Vector& position)
     if (slice.IsEmpty() || ss.size() < 2 || ss[0] != size[0] || ss[1] != size[1])
         return std::nullopt;
     const size_t at = static_cast<size_t>(position[1]) * static_cast<size_t>(size[0]) + static_cast<size_t>(position[0]);
-    return GetValueMap().ToReal(static_cast<double>(slice.GetData()[at]));
+    const double value = slice.GetData()[at];
+    if (!slice.IsIntact())
+        return std::nullopt; // the file was cut: a zero, not its value
+    return GetValueMap().ToReal(value);
 }
 
 } // namespace ImageReader

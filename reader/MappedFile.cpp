@@ -184,6 +184,29 @@ bool MappedFile::StillHolds(size_t offset, size_t bytes) const
     return static_cast<size_t>(st.st_size) >= offset + bytes;
 }
 
+void MappedFile::Populate(size_t offset, size_t bytes) const
+{
+#ifdef MADV_POPULATE_READ
+    if (!m_data || offset >= m_size)
+        return;
+    bytes = std::min(bytes, m_size - offset);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGE_SIZE));
+    const size_t first = offset / page * page;
+    ::madvise(const_cast<unsigned char*>(m_data) + first, offset + bytes - first, MADV_POPULATE_READ);
+#else
+    (void)offset;
+    (void)bytes;
+#endif
+}
+
+bool MappedFile::StillLent(const void* data, size_t bytes) const
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(data), begin = reinterpret_cast<std::uintptr_t>(m_data);
+    if (at < begin || at - begin > m_size || bytes > m_size - (at - begin))
+        return false;
+    return at - begin + bytes <= CutAt();
+}
+
 void MappedFile::ReleasePages() const
 {
     if (m_data && m_size > 0)

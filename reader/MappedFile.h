@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "ImageSlice.h"
+
 namespace ImageReader {
 
 // A read-only memory mapping of a whole file. Readers of uncompressed data serve planes from
@@ -17,8 +19,9 @@ namespace ImageReader {
 // long after they were handed out. So every mapping is guarded: a fault inside it puts
 // zero pages in place of the lost ones, from the faulting page to the mapping's end, and
 // marks the mapping cut there (CutAt). The read carries on with zeros; StillHolds then says
-// the plane is gone, so a reader that copies checks again afterwards and drops the plane.
-class MappedFile
+// the plane is gone, so a reader that copies checks again afterwards and drops the plane, and
+// whoever holds a plane lent from here asks it (ImageSlice::IsIntact) after reading it.
+class MappedFile final : public Lender
 {
 public:
     // Null with `error` set when the file cannot be opened or mapped. An empty file maps to
@@ -41,10 +44,17 @@ public:
     // Offset of the first page a read found cut from the file (zeros from there on); SIZE_MAX
     // while none has.
     size_t CutAt() const { return m_cutAt.load(std::memory_order_acquire); }
+    // Whether the `bytes` at `data` (inside the mapping) lie before any cut a read has found:
+    // a plane lent from here and read later is checked after the read (ImageSlice::IsIntact).
+    bool StillLent(const void* data, size_t bytes) const override;
     // Drops the mapped pages from this process's memory; they stay in the system's page
     // cache, and touching them again maps them back. Memory then follows what the views
     // read lately rather than everything ever read. Safe while other threads read.
     void ReleasePages() const;
+    // Maps in the pages of [offset, offset + bytes) at once, for a read that will touch all
+    // of them (a column through a plane): one call instead of a fault every few pages. Only
+    // a hint: pages the file no longer holds are left to the guard.
+    void Populate(size_t offset, size_t bytes) const;
 
 private:
     MappedFile() = default;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "MemoryBudget.h"
+#include "ViewBuffers.h"
 
 namespace ImageReader {
 
@@ -95,13 +96,7 @@ ImageSlice<T> SliceCache<T>::readAndKeep(const Vector& position)
         return slice;
     }
     if (slice.IsBorrowed()) {
-        // Borrowed planes cost no private memory, but the mapped pages they touched count in
-        // the process's resident memory until given back: every so often, they are.
-        const size_t every = std::clamp<size_t>(m_budget.load() / 4, size_t(64) << 20, size_t(1) << 30);
-        if (m_borrowedSinceRelease.fetch_add(PlaneBytes()) + PlaneBytes() >= every) {
-            m_borrowedSinceRelease = 0;
-            m_image->ReleaseMappedPages();
-        }
+        noteBorrowed();
         return slice;
     }
 
@@ -123,6 +118,34 @@ ImageSlice<T> SliceCache<T>::readAndKeep(const Vector& position)
     if (trim)
         malloc_trim(0);
     return slice;
+}
+
+template <class T>
+void SliceCache<T>::noteBorrowed()
+{
+    // Borrowed planes cost no private memory, but the mapped pages they touched count in
+    // the process's resident memory until given back: every so often, they are.
+    const size_t every = std::clamp<size_t>(m_budget.load() / 4, size_t(64) << 20, size_t(1) << 30);
+    if (m_borrowedSinceRelease.fetch_add(PlaneBytes()) + PlaneBytes() >= every) {
+        m_borrowedSinceRelease = 0;
+        m_image->ReleaseMappedPages();
+    }
+}
+
+template <class T>
+ImageSlice<T> SliceCache<T>::GetBandSource(const Vector& position, bool rows, int a0, int a1)
+{
+    if (!m_image->ReadsBands())
+        return GetSlice(position);
+    ImageSlice<T> kept = Peek(position);
+    if (!kept.IsEmpty())
+        return kept;
+    // Bands are not kept: a side view asks each plane for its band once. A plane the source
+    // lends instead costs only the pages the view touches, which count as borrowed.
+    ImageSlice<T> band = m_image->GetBandSource(position, rows, a0, a1);
+    if (band.IsBorrowed())
+        noteBorrowed();
+    return band;
 }
 
 template <class T>
@@ -195,8 +218,9 @@ void SliceCache<T>::Clear()
         m_bytes = 0;
     }
     dropped.clear();
-    // glibc keeps freed plane-sized blocks for reuse; hand them back now that a whole
-    // image's planes are gone.
+    // Likewise the views' waiting buffers; and glibc keeps freed plane-sized blocks for
+    // reuse: hand them back now that a whole image's planes are gone.
+    ViewBuffers::Drop();
     malloc_trim(0);
 }
 

@@ -46,6 +46,9 @@ public:
     // not fill the cache with whole planes it takes one row or column of.
     ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
+    // A kept plane as it is; else the source's band, or the plane through the cache when the
+    // source reads whole planes anyway.
+    ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
     // The plane at `position` if it is kept now, else an empty slice; never asks the source,
     // so it never waits on a read in flight.
     ImageSlice<T> Peek(const Vector& position) const;
@@ -78,6 +81,8 @@ private:
     bool evictTo(size_t limit);
     // Reads `position` from the source and keeps it within the budget.
     ImageSlice<T> readAndKeep(const Vector& position);
+    // Counts a plane lent by the source; gives the source's mapped pages back every so often.
+    void noteBorrowed();
 
     // A read under way, which other threads asking for the same plane wait for.
     struct Flight

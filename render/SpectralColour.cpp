@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace ImageViewer {
 
@@ -127,6 +128,34 @@ std::array<double, 3> balancedLine(double nm)
     return rgb;
 }
 
+// The share (0..1) of each channel's response to the whole visible band that lies between
+// lo and hi nm.
+std::array<double, 3> spanCoverage(double lo, double hi)
+{
+    // Running sums of the lines' channels at whole nanometres from 380 nm.
+    static const std::vector<std::array<double, 3>> running = [] {
+        std::vector<std::array<double, 3>> sums(1, {0, 0, 0});
+        for (int w = 380; w <= 780; ++w) {
+            const std::array<double, 3> rgb = balancedLine(w);
+            std::array<double, 3> next = sums.back();
+            for (size_t c = 0; c < 3; ++c)
+                next[c] += std::max(rgb[c], 0.0);
+            sums.push_back(next);
+        }
+        return sums;
+    }();
+    const auto at = [&](double nm) {
+        return static_cast<size_t>(std::clamp(std::floor(nm) - 380 + 1, 0.0, static_cast<double>(running.size() - 1)));
+    };
+    const std::array<double, 3>& total = running.back();
+    const std::array<double, 3>& below = running[at(lo) > 0 ? at(lo) - 1 : 0];
+    const std::array<double, 3>& upTo = running[at(hi)];
+    std::array<double, 3> share{};
+    for (size_t c = 0; c < 3; ++c)
+        share[c] = total[c] > 0 ? (upTo[c] - below[c]) / total[c] : 0.0;
+    return share;
+}
+
 } // namespace
 
 std::array<double, 3> CieMatching(double nm)
@@ -179,6 +208,23 @@ double EncodeSrgb(double linear)
     return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
 }
 
+double WhiteBalanceStrength(const std::vector<double>& nm)
+{
+    // A narrow band (430-470 nm, say) is not white light: pulling its channels level would
+    // turn a blue line purple. The balance fades in as the least covered channel goes from
+    // half to nine tenths of its response.
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (double w : nm)
+        if (std::isfinite(w)) {
+            lo = std::min(lo, w);
+            hi = std::max(hi, w);
+        }
+    if (!(hi >= lo))
+        return 0;
+    const std::array<double, 3> cover = spanCoverage(lo, hi);
+    return std::clamp((std::min({cover[0], cover[1], cover[2]}) - 0.5) / 0.4, 0.0, 1.0);
+}
+
 std::vector<std::array<double, 3>> TrueColourWeights(const std::vector<double>& nm)
 {
     std::vector<std::array<double, 3>> weights;
@@ -200,10 +246,11 @@ std::vector<std::array<double, 3>> TrueColourWeights(const std::vector<double>& 
                     c /= top;
         return weights;
     }
+    const double strength = WhiteBalanceStrength(nm);
     const double mean = std::cbrt(sum[0] * sum[1] * sum[2]);
     std::array<double, 3> gain;
     for (int c = 0; c < 3; ++c)
-        gain[c] = std::clamp(mean / sum[c], 0.5, 2.0);
+        gain[c] = std::pow(std::clamp(mean / sum[c], 0.5, 2.0), strength);
     double top = 0;
     for (auto& w : weights)
         for (int c = 0; c < 3; ++c) {

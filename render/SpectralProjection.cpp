@@ -499,15 +499,20 @@ RGBABuffer RenderSpectralView(ImageBase<unsigned short>& image, int xdim, int yd
     // Full white is a flat spectrum at the top of the range: every index at m_max, of which
     // the excess over the offset counts. A view along the spectrum shows one index per
     // pixel: its top is the strongest single weight.
+    // Each channel over its own total makes that flat spectrum white; over the largest total
+    // it keeps the spectrum's own hue. The first holds as far as the wavelengths span white
+    // light (WhiteBalanceStrength): a narrow blue band stays blue.
     const double excess = std::max(static_cast<double>(global.m_max) - std::max(global.m_min, 0), 1.0);
-    std::array<double, 3> scale{0, 0, 0};
+    std::array<double, 3> total{0, 0, 0};
     const bool summed = cd != xdim && cd != ydim;
-    for (size_t c = 0; c < 3; ++c) {
-        double total = 0;
+    for (size_t c = 0; c < 3; ++c)
         for (const SpectralWeight& w : table)
-            total = summed ? total + w[c] : std::max(total, static_cast<double>(kMaxSpectralWeight));
-        scale[c] = excess * total / 256;
-    }
+            total[c] = summed ? total[c] + w[c] : std::max(total[c], static_cast<double>(kMaxSpectralWeight));
+    const double largest = std::max({total[0], total[1], total[2]});
+    const double strength = mapping == SpectralMapping::TrueColour ? WhiteBalanceStrength(wavelengths) : 1.0;
+    std::array<double, 3> scale{0, 0, 0};
+    for (size_t c = 0; c < 3; ++c)
+        scale[c] = total[c] > 0 ? excess * std::pow(total[c], strength) * std::pow(largest, 1 - strength) / 256 : 0.0;
     return SpectralSumsToSrgb(sums, scale);
 }
 

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "KeyboardTable.h"
 #include "PictureBox.h"
 #include "PositionStamp.h"
 #include "ViewMath.h"
@@ -49,7 +50,6 @@ PlayerPanel::PlayerPanel(formImageViewer& window) : w(window), m_player(*this, *
 
     m_play = new QAction(QStringLiteral("&Play"), &w);
     m_play->setObjectName(QStringLiteral("playToolStripMenuItem"));
-    m_play->setShortcut(QKeySequence(Qt::Key_Space));
     m_play->setCheckable(true);
     connect(m_play, &QAction::triggered, this, [this] { TogglePlay(-1); });
     auto* settings = new QAction(QStringLiteral("Play se&ttings..."), &w);
@@ -65,6 +65,7 @@ PlayerPanel::PlayerPanel(formImageViewer& window) : w(window), m_player(*this, *
     w.viewToolStripMenuItem->addSeparator();
     w.viewToolStripMenuItem->addActions({m_play, settings, m_stamp});
     w.addAction(m_play);
+    ApplyShortcuts(w); // Space, from the one keyboard table
 
     auto* exportMovie = new QAction(QStringLiteral("Export &movie..."), &w);
     exportMovie->setObjectName(QStringLiteral("exportMovieToolStripMenuItem"));

@@ -1,4 +1,5 @@
 #include "RegionsPanel.h"
+#include "KeyboardTable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -189,8 +190,8 @@ void RegionsPanel::buildDock()
     if (QMenu* view = m_window.viewToolStripMenuItem) {
         QAction* toggle = dock->toggleViewAction();
         toggle->setObjectName(QStringLiteral("regionsToolStripMenuItem"));
-        toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
         view->addAction(toggle);
+        ApplyShortcuts(m_window); // its keys come from the keyboard table
     }
 
     connect(list, &QListWidget::currentRowChanged, this, [this](int row) {

@@ -48,6 +48,8 @@ WindowTools::WindowTools(formImageViewer& window) : w(window)
     BuildRangeRow();
     BuildMenus();
     ApplyShortcuts(w);
+    BuildSplitters();
+    BuildSpectrumPlot();
     // The panels' split as the user left it last time.
     w.splitContainer1->restoreState(QSettings().value(QString::fromLatin1(kPanelsKey)).toByteArray());
     QObject::connect(w.splitContainer1, &QSplitter::splitterMoved, &w, [this] {

@@ -4,7 +4,6 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "OpenImage.h"
@@ -21,7 +20,6 @@ namespace ImageViewer {
 class Measurement;
 class PlayerPanel;
 class RegionsPanel;
-class VolumePanel;
 class WindowTools;
 
 // The main window: a view of its model (`model`), which holds the image, the view and
@@ -49,10 +47,17 @@ public:
     std::unique_ptr<WindowTools> tools;
     std::unique_ptr<RegionsPanel> regionsPanel;
 
-    void LoadImageW(const QString& path); // web addresses open in the background
+    // Makes `path` the current image: StartOpen, and for a local path waits until it is
+    // shown or refused. A web address returns at once (WaitForOpen).
+    void LoadImageW(const QString& path);
+    // Opens `path` on the process's pool and returns at once, keeping the current image
+    // until the new one is there; the newest open wins. Menus, drops, the command line.
+    void StartOpen(const QString& path);
+    bool CancelOpen();  // keeps what is shown; false when no open is under way
+    void ReloadImage(); // the current image again, the view kept where it still fits
     // Makes an already opened reader the current image; the window takes ownership.
     void LoadReader(std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>> newReader, const QString& title);
-    void WaitForOpen(); // until opens of web addresses under way are shown or refused
+    void WaitForOpen(); // until the newest open under way is shown or refused
     // Has the model bring the views in `mask` (ViewBit) up to date from the controls' state.
     void RefreshPictures(int mask);
     void UpdateLayout();
@@ -115,35 +120,24 @@ private:
     void WireMenus();
     void WireEvents();
     std::vector<QColor> DefaultChannelColors() const; // settings, or red, green, blue, ...
-    // Hands the controls' state to the model; false when the model cannot take it.
-    bool SyncModel();
+    bool SyncModel(); // the controls' state to the model; false when it cannot take it
 
     // ---- loading (formImageViewer_Load.cpp) ----
     void UnloadImage();
     void SeedChannels(bool expand); // colours, windows and switches from the file's hints
     void BuildDimensionRows(int n);
     void AdjustLocationContentSize();
-    // Web addresses open on a thread of their own; FinishOpen shows the newest result.
-    void OpenInBackground(const QString& path);
-    void FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened);
+    void SetUpOpening(); // opens run on the process's pool; FinishOpen shows the newest result
+    void FinishOpen(const std::shared_ptr<OpenJob>& job, ImageReader::OpenedImage opened);
+    void ShowOpenProgress();
     void ShowOpened(const QString& path, ImageReader::OpenedImage opened);
     void ReportOpenFailure(const QString& path, const QString& reason);
     void AddRecentFile(const QString& path);
-    struct OpenGuard
-    {
-        std::mutex mutex;
-        bool alive = true;
-    };
-    std::shared_ptr<OpenGuard> openGuard = std::make_shared<OpenGuard>();
-    std::uint64_t openTicket = 0;
-    int pendingOpens = 0;
-    std::unique_ptr<VolumePanel> volume3D; // the 3-D view (VolumePanel.h)
 
     // ---- views (formImageViewer_Views.cpp) ----
     void SetUpViewWork();
     void StopViewWork();
-    // Shows what the model changed: its pictures as they arrive, the ranges it widened.
-    void ModelChanged(const ChangeSet& change);
+    void ModelChanged(const ChangeSet& change); // pictures as they arrive, ranges widened
     void NoteImageProblems(bool refusedView); // once per image: missing planes, refused views
     bool ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const;
     void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,

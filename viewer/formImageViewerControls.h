@@ -65,6 +65,7 @@ struct formImageViewerControls
     PictureBox* pictureXY = nullptr;
     QComboBox* comboDimXZ = nullptr;
     QSplitter* splitContainer1 = nullptr;
+    QSplitter* splitterPanels = nullptr; // the views | the panels
     QComboBox* comboDimY = nullptr;
     QComboBox* comboDimYZ = nullptr;
     QComboBox* comboDimX = nullptr;

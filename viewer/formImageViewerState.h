@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,10 @@
 class QTimer;
 
 namespace ImageViewer {
+
+struct OpenIndicator;
+struct OpenJob;
+class VolumePanel;
 
 // What outside callers read and set on the main window by name: the model it shows (and
 // names into it), the cursor and pan, the display channels, the measurement and its panels,
@@ -63,11 +68,7 @@ struct formImageViewerState
 // planes, the cursor profile's data, the histogram panel's drag, the zoom anchor, the mouse.
 struct formImageViewerInternals
 {
-    explicit formImageViewerInternals(Viewer& model)
-        : reader(model.Session().reader), levelSizes(model.Session().levelSizes), work(model.WorkPtr()),
-          inlineLimitBytes(model.inlineLimitBytes), imageSerial(model.Session().serial)
-    {
-    }
+    explicit formImageViewerInternals(Viewer& model);
     std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>& reader;
     std::vector<ImageReader::Vector>& levelSizes;
     std::unique_ptr<ViewWork>& work;
@@ -137,6 +138,19 @@ struct formImageViewerInternals
     bool refusedReported = false;
     bool refreshing = false; // inside RefreshPictures, which recomputes (and repaints) refreshMask
     int refreshMask = 0;
+    // Opens under way (formImageViewer_Open.cpp): a result finds `alive` false once the
+    // window is gone.
+    struct OpenGuard
+    {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<OpenGuard> openGuard = std::make_shared<OpenGuard>();
+    std::shared_ptr<OpenJob> currentOpen; // the newest open under way
+    // Shared: their types are complete only where they are made.
+    std::shared_ptr<OpenIndicator> openIndicator;
+    QString openedPath; // what the current image was opened from (Reload)
+    std::shared_ptr<VolumePanel> volume3D; // the 3-D view (VolumePanel.h)
 };
 
 } // namespace ImageViewer

@@ -7,6 +7,7 @@
 #include <QImageWriter>
 #include <QMessageBox>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 #include "ViewExport.h"
@@ -56,10 +57,19 @@ QImage formImageViewer::ViewImage(bool allViews) const
             player->StampExport(stamped, xy.width(), xy.height());
         return stamped;
     }
-    const QImage xz = a.xz >= 0 && a.xz < n ? ScalePicture(GDIImageXZ, xy.width(), scaled(extent(a.xz), z(a.xz)))
-                                            : QImage();
-    const QImage yz = a.yz >= 0 && a.yz < n ? ScalePicture(GDIImageYZ, scaled(extent(a.yz), z(a.yz)), xy.height())
-                                            : QImage();
+    // A side view's depth squeezed as on the screen, where its own zoom fits it in its track.
+    const std::vector<double> shown = properties.GetPixelZooms();
+    const auto squeeze = [&](int index, int d) {
+        const auto [across, down] = tools->ViewZooms(index);
+        const double f = (index == 1 ? down : across) / shown[static_cast<size_t>(d)];
+        return std::isfinite(f) && f > 0 && f < 1 ? f : 1.0;
+    };
+    const QImage xz = a.xz >= 0 && a.xz < n
+                          ? ScalePicture(GDIImageXZ, xy.width(), std::max(1, scaled(extent(a.xz), z(a.xz) * squeeze(1, a.xz))))
+                          : QImage();
+    const QImage yz = a.yz >= 0 && a.yz < n
+                          ? ScalePicture(GDIImageYZ, std::max(1, scaled(extent(a.yz), z(a.yz) * squeeze(2, a.yz))), xy.height())
+                          : QImage();
     QImage composed = ComposeViews(xy, xz, yz, 6);
     if (player)
         player->StampExport(composed, xy.width(), xy.height());

@@ -94,14 +94,29 @@ void formImageViewer::InitializeComponent()
     menuStrip1->setNativeMenuBar(false);
 
     // The view table fills the left; the panels take a column wide enough for their rows.
-    clientArea->place(lblPixelValue, QRect(576, 520, 176, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimP, QRect(480, 520, 88, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimXZ, QRect(480, 32, 88, 21), AnchorTop | AnchorRight);
-    clientArea->place(splitContainer1, QRect(480, 56, 272, 424), AnchorTop | AnchorBottom | AnchorRight);
-    clientArea->place(layoutImage, QRect(8, 32, 464, 480), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
-    clientArea->place(comboDimYZ, QRect(8, 520, 88, 21), AnchorBottom | AnchorLeft);
-    clientArea->place(comboDimY, QRect(480, 488, 88, 21), AnchorBottom | AnchorRight);
-    clientArea->place(comboDimX, QRect(384, 520, 88, 21), AnchorBottom | AnchorRight);
+    // A splitter between the two lets the user give the views more or less of the window.
+    splitterPanels = named(new QSplitter(Qt::Horizontal), "splitterPanels");
+    auto* paneViews = named(new AnchorPanel(QSize(476, 525)), "paneViews");
+    auto* panePanels = named(new AnchorPanel(QSize(278, 525)), "panePanels");
+    paneViews->place(layoutImage, QRect(8, 8, 464, 480), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
+    paneViews->place(comboDimYZ, QRect(8, 496, 88, 21), AnchorBottom | AnchorLeft);
+    paneViews->place(comboDimX, QRect(384, 496, 88, 21), AnchorBottom | AnchorRight);
+    panePanels->place(comboDimXZ, QRect(0, 8, 88, 21), AnchorTop | AnchorLeft);
+    panePanels->place(splitContainer1, QRect(0, 32, 272, 424), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
+    panePanels->place(comboDimY, QRect(0, 464, 88, 21), AnchorBottom | AnchorLeft);
+    panePanels->place(comboDimP, QRect(0, 496, 88, 21), AnchorBottom | AnchorLeft);
+    panePanels->place(lblPixelValue, QRect(96, 496, 176, 21), AnchorBottom | AnchorLeft | AnchorRight);
+    paneViews->setMinimumWidth(240);
+    panePanels->setMinimumWidth(240);
+    splitterPanels->addWidget(paneViews);
+    splitterPanels->addWidget(panePanels);
+    splitterPanels->setChildrenCollapsible(false);
+    splitterPanels->setHandleWidth(4);
+    // A wider window widens the views; the panels keep the width they were given.
+    splitterPanels->setStretchFactor(0, 1);
+    splitterPanels->setStretchFactor(1, 0);
+    splitterPanels->setSizes({476, 278});
+    clientArea->place(splitterPanels, QRect(0, 24, 758, 525), AnchorTop | AnchorBottom | AnchorLeft | AnchorRight);
     clientArea->place(menuStrip1, QRect(0, 0, 758, 24), AnchorTop | AnchorLeft | AnchorRight);
 
     // The view table; the margins leave a 6-pixel gap between neighbouring pictures.
@@ -362,9 +377,12 @@ bool formImageViewer::eventFilter(QObject* watched, QEvent* event)
     // The channel list reports press (click) and release to the panel handlers before the
     // list itself acts on them; the swatch label reports a click.
     if (watched == layoutImage && event->type() == QEvent::Resize) {
-        // A fitted view stays fitted however the window is resized.
+        // A fitted view stays fitted however the window is resized; the side tracks follow
+        // the table either way.
         if (fitted)
             FitToWindow();
+        else
+            UpdateLayout();
     } else if (listChannels && watched == listChannels->viewport()) {
         if (event->type() == QEvent::MouseButtonPress)
             listChannels_MouseClick(static_cast<QMouseEvent*>(event));

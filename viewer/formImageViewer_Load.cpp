@@ -21,8 +21,6 @@
 #include <QStatusBar>
 #include <QUrl>
 #include <algorithm>
-#include <chrono>
-#include <thread>
 #include <filesystem>
 #include <system_error>
 
@@ -31,6 +29,7 @@
 #include "Diagnostics.h"
 #include "OpenDefaults.h"
 #include "OpenImage.h"
+#include "OpenJob.h"
 #include "Parallel.h"
 #include "PictureBox.h"
 #include "CacheBudget.h"
@@ -82,6 +81,7 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent)
     player = std::make_unique<PlayerPanel>(*this);
     regionsPanel = std::make_unique<RegionsPanel>(*this);
     volume3D = std::make_unique<VolumePanel>(*this);
+    SetUpOpening();
     comboProj->setCurrentIndex(0);
     // Readers may speak from worker threads; the note is shown on the window's thread, in a
     // box that does not stop the program.
@@ -97,11 +97,13 @@ formImageViewer::formImageViewer(const QStringList& args, QWidget* parent)
             Qt::AutoConnection);
     });
     if (!args.isEmpty())
-        LoadImageW(args.front());
+        StartOpen(args.front());
 }
 
 formImageViewer::~formImageViewer()
 {
+    if (currentOpen)
+        currentOpen->stop.RequestStop();
     {
         // An open still under way on its thread posts nothing to a window that is gone.
         const std::lock_guard<std::mutex> lock(openGuard->mutex);
@@ -119,54 +121,75 @@ void formImageViewer::formImageViewer_Resize() {}
 
 void formImageViewer::LoadImageW(const QString& path)
 {
+    StartOpen(path);
+    // Callers take a local image as shown once this returns; a server may take its time.
+    if (!IsWebAddress(path))
+        WaitForOpen();
+}
+
+void formImageViewer::StartOpen(const QString& path)
+{
+    // Nothing that can be slow runs on the window's thread: a server may not answer, a folder
+    // may hold 100 000 files, a TIFF 100 000 pages. The reader is built on the process's pool
+    // while the window (and the image it shows) stays usable; only the newest open is shown.
     CacheBudgetBytes(); // also the budget the readers check a file's allocations against
     // An earlier failure is old news once the next open starts.
     setWindowTitle(imageTitle(*this, image != nullptr));
-    if (IsWebAddress(path)) {
-        OpenInBackground(path);
-        return;
-    }
-    const BusyCursor busy;
-    const ImageReader::DiagnosticScope diagnostics(model->Diagnostics());
-    // The file is opened before anything is torn down: a file that cannot be opened leaves
-    // the current image as it was.
-    ImageReader::OpenedImage opened = ImageReader::OpenImage(nativePath(path));
-    ShowOpened(path, std::move(opened));
-}
-
-void formImageViewer::OpenInBackground(const QString& path)
-{
-    // A server may take its time to answer or not answer at all: the metadata is read on the
-    // process's pool while the window (and the image it shows) stays usable. Only the
-    // newest request is shown when several are under way.
-    CacheBudgetBytes(); // also the budget the readers check a file's allocations against
-    const std::uint64_t ticket = ++openTicket;
-    ++pendingOpens;
-    statusBar()->showMessage(tr("Opening %1 ...").arg(shownLocation(path)));
+    if (currentOpen)
+        currentOpen->stop.RequestStop();
+    auto job = std::make_shared<OpenJob>();
+    job->path = path;
+    job->shown = shownLocation(path);
+    currentOpen = job;
+    ShowOpenProgress();
     std::shared_ptr<OpenGuard> guard = openGuard;
-    const bool started = RunInBackground([this, guard, path, ticket, sink = model->Diagnostics(),
-                     location = QFile::encodeName(path).toStdString()] {
-        const ImageReader::DiagnosticScope diagnostics(sink);
-        auto opened = std::make_shared<ImageReader::OpenedImage>(ImageReader::OpenImage(location));
-        const std::lock_guard<std::mutex> lock(guard->mutex);
-        if (!guard->alive)
-            return;
-        QMetaObject::invokeMethod(
-            this, [this, path, ticket, opened] { FinishOpen(path, ticket, std::move(*opened)); }, Qt::QueuedConnection);
+    const bool started = RunInBackground([this, guard, job, sink = model->Diagnostics(),
+                                          location = QFile::encodeName(path).toStdString()] {
+        std::shared_ptr<ImageReader::OpenedImage> opened;
+        {
+            const ImageReader::DiagnosticScope diagnostics(sink);
+            const ImageReader::StopScope stop(&job->stop);
+            const ImageReader::ProgressScope progress(&job->progress);
+            opened = std::make_shared<ImageReader::OpenedImage>(ImageReader::OpenImage(location));
+        }
+        {
+            // An open still under way posts nothing to a window that is gone.
+            const std::lock_guard<std::mutex> lock(guard->mutex);
+            if (guard->alive)
+                QMetaObject::invokeMethod(
+                    this, [this, job, opened] { FinishOpen(job, std::move(*opened)); }, Qt::QueuedConnection);
+        }
+        {
+            const std::lock_guard<std::mutex> lock(job->mutex);
+            job->finished = true;
+        }
+        job->finishedChanged.notify_all();
     });
     if (!started) {
-        --pendingOpens;
-        ReportOpenFailure(shownLocation(path), QStringLiteral("the program is shutting down"));
+        currentOpen.reset();
+        ShowOpenProgress();
+        ReportOpenFailure(job->shown, QStringLiteral("the program is shutting down"));
     }
 }
 
-void formImageViewer::FinishOpen(const QString& path, std::uint64_t ticket, ImageReader::OpenedImage opened)
+void formImageViewer::FinishOpen(const std::shared_ptr<OpenJob>& job, ImageReader::OpenedImage opened)
 {
-    --pendingOpens;
-    if (ticket != openTicket)
+    // A newer open, or Cancel, has replaced this one: its result is dropped unseen.
+    if (job != currentOpen)
         return;
-    statusBar()->clearMessage();
-    ShowOpened(path, std::move(opened));
+    currentOpen.reset();
+    const bool read = opened.reader != nullptr;
+    ShowOpened(job->path, std::move(opened));
+    ShowOpenProgress();
+    if (read && image && job->keepView) {
+        // A reload puts the view back where it still fits: the same dimensions, positions
+        // clamped to the extents the file has now.
+        auto [state, display] = *job->keepView;
+        if (state.cursor.size() == image->GetSize().size()) {
+            state.Clamp(image->GetSize());
+            ApplyViewState(state, display);
+        }
+    }
 }
 
 void formImageViewer::ShowOpened(const QString& path, ImageReader::OpenedImage opened)
@@ -178,16 +201,24 @@ void formImageViewer::ShowOpened(const QString& path, ImageReader::OpenedImage o
     const QString format = QString::fromStdString(opened.reader->GetFormatName());
     LoadReader(std::move(opened.reader), QStringLiteral("Lumora - ") + shownLocation(path) +
                                              (format.isEmpty() ? QString() : QStringLiteral(" (") + format + QLatin1Char(')')));
-    if (image)
+    if (image) {
+        openedPath = path;
         AddRecentFile(path);
+    }
 }
 
 void formImageViewer::WaitForOpen()
 {
-    for (int k = 0; k < 3000 && pendingOpens > 0; ++k) {
+    // The thread posts its result before it says it has finished: once it has, delivering
+    // the window's posted calls shows it.
+    while (std::shared_ptr<OpenJob> job = currentOpen) {
+        {
+            std::unique_lock<std::mutex> lock(job->mutex);
+            job->finishedChanged.wait(lock, [&] { return job->finished; });
+        }
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-        if (pendingOpens > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (currentOpen == job)
+            break; // not delivered (cannot happen while the window lives); never spin
     }
 }
 
@@ -464,9 +495,9 @@ void formImageViewer::openToolStripMenuItem_Click()
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (!dialog.folder.isEmpty())
-        LoadImageW(dialog.folder);
+        StartOpen(dialog.folder);
     else if (!dialog.selectedFiles().isEmpty())
-        LoadImageW(dialog.selectedFiles().front());
+        StartOpen(dialog.selectedFiles().front());
 }
 
 bool formImageViewer::IsWebAddress(const QString& text)
@@ -495,7 +526,7 @@ void formImageViewer::openUrlToolStripMenuItem_Click()
             return;
         }
         QSettings().setValue(QStringLiteral("lastUrl"), url);
-        LoadImageW(url);
+        StartOpen(url);
     });
     dialog->open();
 }
@@ -503,6 +534,8 @@ void formImageViewer::openUrlToolStripMenuItem_Click()
 void formImageViewer::fileToolStripMenuItem_DropDownOpening()
 {
     propertiesToolStripMenuItem->setEnabled(image != nullptr);
+    if (auto* reload = findChild<QAction*>(QStringLiteral("reloadToolStripMenuItem")))
+        reload->setEnabled(image != nullptr);
 }
 
 void formImageViewer::exitToolStripMenuItem_Click()
@@ -533,7 +566,7 @@ void formImageViewer::dropEvent(QDropEvent* event)
     if (!mime->hasUrls() || mime->urls().isEmpty() || !mime->urls().front().isLocalFile())
         return;
     event->acceptProposedAction();
-    LoadImageW(mime->urls().front().toLocalFile());
+    StartOpen(mime->urls().front().toLocalFile());
 }
 
 ViewAxes formImageViewer::CurrentAxes() const

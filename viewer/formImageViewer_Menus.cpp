@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QDir>
 #include <QFileInfo>
-#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -20,11 +19,11 @@ constexpr int kRecentFiles = 10;
 const char* const kRecentKey = "recentFiles";
 const char* const kFolderKey = "lastFolder";
 
-QAction* newAction(QObject* parent, const char* name, const QString& text, const QList<QKeySequence>& keys = {})
+// Shortcuts are not set here: the keyboard table (KeyboardTable.cpp) gives every action its keys.
+QAction* newAction(QObject* parent, const char* name, const QString& text)
 {
     auto* action = new QAction(text, parent);
     action->setObjectName(QString::fromLatin1(name));
-    action->setShortcuts(keys);
     return action;
 }
 
@@ -42,22 +41,19 @@ void formImageViewer::BuildMenus()
 {
     fileToolStripMenuItem = new QMenu(QStringLiteral("&File"), menuStrip1);
     fileToolStripMenuItem->setObjectName(QStringLiteral("fileToolStripMenuItem"));
-    openToolStripMenuItem = newAction(this, "openToolStripMenuItem", QStringLiteral("&Open..."), {QKeySequence::Open});
-    openUrlToolStripMenuItem = newAction(this, "openUrlToolStripMenuItem", QStringLiteral("Open &URL..."),
-                                         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});
+    openToolStripMenuItem = newAction(this, "openToolStripMenuItem", QStringLiteral("&Open..."));
+    openUrlToolStripMenuItem = newAction(this, "openUrlToolStripMenuItem", QStringLiteral("Open &URL..."));
     openRecentToolStripMenuItem = new QMenu(QStringLiteral("Open &Recent"), fileToolStripMenuItem);
     openRecentToolStripMenuItem->setObjectName(QStringLiteral("openRecentToolStripMenuItem"));
     toolStripMenuItem2 = separator(this, "toolStripMenuItem2");
-    exportViewToolStripMenuItem = newAction(this, "exportViewToolStripMenuItem", QStringLiteral("&Export view..."),
-                                            {QKeySequence(Qt::CTRL | Qt::Key_E)});
+    exportViewToolStripMenuItem = newAction(this, "exportViewToolStripMenuItem", QStringLiteral("&Export view..."));
     exportViewsToolStripMenuItem = newAction(this, "exportViewsToolStripMenuItem",
-                                             QStringLiteral("Export &all views..."),
-                                             {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E)});
+                                             QStringLiteral("Export &all views..."));
     propertiesToolStripMenuItem = newAction(this, "propertiesToolStripMenuItem", QStringLiteral("Image &properties..."));
     propertiesToolStripMenuItem->setEnabled(false);
     settingsToolStripMenuItem = newAction(this, "settingsToolStripMenuItem", QStringLiteral("&Settings..."));
     toolStripMenuItem1 = separator(this, "toolStripMenuItem1");
-    exitToolStripMenuItem = newAction(this, "exitToolStripMenuItem", QStringLiteral("E&xit"), {QKeySequence(Qt::CTRL | Qt::Key_Q)});
+    exitToolStripMenuItem = newAction(this, "exitToolStripMenuItem", QStringLiteral("E&xit"));
     fileToolStripMenuItem->addAction(openToolStripMenuItem);
     fileToolStripMenuItem->addAction(openUrlToolStripMenuItem);
     fileToolStripMenuItem->addMenu(openRecentToolStripMenuItem);
@@ -70,22 +66,19 @@ void formImageViewer::BuildMenus()
     editToolStripMenuItem = new QMenu(QStringLiteral("&Edit"), menuStrip1);
     editToolStripMenuItem->setObjectName(QStringLiteral("editToolStripMenuItem"));
     copyViewToolStripMenuItem =
-        newAction(this, "copyViewToolStripMenuItem", QStringLiteral("&Copy view"), {QKeySequence::Copy});
+        newAction(this, "copyViewToolStripMenuItem", QStringLiteral("&Copy view"));
     editToolStripMenuItem->addAction(copyViewToolStripMenuItem);
     menuStrip1->addMenu(editToolStripMenuItem);
 
     viewToolStripMenuItem = new QMenu(QStringLiteral("&View"), menuStrip1);
     viewToolStripMenuItem->setObjectName(QStringLiteral("viewToolStripMenuItem"));
-    fitToolStripMenuItem = newAction(this, "fitToolStripMenuItem", QStringLiteral("&Fit"), {QKeySequence(Qt::Key_F)});
+    fitToolStripMenuItem = newAction(this, "fitToolStripMenuItem", QStringLiteral("&Fit"));
     actualPixelsToolStripMenuItem = newAction(this, "actualPixelsToolStripMenuItem",
-                                              QStringLiteral("&Actual pixels 1:1"), {QKeySequence(Qt::Key_1)});
+                                              QStringLiteral("&Actual pixels 1:1"));
     zoomInToolStripMenuItem =
-        newAction(this, "zoomInToolStripMenuItem", QStringLiteral("Zoom &in"),
-                  {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::Key_Equal), QKeySequence(QKeySequence::ZoomIn)});
-    zoomOutToolStripMenuItem = newAction(this, "zoomOutToolStripMenuItem", QStringLiteral("Zoom &out"),
-                                         {QKeySequence(Qt::Key_Minus), QKeySequence(QKeySequence::ZoomOut)});
-    autoRangeToolStripMenuItem = newAction(this, "autoRangeToolStripMenuItem", QStringLiteral("Auto &contrast"),
-                                           {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A)});
+        newAction(this, "zoomInToolStripMenuItem", QStringLiteral("Zoom &in"));
+    zoomOutToolStripMenuItem = newAction(this, "zoomOutToolStripMenuItem", QStringLiteral("Zoom &out"));
+    autoRangeToolStripMenuItem = newAction(this, "autoRangeToolStripMenuItem", QStringLiteral("Auto &contrast"));
     scaleBarToolStripMenuItem = newAction(this, "scaleBarToolStripMenuItem", QStringLiteral("&Scale bar"));
     scaleBarToolStripMenuItem->setCheckable(true);
     scaleBarToolStripMenuItem->setChecked(QSettings().value(QStringLiteral("scaleBar"), true).toBool());
@@ -105,11 +98,6 @@ void formImageViewer::BuildMenus()
     helpToolStripMenuItem->addAction(infoToolStripMenuItem);
     helpMenuBar->addMenu(helpToolStripMenuItem);
     menuStrip1->setCornerWidget(helpMenuBar, Qt::TopRightCorner);
-
-    // The shortcuts must work while the menus are closed.
-    addActions({openToolStripMenuItem, openUrlToolStripMenuItem, exitToolStripMenuItem, exportViewToolStripMenuItem, exportViewsToolStripMenuItem,
-                copyViewToolStripMenuItem, fitToolStripMenuItem, actualPixelsToolStripMenuItem, zoomInToolStripMenuItem,
-                zoomOutToolStripMenuItem, autoRangeToolStripMenuItem});
 }
 
 void formImageViewer::WireMenus()
@@ -194,7 +182,7 @@ void formImageViewer::openRecentToolStripMenuItem_AboutToShow()
         QAction* entry = openRecentToolStripMenuItem->addAction(
             QStringLiteral("&%1 %2").arg(k % 10).arg(QDir::toNativeSeparators(file)));
         entry->setObjectName(QStringLiteral("recentFile%1").arg(k - 1));
-        connect(entry, &QAction::triggered, this, [this, file] { LoadImageW(file); });
+        connect(entry, &QAction::triggered, this, [this, file] { StartOpen(file); });
     }
     if (files.isEmpty())
         openRecentToolStripMenuItem->addAction(QStringLiteral("(none)"))->setEnabled(false);

@@ -49,12 +49,13 @@ bool collapsedForCursor(const formImageViewer& w, int d)
 
 // Shows in the status bar the image position under view coordinates (mx, my) of a view
 // whose axes are dimensions dx and dy, panned by (deltax, deltay); nothing off the image.
-void ShowMouseAt(formImageViewer& w, int dx, int mx, int deltax, int dy, int my, int deltay)
+// `view` (0 XY, 1 XZ, 2 YZ) gives the zooms: a side view's depth has its own.
+void ShowMouseAt(formImageViewer& w, int dx, int mx, int deltax, int dy, int my, int deltay, int view = 0)
 {
-    const std::vector<double> zooms = w.properties.GetPixelZooms();
+    const auto [zx, zy] = w.tools->ViewZooms(view);
     const ImageReader::Vector size = w.image->GetSize();
-    const int px = MouseToPixel(mx, deltax, zooms[static_cast<size_t>(dx)]);
-    const int py = MouseToPixel(my, deltay, zooms[static_cast<size_t>(dy)]);
+    const int px = MouseToPixel(mx, deltax, zx);
+    const int py = MouseToPixel(my, deltay, zy);
     // Truncation maps the half pixel left of the picture to 0 as well; that is off the image.
     const bool on = mx >= deltax && my >= deltay && inside(px, size[dx]) && inside(py, size[dy]);
     ImageReader::Vector p;
@@ -291,10 +292,9 @@ void formImageViewer::FitToWindow()
     const ImageReader::Vector size = image->GetSize();
     const auto length = [&](int d) { return inside(d, n) ? size[d] * unit[static_cast<size_t>(d)] : 0.0; };
     // Hidden side views (View > Side views) take no room.
-    const bool sides = !tools || tools->SideViews();
+    const bool sides = tools->SideViews();
     const auto side = [&](int d) { return sides && inside(d, n); };
-    const double zoom = std::min(FitZoom(length(a.x), side(a.yz) ? length(a.yz) : 0.0, layoutImage->width()),
-                                 FitZoom(length(a.y), side(a.xz) ? length(a.xz) : 0.0, layoutImage->height()));
+    const double zoom = tools->Fit().zoom;
     properties.m_zoom = zoom;
     UpdateLayout();
     // The picture stays against its side views; without one it is centred.
@@ -312,18 +312,18 @@ namespace {
 
 // A drag in a side view moves the cursor along its two axes: dh across (offset dhDelta on the
 // screen) and dv down (offset dvDelta).
-void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int dh, int dhDelta, int dv, int dvDelta)
+void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int view, int dh, int dhDelta, int dv, int dvDelta)
 {
     const int n = w.DimensionCount();
     if (!w.image || !inside(dh, n) || !inside(dv, n))
         return;
     const QPoint m = mousePoint(e);
-    ShowMouseAt(w, dh, m.x(), dhDelta, dv, m.y(), dvDelta);
+    ShowMouseAt(w, dh, m.x(), dhDelta, dv, m.y(), dvDelta, view);
     if (!(e->buttons() & Qt::LeftButton))
         return;
-    const std::vector<double> zooms = w.properties.GetPixelZooms();
-    const int ph = MouseToPixel(m.x(), dhDelta, zooms[static_cast<size_t>(dh)]);
-    const int pv = MouseToPixel(m.y(), dvDelta, zooms[static_cast<size_t>(dv)]);
+    const auto [zh, zv] = w.tools->ViewZooms(view);
+    const int ph = MouseToPixel(m.x(), dhDelta, zh);
+    const int pv = MouseToPixel(m.y(), dvDelta, zv);
     const ImageReader::Vector size = w.image->GetSize();
     if (inside(ph, size[dh]))
         w.curslice[dh] = ph;
@@ -340,13 +340,13 @@ void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int dh, int dhDelta, 
 void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, a.x, imagedelta.size() == 2 ? imagedelta[0] : 0, a.xz, 0);
+    sideViewMouseMove(*this, e, 1, a.x, imagedelta.size() == 2 ? imagedelta[0] : 0, a.xz, 0);
 }
 
 void formImageViewer::pictureYZ_MouseMove(QMouseEvent* e)
 {
     const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, a.yz, 0, a.y, imagedelta.size() == 2 ? imagedelta[1] : 0);
+    sideViewMouseMove(*this, e, 2, a.yz, 0, a.y, imagedelta.size() == 2 ? imagedelta[1] : 0);
 }
 
 void formImageViewer::UpdateLocation()

@@ -53,7 +53,8 @@ ViewState formImageViewer::ViewStateFromWindow() const
     s.colourBar = tools && tools->colourBarToolStripMenuItem->isChecked();
     const SpectrumCalibration fallback;
     s.spectrum = SpectrumCalibration{number(textSpectrumPos1, fallback.p1), number(textSpectrumWavelength1, fallback.w1),
-                                     number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2)};
+                                     number(textSpectrumPos2, fallback.p2), number(textSpectrumWavelength2, fallback.w2),
+                                     tools ? tools->FileWavelengths() : std::vector<double>()};
     s.measure = MeasureState{meastype, measstart, measend};
     s.regions = regionsPanel ? regionsPanel->Regions() : RegionList();
     s.volume = model->State().volume; // the 3-D view keeps its state in the model

@@ -64,7 +64,10 @@ std::optional<double> formImageViewer::RealValueAt(const Vector& p)
     if (slice.IsEmpty() || ss.size() < 2 || p[0] >= ss[0] || p[1] >= ss[1])
         return std::nullopt;
     const size_t at = static_cast<size_t>(p[1]) * static_cast<size_t>(ss[0]) + static_cast<size_t>(p[0]);
-    return map.ToReal(static_cast<double>(slice.GetData()[at]));
+    const double value = slice.GetData()[at];
+    if (!slice.IsIntact())
+        return std::nullopt; // lent from a file cut since: missing, not zero
+    return map.ToReal(value);
 }
 
 std::optional<double> formImageViewer::WaitedValueAt(const Vector& p)

@@ -85,6 +85,12 @@ void drawLine(QPainter& g, QPointF a, QPointF b, const QRect& visible)
 
 } // namespace
 
+formImageViewerInternals::formImageViewerInternals(Viewer& model)
+    : reader(model.Session().reader), levelSizes(model.Session().levelSizes), work(model.WorkPtr()),
+      inlineLimitBytes(model.inlineLimitBytes), imageSerial(model.Session().serial)
+{
+}
+
 void formImageViewer::RefreshPictures(int mask)
 {
     if (!image)
@@ -332,9 +338,10 @@ void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector&
         e.fillRect(pct->rect(), Qt::black);
         return;
     }
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const float zx = static_cast<float>(zooms[static_cast<size_t>(dims[0])]);
-    const float zy = static_cast<float>(zooms[static_cast<size_t>(dims[1])]);
+    // A side view's depth has its own zoom (WindowTools::ViewZooms).
+    const auto [zoomX, zoomY] = tools->ViewZooms(pct == pictureXZ ? 1 : pct == pictureYZ ? 2 : 0);
+    const float zx = static_cast<float>(zoomX);
+    const float zy = static_cast<float>(zoomY);
     const float left = static_cast<float>(delta[0]);
     const float top = static_cast<float>(delta[1]);
     // A picture of a coarser level covers the same place as the full-resolution one.
@@ -399,21 +406,9 @@ void formImageViewer::pictureYZ_Paint(QPainter& e)
 
 void formImageViewer::UpdateLayout()
 {
-    const ViewAxes a = CurrentAxes();
-    const int n = DimensionCount();
-    if (!image)
-        return;
-    // Without a side dimension its track takes no room, so a 2-D image gets the whole table.
-    const std::vector<double> zooms = properties.GetPixelZooms();
-    const ImageReader::Vector size = image->GetSize();
-    const bool sides = !tools || tools->SideViews();
-    const auto track = [&](int d, int table) {
-        return sides && d >= 0 && d < n ? SideViewSize(size[d], zooms[static_cast<size_t>(d)], table) : 0.0f;
-    };
-    layoutImage->setColumnStyle(0, TrackStyle{true, track(a.yz, layoutImage->width())});
-    layoutImage->setColumnStyle(1, TrackStyle{false, 100});
-    layoutImage->setRowStyle(0, TrackStyle{true, track(a.xz, layoutImage->height())});
-    layoutImage->setRowStyle(1, TrackStyle{false, 100});
+    // The tracks follow the table and the image, not the zoom (WindowTools_Layout.cpp).
+    if (tools)
+        tools->LayOutTable();
 }
 
 void formImageViewer::RepaintOthers(int mask)

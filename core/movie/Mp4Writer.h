@@ -29,10 +29,12 @@ public:
     const std::string& EncoderName() const { return m_encoderName; }
 
 private:
+    struct AvLibrary; // the libraries' functions, loaded with the first movie
     bool Drain(bool flush);
     bool AvFailed(const std::string& what, int code);
     void Release();
 
+    const AvLibrary* m_av = nullptr;
     AVFormatContext* m_format = nullptr;
     AVCodecContext* m_codec = nullptr;
     AVStream* m_stream = nullptr;

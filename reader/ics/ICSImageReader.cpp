@@ -410,29 +410,117 @@ bool ICSImageReader<T>::ReadStream(std::uint64_t at, size_t bytes, void* dest)
 }
 
 template <class T>
-ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
+bool ICSImageReader<T>::PlaneIndex(const Vector& p, size_t& plane) const
 {
     const int n = static_cast<int>(m_dims.size());
     if (n < 2 || static_cast<int>(p.size()) != n - 2)
-        return ImageSlice<T>();
-
+        return false;
     // Planes of dimensions 0 and 1 are contiguous in the data, numbered with dimension 2
     // fastest.
-    size_t plane = 0;
+    plane = 0;
     size_t stride = 1;
     for (int i = 2; i < n; ++i) {
         if (p[i - 2] < 0 || p[i - 2] >= m_dims[i])
-            return ImageSlice<T>();
+            return false;
         plane += static_cast<size_t>(p[i - 2]) * stride;
         stride *= static_cast<size_t>(m_dims[i]);
     }
+    return true;
+}
+
+template <class T>
+bool ICSImageReader<T>::Lends(size_t plane) const
+{
+    // Native 16-bit unsigned samples are the display values themselves. Samples that a
+    // header's length leaves at an odd offset are copied instead of read in place.
+    return m_data && m_native && m_type == SampleType::UInt16 && m_map.IsExact() && m_map.offset == 0.0 &&
+           Aligned(plane);
+}
+
+template <class T>
+ImageSlice<T> ICSImageReader<T>::GetBandSource(const Vector& p, bool rows, int a0, int a1)
+{
+    size_t plane = 0;
+    if (!m_data || !PlaneIndex(p, plane))
+        return GetSlice(p);
+    if (Lends(plane)) {
+        // A column touches every page of the plane: they are mapped in one go.
+        if (!rows)
+            m_data->Populate(m_offset + plane * m_planeBytes, m_planeBytes);
+        return GetSlice(p);
+    }
+    return rows ? ReadBand(plane, 0, m_dims[0], a0, a1) : ReadBand(plane, a0, a1, 0, m_dims[1]);
+}
+
+template <class T>
+ImageSlice<T> ICSImageReader<T>::GetRows(const Vector& p, int y0, int y1)
+{
+    size_t plane = 0;
+    if (!m_data || !PlaneIndex(p, plane) || Lends(plane))
+        return ImageReaderBase<T>::GetRows(p, y0, y1);
+    return ReadBand(plane, 0, m_dims[0], y0, y1);
+}
+
+template <class T>
+ImageSlice<T> ICSImageReader<T>::GetColumns(const Vector& p, int x0, int x1)
+{
+    size_t plane = 0;
+    if (!m_data || !PlaneIndex(p, plane) || Lends(plane))
+        return ImageReaderBase<T>::GetColumns(p, x0, x1);
+    return ReadBand(plane, x0, x1, 0, m_dims[1]);
+}
+
+template <class T>
+ImageSlice<T> ICSImageReader<T>::ReadBand(size_t plane, int x0, int x1, int y0, int y1)
+{
+    if (x0 < 0 || x1 <= x0 || x1 > m_dims[0] || y0 < 0 || y1 <= y0 || y1 > m_dims[1])
+        return ImageSlice<T>();
+    const size_t W = static_cast<size_t>(m_dims[0]), w = static_cast<size_t>(x1 - x0);
+    const size_t sample = SampleBytes(m_type);
+    const size_t at = m_offset + plane * m_planeBytes;
+    const auto gone = [this] {
+        WarnOnce(m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.");
+        return ImageSlice<T>();
+    };
+    if (!m_data->StillHolds(at, m_planeBytes))
+        return gone();
+    T* out = static_cast<T*>(std::malloc(w * static_cast<size_t>(y1 - y0) * sizeof(T)));
+    if (!out)
+        return ImageSlice<T>();
+    // Samples in place where their bytes are in native order and aligned; otherwise each
+    // row's bytes are put in order first.
+    const bool inPlace = (m_native || sample == 1) && Aligned(plane);
+    std::vector<unsigned char> ordered(inPlace ? 0 : w * sample);
+    for (int y = y0; y < y1; ++y) {
+        const unsigned char* src = m_data->Data() + at + (static_cast<size_t>(y) * W + static_cast<size_t>(x0)) * sample;
+        T* row = out + static_cast<size_t>(y - y0) * w;
+        if (!inPlace) {
+            for (size_t s = 0; s < w * sample; s += sample)
+                for (size_t i = 0; i < sample; ++i)
+                    ordered[s + m_order[i]] = src[s + i];
+            src = ordered.data();
+        }
+        ConvertToDisplay(src, m_type, m_map, row, w);
+    }
+    // Cut while it was read: the zeros read in place of the data are not the band.
+    if (!m_data->StillHolds(at, m_planeBytes)) {
+        std::free(out);
+        return gone();
+    }
+    return ImageSlice<T>(Vector(x1 - x0, y1 - y0), out);
+}
+
+template <class T>
+ImageSlice<T> ICSImageReader<T>::GetSlice(const Vector& p)
+{
+    size_t plane = 0;
+    if (!PlaneIndex(p, plane))
+        return ImageSlice<T>();
     const Vector size(m_dims[0], m_dims[1]);
 
-    // Native 16-bit unsigned samples are the display values themselves: the slice borrows
-    // them from the mapping, and only the pages a view touches are read. Samples that a
-    // header's length leaves at an odd offset are copied instead of read in place.
-    if (m_data && m_native && m_type == SampleType::UInt16 && m_map.IsExact() && m_map.offset == 0.0 &&
-        Aligned(plane)) {
+    // Lent planes: the slice borrows them from the mapping, and only the pages a view
+    // touches are read.
+    if (Lends(plane)) {
         const size_t at = m_offset + plane * m_planeBytes;
         if (!m_data->StillHolds(at, m_planeBytes)) {
             WarnOnce(m_dataName + " has become shorter than its header says; planes it no longer holds are shown black.");

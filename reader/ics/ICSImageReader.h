@@ -33,6 +33,13 @@ public:
     ICSImageReader& operator=(const ICSImageReader&) = delete;
 
     ImageSlice<T> GetSlice(const Vector& position) override;
+    // Mapped data that is not lent as it is (other sample types, byte orders, value maps)
+    // gives side views their row or column alone, converted from the mapping: no plane is
+    // converted whole for one line of it.
+    bool ReadsBands() const override { return m_data != nullptr; }
+    ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
+    ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
+    ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
     void ReleaseMappedPages() override
     {
         if (m_data)
@@ -66,6 +73,12 @@ private:
     void WarnOnce(const std::string& text);
     // Plane `plane` of the mapping starts on a sample boundary, so it can be read in place.
     bool Aligned(size_t plane) const;
+    // The plane's index in the data, or false when `p` is outside the image.
+    bool PlaneIndex(const Vector& p, size_t& plane) const;
+    // Plane `plane` is served straight from the mapping (see GetSlice).
+    bool Lends(size_t plane) const;
+    // Columns [x0, x1) of rows [y0, y1) of a mapped plane, converted to display values.
+    ImageSlice<T> ReadBand(size_t plane, int x0, int x1, int y0, int y1);
 
     ICS* m_ics = nullptr;
     std::mutex m_mutex; // libics's stream and the warning flag

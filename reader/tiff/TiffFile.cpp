@@ -104,8 +104,12 @@ const void* unknownTag(TIFF* tif, std::uint32_t tag, std::initializer_list<TIFFD
 {
     count = 0;
     const TIFFField* field = TIFFFindField(tif, tag, TIFF_ANY);
-    if (!field || std::find(types.begin(), types.end(), TIFFFieldDataType(field)) == types.end() ||
-        !TIFFFieldPassCount(field))
+    if (!field || !TIFFFieldPassCount(field))
+        return nullptr;
+    // The type of a tag libtiff does not know is the file's own number, which need not be
+    // one of the enumeration's values: compared as a number.
+    const int type = static_cast<int>(TIFFFieldDataType(field));
+    if (std::none_of(types.begin(), types.end(), [type](TIFFDataType t) { return static_cast<int>(t) == type; }))
         return nullptr;
     void* data = nullptr;
     if (TIFFFieldReadCount(field) == TIFF_VARIABLE2) {

@@ -15,8 +15,10 @@
 #include "FormulaImage.h"
 #include "StopToken.h"
 #include "Viewer.h"
+#include "ViewerTestKit.h"
 
 using namespace ImageViewer;
+using ViewerTestKit::RecomputedBy;
 
 namespace {
 
@@ -48,18 +50,6 @@ struct Changes
         return w;
     }
 };
-
-int recomputedBy(Viewer& v, const std::function<void()>& action)
-{
-    const std::array<int, 3> before = v.recomputeCount;
-    action();
-    v.Wait();
-    int mask = 0;
-    for (int i = 0; i < 3; ++i)
-        if (v.recomputeCount[static_cast<size_t>(i)] != before[static_cast<size_t>(i)])
-            mask |= 1 << i;
-    return mask;
-}
 
 } // namespace
 
@@ -110,14 +100,14 @@ TEST(Viewer, SettersValidateAndReportWhatChanged)
     EXPECT_TRUE(changes.seen.empty());
 
     // z moves only the XY view's plane; x moves only the YZ view's.
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(2, 1)); }), ViewXY);
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(0, 3)); }), ViewYZ);
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(1, 3)); }), ViewXZ);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(2, 1)); }), ViewXY);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(0, 3)); }), ViewYZ);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(1, 3)); }), ViewXZ);
     EXPECT_TRUE(changes.What() & ChangeCursor);
     // Projecting z: the XY view only; its picture is then the maximum over z.
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetProjection(ProjectionMode::Max)); }), ViewAll);
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetProjected(2, true)); }), ViewXY);
-    EXPECT_EQ(recomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(2, 5)); }), 0); // collapsed: nothing to read
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetProjection(ProjectionMode::Max)); }), ViewAll);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetProjected(2, true)); }), ViewXY);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(2, 5)); }), 0); // collapsed: nothing to read
     EXPECT_TRUE(changes.What() & ChangeProjection);
 }
 

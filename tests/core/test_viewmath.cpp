@@ -1,5 +1,6 @@
-// The window's numeric rules (view masks, mouse mapping, zoom, layout, the histogram
-// panel's axis and the measurements' blocks and lengths), against hand-worked values.
+// The window's numeric rules (view masks, mouse mapping, zoom and fit, resolution levels,
+// layout, scale bars, the histogram panel's axis and ranges, the measurements' blocks and
+// lengths), against hand-worked values.
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -280,3 +281,77 @@ TEST(MeasurementMath, PhysicalLengthOfALine)
 }
 
 } // namespace
+
+TEST(FitMath, ZoomAndWindowSize)
+{
+    struct Fit { double extent, depth; int table; double zoom; } fits[] = {
+        {256, 0, 515, 2.0},     // (515 - 3) / 256
+        {100, 50, 403, 400.0 / 150},  // the side track 133.3 within a third of the table (134)
+        {100, 100, 403, 2.66},  // 400 / 200 = 2 gives a 200-pixel side track: capped at 134
+        {0, 10, 400, 1.0},      // nothing to fit
+    };
+    for (const Fit& f : fits)
+        EXPECT_NEAR(FitZoom(f.extent, f.depth, f.table), f.zoom, 1e-12) << f.extent << " " << f.depth;
+    EXPECT_GT(FitZoom(100, 0, 2), 0.0); // a table smaller than the gap still gives a zoom
+
+    struct Size { PixelSize screen, window; } sizes[] = {
+        {{1920, 1080}, {1536, 864}}, {{1280, 800}, {1024, 720}}, {{800, 600}, {800, 600}}, {{3840, 2160}, {3072, 1728}}};
+    for (const Size& s : sizes)
+        EXPECT_EQ(DefaultWindowSize(s.screen), s.window) << s.screen.width;
+}
+
+TEST(MatchingLevel, FinestLevelWhosePixelsCoverAScreenPixel)
+{
+    const std::vector<std::pair<double, double>> xy = {{1, 1}, {2, 2}, {4, 4}};
+    EXPECT_EQ(MatchingLevel(xy, 1.0, 1.0), 0);
+    EXPECT_EQ(MatchingLevel(xy, 3.0, 3.0), 0);
+    EXPECT_EQ(MatchingLevel(xy, 0.6, 0.6), 1);   // level 0 would be finer than the screen
+    EXPECT_EQ(MatchingLevel(xy, 0.4999, 0.4999), 1); // a fit zoom a hair under 1/2
+    EXPECT_EQ(MatchingLevel(xy, 0.3, 0.3), 2);
+    EXPECT_EQ(MatchingLevel(xy, 0.01, 0.01), 2); // nothing coarser exists
+    EXPECT_EQ(MatchingLevel(xy, 0.3, 1.0), 2);   // both axes must be covered
+    // A side view whose depth the pyramid never coarsens follows its other axis alone.
+    const std::vector<std::pair<double, double>> xz = {{1, 1}, {2, 1}, {4, 1}};
+    EXPECT_EQ(MatchingLevel(xz, 0.5, 0.1), 1);
+    EXPECT_EQ(MatchingLevel({}, 1.0, 1.0), 0);
+    EXPECT_EQ(MatchingLevel(xy, std::nan(""), 1.0), 2);
+}
+
+TEST(ScaleBarMath, RoundLengths)
+{
+    struct Case { double nmPerPixel; int max; double nm; int pixels; const char* label; } cases[] = {
+        {100, 200, 20000, 200, "20 \u00b5m"},  // exactly 20 um fits
+        {50, 120, 5000, 100, "5 \u00b5m"},     // 6 um: 5 um is the roundest below
+        {7, 100, 500, 71, "500 nm"},
+        {1e6 / 3, 300, 1e8, 300, "100 mm"},
+        {0, 100, 0, 0, ""},                     // unknown pixel size
+        {0.001, 100, 0, 0, ""},                 // not even 1 nm fits
+    };
+    for (const Case& c : cases) {
+        const ScaleBar bar = ChooseScaleBar(c.nmPerPixel, c.max);
+        EXPECT_DOUBLE_EQ(bar.nm, c.nm) << c.nmPerPixel;
+        EXPECT_EQ(bar.pixels, c.pixels) << c.nmPerPixel;
+        EXPECT_EQ(bar.label, std::string(c.label)) << c.nmPerPixel;
+    }
+}
+
+TEST(HistogramRange, PercentileRange)
+{
+    struct Case
+    {
+        std::vector<unsigned short> values;
+        double low, high;
+        int lo, hi;
+    } cases[] = {
+        {{}, 0.001, 0.999, 0, 65535},
+        {{7}, 0.001, 0.999, 7, 8},              // one value: widened so it still maps
+        {{65535, 65535}, 0.001, 0.999, 65534, 65535},
+        {{5, 1, 9, 3}, 0.0, 1.0, 1, 9},
+        {{5, 1, 9, 3}, 0.4, 0.6, 3, 5},         // ranks floor(1.2) = 1 and ceil(1.8) = 2
+    };
+    for (const Case& c : cases) {
+        const auto [lo, hi] = HistogramPanel::PercentileRange(c.values.data(), c.values.size(), c.low, c.high);
+        EXPECT_EQ(lo, c.lo) << c.values.size();
+        EXPECT_EQ(hi, c.hi) << c.values.size();
+    }
+}

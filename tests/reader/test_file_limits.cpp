@@ -108,7 +108,8 @@ std::uint64_t firstDirectory(const std::string& path)
 } // namespace
 
 // A plane lent from a mapping and read after its file was cut reads zeros instead of ending
-// the program; the reader then calls the plane missing.
+// the program; the plane then says it is no longer intact (so its holders take it as
+// missing), as do bands cut from it, and the reader calls the plane missing.
 TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
 {
     Folder folder;
@@ -127,9 +128,17 @@ TEST(FileCutShort, LentPlanesSurviveTheirFileBeingCut)
     const ImageSlice<unsigned short> last = r.GetSlice(V({Z - 1})), first = r.GetSlice(V({0}));
     ASSERT_TRUE(last.IsBorrowed());
     EXPECT_EQ(touch(last), 7ull * W * H);
+    const ImageSlice<unsigned short> rows = r.CutRows(last, 1, 3);
+    EXPECT_TRUE(rows.IsIntact());
     fs::resize_file(ids, size_t(W) * H * 2 * Z / 2);
+    EXPECT_TRUE(last.IsIntact()); // nothing read since the cut yet
     EXPECT_EQ(touch(last), 0u);
+    EXPECT_FALSE(last.IsIntact());
+    EXPECT_FALSE(rows.IsIntact());
+    EXPECT_TRUE(r.CutColumns(last, 0, 2).IsEmpty());
     EXPECT_EQ(touch(first), 7ull * W * H);
+    EXPECT_TRUE(first.IsIntact());
+    EXPECT_TRUE(r.CutRows(first, 0, 1).IsIntact());
     EXPECT_TRUE(r.GetSlice(V({Z - 1})).IsEmpty());
     EXPECT_FALSE(r.GetValue(V({0, 0, Z - 1})).has_value());
     EXPECT_EQ(r.GetValue(V({0, 0, 0})), 7.0);
@@ -180,6 +189,46 @@ TEST(FileCutShort, ProjectionsWhileTheFileIsCut)
         fs::resize_file(useTiff ? fs::path(tiff) : ids, static_cast<size_t>(cut * static_cast<double>(useTiff ? tiffBytes : icsBytes)));
         projection.join();
     }
+}
+
+// A tag libtiff does not know carries the file's own type number, which need not be one the
+// library names (the sanitizer build catches it being taken for one): ImageJ's metadata tag
+// with type 0xFE00 is not ImageJ metadata, and the page still opens.
+TEST(FileLimits, UnknownTagTypesAreNumbers)
+{
+    Folder folder;
+    const std::string path = folder.File("odd-tag.tif");
+    tifftest::WriteFlat(path, 5);
+    // A copy of the first directory at the end of the file with one more entry: tag 50839,
+    // type 0xFE00, count 4, the value inline.
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    const std::uint64_t ifd = firstDirectory(path);
+    std::uint16_t entries = 0;
+    file.seekg(static_cast<std::streamoff>(ifd));
+    file.read(reinterpret_cast<char*>(&entries), 2);
+    std::vector<char> table(12u * entries);
+    file.read(table.data(), static_cast<std::streamsize>(table.size()));
+    file.seekp(0, std::ios::end);
+    std::uint32_t at = static_cast<std::uint32_t>(file.tellp());
+    at += at % 2;
+    file.seekp(at);
+    const std::uint16_t more = entries + 1;
+    file.write(reinterpret_cast<const char*>(&more), 2);
+    file.write(table.data(), static_cast<std::streamsize>(table.size()));
+    const std::uint16_t entry[2] = {50839, 0xFE00};
+    const std::uint32_t count = 4, value = 0x01020304, next = 0;
+    file.write(reinterpret_cast<const char*>(entry), 4);
+    file.write(reinterpret_cast<const char*>(&count), 4);
+    file.write(reinterpret_cast<const char*>(&value), 4);
+    file.write(reinterpret_cast<const char*>(&next), 4);
+    file.seekp(4);
+    file.write(reinterpret_cast<const char*>(&at), 4);
+    file.close();
+
+    Messages messages;
+    ImageReader::TIFFStackReader<unsigned short> r(path);
+    ASSERT_EQ(r.GetSize(), V({3, 2})) << r.GetError();
+    EXPECT_EQ(r.GetSlice(Vector()).GetData()[0], 5);
 }
 
 // Extents whose product wraps around 64 bits are not believed.

@@ -22,6 +22,7 @@
 #include "Diagnostics.h"
 #include "ICSImageReader.h"
 #include "ReaderOptions.h"
+#include "SliceCache.h"
 #include "FormulaImage.h"
 #include "TestData.h"
 
@@ -74,6 +75,32 @@ public:
         }
         EXPECT_EQ(IcsClose(ics), IcsErr_Ok);
         return path;
+    }
+
+    // 16-bit samples in big-endian order: libics writes them natively, so the header and
+    // the separate data file are edited by hand.
+    fs::path WriteBigEndian(const std::string& name, const std::vector<Dim>& dims, const std::vector<uint16_t>& data)
+    {
+        const fs::path header = Write(name, Ics_uint16, dims, data, "w1");
+        std::string text;
+        {
+            std::ifstream in(header);
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        const size_t at = text.find("byte_order\t1\t2");
+        EXPECT_NE(at, std::string::npos) << text;
+        if (at != std::string::npos)
+            text.replace(at, 14, "byte_order\t2\t1");
+        std::ofstream(header) << text;
+        std::vector<unsigned char> swapped;
+        for (uint16_t v : data) {
+            swapped.push_back(static_cast<unsigned char>(v >> 8));
+            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
+        }
+        fs::path ids = header;
+        std::ofstream(ids.replace_extension(".ids"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(swapped.data()), static_cast<std::streamsize>(swapped.size()));
+        return header;
     }
 
 protected:
@@ -243,22 +270,7 @@ TEST_F(IcsFiles, PlanesInAnyOrderAndEitherByteOrder)
     const auto gz = Write("gz.ics", Ics_uint16, dims, data, "w2", true);
 
     // Big-endian samples: header and separate data file edited by hand.
-    const auto big = Write("big.ics", Ics_uint16, dims, data, "w1");
-    {
-        std::ifstream in(big);
-        std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const size_t at = header.find("byte_order\t1\t2");
-        ASSERT_NE(at, std::string::npos) << header;
-        header.replace(at, 14, "byte_order\t2\t1");
-        std::ofstream(big) << header;
-        std::vector<unsigned char> swapped;
-        for (uint16_t v : data) {
-            swapped.push_back(static_cast<unsigned char>(v >> 8));
-            swapped.push_back(static_cast<unsigned char>(v & 0xFF));
-        }
-        std::ofstream(dir / "big.ids", std::ios::binary).write(reinterpret_cast<const char*>(swapped.data()),
-                                                               static_cast<std::streamsize>(swapped.size()));
-    }
+    const auto big = WriteBigEndian("big.ics", dims, data);
 
     for (const fs::path& file : {path, big, gz}) {
         Reader r(file);
@@ -709,4 +721,53 @@ TEST_F(IcsFiles, HeaderWithoutByteOrderIsReadInNativeOrder)
     ASSERT_EQ(rf.GetSize(), Vector(2, 2)) << rf.GetError();
     EXPECT_EQ(rf.GetValue(V({0, 1})), 1e6);
     EXPECT_EQ(rf.GetValue(V({1, 0})), -2.0);
+}
+
+// Side views of mapped data that is not lent as it is (big-endian, 8-bit) read each plane's
+// row or column alone: the values are the file's, and no plane is converted and kept whole.
+TEST_F(IcsFiles, SideViewsOfConvertedDataReadOnlyTheirBand)
+{
+    constexpr int X = 5, Y = 4, Z = 70;
+    std::vector<uint16_t> data(X * Y * Z);
+    std::vector<uint8_t> bytes(data.size());
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<uint16_t>(0x0102 + i * 0x0301);
+        bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    const std::vector<Dim> dims = {{X, "x", 1, "nm"}, {Y, "y", 1, "nm"}, {Z, "z", 1, "nm"}};
+    const auto big = WriteBigEndian("big.ics", dims, data);
+    const auto u8 = Write("u8.ics", Ics_uint8, dims, bytes, "w1");
+
+    const auto value = [&](bool wide, int x, int y, int z) -> unsigned short {
+        const size_t i = static_cast<size_t>(x + X * (y + Y * z));
+        return wide ? data[i] : bytes[i];
+    };
+    for (const bool wide : {true, false}) {
+        Reader r(wide ? big : u8);
+        ASSERT_EQ(r.GetSize(), V({X, Y, Z})) << r.GetError();
+        ImageReader::SliceCache<unsigned short> cache(&r, size_t(64) << 20);
+        const auto yz = cache.GetMaximumProjection(2, 1, V({3, -1, -1}));
+        const auto xz = cache.GetMaximumProjection(0, 2, V({-1, 2, -1}));
+        ASSERT_EQ(yz.GetSize(), V({Z, Y}));
+        ASSERT_EQ(xz.GetSize(), V({X, Z}));
+        for (int z = 0; z < Z; ++z) {
+            for (int y = 0; y < Y; ++y)
+                ASSERT_EQ(yz.GetData()[z + Z * y], value(wide, 3, y, z)) << wide << " YZ " << y << "," << z;
+            for (int x = 0; x < X; ++x)
+                ASSERT_EQ(xz.GetData()[x + X * z], value(wide, x, 2, z)) << wide << " XZ " << x << "," << z;
+        }
+        EXPECT_EQ(cache.GetCount(), 0u) << "no plane kept for a line of it";
+        // A band that reaches outside the plane is nothing, not a read past it.
+        EXPECT_TRUE(r.GetColumns(V({0}), 4, 6).IsEmpty());
+        EXPECT_TRUE(r.GetRows(V({Z}), 0, 1).IsEmpty());
+    }
+
+    // Planes lost from the data file after opening: their bands are missing too.
+    Reader r(big);
+    fs::resize_file(dir / "big.ids", size_t(X * Y * 2) * 10);
+    Diagnostics seen;
+    EXPECT_TRUE(r.GetColumns(V({20}), 1, 2).IsEmpty());
+    const auto early = r.GetRows(V({3}), 1, 2);
+    ASSERT_EQ(early.GetSize(), V({X, 1}));
+    EXPECT_EQ(early.GetData()[4], data[static_cast<size_t>(4 + X * (1 + Y * 3))]);
 }

@@ -4,6 +4,7 @@
 
 #include "ImagePermutation.h"
 #include "SliceCache.h"
+#include "ViewBuffers.h"
 #include "FormulaImage.h"
 
 using ImageReader::ImagePermutation;
@@ -195,4 +196,157 @@ TEST(ImagePermutation, BothPlaneAxesFromHigherDimensions)
     for (int z = 0; z < 3; ++z)
         for (int t = 0; t < 4; ++t)
             EXPECT_EQ(pixel(s, t, z), img.at({0, 1, z, t}));
+}
+
+namespace {
+unsigned short value5x4xZ(const std::vector<int>& c)
+{
+    return static_cast<unsigned short>(1 + (c[0] * 131 + c[1] * 17 + c[2] * 7 + (c[0] * c[2]) % 11 * 300) % 9000);
+}
+
+// Decodes bands alone, as a chunked reader does, and counts what it was asked for.
+class BandImage : public FormulaImage
+{
+public:
+    using FormulaImage::FormulaImage;
+    bool ReadsBands() const override { return true; }
+    Slice GetRows(const Vector& p, int y0, int y1) override
+    {
+        ++bandReads;
+        return CutRows(makePlane(p), y0, y1);
+    }
+    Slice GetColumns(const Vector& p, int x0, int x1) override
+    {
+        ++bandReads;
+        return CutColumns(makePlane(p), x0, x1);
+    }
+    int bandReads = 0;
+
+private:
+    Slice makePlane(const Vector& p)
+    {
+        const int before = reads;
+        Slice s = GetSlice(p);
+        reads = before; // not a plane read as far as the view is concerned
+        return s;
+    }
+};
+} // namespace
+
+// More planes than one block of the gather, in every orientation a side view takes, with a
+// plane that cannot be read (zeros, the others still there).
+TEST(SideViews, EveryOrientationAcrossBlocksOfPlanes)
+{
+    constexpr int Z = 150;
+    FormulaImage img({5, 4, Z}, value5x4xZ);
+    img.failing.insert({70});
+    ImageReader::SliceCache<unsigned short> cache(&img, size_t(64) << 20);
+
+    const Slice yz = cache.GetMaximumProjection(2, 1, V({3, -1, -1}));
+    ASSERT_EQ(yz.GetSize(), Vector(Z, 4));
+    const Slice zy = cache.GetMaximumProjection(1, 2, V({3, -1, -1}));
+    ASSERT_EQ(zy.GetSize(), Vector(4, Z));
+    for (int z = 0; z < Z; ++z)
+        for (int y = 0; y < 4; ++y) {
+            const unsigned short want = z == 70 ? 0 : img.at({3, y, z});
+            EXPECT_EQ(pixel(yz, z, y), want) << "YZ " << y << "," << z;
+            EXPECT_EQ(pixel(zy, y, z), want) << "ZY " << y << "," << z;
+        }
+
+    const Slice xz = cache.GetMaximumProjection(0, 2, V({-1, 2, -1}));
+    ASSERT_EQ(xz.GetSize(), Vector(5, Z));
+    const Slice zx = cache.GetMaximumProjection(2, 0, V({-1, 2, -1}));
+    ASSERT_EQ(zx.GetSize(), Vector(Z, 5));
+    for (int z = 0; z < Z; ++z)
+        for (int x = 0; x < 5; ++x) {
+            const unsigned short want = z == 70 ? 0 : img.at({x, 2, z});
+            EXPECT_EQ(pixel(xz, x, z), want) << "XZ " << x << "," << z;
+            EXPECT_EQ(pixel(zx, z, x), want) << "ZX " << x << "," << z;
+        }
+    EXPECT_TRUE(cache.GetMaximumProjection(2, 1, V({0, -1, 70})).IsEmpty()) << "only the missing plane";
+
+    ImageReader::ProjectionControl control;
+    control.cancel = true;
+    EXPECT_TRUE(cache.GetMaximumProjection(2, 1, V({3, -1, -1}), &control).IsEmpty());
+}
+
+// A side view of a 4-D image at a pinned t copies that t's samples; with t collapsed it is
+// still the maximum over t.
+TEST(SideViews, PinnedAndCollapsedFourthDimension)
+{
+    const auto f = [](const std::vector<int>& c) {
+        return static_cast<unsigned short>((c[0] * 7 + c[1] * 13 + c[2] * 29 + c[3] * 31 + c[2] * c[3] * 17) % 97);
+    };
+    FormulaImage img({3, 6, 70, 3}, f);
+    ImageReader::SliceCache<unsigned short> cache(&img, size_t(64) << 20);
+    const Slice atT = cache.GetMaximumProjection(2, 1, V({1, -1, -1, 2}));
+    const Slice overT = cache.GetMaximumProjection(2, 1, V({1, -1, -1, -1}));
+    ASSERT_EQ(atT.GetSize(), Vector(70, 6));
+    ASSERT_EQ(overT.GetSize(), Vector(70, 6));
+    for (int z = 0; z < 70; ++z)
+        for (int y = 0; y < 6; ++y) {
+            EXPECT_EQ(pixel(atT, z, y), f({1, y, z, 2}));
+            EXPECT_EQ(pixel(overT, z, y), std::max({f({1, y, z, 0}), f({1, y, z, 1}), f({1, y, z, 2})}));
+        }
+}
+
+// A source that decodes bands is asked for bands, not planes, and a plane the cache already
+// keeps serves its band without asking the source again.
+TEST(SideViews, BandSourcesReadBandsAndKeptPlanesServeThem)
+{
+    BandImage img({5, 4, 90}, value5x4xZ);
+    ImageReader::SliceCache<unsigned short> cache(&img, size_t(64) << 20);
+    cache.GetSlice(V({10}));
+    img.reads = 0;
+    const Slice yz = cache.GetMaximumProjection(2, 1, V({4, -1, -1}));
+    const Slice xz = cache.GetMaximumProjection(0, 2, V({-1, 1, -1}));
+    ASSERT_EQ(yz.GetSize(), Vector(90, 4));
+    ASSERT_EQ(xz.GetSize(), Vector(5, 90));
+    for (int z = 0; z < 90; ++z) {
+        for (int y = 0; y < 4; ++y)
+            EXPECT_EQ(pixel(yz, z, y), img.at({4, y, z}));
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(pixel(xz, x, z), img.at({x, 1, z}));
+    }
+    EXPECT_EQ(img.reads, 0);
+    EXPECT_EQ(img.bandReads, 2 * 89);
+    EXPECT_EQ(cache.GetCount(), 1u) << "bands are not kept";
+}
+
+// The XY view of one plane is that plane, shared with the cache, not a copy of it.
+TEST(SideViews, SinglePlaneIsSharedNotCopied)
+{
+    FormulaImage img({5, 4, 9}, value5x4xZ);
+    img.failing.insert({3});
+    ImageReader::SliceCache<unsigned short> cache(&img, size_t(64) << 20);
+    const Slice xy = cache.GetMaximumProjection(0, 1, V({-1, -1, 7}));
+    ASSERT_EQ(xy.GetSize(), Vector(5, 4));
+    EXPECT_EQ(xy.GetData(), cache.GetSlice(V({7})).GetData());
+    EXPECT_EQ(pixel(xy, 4, 3), img.at({4, 3, 7}));
+    EXPECT_TRUE(cache.GetMaximumProjection(0, 1, V({-1, -1, 3})).IsEmpty());
+}
+
+// A view computed again takes the buffer the last one gave back, cleared: a plane missing
+// this time reads zeros, not what the previous view left there.
+TEST(SideViews, ViewBuffersAreReusedCleared)
+{
+    ImageReader::ViewBuffers::Drop();
+    FormulaImage img({4, 512, 260}, value5x4xZ);
+    const unsigned short* first = nullptr;
+    {
+        const Slice yz = img.GetMaximumProjection(2, 1, V({1, -1, -1}));
+        ASSERT_EQ(yz.GetSize(), Vector(260, 512));
+        EXPECT_EQ(pixel(yz, 100, 7), img.at({1, 7, 100}));
+        first = yz.GetData();
+    }
+    EXPECT_GE(ImageReader::ViewBuffers::Waiting(), size_t(260) * 512 * 2);
+    img.failing.insert({100});
+    const Slice again = img.GetMaximumProjection(2, 1, V({1, -1, -1}));
+    EXPECT_EQ(again.GetData(), first) << "the waiting buffer is taken";
+    for (int y = 0; y < 512; ++y) {
+        ASSERT_EQ(pixel(again, 100, y), 0) << y;
+        ASSERT_EQ(pixel(again, 99, y), img.at({1, y, 99})) << y;
+    }
+    ImageReader::ViewBuffers::Drop();
+    EXPECT_EQ(ImageReader::ViewBuffers::Waiting(), 0u);
 }

@@ -277,6 +277,33 @@ TEST(TrueColour, LinesAndAFlatSpectrumAgainstTheirCieColours)
     }
 }
 
+// Samples that span only part of what the channels respond to are not white light: their
+// sums are not levelled, so a 450 nm line among samples of 430-470 nm stays blue (levelling
+// doubled its red and halved its blue: purple), while 400-700 nm is still levelled.
+TEST(TrueColour, ANarrowBandKeepsItsLinesHues)
+{
+    for (const auto& [lo, hi] : {std::pair(430.0, 470.0), std::pair(440.0, 460.0), std::pair(400.0, 500.0)}) {
+        std::vector<double> nm;
+        for (int i = 0; i <= 40; ++i)
+            nm.push_back(lo + (hi - lo) * i / 40);
+        const std::vector<std::array<double, 3>> weights = TrueColourWeights(nm);
+        const std::array<double, 3>& line = weights[20]; // 450 nm
+        const double top = std::max({line[0], line[1], line[2]});
+        ASSERT_GT(top, 0) << lo;
+        const auto byte = [&](int c) { return static_cast<int>(std::lround(255 * EncodeSrgb(line[static_cast<size_t>(c)] / top))); };
+        EXPECT_GE(Hue(byte(0), byte(1), byte(2)), 220) << lo << "-" << hi;
+        EXPECT_LE(Hue(byte(0), byte(1), byte(2)), 260) << lo << "-" << hi;
+    }
+    std::vector<double> visible;
+    for (int w = 400; w <= 700; w += 10)
+        visible.push_back(w);
+    std::array<double, 3> flat{0, 0, 0};
+    for (const auto& w : TrueColourWeights(visible))
+        for (size_t c = 0; c < 3; ++c)
+            flat[c] += w[c];
+    EXPECT_NEAR(flat[0] / flat[1], 1.0, 0.02);
+}
+
 // Along the spectrum (a view of x against wavelength) each row shows its own wavelength's
 // colour, at full brightness for the range's top; the classic mapping stays available and
 // equals the calibrated view's.

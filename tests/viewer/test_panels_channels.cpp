@@ -221,41 +221,6 @@ TEST(PanelsChannels, AutoExpandReachesUnlistedChannels)
     EXPECT_EQ((*w->channels)[0]->m_min, 1000); // widened again by the redraw
 }
 
-TEST(PanelsChannels, GammaCurvesTheRampAndZeroChangesNothing)
-{
-    // A horizontal ramp over the whole 16-bit range in the white global channel.
-    auto w = Open({256, 4}, {"x", "y"}, [](const std::vector<int>& c) { return c[0] * 257; });
-    // The ramp runs from m_min - 1 (black) to m_max - 1 (full colour); those ends stay put.
-    w->checkAutoExpand->setChecked(false);
-    w->globalchannel->m_min = 1;
-    w->globalchannel->m_max = 255 * 257 + 1;
-    w->RefreshPictures(ImageViewer::ViewAll);
-    ASSERT_FALSE(w->GDIImageXY.isNull());
-    const QImage plain = w->GDIImageXY.copy();
-    ASSERT_EQ(qRed(plain.pixel(0, 0)), 0);
-    ASSERT_EQ(qRed(plain.pixel(255, 0)), 255);
-    ASSERT_TRUE(w->trackGamma->isEnabled());
-
-    for (const int gamma : {5, -5, 10}) {
-        w->trackGamma->setValue(gamma);
-        const QImage curved = w->GDIImageXY;
-        int previous = -1;
-        for (int x = 0; x < 256; ++x) {
-            const int red = qRed(curved.pixel(x, 0));
-            EXPECT_GE(red, previous) << "gamma " << gamma << " x " << x;
-            previous = red;
-        }
-        EXPECT_EQ(qRed(curved.pixel(0, 0)), qRed(plain.pixel(0, 0)));
-        EXPECT_EQ(qRed(curved.pixel(255, 0)), qRed(plain.pixel(255, 0)));
-        if (gamma > 0)
-            EXPECT_GT(qRed(curved.pixel(128, 0)), qRed(plain.pixel(128, 0)) + 20);
-        else
-            EXPECT_LT(qRed(curved.pixel(128, 0)) + 20, qRed(plain.pixel(128, 0)));
-    }
-    w->trackGamma->setValue(0);
-    EXPECT_EQ(w->GDIImageXY, plain);
-}
-
 } // namespace
 
 LUMORA_VIEWER_TEST_MAIN()

@@ -256,27 +256,6 @@ TEST(HistogramRange, AutoSetsPercentilesOfThePicture)
     EXPECT_EQ((*w->channels)[1]->m_min, want[1].lo);
 }
 
-TEST(HistogramRange, PercentileRange)
-{
-    struct Case
-    {
-        std::vector<unsigned short> values;
-        double low, high;
-        int lo, hi;
-    } cases[] = {
-        {{}, 0.001, 0.999, 0, 65535},
-        {{7}, 0.001, 0.999, 7, 8},              // one value: widened so it still maps
-        {{65535, 65535}, 0.001, 0.999, 65534, 65535},
-        {{5, 1, 9, 3}, 0.0, 1.0, 1, 9},
-        {{5, 1, 9, 3}, 0.4, 0.6, 3, 5},         // ranks floor(1.2) = 1 and ceil(1.8) = 2
-    };
-    for (const Case& c : cases) {
-        const auto [lo, hi] = ImageViewer::HistogramPanel::PercentileRange(c.values.data(), c.values.size(), c.low, c.high);
-        EXPECT_EQ(lo, c.lo) << c.values.size();
-        EXPECT_EQ(hi, c.hi) << c.values.size();
-    }
-}
-
 } // namespace
 
 LUMORA_VIEWER_TEST_MAIN()

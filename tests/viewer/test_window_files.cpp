@@ -134,6 +134,7 @@ TEST(RecentFiles, NewestFirstTenKeptAcrossWindows)
     auto* third = w->findChild<QAction*>(QStringLiteral("recentFile2"));
     ASSERT_NE(third, nullptr);
     third->trigger();
+    w->WaitForOpen();
     ASSERT_NE(w->image, nullptr);
     EXPECT_TRUE(w->windowTitle().contains(written[10]));
     EXPECT_EQ(w->RecentFiles().front(), written[10]);

@@ -30,33 +30,6 @@ using namespace ViewerTest;
 
 namespace {
 
-TEST(Load, InitialChoicesFromTheDimensionNames)
-{
-    struct Case { std::vector<std::string> names; int x, y, xz, yz, c; } cases[] = {
-        {{"x", "y", "z", "ch"}, 0, 1, 2, 2, 4},
-        {{"x", "y", "t"}, 0, 1, 2, 2, 0},  // no depth candidate: dimension 2; "t" is no channel
-        {{"x", "y"}, 0, 1, -1, -1, 0},
-        {{"x", "y", "Z", "z"}, 0, 1, 3, 3, 0}, // the last match wins
-        {{"x", "y", "W", "c"}, 0, 1, 2, 2, 4},
-        {{"x", "y", "W", "t"}, 0, 1, 2, 2, 3},
-        {{"x", "y", "", "C"}, 0, 1, 2, 2, 4},  // an empty name matches nothing
-        {{"x", "y", "Lambda", "t"}, 0, 1, 2, 2, 3},
-    };
-    auto window = MakeWindow();
-    for (const Case& c : cases) {
-        std::vector<int> size(c.names.size(), 4);
-        Load(*window, size, c.names);
-        const std::string what = c.names.back();
-        EXPECT_EQ(window->comboDimX->currentIndex(), c.x) << what;
-        EXPECT_EQ(window->comboDimY->currentIndex(), c.y) << what;
-        EXPECT_EQ(window->comboDimXZ->currentIndex(), c.xz) << what;
-        EXPECT_EQ(window->comboDimYZ->currentIndex(), c.yz) << what;
-        EXPECT_EQ(window->comboDimC->currentIndex(), c.c) << what;
-        EXPECT_EQ(window->comboDimP->currentIndex(), 0) << what;
-        EXPECT_EQ(window->comboDimC->count(), static_cast<int>(c.names.size()) + 1); // and "(none)"
-    }
-}
-
 TEST(Load, CursorRowsAndSliders)
 {
     auto window = MakeWindow();
@@ -159,9 +132,13 @@ TEST(Start, EmptyWindowAndMenus)
     auto window = MakeWindow();
     EXPECT_EQ(window->minimumSize(), QSize(640, 500));
     // The view table fills the left of the window down to the lists under it.
-    EXPECT_EQ(window->layoutImage->geometry().topLeft(), QPoint(8, 32));
-    EXPECT_LT(window->layoutImage->geometry().right(), window->splitContainer1->geometry().left());
-    EXPECT_LT(window->layoutImage->geometry().bottom(), window->comboDimX->geometry().top());
+    // (The views and the panels sit in the two sides of a splitter.)
+    const auto placed = [&](QWidget* control) {
+        return QRect(control->mapTo(window.get(), QPoint(0, 0)) - window->centralWidget()->pos(), control->size());
+    };
+    EXPECT_EQ(placed(window->layoutImage).topLeft(), QPoint(8, 32));
+    EXPECT_LT(placed(window->layoutImage).right(), placed(window->splitContainer1).left());
+    EXPECT_LT(placed(window->layoutImage).bottom(), placed(window->comboDimX).top());
     for (auto* box : {window->pictureXY, window->pictureXZ, window->pictureYZ, window->pictureProfile}) {
         const QImage shot = box->grab().toImage();
         EXPECT_EQ(shot.pixel(shot.width() / 2, shot.height() / 2) & 0xffffff, 0u) << box->objectName().toStdString();
@@ -300,6 +277,7 @@ TEST(Files, DroppedFileOpens)
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &drop);
+    window->WaitForOpen();
     ASSERT_NE(window->image, nullptr);
     EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Lumora - ") + path("cells.ics")));
 }
@@ -307,6 +285,7 @@ TEST(Files, DroppedFileOpens)
 TEST(Files, CommandLineNamesTheFirstFile)
 {
     formImageViewer window(QStringList{path("cells.ics"), path("cells_z000_c0.tif")});
+    window.WaitForOpen();
     ASSERT_NE(window.image, nullptr);
     EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window.model->Session().reader.get()), nullptr);
     formImageViewer empty;

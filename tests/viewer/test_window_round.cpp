@@ -1,8 +1,10 @@
-// The window's second round: the file's own colours and ranges, the range boxes and lookup
-// tables, where an image lands, overlays on the picture, the layout of a deep stack, the
-// properties of an open that failed, and the keyboard table.
+// The window's second round: the file's own channels in the panels, the range boxes and
+// lookup tables, overlays on the picture, the layout of a deep stack, the title after an
+// open that failed, and the keyboard table.
 #include <QAction>
 #include <QDir>
+#include <QGroupBox>
+#include <QTabWidget>
 #include <QFile>
 #include <QLineEdit>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QTextBrowser>
 #include <cstdlib>
 
+#include "AnchorPanel.h"
 #include "KeyboardTable.h"
 #include "TablePanel.h"
 #include "TestData.h"
@@ -50,30 +53,6 @@ void ChooseLut(formImageViewer& w, LookupTable lut)
     w.WaitForViews();
 }
 
-// A synthetic source whose reader asks for a start position.
-class Landing : public FormulaImage
-{
-public:
-    using FormulaImage::FormulaImage;
-    ImageReader::Vector initial;
-    ImageReader::Vector GetInitialPosition() override { return initial; }
-};
-
-// A spectral stack whose file gives a wavelength per index.
-class Lambda : public FormulaImage
-{
-public:
-    using FormulaImage::FormulaImage;
-    std::vector<double> GetIndexWavelengths(unsigned int dim) override
-    {
-        std::vector<double> nm;
-        if (dim == 2)
-            for (int i = 0; i < 20; ++i)
-                nm.push_back(500 + 10 * i);
-        return nm;
-    }
-};
-
 // A deep stack that costs nothing to read.
 class DeepStack : public FormulaImage
 {
@@ -111,45 +90,38 @@ int OverlayPixels(formImageViewer& w, const QRect& area)
     return changed;
 }
 
+// Where a view draws its white pixels, in widget coordinates.
+QRect BrightArea(QWidget* view)
+{
+    const QImage shot = view->grab().toImage();
+    const double ratio = shot.devicePixelRatio();
+    QRect drawn;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
+                drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+    return drawn;
+}
+
 } // namespace
 
-// ImageJ's own hyperstack (blue, green and magenta ramps with a range each) shows in the
-// file's colours and ranges, not in the settings' red, green, blue; tifffile's tables become
-// the channels' own tables; OME's signed colours too. Also when the folder is opened.
-TEST(WindowRound, FileColoursAndRangesThroughTheWindow)
+// The file's own channels reach the panels: the range boxes show the selected channel's
+// range, the table box its own table.
+TEST(WindowRound, FileChannelsShowInTheRangeAndTableBoxes)
 {
     auto w = MakeWindow();
     w->LoadImageW(QString::fromStdString(testdata::Path("imagej/hyperstack-luts.tif")));
     ASSERT_TRUE(w->image);
-    ASSERT_GE(w->channels->size(), 3u);
-    const std::array<int, 3> imagej[] = {{0, 0, 255}, {0, 255, 0}, {255, 0, 255}};
-    const int ranges[][2] = {{1100, 1150}, {2000, 2300}, {3120, 3240}};
-    for (size_t c = 0; c < 3; ++c) {
-        const ImageViewer::ImageChannel& ch = *(*w->channels)[c];
-        EXPECT_EQ(colourOf(ch), imagej[c]) << c;
-        EXPECT_EQ(ch.m_min, ranges[c][0]) << c;
-        EXPECT_EQ(ch.m_max, ranges[c][1]) << c;
-        EXPECT_FALSE(ch.m_autoscaling) << c;
-    }
-    // The boxes show the selected channel's range.
     w->listChannels->setCurrentRow(1);
     EXPECT_EQ(w->tools->textRangeMin->text(), "2000");
     EXPECT_EQ(w->tools->textRangeMax->text(), "2300");
 
     w->LoadImageW(QString::fromStdString(testdata::Path("tiff-other/imagej-luts.tif")));
-    ASSERT_GE(w->channels->size(), 3u);
-    EXPECT_EQ((*w->channels)[0]->m_lut, LookupTable::Own);
-    EXPECT_EQ(colourOf(*(*w->channels)[1]), (std::array<int, 3>{0, 255, 255}));
-    EXPECT_EQ((*w->channels)[1]->m_lut, LookupTable::Colour);
-    EXPECT_EQ((*w->channels)[2]->m_lut, LookupTable::Own);
+    ASSERT_TRUE(w->image);
     w->listChannels->setCurrentRow(0);
     EXPECT_EQ(w->tools->comboLut->currentText(), "File's table");
-
-    w->LoadImageW(QString::fromStdString(testdata::Path("tiff-other/ome-colors.ome.tif")));
-    ASSERT_TRUE(w->channels && w->channels->size() >= 3);
-    EXPECT_EQ(colourOf(*(*w->channels)[0]), (std::array<int, 3>{0, 0, 255}));
-    EXPECT_EQ(colourOf(*(*w->channels)[1]), (std::array<int, 3>{0, 255, 0}));
-    EXPECT_EQ(colourOf(*(*w->channels)[2]), (std::array<int, 3>{255, 0, 0}));
+    w->listChannels->setCurrentRow(1);
+    EXPECT_EQ(w->tools->comboLut->currentText(), "Colour");
 
     // A folder holding the file opens as it.
     QTemporaryDir dir;
@@ -158,11 +130,10 @@ TEST(WindowRound, FileColoursAndRangesThroughTheWindow)
     w->LoadImageW(dir.path());
     ASSERT_TRUE(w->image);
     EXPECT_EQ(w->image->GetSize(), V({6, 4, 3, 2}));
-    EXPECT_EQ(colourOf(*(*w->channels)[0]), imagej[0]);
+    EXPECT_EQ(colourOf(*(*w->channels)[0]), (std::array<int, 3>{0, 0, 255}));
 }
 
-// The boxes follow the markers and take typed values; HiLo marks clipped pixels blue and
-// red, inverted runs from the colour down to black, on known values.
+// The boxes follow the markers and take typed values; the table box sets the channel's table.
 TEST(WindowRound, RangeBoxesAndLookupTables)
 {
     // Values 0, 100, ..., 1500 across.
@@ -188,59 +159,15 @@ TEST(WindowRound, RangeBoxesAndLookupTables)
     w->WaitForViews();
     EXPECT_EQ(w->tools->textRangeMax->text(), "1200");
 
+    // The table chosen reaches the picture (its colours are the model's, tested headless).
     ChooseLut(*w, LookupTable::HiLo);
     EXPECT_EQ(channel->m_lut, LookupTable::HiLo);
-    const QImage& hilo = w->GDIImageXY;
-    ASSERT_EQ(hilo.width(), 16);
-    EXPECT_EQ(rgb(hilo.pixel(2, 0)), (std::array<int, 3>{0, 0, 255}));   // 200 below the minimum
-    EXPECT_EQ(rgb(hilo.pixel(3, 0)), (std::array<int, 3>{0, 0, 255}));   // 300 at it
-    EXPECT_EQ(rgb(hilo.pixel(12, 0)), (std::array<int, 3>{255, 0, 0}));  // 1200 at the maximum
-    EXPECT_EQ(rgb(hilo.pixel(15, 0)), (std::array<int, 3>{255, 0, 0}));
-    const std::array<int, 3> third = rgb(hilo.pixel(6, 0)); // 600: a third of the way, grey
-    EXPECT_NEAR(third[0], 85, 1);
-    EXPECT_EQ(third[0], third[1]);
-    EXPECT_EQ(third[1], third[2]);
-
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(2, 0)), (std::array<int, 3>{0, 0, 255})); // below the minimum
     ChooseLut(*w, LookupTable::Inverted);
-    const QImage& inverted = w->GDIImageXY;
-    EXPECT_EQ(rgb(inverted.pixel(1, 0)), (std::array<int, 3>{255, 255, 255}));
-    EXPECT_EQ(rgb(inverted.pixel(14, 0)), (std::array<int, 3>{0, 0, 0}));
-    EXPECT_NEAR(qRed(inverted.pixel(6, 0)), 170, 1);
+    EXPECT_EQ(rgb(w->GDIImageXY.pixel(1, 0)), (std::array<int, 3>{255, 255, 255}));
 
     // The choice is part of the display state.
     EXPECT_EQ(w->DisplayFromWindow().global.lut, "Inverted");
-}
-
-// A series opened at one of its files lands on that file's plane: the reader's initial
-// position wins over the middle, for the dimensions it names.
-TEST(WindowRound, CursorStartsWhereTheReaderSays)
-{
-    auto w = MakeWindow();
-    auto source = std::make_unique<Landing>(std::vector<int>{8, 8, 10, 5}, Zero, std::vector<std::string>{"x", "y", "z", "t"});
-    source->initial = V({-1, -1, 3, 99});
-    w->LoadReader(std::move(source), QStringLiteral("memory"));
-    EXPECT_EQ(w->curslice, V({4, 4, 3, 2}));
-}
-
-// The calibration boxes show the file's wavelengths; a flat spectrum is neutral.
-TEST(WindowRound, SpectrumFromTheFilesWavelengths)
-{
-    auto w = MakeWindow();
-    // Flat at 1000 right of x 3, nothing left of it: the range's top is the flat spectrum.
-    w->LoadReader(std::make_unique<Lambda>(std::vector<int>{6, 6, 20},
-                                           [](const std::vector<int>& p) { return p[0] >= 3 ? 1000 : 0; },
-                                           std::vector<std::string>{"x", "y", "lambda"}),
-                  QStringLiteral("memory"));
-    w->WaitForViews();
-    EXPECT_EQ(w->textSpectrumPos1->text(), "0");
-    EXPECT_EQ(w->textSpectrumWavelength1->text(), "500");
-    EXPECT_EQ(w->textSpectrumPos2->text(), "19");
-    EXPECT_EQ(w->textSpectrumWavelength2->text(), "690");
-    // 500-690 nm flat: bright and warm of white (the band lacks blue), not a hue.
-    const std::array<int, 3> c = rgb(w->GDIImageXY.pixel(4, 3));
-    EXPECT_GT(c[0], 128) << c[0] << " " << c[1] << " " << c[2];
-    EXPECT_GT(c[1], 96) << c[0] << " " << c[1] << " " << c[2];
-    EXPECT_EQ(rgb(w->GDIImageXY.pixel(1, 3)), (std::array<int, 3>{0, 0, 0}));
 }
 
 // After a failed open the title says so once; the next open starts from the image's title.
@@ -314,13 +241,7 @@ TEST(WindowRound, StatusNamesThePixelDrawnUnderTheMouse)
         w->RefreshPictures(ImageViewer::ViewAll);
         w->WaitForViews();
         for (ImageViewer::PictureBox* view : {w->pictureXY, w->pictureXZ, w->pictureYZ}) {
-            const QImage shot = view->grab().toImage();
-            const double ratio = shot.devicePixelRatio();
-            QRect drawn;
-            for (int y = 0; y < shot.height(); ++y)
-                for (int x = 0; x < shot.width(); ++x)
-                    if (qRed(shot.pixel(x, y)) > 200 && qGreen(shot.pixel(x, y)) > 200)
-                        drawn |= QRect(static_cast<int>(x / ratio), static_cast<int>(y / ratio), 1, 1);
+            const QRect drawn = BrightArea(view);
             ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString();
             Move(view, drawn.center(), Qt::NoButton);
             EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("x 7 y 5 z 3")))
@@ -344,10 +265,15 @@ TEST(WindowRound, DeepStackLeavesXYTheRoom)
         ASSERT_EQ(columns.size(), 2u);
         EXPECT_GE(2 * columns[1], w->layoutImage->width()) << shape.width();
         EXPECT_GE(2 * rows[1], w->layoutImage->height()) << shape.width();
-        // Zooming in keeps XY's share.
+        // The side views' whole depth fits their tracks.
+        EXPECT_LE(2000 * w->tools->ViewZooms(1).second, w->pictureXZ->height() + 1e-9);
+        EXPECT_LE(2000 * w->tools->ViewZooms(2).first, w->pictureYZ->width() + 1e-9);
+        // Zooming in keeps XY's size.
+        const QSize xy = w->pictureXY->size();
         w->ZoomStep(1);
-        EXPECT_GE(2 * w->layoutImage->columnWidths()[1], w->layoutImage->width());
-        EXPECT_GE(2 * w->layoutImage->rowHeights()[1], w->layoutImage->height());
+        w->ZoomStep(1);
+        EXPECT_EQ(w->pictureXY->size(), xy);
+        EXPECT_LE(2000 * w->tools->ViewZooms(1).second, w->pictureXZ->height() + 1e-9);
         w->tools->sideViewsToolStripMenuItem->setChecked(false);
         EXPECT_EQ(w->layoutImage->columnWidths()[0], 0);
         EXPECT_EQ(w->layoutImage->rowHeights()[0], 0);
@@ -356,6 +282,140 @@ TEST(WindowRound, DeepStackLeavesXYTheRoom)
         EXPECT_NEAR(1024 * w->properties.GetPixelZooms()[1], w->layoutImage->height() - 3, 1.0);
         w->tools->sideViewsToolStripMenuItem->setChecked(true);
     }
+}
+
+// The demo image's shape (256 x 256 x 48 at 100 x 100 x 300 nm): fitted, its XZ and YZ
+// views show every plane, the last one too, and the status bar names the voxel drawn under
+// the mouse there, also zoomed in; the all-views export carries the last plane.
+TEST(WindowRound, SideViewsShowTheWholeDepth)
+{
+    auto w = MakeWindow(true);
+    w->scaleBarToolStripMenuItem->setChecked(false);
+    w->tools->colourBarToolStripMenuItem->setChecked(false);
+    w->tools->sideViewsToolStripMenuItem->setChecked(true);
+    w->resize(1600, 1000);
+    const Voxel last = [](const std::vector<int>& c) -> unsigned short {
+        return c[0] >= 100 && c[0] < 104 && c[1] >= 60 && c[1] < 64 && c[2] == 47 ? 4000 : 0;
+    };
+    Load(*w, {256, 256, 48}, {"x", "y", "z"}, last, {100, 100, 300});
+    w->curslice = V({101, 61, 47});
+    w->RefreshPictures(ImageViewer::ViewAll);
+    w->WaitForViews();
+    for (int zoomed = 0; zoomed < 2; ++zoomed) {
+        for (ImageViewer::PictureBox* view : {w->pictureXZ, w->pictureYZ}) {
+            const QRect drawn = BrightArea(view);
+            ASSERT_FALSE(drawn.isEmpty()) << view->objectName().toStdString() << " zoomed " << zoomed;
+            Move(view, drawn.center(), Qt::NoButton);
+            EXPECT_TRUE(w->statusMouse->text().contains(QStringLiteral("z 47")))
+                << view->objectName().toStdString() << ": " << w->statusMouse->text().toStdString();
+        }
+        // Zoomed in about the feature, which stays in view.
+        w->ZoomAbout(2.0, QPointF(w->imagedelta[0] + 102 * w->tools->ViewZooms(0).first,
+                                  w->imagedelta[1] + 62 * w->tools->ViewZooms(0).second));
+    }
+    // The export's XZ strip above the XY picture holds the last plane's voxels.
+    const QImage all = w->ViewImage(true);
+    const QImage xy = w->ViewImage(false);
+    ASSERT_GT(all.height(), xy.height());
+    int bright = 0;
+    for (int y = 0; y < all.height() - xy.height(); ++y)
+        for (int x = 0; x < all.width(); ++x)
+            bright += qRed(all.pixel(x, y)) > 200;
+    EXPECT_GT(bright, 0);
+}
+
+// The splitters between the side views and XY, and between the views and the panels: a drag
+// gives the side view that share of the table (at most half), a double click gives it back
+// to the automatic rule, and the next window starts as they were left.
+TEST(WindowRound, SplittersMoveAndAreRemembered)
+{
+    QList<int> panels;
+    {
+        auto w = MakeWindow(true);
+        w->tools->sideViewsToolStripMenuItem->setChecked(true);
+        Load(*w, {64, 64, 16}, {"x", "y", "z"}, Zero, {100, 100, 100});
+        auto* handle = w->layoutImage->findChild<QWidget*>(QStringLiteral("splitterViews"));
+        auto* row = w->layoutImage->findChild<QWidget*>(QStringLiteral("splitterViewsRow"));
+        ASSERT_NE(handle, nullptr);
+        ASSERT_NE(row, nullptr);
+        ASSERT_TRUE(handle->isVisible());
+        const int table = w->layoutImage->width();
+        // Dragged to 40 % of the table.
+        const QPoint start = handle->rect().center();
+        const int by = table * 2 / 5 - handle->mapToParent(start).x();
+        Drag(handle, start, start + QPoint(by, 0));
+        EXPECT_NEAR(w->layoutImage->columnWidths()[0], table * 0.4, 1.5);
+        EXPECT_TRUE(w->fitted); // fitted again beside the wider side view
+        // Dragged far right: XY keeps half.
+        const QPoint now = handle->rect().center();
+        Drag(handle, now, now + QPoint(table, 0));
+        EXPECT_NEAR(w->layoutImage->columnWidths()[0], table * 0.5, 1.5);
+        // The row too.
+        const int high = w->layoutImage->height();
+        const QPoint mid = row->rect().center();
+        Drag(row, mid, mid + QPoint(0, high / 4 - row->mapToParent(mid).y()));
+        EXPECT_NEAR(w->layoutImage->rowHeights()[0], high * 0.25, 1.5);
+
+        auto* split = w->findChild<QSplitter*>(QStringLiteral("splitterPanels"));
+        ASSERT_NE(split, nullptr);
+        const QList<int> sizes = split->sizes();
+        split->setSizes({sizes[0] - 100, sizes[1] + 100});
+        panels = split->sizes();
+        emit split->splitterMoved(panels[0], 1);
+    }
+    auto w = MakeWindow(true);
+    Load(*w, {64, 64, 16}, {"x", "y", "z"}, Zero, {100, 100, 100});
+    EXPECT_EQ(w->findChild<QSplitter*>(QStringLiteral("splitterPanels"))->sizes(), panels);
+    EXPECT_NEAR(w->layoutImage->columnWidths()[0], w->layoutImage->width() * 0.5, 1.5);
+    EXPECT_NEAR(w->layoutImage->rowHeights()[0], w->layoutImage->height() * 0.25, 1.5);
+    // A double click: the automatic track, the depth at the fitting zoom (a 16-deep cube).
+    auto* handle = w->layoutImage->findChild<QWidget*>(QStringLiteral("splitterViews"));
+    QTest::mouseDClick(handle, Qt::LeftButton);
+    auto* row = w->layoutImage->findChild<QWidget*>(QStringLiteral("splitterViewsRow"));
+    QTest::mouseDClick(row, Qt::LeftButton);
+    const double zoom = w->properties.GetPixelZooms()[0];
+    EXPECT_NEAR(w->layoutImage->columnWidths()[0], 16 * zoom, 1.0);
+    EXPECT_NEAR(w->layoutImage->rowHeights()[0], 16 * zoom, 1.0);
+}
+
+// The Spectrum page plots the values under the cursor, as wide as the panel, against the
+// file's own wavelengths, or the typed calibration's.
+TEST(WindowRound, SpectrumPlotUnderTheCursor)
+{
+    auto w = MakeWindow();
+    w->LoadReader(std::make_unique<Lambda>(std::vector<int>{6, 6, 20},
+                                           [](const std::vector<int>& p) { return 100 * p[2] + p[0]; },
+                                           std::vector<std::string>{"x", "y", "lambda"}),
+                  QStringLiteral("memory"));
+    w->WaitForViews();
+    w->curslice = V({4, 2, 7});
+    w->tabControl1->setCurrentWidget(w->tabPage2);
+    QApplication::processEvents();
+    const ImageViewer::WindowTools::Spectrum s = w->tools->SpectrumUnderCursor();
+    ASSERT_EQ(s.values.size(), 20u);
+    ASSERT_EQ(s.nm.size(), 20u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_DOUBLE_EQ(s.values[static_cast<size_t>(i)], 100 * i + 4) << i;
+        EXPECT_DOUBLE_EQ(s.nm[static_cast<size_t>(i)], 500 + 10 * i) << i;
+    }
+    EXPECT_EQ(s.marker, 7);
+    // As wide as the panel (less its frames and margins), and drawn.
+    ImageViewer::PictureBox* plot = w->tools->pictureSpectrum;
+    EXPECT_GE(plot->width(), w->groupBox1->width() - 40);
+    EXPECT_GE(plot->height(), 90);
+    const QImage shot = plot->grab().toImage();
+    const QRgb backdrop = shot.pixel(shot.width() - 2, 2);
+    int drawn = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            drawn += shot.pixel(x, y) != backdrop;
+    EXPECT_GT(drawn, shot.width());
+    // A calibration typed over the file's: its straight line.
+    w->textSpectrumWavelength1->setText(QStringLiteral("400"));
+    w->textSpectrumWavelength2->setText(QStringLiteral("590"));
+    const ImageViewer::WindowTools::Spectrum typed = w->tools->SpectrumUnderCursor();
+    ASSERT_EQ(typed.nm.size(), 20u);
+    EXPECT_DOUBLE_EQ(typed.nm[10], 500);
 }
 
 // The panels' split is remembered for the next window.
@@ -389,6 +449,15 @@ TEST(WindowRound, KeyboardTableDrivesShortcutsAndHelp)
             << entry.action;
     }
     EXPECT_EQ(w->exitToolStripMenuItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // No action has keys the table does not give it: the table is the one place.
+    for (QAction* action : w->findChildren<QAction*>()) {
+        if (action->shortcuts().isEmpty())
+            continue;
+        bool listed = false;
+        for (const ImageViewer::KeyEntry& entry : ImageViewer::KeyboardTable())
+            listed = listed || (entry.action && action->objectName() == QLatin1String(entry.action));
+        EXPECT_TRUE(listed) << action->objectName().toStdString() << " " << action->shortcut().toString().toStdString();
+    }
     w->tools->keyboardHelpToolStripMenuItem->trigger();
     auto* text = w->findChild<QTextBrowser*>(QStringLiteral("textKeyboardHelp"));
     ASSERT_NE(text, nullptr);
