@@ -53,6 +53,21 @@ void ChooseLut(formImageViewer& w, LookupTable lut)
     w.WaitForViews();
 }
 
+// A spectral stack whose file gives a wavelength per index.
+class Lambda : public FormulaImage
+{
+public:
+    using FormulaImage::FormulaImage;
+    std::vector<double> GetIndexWavelengths(unsigned int dim) override
+    {
+        std::vector<double> nm;
+        if (dim == 2)
+            for (int i = 0; i < 20; ++i)
+                nm.push_back(500 + 10 * i);
+        return nm;
+    }
+};
+
 // A deep stack that costs nothing to read.
 class DeepStack : public FormulaImage
 {
