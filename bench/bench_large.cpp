@@ -261,7 +261,7 @@ void displayStep(benchmark::State& state, bool mapped)
     std::vector<char> src(pictureBytes, 1), dst(pictureBytes);
     double baseline = 0, subject = 0;
     int step = 0;
-    const int completed = w->work->CompletedCount();
+    const int completed = w->model->Work().CompletedCount();
     for (auto _ : state) {
         const auto t0 = Clock::now();
         if (++step % 2)
@@ -282,7 +282,7 @@ void displayStep(benchmark::State& state, bool mapped)
     const double n = static_cast<double>(state.iterations());
     state.counters["ms_per_event"] = 1000 * subject / n;
     state.counters["x_baseline"] = subject / baseline;
-    state.counters["worker_jobs"] = w->work->CompletedCount() - completed;
+    state.counters["worker_jobs"] = w->model->Work().CompletedCount() - completed;
     ImageViewer::SetCacheBudgetOverrideMB(0);
 }
 
@@ -414,7 +414,7 @@ void BM_UiLatencyDuringProjection(benchmark::State& state)
             ++ticks;
         });
         timer.start();
-        while (w->work->IsBusy())
+        while (w->model->Work().IsBusy())
             QApplication::processEvents(QEventLoop::AllEvents, 5);
         timer.stop();
         w->WaitForViews();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -101,7 +103,11 @@ struct formImageViewerControls
     QLabel* label4 = nullptr;
     QLabel* label5 = nullptr;
     QComboBox* comboProj = nullptr;
-
+    // One row per image dimension (objectNames textDimName<i>, textDimNum<i>, ...).
+    std::vector<QLineEdit*> textDimName;
+    std::vector<QLineEdit*> textDimNum;
+    std::vector<QSlider*> trackDim;
+    std::vector<QCheckBox*> checkDimProj;
 };
 
 } // namespace ImageViewer

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -23,17 +24,58 @@
 #include "RGBABuffer.h"
 #include "Viewer.h"
 
-class QCheckBox;
-class QLineEdit;
-class QSlider;
+class QTimer;
 
 namespace ImageViewer {
 
-// What the main window keeps besides its controls: the model it shows (and names into it
-// that callers use), the pictures, the measurement and panel state, the readouts' pending
-// reads and the per-view data of its view pipeline.
+struct OpenIndicator;
+struct OpenJob;
+class VolumePanel;
+
+// What outside callers read and set on the main window by name: the model it shows (and
+// names into it), the cursor and pan, the display channels, the measurement and its panels,
+// the pictures and the fit switches.
 struct formImageViewerState
 {
+    // The model: the image session (reader, caches, levels), the view and display state
+    // and the background worker.
+    std::unique_ptr<Viewer> model = std::make_unique<Viewer>();
+    std::unique_ptr<ImageReader::SliceCache<unsigned short>>& image = model->Session().image;
+    QImage GDIImageXY;
+    QImage GDIImageXZ;
+    QImage GDIImageYZ;
+    std::unique_ptr<HistogramRenderer> histogram;
+    std::unique_ptr<ProfileRenderer> profile;
+    std::unique_ptr<FlatProfileRenderer> cursorprofile;
+    ImageProperties properties;
+    ImageReader::Vector curslice;
+    ImageReader::Vector imagedelta;
+    int meastype = 0;
+    ImageReader::Vector measstart;
+    ImageReader::Vector measend;
+    ChannelListPtr channels;
+    ChannelPtr globalchannel;
+    // The views zoom to fit at load (tests that work in image pixels turn this off) and
+    // stay fitted while `fitted` holds.
+    bool fitAtLoad = true;
+    bool fitted = false;
+    // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
+    // and benchmarks tell recomputes from repaints.
+    std::array<int, 3> recomputeCount{};
+};
+
+// The rest of the window's state, private to it and its panels: readouts waiting for
+// planes, the cursor profile's data, the histogram panel's drag, the zoom anchor, the mouse.
+struct formImageViewerInternals
+{
+    explicit formImageViewerInternals(Viewer& model);
+    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>& reader;
+    std::vector<ImageReader::Vector>& levelSizes;
+    std::unique_ptr<ViewWork>& work;
+    double& inlineLimitBytes;
+    // Counts loads, so that data of an earlier image never matches a view key.
+    std::uint64_t& imageSerial;
+
     // Set by RealValueAt when it did not wait for a plane that is still coming.
     bool valuePending = false;
     // The worker slot for readout reads.
@@ -56,30 +98,9 @@ struct formImageViewerState
     static constexpr int kProfileSlot = 4;
     std::pair<ImageReader::Vector, ImageReader::Vector> blockRequested;
     static constexpr int kBlockSlot = 5;
-    // ---- window state ----
-    QImage GDIImageXY;
-    QImage GDIImageXZ;
-    QImage GDIImageYZ;
-    std::unique_ptr<HistogramRenderer> histogram;
-    std::unique_ptr<ProfileRenderer> profile;
-    std::unique_ptr<FlatProfileRenderer> cursorprofile;
-    // The model: the image session (reader, caches, levels), the view and display state
-    // and the background worker. The names below are views into it.
-    std::unique_ptr<Viewer> model = std::make_unique<Viewer>();
-    std::unique_ptr<ImageReader::ImageReaderBase<unsigned short>>& reader = model->Session().reader;
-    std::unique_ptr<ImageReader::SliceCache<unsigned short>>& image = model->Session().image;
-    std::vector<ImageReader::Vector>& levelSizes = model->Session().levelSizes;
-    ImageProperties properties;
     // The reason the last open failed (empty until one does).
     QString lastOpenError;
-    ImageReader::Vector curslice;
-    ImageReader::Vector imagedelta;
     ImageReader::Vector imagedeltastart;
-    int meastype = 0;
-    ImageReader::Vector measstart;
-    ImageReader::Vector measend;
-    ChannelListPtr channels;
-    ChannelPtr globalchannel;
     bool ignoreCheck = false;
     int histstart = 0;
     int histdim = -1;
@@ -95,10 +116,6 @@ struct formImageViewerState
         int height = -1;
         PanelBins bins;
     } histogramCount;
-    // The views zoom to fit at load (tests that work in image pixels turn this off) and
-    // stay fitted while `fitted` holds.
-    bool fitAtLoad = true;
-    bool fitted = false;
     // Image point a run of wheel steps zooms about, while mouse, zoom and pan stay as the
     // last step left them: rounding the pan offsets then cannot drift.
     struct ZoomAnchor
@@ -113,20 +130,27 @@ struct formImageViewerState
     // Full image position under the mouse in a view; empty when off the image.
     ImageReader::Vector mousePosition;
     int mouseDims[2] = {-1, -1};
-    std::vector<QLineEdit*> textDimName;
-    std::vector<QLineEdit*> textDimNum;
-    std::vector<QSlider*> trackDim;
-    std::vector<QCheckBox*> checkDimProj;
-
-    std::unique_ptr<ViewWork>& work = model->WorkPtr();
-    double& inlineLimitBytes = model->inlineLimitBytes;
-    // Counts loads, so that data of an earlier image never matches a view key.
-    std::uint64_t& imageSerial = model->Session().serial;
-
-    // Number of pictures computed per view (XY, XZ, YZ) since construction; lets tests
-    // and benchmarks tell recomputes from repaints.
-    std::array<int, 3> recomputeCount{};
-
+    // Progress of the views' work, and the notes said once per image.
+    QTimer* progressTimer = nullptr;
+    bool progressShown = false;
+    bool missingReported = false;
+    bool troubleReported = false;
+    bool refusedReported = false;
+    bool refreshing = false; // inside RefreshPictures, which recomputes (and repaints) refreshMask
+    int refreshMask = 0;
+    // Opens under way (formImageViewer_Open.cpp): a result finds `alive` false once the
+    // window is gone.
+    struct OpenGuard
+    {
+        std::mutex mutex;
+        bool alive = true;
+    };
+    std::shared_ptr<OpenGuard> openGuard = std::make_shared<OpenGuard>();
+    std::shared_ptr<OpenJob> currentOpen; // the newest open under way
+    // Shared: their types are complete only where they are made.
+    std::shared_ptr<OpenIndicator> openIndicator;
+    QString openedPath; // what the current image was opened from (Reload)
+    std::shared_ptr<VolumePanel> volume3D; // the 3-D view (VolumePanel.h)
 };
 
 } // namespace ImageViewer

@@ -37,10 +37,11 @@ int panelX(const PictureBox* box, const QMouseEvent* e)
 // A display value as the user reads it: the real value it stands for.
 QString realText(formImageViewer& w, int display)
 {
-    if (!w.reader)
+    const auto& reader = w.model->Session().reader;
+    if (!reader)
         return QString::number(display);
     return QString::fromStdString(
-        ImageReader::FormatValue(w.reader->GetValueMap().ToReal(display), w.reader->GetSampleType()));
+        ImageReader::FormatValue(reader->GetValueMap().ToReal(display), reader->GetSampleType()));
 }
 
 // The plane the view shows for channel entry `c` of the channel dimension (ignored
@@ -60,7 +61,7 @@ ImageReader::ImageSlice<unsigned short> viewPlane(formImageViewer& w, int c)
             return kept->planes[static_cast<size_t>(entry)];
     // Large or remote data is never read here, on the window's thread: the panel follows
     // when the view's data arrives.
-    if (w.ReadsMayWait() || current.ReadBytes(w.image->GetSize()) > w.inlineLimitBytes)
+    if (w.ReadsMayWait() || current.ReadBytes(w.image->GetSize()) > w.model->inlineLimitBytes)
         return {};
     Vector pos = w.curslice;
     for (int i = 0; i < static_cast<int>(pos.size()); ++i)
@@ -101,7 +102,7 @@ std::optional<MarkerPlace> markerPlace(formImageViewer& w, const QMouseEvent* e)
         return std::nullopt;
     }
     const HistogramPanel panel = panelOf(w.pctHistogram);
-    const PanelAxis axis = w.histogramAxis;
+    const PanelAxis axis = w.Internals().histogramAxis;
     const int xmin = panel.MarkerX(axis, channel->m_min);
     const int xmax = panel.MarkerX(axis, channel->m_max);
     return MarkerPlace{std::move(channel), panel, axis, panelX(w.pctHistogram, e), xmin, xmax};

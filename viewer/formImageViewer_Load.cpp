@@ -72,7 +72,8 @@ QString shownLocation(const QString& path)
 
 } // namespace
 
-formImageViewer::formImageViewer(const QStringList& args, QWidget* parent) : QMainWindow(parent)
+formImageViewer::formImageViewer(const QStringList& args, QWidget* parent)
+    : QMainWindow(parent), formImageViewerInternals(*model)
 {
     InitializeComponent();
     tools = std::make_unique<WindowTools>(*this);

@@ -26,7 +26,7 @@ QString describePosition(formImageViewer& w, const Vector& p)
         const QString name = k < w.properties.m_dimname.size() ? QString::fromStdString(w.properties.m_dimname[k])
                                                                : QString::number(i);
         // A series numbered from 1 (or any other number) shows the file's own number.
-        const int origin = w.reader ? w.reader->GetDimOrigin(static_cast<unsigned int>(i)) : 0;
+        const int origin = w.model->Session().reader ? w.model->Session().reader->GetDimOrigin(static_cast<unsigned int>(i)) : 0;
         pixels << name + QLatin1Char(' ') + QString::number(p[i]) +
                       (origin != 0 ? QStringLiteral(" [#%1]").arg(static_cast<long long>(p[i]) + origin) : QString());
         const double size = k < w.properties.m_pixelsize.size() ? w.properties.m_pixelsize[k] : 0.0;

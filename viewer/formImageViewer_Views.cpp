@@ -85,6 +85,12 @@ void drawLine(QPainter& g, QPointF a, QPointF b, const QRect& visible)
 
 } // namespace
 
+formImageViewerInternals::formImageViewerInternals(Viewer& model)
+    : reader(model.Session().reader), levelSizes(model.Session().levelSizes), work(model.WorkPtr()),
+      inlineLimitBytes(model.inlineLimitBytes), imageSerial(model.Session().serial)
+{
+}
+
 void formImageViewer::RefreshPictures(int mask)
 {
     if (!image)
@@ -181,11 +187,6 @@ void formImageViewer::ModelChanged(const ChangeSet& change)
 int formImageViewer::LevelCount() const
 {
     return model->Session().LevelCount();
-}
-
-ImageReader::ImageBase<unsigned short>& formImageViewer::LevelImage(int level)
-{
-    return model->Session().Level(level);
 }
 
 int formImageViewer::ViewLevel(int index)

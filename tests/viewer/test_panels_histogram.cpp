@@ -90,12 +90,12 @@ TEST(HistogramPanel, MarkerHitZone)
     } cases[] = {{3, 0}, {4, -1}, {-3, 0}, {-4, -1}, {upper - 3, 1}, {upper - 4, -1}, {upper + 3, 1}, {upper + 4, -1}};
     for (const Case& c : cases) {
         Press(w->pctHistogram, at(*w, c.x));
-        EXPECT_EQ(w->histdim, c.histdim) << c.x;
+        EXPECT_EQ(w->Internals().histdim, c.histdim) << c.x;
         Release(w->pctHistogram, at(*w, c.x));
-        EXPECT_EQ(w->histdim, -1);
+        EXPECT_EQ(w->Internals().histdim, -1);
     }
     Press(w->pctHistogram, at(*w, 2));
-    EXPECT_EQ(w->histdimstart, 1000);
+    EXPECT_EQ(w->Internals().histdimstart, 1000);
     Move(w->pctHistogram, at(*w, 2), Qt::NoButton);
     EXPECT_EQ(w->pctHistogram->cursor().shape(), Qt::SizeHorCursor);
     Move(w->pctHistogram, at(*w, upper / 2), Qt::NoButton);
@@ -105,7 +105,7 @@ TEST(HistogramPanel, MarkerHitZone)
     w->globalchannel->m_max = 1010;
     w->pctHistogram->repaint();
     Press(w->pctHistogram, at(*w, 1));
-    EXPECT_EQ(w->histdim, 0);
+    EXPECT_EQ(w->Internals().histdim, 0);
 }
 
 TEST(HistogramPanel, DragsMoveByTheAxisSpanAndOnlyWithTheLeftButton)
@@ -117,11 +117,11 @@ TEST(HistogramPanel, DragsMoveByTheAxisSpanAndOnlyWithTheLeftButton)
     EXPECT_EQ(w->globalchannel->m_min, 1000);
     EXPECT_EQ(w->globalchannel->m_max, 4000);
     Release(w->pctHistogram, at(*w, 60), Qt::RightButton);
-    EXPECT_EQ(w->histdim, -1);
+    EXPECT_EQ(w->Internals().histdim, -1);
 
     const int before = w->recomputeCount[0];
     Press(w->pctHistogram, at(*w, 0));
-    ASSERT_EQ(w->histdim, 0);
+    ASSERT_EQ(w->Internals().histdim, 0);
     Move(w->pctHistogram, at(*w, W));
     EXPECT_EQ(w->globalchannel->m_min, 1000 + (4071 - 1000));
     EXPECT_GT(w->recomputeCount[0], before);
@@ -131,7 +131,7 @@ TEST(HistogramPanel, DragsMoveByTheAxisSpanAndOnlyWithTheLeftButton)
     w->pctHistogram->repaint();
     const int upper = W * 3000 / 3072;
     Press(w->pctHistogram, at(*w, upper));
-    ASSERT_EQ(w->histdim, 1);
+    ASSERT_EQ(w->Internals().histdim, 1);
     Move(w->pctHistogram, at(*w, upper - 2 * W));
     EXPECT_EQ(w->globalchannel->m_max, 4000 - 2 * 3071);
 }
@@ -195,9 +195,9 @@ TEST(HistogramRange, ADraggedMarkerStaysUnderAutoscaling)
     ASSERT_EQ(red.m_max, 1000 + 31 + 23);
     // Lower marker inward by a quarter of the axis.
     const int W = axisWidth(*w);
-    const int x0 = w->histogramAxis.a0 == 1000 ? 0 : W * (1000 - w->histogramAxis.a0) / static_cast<int>(w->histogramAxis.A);
+    const int x0 = w->Internals().histogramAxis.a0 == 1000 ? 0 : W * (1000 - w->Internals().histogramAxis.a0) / static_cast<int>(w->Internals().histogramAxis.A);
     Press(w->pctHistogram, at(*w, x0));
-    ASSERT_EQ(w->histdim, 0);
+    ASSERT_EQ(w->Internals().histdim, 0);
     Move(w->pctHistogram, at(*w, x0 + W / 4));
     Release(w->pctHistogram, at(*w, x0 + W / 4));
     const int dragged = red.m_min;

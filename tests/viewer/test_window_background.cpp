@@ -26,7 +26,7 @@ unsigned short Ramp(const std::vector<int>& p)
 
 FormulaImage& Source(formImageViewer& w)
 {
-    return *dynamic_cast<FormulaImage*>(w.reader.get());
+    return *dynamic_cast<FormulaImage*>(w.model->Session().reader.get());
 }
 
 } // namespace
@@ -108,14 +108,14 @@ Voxel Slow()
 TEST(Background, EscCancelsLongWork)
 {
     auto w = MakeWindow();
-    w->inlineLimitBytes = 0;
+    w->model->inlineLimitBytes = 0;
     Load(*w, {32, 32, 500}, {"x", "y", "z"}, Slow());
-    ASSERT_TRUE(w->work->IsBusy());
+    ASSERT_TRUE(w->model->Work().IsBusy());
     QTest::keyClick(w.get(), Qt::Key_Escape);
     QElapsedTimer clock;
     clock.start();
-    w->work->Wait();
-    EXPECT_FALSE(w->work->IsBusy());
+    w->model->Work().Wait();
+    EXPECT_FALSE(w->model->Work().IsBusy());
     // Loose, so that sanitizer builds on a busy machine pass: uncancelled, the work runs for seconds.
     EXPECT_LT(clock.elapsed(), 1000) << "the running projection stops within a plane or so";
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("Cancelled")));
@@ -124,9 +124,9 @@ TEST(Background, EscCancelsLongWork)
 TEST(Background, WindowAnswersWhileAProjectionRuns)
 {
     auto w = MakeWindow();
-    w->inlineLimitBytes = 0;
+    w->model->inlineLimitBytes = 0;
     Load(*w, {32, 32, 300}, {"x", "y", "z"}, Slow()); // about 2 x 1.2 s of side views
-    ASSERT_TRUE(w->work->IsBusy());
+    ASSERT_TRUE(w->model->Work().IsBusy());
     // An event every 10 ms; each must be handled soon after it was due.
     QElapsedTimer clock;
     clock.start();
@@ -141,7 +141,7 @@ TEST(Background, WindowAnswersWhileAProjectionRuns)
         ++ticks;
     });
     timer.start();
-    while (w->work->IsBusy() && clock.elapsed() < 10000)
+    while (w->model->Work().IsBusy() && clock.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     timer.stop();
     RecordProperty("worst_gap_ms", static_cast<int>(worst));

@@ -83,7 +83,7 @@ TEST(Load, SecondLoadReplacesRowsAndChannels)
     }
     EXPECT_EQ(window->properties.m_zoom, 1.0);
     EXPECT_EQ(window->imagedelta, ImageReader::Vector(0, 0));
-    EXPECT_EQ(window->histdim, -1);
+    EXPECT_EQ(window->Internals().histdim, -1);
 }
 
 TEST(Load, FailuresKeepTheImageAndSayWhy)
@@ -98,7 +98,7 @@ TEST(Load, FailuresKeepTheImageAndSayWhy)
     EXPECT_NE(window->findChild<QSlider*>(QStringLiteral("trackDim2")), nullptr);
     EXPECT_EQ(window->GDIImageXY, xy);
     EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("cannot open"))) << window->windowTitle().toStdString();
-    EXPECT_EQ(window->lastOpenError, QStringLiteral("file not found"));
+    EXPECT_EQ(window->Internals().lastOpenError, QStringLiteral("file not found"));
     auto* box = window->findChild<QMessageBox*>(QStringLiteral("messageOpenError"));
     ASSERT_NE(box, nullptr) << "the reason is shown in a message box";
     EXPECT_TRUE(box->text().contains(QStringLiteral("file not found")));
@@ -110,7 +110,7 @@ TEST(Load, FailuresKeepTheImageAndSayWhy)
     junk.close();
     window->LoadImageW(junk.fileName());
     EXPECT_EQ(window->image.get(), before);
-    EXPECT_FALSE(window->lastOpenError.isEmpty());
+    EXPECT_FALSE(window->Internals().lastOpenError.isEmpty());
 
     // Handlers of every kind stay quiet without an image.
     window = MakeWindow();
@@ -199,7 +199,7 @@ TEST(TrueValues, ReadoutShowsTheFilesNumbersAndMissingPlanes)
     // Signed samples keep their sign; 32-bit integers and floats keep values a 16-bit
     // picture cannot hold.
     window->LoadImageW(WriteIcs<int16_t>(dir, "s16.ics", Ics_sint16, {-300, -1, 0, 7, 32767, -32768, 5, 6}));
-    ASSERT_NE(window->image, nullptr) << window->lastOpenError.toStdString();
+    ASSERT_NE(window->image, nullptr) << window->Internals().lastOpenError.toStdString();
     EXPECT_EQ(readoutAt(0, 0, 0), QStringLiteral("-300"));
     EXPECT_EQ(readoutAt(1, 0, 1), QStringLiteral("-32768"));
     window->LoadImageW(WriteIcs<int32_t>(dir, "s32.ics", Ics_sint32, {-2000000, 1, 2, 3, 4, 5, 6, 3000001}));
@@ -246,25 +246,25 @@ TEST(Files, ReaderChosenByContentThenExtension)
     auto window = MakeWindow();
     window->LoadImageW(path("cells_z000_c0.tif"));
     ASSERT_NE(window->image, nullptr);
-    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->reader.get()), nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->model->Session().reader.get()), nullptr);
     EXPECT_EQ(window->image->GetSize(), V({32, 24, 5, 3}));
     EXPECT_EQ(window->comboDimC->currentText(), QStringLiteral("c"));
     EXPECT_EQ(window->comboDimXZ->currentText(), QStringLiteral("z"));
     EXPECT_TRUE(window->windowTitle().startsWith(QStringLiteral("Lumora - ") + path("cells_z000_c0.tif")));
 
     window->LoadImageW(path("single7.tiff"));
-    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->reader.get()), nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::TIFFImageReader<unsigned short>*>(window->model->Session().reader.get()), nullptr);
 
     window->LoadImageW(path("cells.ics"));
-    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window->reader.get()), nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window->model->Session().reader.get()), nullptr);
     EXPECT_EQ(window->comboDimC->currentText(), QStringLiteral("ch"));
     EXPECT_EQ(window->properties.m_pixelsize, (std::vector<double>{100, 100, 300, 0}));
 
     // The content decides: an ICS header named .TIF is still refused as a TIFF file, and
     // the ICS image shown before stays.
     window->LoadImageW(path("upper.TIF"));
-    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window->reader.get()), nullptr);
-    EXPECT_FALSE(window->lastOpenError.isEmpty());
+    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window->model->Session().reader.get()), nullptr);
+    EXPECT_FALSE(window->Internals().lastOpenError.isEmpty());
 }
 
 TEST(Files, DroppedFileOpens)
@@ -287,7 +287,7 @@ TEST(Files, CommandLineNamesTheFirstFile)
     formImageViewer window(QStringList{path("cells.ics"), path("cells_z000_c0.tif")});
     window.WaitForOpen();
     ASSERT_NE(window.image, nullptr);
-    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window.reader.get()), nullptr);
+    EXPECT_NE(dynamic_cast<ImageReader::ICSImageReader<unsigned short>*>(window.model->Session().reader.get()), nullptr);
     formImageViewer empty;
     EXPECT_EQ(empty.image, nullptr);
     EXPECT_EQ(empty.windowTitle(), QStringLiteral("Lumora"));

@@ -105,7 +105,7 @@ TEST(Opening, AFolderOfManyFilesOpensWhileTheWindowAnswers)
     EXPECT_TRUE(fired);
     EXPECT_TRUE(kept);
     EXPECT_TRUE(progress);
-    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    ASSERT_TRUE(w->image) << w->Internals().lastOpenError.toStdString();
     EXPECT_EQ(w->image->GetSize(), V({3, 2, kFiles}));
     EXPECT_TRUE(w->windowTitle().contains(QStringLiteral("s_00000.tif")));
     EXPECT_FALSE(indicator(*w)->isVisible());
@@ -151,16 +151,16 @@ TEST(Opening, TheNewestOpenWinsAndAFailureKeepsTheImage)
     w->StartOpen(QString::fromStdString(many.first));
     w->StartOpen(QString::fromStdString(small.first));
     w->WaitForOpen();
-    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    ASSERT_TRUE(w->image) << w->Internals().lastOpenError.toStdString();
     EXPECT_EQ(w->image->GetSize(), V({3, 2, 5}));
     for (int k = 0; k < 20; ++k)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(w->image->GetSize(), V({3, 2, 5}));
 
     const auto* shown = w->image.get();
-    w->lastOpenError.clear();
+    const QString earlierError = w->Internals().lastOpenError;
     w->LoadImageW(QString::fromStdString(small.first + ".missing"));
-    EXPECT_FALSE(w->lastOpenError.isEmpty());
+    EXPECT_NE(w->Internals().lastOpenError, earlierError);
     EXPECT_EQ(w->image.get(), shown);
 }
 
@@ -171,7 +171,7 @@ TEST(Opening, ReloadKeepsTheViewWhereItStillFits)
     writeIcs(header, 6, 100);
     auto w = MakeWindow();
     w->LoadImageW(QString::fromStdString(header));
-    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
+    ASSERT_TRUE(w->image) << w->Internals().lastOpenError.toStdString();
     auto* reload = w->findChild<QAction*>(QStringLiteral("reloadToolStripMenuItem"));
     ASSERT_NE(reload, nullptr);
     EXPECT_EQ(reload->shortcut(), QKeySequence(Qt::Key_F5));
@@ -188,7 +188,7 @@ TEST(Opening, ReloadKeepsTheViewWhereItStillFits)
     ASSERT_TRUE(w->image);
     EXPECT_NE(w->image.get(), before);
     EXPECT_EQ(w->curslice, V({1, 2, 4}));
-    EXPECT_EQ(w->reader->GetValue(V({1, 2, 4})), 204.0);
+    EXPECT_EQ(w->model->Session().reader->GetValue(V({1, 2, 4})), 204.0);
 
     // Fewer planes now: the cursor comes back inside.
     writeIcs(header, 3, 300);
@@ -204,7 +204,7 @@ TEST(Opening, ReloadKeepsTheViewWhereItStillFits)
     reload->trigger();
     w->WaitForOpen();
     EXPECT_EQ(w->image.get(), shown);
-    EXPECT_FALSE(w->lastOpenError.isEmpty());
+    EXPECT_FALSE(w->Internals().lastOpenError.isEmpty());
 }
 
 // A server whose chunks failed is asked again at once on reload, not after its back-off.
@@ -223,15 +223,15 @@ TEST(Opening, ReloadAsksAServerAgainForWhatFailed)
     auto w = MakeWindow();
     w->StartOpen(QString::fromStdString(server.Url("u16_blosc_zstd.zarr")));
     w->WaitForOpen();
-    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
-    EXPECT_FALSE(w->reader->GetValue(V({5, 7, 0})).has_value());
+    ASSERT_TRUE(w->image) << w->Internals().lastOpenError.toStdString();
+    EXPECT_FALSE(w->model->Session().reader->GetValue(V({5, 7, 0})).has_value());
     down = false;
     // Backing off: the failed chunk is not asked for again yet.
-    EXPECT_FALSE(w->reader->GetValue(V({5, 7, 0})).has_value());
+    EXPECT_FALSE(w->model->Session().reader->GetValue(V({5, 7, 0})).has_value());
     QTest::keyClick(w.get(), Qt::Key_F5);
     w->WaitForOpen();
-    ASSERT_TRUE(w->image) << w->lastOpenError.toStdString();
-    EXPECT_EQ(w->reader->GetValue(V({5, 7, 0})), expected);
+    ASSERT_TRUE(w->image) << w->Internals().lastOpenError.toStdString();
+    EXPECT_EQ(w->model->Session().reader->GetValue(V({5, 7, 0})), expected);
     w->WaitForViews();
 }
 

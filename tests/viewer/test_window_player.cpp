@@ -54,7 +54,7 @@ std::unique_ptr<formImageViewer> OpenSeries(int frames, double interval = 0.0, i
 {
     auto w = MakeWindow();
     // Every view goes through the worker, as a slow disk's would.
-    w->inlineLimitBytes = 0;
+    w->model->inlineLimitBytes = 0;
     auto series = std::make_unique<SlowSeries>(std::vector<int>{width, height, frames},
                                                std::vector<std::string>{"x", "y", "t"}, interval);
     series->failing = std::move(failing);
@@ -109,7 +109,7 @@ TEST(Player, EveryFrameShowsEachIndexOnceInOrderAndWaitsForItsPicture)
     EXPECT_EQ(playToEnd(*w, clock, 0.05), expected);
     EXPECT_EQ(w->player->Engine().Skipped(), 0);
     // The last frame's picture is the one on the screen.
-    EXPECT_EQ(w->model->Record(0).shown.image, w->imageSerial);
+    EXPECT_EQ(w->model->Record(0).shown.image, w->model->Session().serial);
     EXPECT_EQ(w->curslice[2], 11);
 }
 
@@ -254,7 +254,7 @@ int probeFrames(const QString& path)
 // A movie through t from `first` to `last`, views read at once as for a local file.
 ImageViewer::MovieExportSettings throughT(formImageViewer& w, int first, int last)
 {
-    w.inlineLimitBytes = 32.0 * 1024 * 1024;
+    w.model->inlineLimitBytes = 32.0 * 1024 * 1024;
     ImageViewer::MovieExportSettings s;
     s.dim = 2;
     s.first = first;
