@@ -72,6 +72,29 @@ ViewData WithoutCutPlanes(ViewData data)
     return data;
 }
 
+// Channels whose lookup tables outlive one colouring: an ImageChannel keeps the table of its
+// last settings, so views coloured again with unchanged settings (every refresh) do not build
+// 65536 entries afresh. One set per thread, since views are coloured on the worker and on
+// the caller's thread; slot 0 is the global channel.
+constexpr size_t kKeptChannels = 17;
+
+ImageChannel& KeptChannel(size_t slot, const ChannelDisplay& c)
+{
+    thread_local std::vector<ImageChannel> kept(kKeptChannels, ImageChannel(0, 0));
+    ImageChannel& k = kept[slot];
+    k.m_min = c.min;
+    k.m_max = c.max;
+    k.m_gamma = c.gamma;
+    k.m_r = c.r;
+    k.m_g = c.g;
+    k.m_b = c.b;
+    k.m_autoscaling = c.autoscaling;
+    k.m_enabled = c.enabled;
+    k.m_lut = LookupTableFromName(c.lut);
+    k.m_lutColours.assign(c.lutColours.begin(), c.lutColours.end());
+    return k;
+}
+
 } // namespace
 
 ColouredView ColourViewData(const ViewData& data, const ViewState& state, const DisplayState& display,
@@ -91,7 +114,7 @@ ColouredView ColourViewData(const ViewData& data, const ViewState& state, const 
     out.picture.width = w;
     out.picture.height = h;
     if (cd < 0) {
-        ImageChannel global = ToImageChannel(display.global);
+        ImageChannel& global = KeptChannel(0, display.global);
         const ImageReader::Vector ps = data.planes[0].GetSize();
         if (data.planes[0].IsEmpty() || ps.size() < 2 || ps[0] != w || ps[1] != h) {
             // No picture for a missing plane.
@@ -102,18 +125,26 @@ ColouredView ColourViewData(const ViewData& data, const ViewState& state, const 
         }
         CopyRange(global, out.display.global);
     } else {
-        std::vector<ImageChannel> channels;
-        for (const ChannelDisplay& c : display.channels)
-            channels.push_back(ToImageChannel(c));
+        std::vector<ImageChannel> extra; // channels past the kept ones
+        extra.reserve(display.channels.size());
+        std::vector<ImageChannel*> channels;
+        for (size_t k = 0; k < display.channels.size(); ++k) {
+            if (k + 1 < kKeptChannels) {
+                channels.push_back(&KeptChannel(k + 1, display.channels[k]));
+            } else {
+                extra.push_back(ToImageChannel(display.channels[k]));
+                channels.push_back(&extra.back());
+            }
+        }
         std::vector<ChannelRenderer::Layer> layers;
         for (int c : WantedEntries(state, display, levelSize)) {
             const auto k = static_cast<size_t>(c);
             if (k < data.planes.size())
-                layers.emplace_back(&channels[k], data.planes[k], data.spans[k]);
+                layers.emplace_back(channels[k], data.planes[k], data.spans[k]);
         }
         out.picture.pixels = ChannelRenderer::Composite(layers, w, h, std::move(reuse));
         for (size_t k = 0; k < channels.size(); ++k)
-            CopyRange(channels[k], out.display.channels[k]);
+            CopyRange(*channels[k], out.display.channels[k]);
     }
     if (!out.picture.pixels)
         out.picture = ViewPicture();
