@@ -169,7 +169,9 @@ bool ViewState::operator==(const ViewState& o) const
            projection == o.projection && projected == o.projected && zoom == o.zoom && pan == o.pan &&
            fitted == o.fitted && scaleBar == o.scaleBar && colourBar == o.colourBar && spectrum.p1 == o.spectrum.p1 &&
            spectrum.w1 == o.spectrum.w1 && spectrum.p2 == o.spectrum.p2 && spectrum.w2 == o.spectrum.w2 &&
-           measure.type == o.measure.type && measure.start == o.measure.start && measure.end == o.measure.end &&
+           spectrum.fileWavelengths == o.spectrum.fileWavelengths && measure.type == o.measure.type &&
+           // An unused measurement's corners are not part of the state.
+           (measure.type == 0 || (measure.start == o.measure.start && measure.end == o.measure.end)) &&
            regions == o.regions &&
            volume == o.volume;
 }

@@ -192,8 +192,8 @@ bool Viewer::SetChannelDimension(int cd)
 {
     ViewState next = m_state;
     next.channelDim = cd;
-    if (next.IsSpectral(Size()) && !m_state.IsSpectral(Size()))
-        next.spectrum = DefaultSpectrumCalibration(Size()[cd]);
+    if (m_session.IsOpen() && next.IsSpectral(Size()) && !m_state.IsSpectral(Size()))
+        next.spectrum = InitialSpectrumCalibration(Size()[cd], m_session.reader->GetIndexWavelengths(static_cast<unsigned>(cd)));
     if (!m_session.IsOpen() || !next.Validate(Size()).empty())
         return false;
     DisplayState display = m_display;

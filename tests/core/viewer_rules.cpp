@@ -531,6 +531,14 @@ TEST(ViewerRules, SpectraInTrueColourUnderTheirCalibration)
     EXPECT_GT(r, 128);
     EXPECT_GT(g, 96);
     EXPECT_EQ(Rgb(v.Record(kViewXY).picture, 1, 3), (std::array<int, 3>{0, 0, 0}));
+    // Leaving the channel dimension and coming back keeps the file's wavelengths, and a state
+    // that differs only in them is a change.
+    ASSERT_TRUE(v.SetChannelDimension(-1));
+    ASSERT_TRUE(v.SetChannelDimension(2));
+    EXPECT_EQ(v.State().spectrum.fileWavelengths.size(), 20u);
+    ViewState other = v.State();
+    other.spectrum.fileWavelengths.back() = 700;
+    EXPECT_FALSE(other == v.State());
 }
 
 namespace {
