@@ -425,7 +425,7 @@ const fs::path& v3Pyramid()
                                            R"({"name":"y","type":"space"},{"name":"x","type":"space"}],)"
                                            R"("datasets":[{"path":"0"},{"path":"1"},{"path":"2"}]}]})");
         for (int level = 0; level < kLevels; ++level) {
-            zarrv3::ArraySpec a;
+            zarrv3::ArrayLayout a;
             const std::uint64_t side = std::uint64_t(kSize >> level);
             a.shape = {kV3Depth, side, side};
             a.chunk = {1, side, side};

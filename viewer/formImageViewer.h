@@ -101,7 +101,7 @@ public:
     bool IsProjected(int d) const;
     int DimensionCount() const;
 
-    // Handlers by their spec names that tests call (the others are private).
+    // Handlers by their long-standing names that tests call (the others are private).
     void fileToolStripMenuItem_DropDownOpening(), labelChannelColor_Click();
 
 protected:
@@ -167,7 +167,7 @@ private:
     void ShowRangeMode(); // checkAutoExpand: every, no or some channel expands
     Measurement XYMeasurement() const;
 
-    // ---- handlers by their spec names (wired in WireEvents and WireMenus) ----
+    // ---- handlers by their long-standing names (wired in WireEvents and WireMenus) ----
     void formImageViewer_Load(), formImageViewer_Resize();
     void comboDimX_SelectedIndexChanged(), comboDimY_SelectedIndexChanged(), comboDimXZ_SelectedIndexChanged(),
         comboDimYZ_SelectedIndexChanged(), comboDimP_SelectedIndexChanged(), comboProj_SelectedIndexChanged(),

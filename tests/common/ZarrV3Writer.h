@@ -21,7 +21,7 @@ namespace zarrv3 {
 namespace fs = std::filesystem;
 using Coords = std::vector<std::uint64_t>; // array order
 
-struct ArraySpec
+struct ArrayLayout
 {
     std::vector<std::uint64_t> shape;
     std::vector<std::uint64_t> chunk;  // the grid's chunk: the shard when `inner` is given
@@ -91,7 +91,7 @@ inline std::string JoinList(const std::vector<std::uint64_t>& v)
     return s + "]";
 }
 
-inline std::string CodecsJson(const ArraySpec& a)
+inline std::string CodecsJson(const ArrayLayout& a)
 {
     std::string s = "[";
     if (!a.transpose.empty()) {
@@ -114,7 +114,7 @@ inline std::string CodecsJson(const ArraySpec& a)
 }
 
 // The stored bytes of the chunk of `shape` whose first sample is at `origin`.
-inline std::vector<std::uint8_t> EncodeChunk(const ArraySpec& a, const Coords& origin, const std::vector<std::uint64_t>& shape)
+inline std::vector<std::uint8_t> EncodeChunk(const ArrayLayout& a, const Coords& origin, const std::vector<std::uint64_t>& shape)
 {
     const size_t n = shape.size(), item = ItemBytes(a.dataType);
     size_t total = 1;
@@ -167,7 +167,7 @@ inline std::vector<std::uint8_t> EncodeChunk(const ArraySpec& a, const Coords& o
     return out;
 }
 
-inline std::string Key(const ArraySpec& a, const Coords& c)
+inline std::string Key(const ArrayLayout& a, const Coords& c)
 {
     std::string key = a.v2Keys ? "" : "c";
     for (size_t i = 0; i < c.size(); ++i)
@@ -199,7 +199,7 @@ void ForEach(const std::vector<std::uint64_t>& extent, F f)
     }
 }
 
-inline void WriteArray(const fs::path& dir, const ArraySpec& a, const std::string& attributes = "{}")
+inline void WriteArray(const fs::path& dir, const ArrayLayout& a, const std::string& attributes = "{}")
 {
     fs::create_directories(dir);
     const size_t n = a.shape.size();

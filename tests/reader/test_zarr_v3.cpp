@@ -166,7 +166,7 @@ TEST_F(ZarrV3, DefaultLayoutWithNaNFill)
         "datasets":[{"path":"s0","coordinateTransformations":[{"type":"scale","scale":[2.0,0.5,40.0]}]}],
         "coordinateSystems":[{"name":"world","axes":[]}]}],
         "omero":{"channels":[{"label":"only","color":"00FF00","window":{"start":0,"end":100}}]}})");
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {3, 30, 40};
     a.chunk = {2, 16, 16};
     a.dataType = "float32";
@@ -203,7 +203,7 @@ TEST_F(ZarrV3, DefaultLayoutWithNaNFill)
 // v2-style keys; a chunk whose checksum fails makes its planes missing, and only those.
 TEST_F(ZarrV3, BigEndianTransposedWithChecksums)
 {
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {4, 20, 24};
     a.chunk = {2, 8, 16};
     a.dataType = "int16";
@@ -265,7 +265,7 @@ protected:
         fs::remove_all(image);
         zarrv3::WriteGroup(image, R"({"version":"0.5","multiscales":[{"axes":[{"name":"z","type":"space"},{"name":"y","type":"space"},
             {"name":"x","type":"space"}],"datasets":[{"path":"0"},{"path":"1"}]}]})");
-        zarrv3::ArraySpec a;
+        zarrv3::ArrayLayout a;
         a.shape = {4, 64, 64};
         a.chunk = {2, 32, 32};
         a.inner = {1, 16, 16};
@@ -395,7 +395,7 @@ TEST_F(ShardedPyramid, DamagedIndexesMakeTheirPlanesMissing)
 // and planes that need it come back missing at once after the first failure.
 TEST_F(ZarrV3, FailingChunksAreNotHammered)
 {
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {12, 128, 160};
     a.chunk = {1, 32, 32};
     a.compressor = "zstd";
@@ -462,7 +462,7 @@ TEST_F(ZarrV3, FailingChunksAreNotHammered)
 // transfer stops at what the metadata allows, and the plane is missing.
 TEST_F(ZarrV3, CompressedBodiesStopAtWhatTheMetadataAllows)
 {
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {2, 32, 32};
     a.chunk = {1, 32, 32};
     a.value = Base;
@@ -493,7 +493,7 @@ TEST_F(ZarrV3, CompressedBodiesStopAtWhatTheMetadataAllows)
 // A job stopped while its chunks hang on the server gets its plane (missing) back at once.
 TEST_F(ZarrV3, StopReachesTheNetwork)
 {
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {2, 16, 16};
     a.chunk = {1, 16, 16};
     a.value = Base;
@@ -523,7 +523,7 @@ TEST_F(ZarrV3, StopReachesTheNetwork)
 // and the plane cache in front of the reader keeps no whole planes for them.
 TEST_F(ZarrV3, SideViewsReadOnlyTheChunksTheyShow)
 {
-    zarrv3::ArraySpec a;
+    zarrv3::ArrayLayout a;
     a.shape = {6, 64, 96};
     a.chunk = {1, 32, 32};
     a.compressor = "blosc";
