@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "PictureBox.h"
+#include "PictureView.h"
 #include "TablePanel.h"
 #include "PlayerPanel.h"
 #include "WindowTools.h"
@@ -158,43 +159,49 @@ void formImageViewer::pictureXY_MouseDown(QMouseEvent* e)
         const Qt::KeyboardModifiers mods = heldModifiers(e);
         meastype = mods == Qt::ShiftModifier ? 1 : mods == Qt::ControlModifier ? 2 : 0;
     }
-    pictureXY_MouseMove(e);
+    ViewMouseMove(0, e);
 }
 
-void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
+void formImageViewer::ViewMouseMove(int view, QMouseEvent* e)
 {
-    const ViewAxes a = CurrentAxes();
+    const auto* picture = static_cast<const PictureView*>(view == 1 ? pictureXZ : view == 2 ? pictureYZ : pictureXY);
+    const auto [dh, dv] = picture->Dims();
+    const auto [panH, panV] = picture->Pan();
     const int n = DimensionCount();
-    if (!image || !inside(a.x, n) || !inside(a.y, n))
+    if (!image || !inside(dh, n) || !inside(dv, n))
         return;
     const QPoint m = mousePoint(e);
-    ShowMouseAt(*this, a.x, m.x(), imagedelta[0], a.y, m.y(), imagedelta[1]);
+    ShowMouseAt(*this, dh, m.x(), panH, dv, m.y(), panV, view);
     if (e->buttons() & Qt::LeftButton) {
-        const std::vector<double> zooms = properties.GetPixelZooms();
-        const int px = MouseToPixel(m.x(), imagedelta[0], zooms[static_cast<size_t>(a.x)]);
-        const int py = MouseToPixel(m.y(), imagedelta[1], zooms[static_cast<size_t>(a.y)]);
-        histogram.reset();
-        measend = curslice;
-        measend[a.x] = px;
-        measend[a.y] = py;
-        const Qt::KeyboardModifiers mods = heldModifiers(e);
+        const auto [zh, zv] = tools->ViewZooms(view);
+        const int ph = MouseToPixel(m.x(), panH, zh);
+        const int pv = MouseToPixel(m.y(), panV, zv);
+        // A plain drag moves the cursor; on XY, Shift measures a region and Ctrl a line.
+        const Qt::KeyboardModifiers mods = view == 0 ? heldModifiers(e) : Qt::NoModifier;
+        if (view == 0) {
+            histogram.reset();
+            measend = curslice;
+            measend[dh] = ph;
+            measend[dv] = pv;
+        }
         if (mods == Qt::NoModifier) {
             const ImageReader::Vector size = image->GetSize();
-            if (inside(px, size[a.x]))
-                curslice[a.x] = px;
-            if (inside(py, size[a.y]))
-                curslice[a.y] = py;
+            if (inside(ph, size[dh]))
+                curslice[dh] = ph;
+            if (inside(pv, size[dv]))
+                curslice[dv] = pv;
+            const ViewAxes a = CurrentAxes();
             const int cd = ChannelDimension();
-            const int mask = CursorMoveMask(a.x, a, collapsedForCursor(*this, a.x), cd) |
-                             CursorMoveMask(a.y, a, collapsedForCursor(*this, a.y), cd);
-            RefreshPictures(mask);
+            RefreshPictures(CursorMoveMask(dh, a, collapsedForCursor(*this, dh), cd) |
+                            CursorMoveMask(dv, a, collapsedForCursor(*this, dv), cd));
         } else if (mods == Qt::ShiftModifier) {
             UpdateHistogram();
         } else if (mods == Qt::ControlModifier) {
             UpdateProfile();
         }
-        pictureXY->update();
-    } else if (e->buttons() & Qt::MiddleButton) {
+        if (view == 0)
+            pictureXY->update();
+    } else if (view == 0 && (e->buttons() & Qt::MiddleButton)) {
         imagedelta[0] = SaturatingSubtract(m.x(), imagedeltastart[0]);
         imagedelta[1] = SaturatingSubtract(m.y(), imagedeltastart[1]);
         fitted = false;
@@ -202,11 +209,6 @@ void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
         pictureXZ->update();
         pictureYZ->update();
     }
-}
-
-void formImageViewer::pictureXY_MouseEnter()
-{
-    pictureXY->setFocus();
 }
 
 void formImageViewer::pictureXY_MouseWheel(QWheelEvent* e)
@@ -306,47 +308,6 @@ void formImageViewer::FitToWindow()
     for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ, pictureProfile})
         view->update();
     RefreshLevels();
-}
-
-namespace {
-
-// A drag in a side view moves the cursor along its two axes: dh across (offset dhDelta on the
-// screen) and dv down (offset dvDelta).
-void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int view, int dh, int dhDelta, int dv, int dvDelta)
-{
-    const int n = w.DimensionCount();
-    if (!w.image || !inside(dh, n) || !inside(dv, n))
-        return;
-    const QPoint m = mousePoint(e);
-    ShowMouseAt(w, dh, m.x(), dhDelta, dv, m.y(), dvDelta, view);
-    if (!(e->buttons() & Qt::LeftButton))
-        return;
-    const auto [zh, zv] = w.tools->ViewZooms(view);
-    const int ph = MouseToPixel(m.x(), dhDelta, zh);
-    const int pv = MouseToPixel(m.y(), dvDelta, zv);
-    const ImageReader::Vector size = w.image->GetSize();
-    if (inside(ph, size[dh]))
-        w.curslice[dh] = ph;
-    if (inside(pv, size[dv]))
-        w.curslice[dv] = pv;
-    const ViewAxes a = w.CurrentAxes();
-    const int cd = w.ChannelDimension();
-    const int mask = CursorMoveMask(dh, a, collapsedForCursor(w, dh), cd) | CursorMoveMask(dv, a, collapsedForCursor(w, dv), cd);
-    w.RefreshPictures(mask);
-}
-
-} // namespace
-
-void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)
-{
-    const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, 1, a.x, imagedelta.size() == 2 ? imagedelta[0] : 0, a.xz, 0);
-}
-
-void formImageViewer::pictureYZ_MouseMove(QMouseEvent* e)
-{
-    const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, 2, a.yz, 0, a.y, imagedelta.size() == 2 ? imagedelta[1] : 0);
 }
 
 void formImageViewer::UpdateLocation()
