@@ -122,6 +122,10 @@ private:
     void WireEvents();
     std::vector<QColor> DefaultChannelColors() const; // settings, or red, green, blue, ...
     bool SyncModel(); // the controls' state to the model; false when it cannot take it
+    // A control's edit: SyncModel, then `set`; the notification brings the views up to date
+    // (FollowModel), and the views in `redraw` whatever changed.
+    void EditModel(const std::function<bool(Viewer&)>& set, int redraw = 0);
+    void FollowModel(int mask); // the controls show the model's cursor and projected set
 
     // ---- loading (formImageViewer_Load.cpp) ----
     void UnloadImage();

@@ -41,13 +41,6 @@ bool inside(int v, int extent)
     return v >= 0 && v < extent;
 }
 
-// A cursor coordinate that is collapsed by maximum does not change any picture; the
-// spectral colouring ignores projection, so there it still does.
-bool collapsedForCursor(const formImageViewer& w, int d)
-{
-    return w.IsProjected(d) && !w.IsSpectral();
-}
-
 // Shows in the status bar the image position under view coordinates (mx, my) of a view
 // whose axes are dimensions dx and dy, panned by (deltax, deltay); nothing off the image.
 // `view` (0 XY, 1 XZ, 2 YZ) gives the zooms: a side view's depth has its own.
@@ -107,11 +100,14 @@ void formImageViewer::comboProj_SelectedIndexChanged()
     RefreshPictures(ViewAll);
 }
 
+// The position and projection controls edit the model's state; the views, the position rows
+// and the readouts follow its notification (FollowModel).
 void formImageViewer::checkDimProj_CheckChanged(QCheckBox* sender)
 {
     if (!image)
         return;
-    RefreshPictures(ProjectionChangeMask(tagOf(sender), CurrentAxes()));
+    const bool on = sender->isChecked();
+    EditModel([d = tagOf(sender), on](Viewer& m) { return m.SetProjected(d, on); });
 }
 
 void formImageViewer::trackDim_Scroll(QSlider* sender)
@@ -119,26 +115,22 @@ void formImageViewer::trackDim_Scroll(QSlider* sender)
     if (!image)
         return;
     const int d = tagOf(sender);
-    curslice[d] = sender->value();
     if (player)
         player->DimUsed(d);
-    const int mask = CursorMoveMask(d, CurrentAxes(), collapsedForCursor(*this, d), ChannelDimension());
-    RefreshPictures(mask);
+    EditModel([d, v = sender->value()](Viewer& m) { return m.SetCursor(d, v); });
 }
 
 void formImageViewer::textDimNum_KeyPress(QLineEdit* sender)
 {
     if (!image)
         return;
-    const int d = tagOf(sender);
     bool ok = false;
     const int v = sender->text().trimmed().toInt(&ok, 10);
     if (!ok)
         return;
-    if (inside(v, image->GetSize()[d]))
-        curslice[d] = v;
-    RefreshPictures(ViewAll);
-    UpdateLocation();
+    // A typed position redraws every view; one outside the image shows the cursor again.
+    const int d = tagOf(sender);
+    EditModel([d, v](Viewer& m) { return m.SetCursor(d, v); }, ViewAll);
 }
 
 void formImageViewer::pictureXY_MouseDown(QMouseEvent* e)
@@ -185,15 +177,14 @@ void formImageViewer::ViewMouseMove(int view, QMouseEvent* e)
             measend[dv] = pv;
         }
         if (mods == Qt::NoModifier) {
+            // A coordinate off the image keeps its value.
             const ImageReader::Vector size = image->GetSize();
+            ImageReader::Vector to = curslice;
             if (inside(ph, size[dh]))
-                curslice[dh] = ph;
+                to[dh] = ph;
             if (inside(pv, size[dv]))
-                curslice[dv] = pv;
-            const ViewAxes a = CurrentAxes();
-            const int cd = ChannelDimension();
-            RefreshPictures(CursorMoveMask(dh, a, collapsedForCursor(*this, dh), cd) |
-                            CursorMoveMask(dv, a, collapsedForCursor(*this, dv), cd));
+                to[dv] = pv;
+            EditModel([to](Viewer& m) { return m.SetCursor(to); });
         } else if (mods == Qt::ShiftModifier) {
             UpdateHistogram();
         } else if (mods == Qt::ControlModifier) {

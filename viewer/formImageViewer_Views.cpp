@@ -103,7 +103,18 @@ void formImageViewer::ModelChanged(const ChangeSet& change)
         globalchannel->m_min = d.global.min;
         globalchannel->m_max = d.global.max;
     }
-    if (change.Has(ChangeCursor)) {
+    // A setter moved the cursor or changed the projected set (a control, the mouse): the
+    // window follows, once the sync under way is done. A whole state set elsewhere (a panel's
+    // regions) may carry a cursor older than the window's: that one is not followed.
+    const unsigned own = ChangeCursor | ChangeProjection;
+    if (change.Has(own) && !(change.what & ~own) && image && !refreshing && syncing != Sync::Rest) {
+        if (syncing == Sync::Own) {
+            followPending = true;
+            followPendingMask |= change.views;
+        } else {
+            FollowModel(change.views);
+        }
+    } else if (change.Has(ChangeCursor)) {
         // The cursor lines move in every view (those being recomputed repaint anyway), and
         // the position rows and readouts follow.
         RepaintOthers(refreshMask);
