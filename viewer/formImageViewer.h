@@ -122,8 +122,7 @@ private:
     void WireEvents();
     std::vector<QColor> DefaultChannelColors() const; // settings, or red, green, blue, ...
     bool SyncModel(); // the controls' state to the model; false when it cannot take it
-    // A control's edit: SyncModel, then `set`; the notification brings the views up to date
-    // (FollowModel), and the views in `redraw` whatever changed.
+    // A control's edit: SyncModel, `set`, FollowModel on the notification; `redraw` always.
     void EditModel(const std::function<bool(Viewer&)>& set, int redraw = 0);
     void FollowModel(int mask); // the controls show the model's cursor and projected set
 
@@ -182,8 +181,7 @@ private:
     void pictureXY_MouseDown(QMouseEvent* e), listChannels_MouseClick(QMouseEvent* e), listChannels_MouseUp(QMouseEvent* e),
         pctHistogram_MouseDown(QMouseEvent* e), pctHistogram_MouseMove(QMouseEvent* e),
         pctHistogram_MouseUp(QMouseEvent* e), pctHistogram_DoubleClick(QMouseEvent* e);
-    // The mouse over view `view` (PictureView): the status bar follows it, a left drag moves
-    // the cursor (on XY also measures, a middle drag pans).
+    // The mouse over view `view` (PictureView): the status bar; left drags the cursor or measures.
     void ViewMouseMove(int view, QMouseEvent* e);
     void pictureXY_MouseWheel(QWheelEvent* e);
     void openRecentToolStripMenuItem_AboutToShow(), settingsToolStripMenuItem_Click(),

@@ -185,7 +185,9 @@ void formImageViewer::FollowModel(int mask)
 {
     followed = true;
     const ViewState& s = model->State();
-    curslice = s.cursor;
+    // A model that refused the window's state (SyncModel false) may hold no cursor for it.
+    if (s.cursor.size() == curslice.size())
+        curslice = s.cursor;
     for (size_t d = 0; d < checkDimProj.size() && d < s.projected.size(); ++d) {
         const QSignalBlocker block(checkDimProj[d]);
         checkDimProj[d]->setChecked(s.projected[d]);
