@@ -381,11 +381,33 @@ ViewPlan Viewer::Plan(int index) const
 
 void Viewer::Refresh(int mask)
 {
-    if (!autoRefresh)
-        return;
+    if (autoRefresh)
+        SubmitViews(mask);
+}
+
+int Viewer::SubmitViews(int mask)
+{
+    int drawn = 0;
+    const bool nested = m_batch.active; // a listener refreshing inside a batch joins it
+    if (!nested)
+        m_batch = Batch{true, mask & ViewAll, 0};
+    for (int index = 0; index < kViewCount; ++index) {
+        if (!(mask & (1 << index)))
+            continue;
+        m_batch.pending &= ~(1 << index);
+        const ViewPlan plan = Plan(index);
+        if (plan.drawable)
+            drawn |= 1 << index;
+        Submit(plan);
+    }
+    if (nested)
+        return drawn;
+    const int recolour = m_batch.recolour;
+    m_batch = Batch{};
     for (int index = 0; index < kViewCount; ++index)
-        if (mask & (1 << index))
-            Submit(Plan(index));
+        if (recolour & (1 << index))
+            recolourShown(index);
+    return drawn;
 }
 
 void Viewer::Submit(const ViewPlan& plan)
@@ -477,16 +499,28 @@ void Viewer::takeWidened(const DisplayState& display, int except)
     for (int other = 0; other < kViewCount; ++other) {
         if (other == except)
             continue;
-        const ViewRecord& rec = m_views[static_cast<size_t>(other)];
-        if (!rec.shown.image || rec.shown.xdim < 0)
+        // In a batch, views still to come get the range anyway, and those done get it
+        // once at the end, however many views widen it.
+        if (m_batch.active) {
+            if (!(m_batch.pending & (1 << other)))
+                m_batch.recolour |= 1 << other;
             continue;
-        if (m_state.IsSpectral(Size()))
-            Submit(Plan(other));
-        else if (rec.shown == rec.data.key)
-            colour(other, rec.data);
-        else if (rec.shown == rec.preview.key)
-            colour(other, rec.preview);
+        }
+        recolourShown(other);
     }
+}
+
+void Viewer::recolourShown(int index)
+{
+    const ViewRecord& rec = m_views[static_cast<size_t>(index)];
+    if (!rec.shown.image || rec.shown.xdim < 0)
+        return;
+    if (m_state.IsSpectral(Size()))
+        Submit(Plan(index));
+    else if (rec.shown == rec.data.key)
+        colour(index, rec.data);
+    else if (rec.shown == rec.preview.key)
+        colour(index, rec.preview);
 }
 
 void Viewer::submitSpectral(const ViewPlan& plan)
