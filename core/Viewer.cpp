@@ -109,6 +109,9 @@ void Viewer::Close()
 void Viewer::SetPixelSizes(std::vector<double> sizes)
 {
     sizes.resize(Size().size(), 0.0);
+    // The window hands them in on every refresh: only a change is news.
+    if (sizes == m_pixelSizes)
+        return;
     m_pixelSizes = std::move(sizes);
     notify(ChangeSet{ChangeZoom, 0});
 }
@@ -126,10 +129,16 @@ void Viewer::RemoveListener(int id)
 
 void Viewer::notify(const ChangeSet& change)
 {
-    // A listener may add or remove listeners: call a copy.
-    const std::map<int, Listener> listeners = m_listeners;
-    for (const auto& [id, listener] : listeners)
+    // A listener may add or remove listeners: those added meanwhile hear the next change, those
+    // removed no more. Each is called through a copy (no allocation for the usual small
+    // capture), so one that removes itself is not destroyed while it runs.
+    const int last = m_nextListener;
+    for (auto it = m_listeners.begin(); it != m_listeners.end() && it->first <= last;) {
+        const int id = it->first;
+        const Listener listener = it->second;
         listener(change);
+        it = m_listeners.upper_bound(id);
+    }
 }
 
 bool Viewer::validThen(ViewState next, unsigned what, int mask)
