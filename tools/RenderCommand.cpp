@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "FittedPicture.h"
 #include "MeasureFile.h"
 #include "MovieRange.h"
 #include "RegionFiles.h"
@@ -204,8 +205,8 @@ ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& d
         area.width = picture.width;
         area.height = picture.height;
     } else {
-        picture = RenderPicture(c.session, state, display, c.pixelSizes, c.request.views, c.request.width,
-                                c.request.height, c.request.level);
+        picture = RenderFittedPicture(c.session, state, display, c.pixelSizes, c.request.views, c.request.width,
+                                      c.request.height, c.request.level);
         if (picture.IsNull())
             error = "nothing to draw (the picture would not fit in memory, or the planes could not be read)";
         else if (c.stamp || c.scaleBar || !c.regions.empty())
