@@ -20,6 +20,7 @@
 #include "RenderRequest.h"
 #include "Viewer.h"
 #include "VolumeView.h"
+#include "ZarrReader.h"
 
 namespace ImageViewer {
 
@@ -387,6 +388,13 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!options.rotate.empty())
         ParseAzEl(options.rotate, rotation);
 
+    // One still picture of the views asks for each chunk of a server's one-plane chunks once
+    // per view: keeping every downloaded chunk would cost more memory (and fresh pages) than
+    // the few chunks the side views share cost to fetch again.
+    if (!movie && !request.volume)
+        if (auto* zarr = dynamic_cast<ImageReader::ZarrReader<unsigned short>*>(session.reader.get()))
+            if (zarr->RemoteChunksHoldOnePlane())
+                zarr->SetMemoryBudget(0);
     FrameContext context{session, *session.reader, request, options, image.pixelSizes, image.names, false, false,
                          plan.dim, VolumeView(), {}};
     context.regions = std::move(regions);

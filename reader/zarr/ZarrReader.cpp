@@ -366,6 +366,22 @@ size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
 }
 
 template <class T>
+bool ZarrReader<T>::RemoteChunksHoldOnePlane() const
+{
+    if (!m_chunkCache)
+        return false;
+    for (const auto& level : *m_levels) {
+        const ZarrArrayMeta& meta = level->meta;
+        if (meta.Sharded())
+            return false;
+        for (size_t a = 0; a + 2 < meta.chunks.size(); ++a)
+            if (meta.chunks[a] != 1)
+                return false;
+    }
+    return true;
+}
+
+template <class T>
 std::shared_ptr<const typename ZarrReader<T>::Level> ZarrReader<T>::CurrentLevel() const
 {
     const int k = m_level.load();

@@ -57,6 +57,10 @@ public:
     // A folder's files are in the system's page cache already: nothing is kept, 0 returned.
     size_t SetMemoryBudget(size_t budgetBytes) override;
     static constexpr size_t kChunkCacheShare = 8; // the budget's 1/n for chunks
+    // True when the image comes from a server and no chunk of any level (nor a shard) spans
+    // more than one plane: a chunk is asked for again only by another view of the same plane
+    // or a view drawn again, so a caller drawing one picture gains little by keeping chunks.
+    bool RemoteChunksHoldOnePlane() const;
 
     // Resolution levels, finest first.
     int GetLevelCount() const override { return static_cast<int>(m_levels->size()); }

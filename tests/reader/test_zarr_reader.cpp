@@ -478,6 +478,18 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
         t.join();
 }
 
+// Only a server's chunks one plane deep (every level) count as shared by no two planes.
+TEST_F(ZarrHttp, ChunksOfOnePlaneAreToldFromDeeperOnes)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    EXPECT_TRUE(Reader(server.Url("f32_gzip.zarr")).RemoteChunksHoldOnePlane());     // 1 x 16 x 32
+    EXPECT_TRUE(Reader(server.Url("u8_none.zarr")).RemoteChunksHoldOnePlane());      // a plane alone
+    EXPECT_FALSE(Reader(server.Url("i16_zlib.zarr")).RemoteChunksHoldOnePlane());    // 2 planes deep
+    EXPECT_FALSE(Reader(server.Url("be_u2_zstd.zarr")).RemoteChunksHoldOnePlane());  // 2 deep in z
+    EXPECT_FALSE(Reader(server.Url("ome5d.zarr")).RemoteChunksHoldOnePlane());
+    EXPECT_FALSE(Reader(Data("f32_gzip.zarr")).RemoteChunksHoldOnePlane());          // a folder
+}
+
 // Object stores hand out a URL with an access token in its query, valid for a whole prefix.
 // The token must reach every request while the keys go into the path.
 TEST_F(ZarrHttp, QueryTokenIsSentWithEveryKey)
