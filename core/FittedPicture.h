@@ -6,11 +6,11 @@
 
 namespace ImageViewer {
 
-// RenderPicture's picture of `views` fitted into w x h, pixel for pixel, for a picture
-// smaller than its views: the stretches RenderPicture makes one after the other (to the
-// physical aspect, side views to the XY view's edges, the whole into w x h) are all
+// RenderPicture's picture of `views` fitted into w x h (both > 0), pixel for pixel, and its
+// display widened the same way. The stretches RenderPicture makes one after the other (to
+// the physical aspect, side views to the XY view's edges, the whole into w x h) are all
 // nearest-pixel choices, so each output pixel is traced back to the view pixel it shows and
-// only those are coloured, straight into the output. No view is coloured at full size, and
+// only those are coloured, straight into the output: no view is coloured at full size, and
 // each view's planes go as soon as its pixels are taken. Falls back to RenderPicture where
 // a view could not be traced this way (spectra, views a picture leaves out, odd planes).
 ViewPicture RenderFittedPicture(ImageSession& session, const ViewState& state, DisplayState& display,
