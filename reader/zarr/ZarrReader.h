@@ -42,6 +42,8 @@ public:
     ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     bool ReadsBands() const override { return true; }
+    std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
+    static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
@@ -106,9 +108,12 @@ private:
     // Plane `position` (viewer dimensions 2..) of a level, native byte order.
     bool ReadPlane(const Level& level, const Vector& position, void* dest);
     // Samples [x0, x1) x [y0, y1) of that plane, row by row, native byte order.
-    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest);
+    // `fetched`, when given, holds the region's chunks (as FetchChunks returns them) instead.
+    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest,
+                    const std::vector<ChunkStore::Result>* fetched = nullptr);
     // The same, delivered as display values.
-    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1);
+    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1,
+                          const std::vector<ChunkStore::Result>* fetched = nullptr);
     // The stored (inner) chunks at `coords` (array order, in chunk units), in that order: from
     // their keys, or for a sharded array through the shards' indexes.
     std::vector<ChunkStore::Result> FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords);
