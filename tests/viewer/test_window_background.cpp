@@ -1,10 +1,8 @@
-// The window's data flow: missing and oversized planes said in the status bar, where the
-// memory budget comes from, Esc cancels, and the window answers while a projection runs.
+// The window's data flow: missing and oversized planes said in the status bar, the memory
+// budget reaching the open image, Esc cancels, and the window answers while a projection runs.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -49,50 +47,18 @@ TEST(Background, StatusBarSaysWhatCouldNotBeShown)
     EXPECT_NE(w->GDIImageXY.pixel(3, 3) & 0xffffff, 0u) << "a plane that failed is asked for again";
     EXPECT_TRUE(w->statusBar()->currentMessage().isEmpty()) << "said once per image";
 
+    // The command line's budget (where it comes from is tested headless) reaches the image.
     ImageViewer::SetCacheBudgetOverrideMB(1);
     Load(*w, {1024, 600, 2}, {"x", "y", "z"}, Ramp); // one plane is 1.2 MB
-    ImageViewer::SetCacheBudgetOverrideMB(0);
-    ImageReader::SetProcessMemoryBudget(0); // the window set it from the override
+    EXPECT_EQ(w->image->GetBudget(), size_t(1) << 20);
     EXPECT_EQ(Source(*w).reads, 0) << "nothing attempted";
     EXPECT_TRUE(w->GDIImageXY.isNull());
     EXPECT_TRUE(w->statusBar()->currentMessage().contains(QStringLiteral("memory budget")));
-}
-
-TEST(Background, BudgetFromCommandLineThenPreferencesThenDefault)
-{
-    QTemporaryDir dir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-    const size_t mib = size_t(1) << 20;
-    const size_t fallback = ImageReader::SliceCache<unsigned short>::DefaultBudget();
-    struct Case
-    {
-        size_t commandLine;
-        int stored; // -1: not set
-        size_t expected;
-    };
-    const Case cases[] = {
-        {0, -1, fallback},
-        {0, 0, fallback}, // 0 in the preferences means the default
-        {0, 300, 300 * mib},
-        {50, 300, 50 * mib},
-        {50, -1, 50 * mib},
-    };
-    for (const Case& c : cases) {
-        QSettings settings;
-        if (c.stored < 0)
-            settings.remove(QStringLiteral("cacheBudgetMB"));
-        else
-            settings.setValue(QStringLiteral("cacheBudgetMB"), c.stored);
-        settings.sync();
-        ImageViewer::SetCacheBudgetOverrideMB(c.commandLine);
-        EXPECT_EQ(ImageViewer::CacheBudgetBytes(), c.expected) << c.commandLine << " " << c.stored;
-    }
-    auto w = Open({8, 8, 2}, {"x", "y", "z"}, Ramp);
-    EXPECT_EQ(w->image->GetBudget(), 50 * mib);
+    // A change of the preferences reaches the open image.
     ImageViewer::SetCacheBudgetOverrideMB(0);
+    ImageReader::SetProcessMemoryBudget(0); // the window set it from the override
     w->ApplyCacheBudget();
-    EXPECT_EQ(w->image->GetBudget(), fallback) << "the preferences' change reaches the open image";
+    EXPECT_EQ(w->image->GetBudget(), ImageReader::SliceCache<unsigned short>::DefaultBudget());
 }
 
 // A source slow enough that its projections take a while.
