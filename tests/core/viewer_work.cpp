@@ -146,6 +146,41 @@ TEST(ViewerWork, AnInterruptedSideViewKeepsTheChannelsItFinished)
     }
 }
 
+// A channel switched on while its view is being read is read too: the picture that ends up
+// on the screen has it, as if it had been on from the start.
+TEST(ViewerWork, AChannelSwitchedOnDuringARunningReadIsShown)
+{
+    ChannelGate gate;
+    gate.channel = 2;
+    Viewer v;
+    v.inlineLimitBytes = 0;
+    ASSERT_EQ(v.Open(std::make_unique<GatedImage>(gate)), "");
+    v.Wait();
+    ChannelDisplay green = v.Display().channels[1];
+    green.enabled = false;
+    ASSERT_TRUE(v.SetChannel(1, green));
+    v.Wait();
+    v.Session().image->Clear();
+    gate.Set(false);
+    ASSERT_TRUE(v.SetCursor(2, 1)); // XY reads channels 0 and 2 and waits in channel 2
+    ASSERT_TRUE(gate.WaitForHeld(1));
+    green.enabled = true;
+    ASSERT_TRUE(v.SetChannel(1, green));
+    gate.Set(true);
+    v.Wait();
+
+    ChannelGate open;
+    Viewer reference;
+    ASSERT_EQ(reference.Open(std::make_unique<GatedImage>(open)), "");
+    ASSERT_TRUE(reference.SetCursor(2, 1));
+    reference.Wait();
+    ASSERT_TRUE(reference.SetDisplay(v.Display()));
+    reference.Wait();
+    ASSERT_FALSE(v.Record(kViewXY).picture.IsNull());
+    EXPECT_GT(Rgb(v.Record(kViewXY).picture, 8, 2)[1], 0) << "green is drawn";
+    EXPECT_TRUE(SameBytes(v.Record(kViewXY).picture, reference.Record(kViewXY).picture));
+}
+
 // Results the worker posted for an image are dropped once another image is open or the
 // viewer is closed: no view ever shows a picture of the image before.
 TEST(ViewerWork, ResultsOfAnImageClosedOrReplacedNeverReachTheViews)
