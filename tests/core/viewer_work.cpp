@@ -223,6 +223,58 @@ TEST(ViewerWork, ResultsOfAnImageClosedOrReplacedNeverReachTheViews)
     }
 }
 
+// An event loop may hand results over late: whatever order the worker's results of a
+// slider drag arrive in, the view keeps the newest position and never goes back.
+TEST(ViewerWork, ResultsArrivingOutOfOrderNeverTakeTheViewBack)
+{
+    // Drains newest first.
+    struct LifoPoster : Poster
+    {
+        std::mutex lock;
+        std::vector<std::function<void()>> tasks;
+        void Post(std::function<void()> task) override
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            tasks.push_back(std::move(task));
+        }
+        void Drain() override
+        {
+            for (;;) {
+                std::function<void()> task;
+                {
+                    const std::lock_guard<std::mutex> hold(lock);
+                    if (tasks.empty())
+                        return;
+                    task = std::move(tasks.back());
+                    tasks.pop_back();
+                }
+                task();
+            }
+        }
+    };
+    auto poster = std::make_shared<LifoPoster>();
+    Viewer v(poster);
+    v.inlineLimitBytes = 0;
+    ASSERT_EQ(v.Open(Image({16, 12, 3, 5}, {"x", "y", "z", "t"},
+                           [](const std::vector<int>& c) { return static_cast<unsigned short>(100 * c[3] + c[0]); })),
+              "");
+    v.Wait();
+    std::vector<int> shownT;
+    v.AddListener([&](const ChangeSet& c) {
+        if (c.Has(ChangeViewReady) && (c.views & ViewXY) && !v.Record(kViewXY).picture.IsNull())
+            shownT.push_back(KeptFirstSample(v) / 100);
+    });
+    for (int t = 1; t < 5; ++t) {
+        ASSERT_TRUE(v.SetCursor(3, t));
+        v.Work().Wait(); // each position read to the end, its result waiting in the poster
+    }
+    v.Wait();
+    ASSERT_FALSE(shownT.empty());
+    for (int t : shownT)
+        EXPECT_EQ(t, 4);
+    EXPECT_EQ(KeptFirstSample(v), 400);
+}
+
 // Two windows open at once: each one's reads report to its own handler, none to the other's.
 TEST(ViewerWork, TwoViewersHearOnlyTheirOwnReaderMessages)
 {
