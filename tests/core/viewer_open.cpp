@@ -1,7 +1,10 @@
 // Opening images without a window: the reader chosen by a file's content, a new image that
-// starts afresh whatever the one before was left at, and movie frames that are the views'
-// pictures at each index with one display range throughout.
+// starts afresh whatever the one before was left at, a kept state brought inside a changed
+// image, and movie frames that are the views' pictures at each index with one display range
+// throughout.
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "MovieFrame.h"
 #include "OpenImage.h"
@@ -187,4 +190,60 @@ TEST(ViewerMovie, FramesAreTheViewersPicturesWithOneRange)
             for (int x = 0; x < 16; ++x)
                 ASSERT_EQ(Rgb(all.picture, all.xyLeft + x, all.xyTop + y), Rgb(xy.picture, x, y)) << x << "," << y;
     }
+}
+
+// A state kept from another image (a reload of a file that changed, a state file of another
+// image) is brought inside the new one: what still fits stays, the rest takes the new
+// image's values, and the viewer takes the result.
+TEST(ViewerOpen, AStateFromAnotherImageIsBroughtInside)
+{
+    ViewState kept;
+    kept.axes = ViewAxes{0, 1, 3, 2};
+    kept.channelDim = 3;
+    kept.profileDim = 2;
+    kept.cursor = V({300, 10, 30, 2});
+    kept.projection = ProjectionMode::Max;
+    kept.projected = {false, false, true, true};
+    kept.zoom = std::nan("");
+    kept.pan = V({5, 6, 7});
+    kept.spectrum = SpectrumCalibration(4, 500, 4, 600);
+    kept.measure = MeasureState{2, V({1, 1, 0, 0}), V({9, 9, 0, 0})};
+
+    // The same dimensions, fewer planes: each coordinate comes inside.
+    ViewState same = kept;
+    same.zoom = 2;
+    same.pan = V({5, 6});
+    same.Clamp(V({64, 48, 8, 3}));
+    EXPECT_EQ(same.Validate(V({64, 48, 8, 3})), "");
+    EXPECT_EQ(same.cursor, V({63, 10, 7, 2}));
+    EXPECT_EQ(same.axes.xz, 3);
+    EXPECT_EQ(same.channelDim, 3);
+    EXPECT_EQ(same.projected, (std::vector<bool>{false, false, true, true}));
+    EXPECT_EQ(same.zoom, 2.0);
+    EXPECT_EQ(same.pan, V({5, 6}));
+    EXPECT_EQ(same.measure.type, 2);
+
+    // A plane of x and y: what names the missing dimensions goes, the cursor is the centre.
+    ViewState plane = kept;
+    plane.Clamp(V({40, 30}));
+    EXPECT_EQ(plane.Validate(V({40, 30})), "");
+    EXPECT_EQ(plane.axes.x, 0);
+    EXPECT_EQ(plane.axes.y, 1);
+    EXPECT_EQ(plane.axes.xz, -1);
+    EXPECT_EQ(plane.axes.yz, -1);
+    EXPECT_EQ(plane.channelDim, -1);
+    EXPECT_EQ(plane.profileDim, -1);
+    EXPECT_EQ(plane.cursor, V({20, 15}));
+    EXPECT_EQ(plane.projected.size(), 2u);
+    EXPECT_EQ(plane.zoom, 1.0);
+    EXPECT_EQ(plane.pan, V({0, 0}));
+    EXPECT_EQ(plane.measure.type, 0);
+
+    Viewer v;
+    ASSERT_EQ(v.Open(Image({40, 30}, {"x", "y"}, [](const std::vector<int>& c) { return static_cast<unsigned short>(c[0]); })), "");
+    EXPECT_FALSE(v.SetState(kept)) << "unclamped, it does not fit";
+    EXPECT_TRUE(v.SetState(plane));
+    v.Wait();
+    EXPECT_EQ(v.State().cursor, V({20, 15}));
+    EXPECT_FALSE(v.Record(kViewXY).picture.IsNull());
 }
