@@ -227,7 +227,7 @@ TEST(ViewerWork, ResultsOfAnImageClosedOrReplacedNeverReachTheViews)
 // slider drag arrive in, the view keeps the newest position and never goes back.
 TEST(ViewerWork, ResultsArrivingOutOfOrderNeverTakeTheViewBack)
 {
-    // Drains newest first.
+    // Runs what waits newest first.
     struct LifoPoster : Poster
     {
         std::mutex lock;
@@ -239,16 +239,15 @@ TEST(ViewerWork, ResultsArrivingOutOfOrderNeverTakeTheViewBack)
         }
         void Drain() override
         {
-            for (;;) {
-                std::function<void()> task;
+            for (std::vector<std::function<void()>> batch;; batch.clear()) {
                 {
                     const std::lock_guard<std::mutex> hold(lock);
-                    if (tasks.empty())
-                        return;
-                    task = std::move(tasks.back());
-                    tasks.pop_back();
+                    batch.swap(tasks);
                 }
-                task();
+                if (batch.empty())
+                    return;
+                for (auto task = batch.rbegin(); task != batch.rend(); ++task)
+                    (*task)();
             }
         }
     };
