@@ -8,8 +8,6 @@
 #include <QLabel>
 #include <QSpinBox>
 #include <QToolButton>
-#include <chrono>
-#include <thread>
 
 #include "PlayerPanel.h"
 #include "ViewerTestUtil.h"
@@ -19,24 +17,19 @@ using ImageViewer::PlayerPanel;
 
 namespace {
 
-// A time series whose planes take a while to come, with the time between frames given.
-class SlowSeries : public FormulaImage
+// A time series with the time between frames given (its planes come from the worker: the
+// player must wait for them, whatever the clock says).
+class Series : public FormulaImage
 {
 public:
-    SlowSeries(std::vector<int> size, std::vector<std::string> names, double interval)
+    Series(std::vector<int> size, std::vector<std::string> names, double interval)
         : FormulaImage(std::move(size), [](const std::vector<int>& c) { return static_cast<unsigned short>(
                                                                             c[0] * 50 + c[1] * 20 + c[2] * 1000); },
                        std::move(names)),
           m_interval(interval)
     {
     }
-    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector& pos) override
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        return FormulaImage::GetSlice(pos);
-    }
     double GetDimInterval(unsigned int d) override { return d == 2 ? m_interval : 0.0; }
-    int delayMs = 3;
 
 private:
     double m_interval;
@@ -54,7 +47,7 @@ std::unique_ptr<formImageViewer> OpenSeries(int frames, double interval = 0.0, i
     auto w = MakeWindow();
     // Every view goes through the worker, as a slow disk's would.
     w->model->inlineLimitBytes = 0;
-    auto series = std::make_unique<SlowSeries>(std::vector<int>{width, height, frames},
+    auto series = std::make_unique<Series>(std::vector<int>{width, height, frames},
                                                std::vector<std::string>{"x", "y", "t"}, interval);
     series->failing = std::move(failing);
     w->LoadReader(std::move(series), QStringLiteral("series"));
