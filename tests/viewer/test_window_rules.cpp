@@ -1,6 +1,8 @@
 // The window's rules that need no window and no QApplication: the keyboard table that sets
-// the shortcuts and writes Help, and where the cache's memory budget comes from.
+// the shortcuts and writes Help, where the cache's memory budget comes from, and the export's
+// scaling and layout of the views, which must match the model's renderings.
 #include <QCoreApplication>
+#include <QImage>
 #include <QKeySequence>
 #include <QSettings>
 #include <QStringList>
@@ -14,6 +16,8 @@
 #include "KeyboardTable.h"
 #include "MemoryBudget.h"
 #include "SliceCache.h"
+#include "ViewExport.h"
+#include "ViewRender.h"
 
 using ImageViewer::KeyEntry;
 
@@ -83,4 +87,84 @@ TEST(CacheBudget, CommandLineThenPreferencesThenDefault)
     }
     ImageViewer::SetCacheBudgetOverrideMB(0);
     ImageReader::SetProcessMemoryBudget(0);
+}
+
+namespace {
+
+// A w x h picture whose every pixel has its own colour, as the model's and as a QImage.
+ImageViewer::ViewPicture Numbered(int w, int h, int salt)
+{
+    ImageViewer::ViewPicture p;
+    p.width = w;
+    p.height = h;
+    p.pixels = ImageViewer::AllocateRGBA(static_cast<size_t>(w) * static_cast<size_t>(h));
+    for (int i = 0; i < w * h; ++i) {
+        unsigned char* px = p.pixels.get() + 4 * i;
+        px[0] = static_cast<unsigned char>(i);         // blue
+        px[1] = static_cast<unsigned char>(i >> 8);    // green
+        px[2] = static_cast<unsigned char>(salt + 1);  // red
+        px[3] = 0;
+    }
+    return p;
+}
+
+QImage AsQImage(const ImageViewer::ViewPicture& p)
+{
+    QImage q(p.width, p.height, QImage::Format_RGB32);
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const unsigned char* px = p.pixels.get() + 4 * (y * p.width + x);
+            q.setPixel(x, y, qRgb(px[2], px[1], px[0]));
+        }
+    return q;
+}
+
+// Pixels where the two differ; -1 for other sizes.
+int Differences(const QImage& q, const ImageViewer::ViewPicture& p)
+{
+    if (q.width() != p.width || q.height() != p.height)
+        return -1;
+    const QImage same = AsQImage(p);
+    int n = 0;
+    for (int y = 0; y < q.height(); ++y)
+        for (int x = 0; x < q.width(); ++x)
+            n += (q.pixel(x, y) & 0xffffff) != (same.pixel(x, y) & 0xffffff);
+    return n;
+}
+
+} // namespace
+
+// The window's export scales by pixel repetition and lays the views out as the model's
+// pictures for movies and the command line are, so that both give the same picture.
+TEST(ViewExport, ScalesAndComposesAsTheModelsPictures)
+{
+    const ImageViewer::ViewPicture xy = Numbered(5, 3, 0);
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{{5, 3}, {10, 6}, {15, 9}, {7, 4}, {8, 5}, {3, 2}, {13, 11}})
+        EXPECT_EQ(Differences(ImageViewer::ScalePicture(AsQImage(xy), w, h), ImageViewer::ScaleViewPicture(xy, w, h)), 0)
+            << w << " x " << h;
+    // Twice the size: each pixel repeated 2 x 2.
+    const QImage doubled = ImageViewer::ScalePicture(AsQImage(xy), 10, 6);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 10; ++x)
+            ASSERT_EQ(doubled.pixel(x, y), AsQImage(xy).pixel(x / 2, y / 2)) << x << "," << y;
+
+    // XZ above XY, YZ to its left, 6 black pixels between them and in the corner.
+    const ImageViewer::ViewPicture xz = Numbered(5, 2, 1), yz = Numbered(4, 3, 2);
+    const QImage all = ImageViewer::ComposeViews(AsQImage(xy), AsQImage(xz), AsQImage(yz), 6);
+    ASSERT_EQ(all.size(), QSize(4 + 6 + 5, 2 + 6 + 3));
+    for (int y = 0; y < all.height(); ++y)
+        for (int x = 0; x < all.width(); ++x) {
+            QRgb want = 0;
+            if (x >= 10 && y >= 8)
+                want = AsQImage(xy).pixel(x - 10, y - 8);
+            else if (x >= 10 && y < 2)
+                want = AsQImage(xz).pixel(x - 10, y);
+            else if (x < 4 && y >= 8)
+                want = AsQImage(yz).pixel(x, y - 8);
+            ASSERT_EQ(all.pixel(x, y) & 0xffffff, want & 0xffffff) << x << "," << y;
+        }
+    EXPECT_EQ(Differences(all, ImageViewer::ComposeViewPictures(xy, xz, yz, 6)), 0);
+    EXPECT_EQ(Differences(ImageViewer::ComposeViews(AsQImage(xy), QImage(), AsQImage(yz), 6),
+                          ImageViewer::ComposeViewPictures(xy, ImageViewer::ViewPicture(), yz, 6)),
+              0);
 }
