@@ -1,9 +1,11 @@
 // The window's rules that need no window and no QApplication: the keyboard table that sets
-// the shortcuts and writes Help, where the cache's memory budget comes from, and the export's
-// scaling and layout of the views, which must match the model's renderings.
+// the shortcuts and writes Help, the open dialog's filters, where the cache's memory budget
+// comes from, and the export's scaling and layout of the views, which must match the model's
+// renderings.
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeySequence>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -18,6 +20,7 @@
 #include "SliceCache.h"
 #include "ViewExport.h"
 #include "ViewRender.h"
+#include "formImageViewer.h"
 
 using ImageViewer::KeyEntry;
 
@@ -50,6 +53,40 @@ TEST(KeyboardTable, EveryKeyReadableAndBoundOnceAndListedInHelp)
         }
     }
     EXPECT_GE(actions.size(), 10u);
+}
+
+namespace {
+
+// Does a file name pass one "Title (*.a *.b)" filter of the open dialog?
+bool Passes(const QString& filter, const QString& name)
+{
+    const QString patterns = filter.section(QLatin1Char('('), 1).chopped(1);
+    for (const QString& p : patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(name).hasMatch())
+            return true;
+    return false;
+}
+
+} // namespace
+
+// "All supported images" first; every pattern in either case.
+TEST(OpenDialog, AllSupportedImagesFirstInAnyCase)
+{
+    const QStringList filters = ImageViewer::formImageViewer::OpenFilters();
+    ASSERT_EQ(filters.size(), 4);
+    EXPECT_TRUE(filters.front().startsWith(QStringLiteral("All supported images")));
+    EXPECT_TRUE(filters.back().startsWith(QStringLiteral("All files")));
+    struct Case { const char* name; bool all, ics, tiff; } cases[] = {
+        {"cells.ics", true, true, false}, {"CELLS.ICS", true, true, false}, {"cells.ids", true, true, false},
+        {"c_z01.tif", true, false, true}, {"C_Z01.TIFF", true, false, true}, {"notes.txt", false, false, false},
+    };
+    for (const Case& c : cases) {
+        const QString name = QString::fromLatin1(c.name);
+        EXPECT_EQ(Passes(filters[0], name), c.all) << c.name;
+        EXPECT_EQ(Passes(filters[1], name), c.ics) << c.name;
+        EXPECT_EQ(Passes(filters[2], name), c.tiff) << c.name;
+        EXPECT_TRUE(Passes(filters[3], name)) << c.name;
+    }
 }
 
 // The budget of the slice cache: the command line's, else the preferences' (0 meaning the
