@@ -1,7 +1,7 @@
 // The window's rules that need no window and no QApplication: the keyboard table that sets
-// the shortcuts and writes Help, the open dialog's filters, where the cache's memory budget
-// comes from, and the export's scaling and layout of the views, which must match the model's
-// renderings.
+// the shortcuts and writes Help, the open dialog's filters, pixel sizes typed in the
+// properties dialog, where the cache's memory budget comes from, and the export's scaling and
+// layout of the views, which must match the model's renderings.
 #include <QCoreApplication>
 #include <QImage>
 #include <QKeySequence>
@@ -20,6 +20,7 @@
 #include "SliceCache.h"
 #include "ViewExport.h"
 #include "ViewRender.h"
+#include "formImageProperties.h"
 #include "formImageViewer.h"
 
 using ImageViewer::KeyEntry;
@@ -87,6 +88,24 @@ TEST(OpenDialog, AllSupportedImagesFirstInAnyCase)
         EXPECT_EQ(Passes(filters[2], name), c.tiff) << c.name;
         EXPECT_TRUE(Passes(filters[3], name)) << c.name;
     }
+}
+
+// Pixel sizes typed in micrometres (a comma taken as the decimal point), and the file's shown
+// rounded.
+TEST(PropertiesDialog, SizesInMicrometres)
+{
+    struct Case { const char* text; double nm; };
+    const Case cases[] = {
+        {"0.1625", 162.5}, {"2", 2000},  {" 7 ", 7000}, {"12,5", 12500}, {"0.25 \u00b5m", 250},
+        {"0.25um", 250},   {"0", 0},     {"abc", 0},    {"", 0},         {"-3", 0},
+        {"inf", 0},        {"nan", 0},   {"1e999", 0},
+    };
+    for (const Case& c : cases)
+        EXPECT_NEAR(ImageViewer::formImageProperties::ParsePixelSize(QString::fromUtf8(c.text)), c.nm, 1e-9) << c.text;
+    // A size read from a file with binary noise shows rounded, in micrometres.
+    EXPECT_EQ(ImageViewer::formImageProperties::FormatPixelSize(162.4999997094274), "0.1625");
+    EXPECT_EQ(ImageViewer::formImageProperties::FormatPixelSize(2000), "2");
+    EXPECT_EQ(ImageViewer::formImageProperties::FormatPixelSize(0), "");
 }
 
 // The budget of the slice cache: the command line's, else the preferences' (0 meaning the
