@@ -190,6 +190,31 @@ bool Viewer::SetCursor(int d, int value)
     return validThen(next, ChangeCursor, CursorMoveMask(d, m_state.axes, collapsed, m_state.channelDim));
 }
 
+bool Viewer::SetCursor(const ImageReader::Vector& cursor)
+{
+    const ImageReader::Vector size = Size();
+    const int n = static_cast<int>(size.size());
+    if (static_cast<int>(cursor.size()) != n)
+        return false;
+    ViewState next = m_state;
+    // A model whose state has no cursor for this image yet takes the whole one.
+    if (static_cast<int>(m_state.cursor.size()) != n) {
+        next.cursor = cursor;
+        return validThen(next, ChangeCursor, ViewAll);
+    }
+    int mask = 0;
+    for (int d = 0; d < n; ++d) {
+        if (cursor[d] == m_state.cursor[d])
+            continue;
+        if (cursor[d] < 0 || cursor[d] >= size[d])
+            return false;
+        next.cursor[d] = cursor[d];
+        const bool collapsed = m_state.IsProjected(d) && !m_state.IsSpectral(size);
+        mask |= CursorMoveMask(d, m_state.axes, collapsed, m_state.channelDim);
+    }
+    return validThen(next, ChangeCursor, mask);
+}
+
 bool Viewer::SetAxes(const ViewAxes& axes)
 {
     ViewState next = m_state;

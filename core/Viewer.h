@@ -100,6 +100,9 @@ public:
     bool SetState(const ViewState& state);
     bool SetDisplay(const DisplayState& display);
     bool SetCursor(int d, int value);
+    // Several coordinates at once (a drag across a view): one change naming every view the
+    // moved coordinates need a new picture of.
+    bool SetCursor(const ImageReader::Vector& cursor);
     bool SetAxes(const ViewAxes& axes);
     bool SetChannelDimension(int cd);
     bool SetProfileDimension(int pd);

@@ -35,6 +35,7 @@ class formImageViewer : public QMainWindow,
     friend class ChannelChoice;
     friend class PlayerPanel;
     friend class RegionsPanel;
+    friend class PictureView;
     friend class VolumePanel;
     friend class WindowTools;
 
@@ -121,6 +122,10 @@ private:
     void WireEvents();
     std::vector<QColor> DefaultChannelColors() const; // settings, or red, green, blue, ...
     bool SyncModel(); // the controls' state to the model; false when it cannot take it
+    // A control's edit: SyncModel, then `set`; the notification brings the views up to date
+    // (FollowModel), and the views in `redraw` whatever changed.
+    void EditModel(const std::function<bool(Viewer&)>& set, int redraw = 0);
+    void FollowModel(int mask); // the controls show the model's cursor and projected set
 
     // ---- loading (formImageViewer_Load.cpp) ----
     void UnloadImage();
@@ -140,9 +145,6 @@ private:
     void ModelChanged(const ChangeSet& change); // pictures as they arrive, ranges widened
     void NoteImageProblems(bool refusedView); // once per image: missing planes, refused views
     bool ReadSpectrumCalibration(double& p1, double& w1, double& p2, double& w2) const;
-    void PaintPicture(const QImage& bmp, const ImageReader::Vector& delta, const ImageReader::Vector& dims,
-                      PictureBox* pct, QPainter& e);
-    void PaintScaleBar(QPainter& e);
     int ViewLevel(int index); // the resolution level view `index` shows at the current zoom
     void RefreshLevels();     // views whose matching level changed with the zoom
     void RepaintOthers(int mask);
@@ -176,13 +178,13 @@ private:
     void checkDimProj_CheckChanged(QCheckBox* sender);
     void trackDim_Scroll(QSlider* sender);
     void textDimNum_KeyPress(QLineEdit* sender);
-    void pictureXY_Paint(QPainter& e), pictureXZ_Paint(QPainter& e), pictureYZ_Paint(QPainter& e),
-        pctHistogram_Paint(QPainter& e), pictureProfile_Paint(QPainter& e);
-    void pictureXY_MouseDown(QMouseEvent* e), pictureXY_MouseMove(QMouseEvent* e), pictureXZ_MouseMove(QMouseEvent* e),
-        pictureYZ_MouseMove(QMouseEvent* e), listChannels_MouseClick(QMouseEvent* e), listChannels_MouseUp(QMouseEvent* e),
+    void pctHistogram_Paint(QPainter& e), pictureProfile_Paint(QPainter& e);
+    void pictureXY_MouseDown(QMouseEvent* e), listChannels_MouseClick(QMouseEvent* e), listChannels_MouseUp(QMouseEvent* e),
         pctHistogram_MouseDown(QMouseEvent* e), pctHistogram_MouseMove(QMouseEvent* e),
         pctHistogram_MouseUp(QMouseEvent* e), pctHistogram_DoubleClick(QMouseEvent* e);
-    void pictureXY_MouseEnter();
+    // The mouse over view `view` (PictureView): the status bar follows it, a left drag moves
+    // the cursor (on XY also measures, a middle drag pans).
+    void ViewMouseMove(int view, QMouseEvent* e);
     void pictureXY_MouseWheel(QWheelEvent* e);
     void openRecentToolStripMenuItem_AboutToShow(), settingsToolStripMenuItem_Click(),
         exportViewToolStripMenuItem_Click(), exportViewsToolStripMenuItem_Click(), copyViewToolStripMenuItem_Click(),

@@ -138,6 +138,13 @@ struct formImageViewerInternals
     bool refusedReported = false;
     bool refreshing = false; // inside RefreshPictures, which recomputes (and repaints) refreshMask
     int refreshMask = 0;
+    // SyncModel hands the cursor and the projected set to their own setters (Own), whose
+    // changes the window then follows, and the rest in one (Rest), which is no news to it.
+    enum class Sync { None, Own, Rest } syncing = Sync::None;
+    bool followPending = false; // a change SyncModel's setters made, followed once it is done
+    int followPendingMask = 0;
+    bool followed = false; // FollowModel ran during an EditModel
+    int followAlso = 0;    // EditModel's `redraw`
     // Opens under way (formImageViewer_Open.cpp): a result finds `alive` false once the
     // window is gone.
     struct OpenGuard

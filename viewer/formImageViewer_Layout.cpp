@@ -27,6 +27,7 @@
 #include "AnchorPanel.h"
 #include "AppIcon.h"
 #include "PictureBox.h"
+#include "PictureView.h"
 #include "TablePanel.h"
 #include "ViewMathQt.h"
 #include "formImageViewer.h"
@@ -121,9 +122,10 @@ void formImageViewer::InitializeComponent()
 
     // The view table; the margins leave a 6-pixel gap between neighbouring pictures.
     pictureProfile = makePicture("pictureProfile");
-    pictureXZ = makePicture("pictureXZ");
-    pictureYZ = makePicture("pictureYZ");
-    pictureXY = makePicture("pictureXY");
+    // The three views paint the model's pictures and hand the mouse to the window.
+    pictureXZ = named(new PictureView(*this, 1), "pictureXZ");
+    pictureYZ = named(new PictureView(*this, 2), "pictureYZ");
+    pictureXY = named(new PictureView(*this, 0), "pictureXY");
     layoutImage->setAutoFillBackground(true);
     layoutImage->setColumnStyle(0, TrackStyle{false, 23.28431f});
     layoutImage->setColumnStyle(1, TrackStyle{false, 76.71568f});
@@ -312,34 +314,7 @@ void formImageViewer::BuildLocationPanel()
 
 void formImageViewer::WireEvents()
 {
-    pictureXY->paintHandler = [this](QPainter& g) { pictureXY_Paint(g); };
-    pictureXY->mouseDownHandler = [this](QMouseEvent* e) { pictureXY_MouseDown(e); };
-    pictureXY->mouseMoveHandler = [this](QMouseEvent* e) { pictureXY_MouseMove(e); };
-    pictureXY->enterHandler = [this] { pictureXY_MouseEnter(); };
-    pictureXY->wheelHandler = [this](QWheelEvent* e) { pictureXY_MouseWheel(e); };
-    pictureYZ->paintHandler = [this](QPainter& g) { pictureYZ_Paint(g); };
-    pictureYZ->mouseDownHandler = [this](QMouseEvent* e) { pictureYZ_MouseMove(e); };
-    pictureYZ->mouseMoveHandler = [this](QMouseEvent* e) { pictureYZ_MouseMove(e); };
-    pictureXZ->paintHandler = [this](QPainter& g) { pictureXZ_Paint(g); };
-    pictureXZ->mouseDownHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
-    pictureXZ->mouseMoveHandler = [this](QMouseEvent* e) { pictureXZ_MouseMove(e); };
     pictureProfile->paintHandler = [this](QPainter& g) { pictureProfile_Paint(g); };
-    // The side views grow with the zoom and may slide under a mouse that stands still: the
-    // wheel zooms there too, about the same point as over the XY view.
-    for (PictureBox* side : {pictureXZ, pictureYZ}) {
-        side->wheelHandler = [this, side](QWheelEvent* e) {
-            const QPointF at = pictureXY->mapFromGlobal(side->mapToGlobal(e->position()));
-            QWheelEvent mapped(at, e->globalPosition(), e->pixelDelta(), e->angleDelta(), e->buttons(), e->modifiers(),
-                               e->phase(), e->inverted());
-            pictureXY_MouseWheel(&mapped);
-            e->accept();
-        };
-    }
-    // The status bar follows the mouse over the views, buttons held or not.
-    for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ}) {
-        view->setMouseTracking(true);
-        view->leaveHandler = [this] { SetMousePosition(ImageReader::Vector()); };
-    }
 
     const auto onIndex = [](QComboBox* combo, auto handler) {
         QObject::connect(combo, &QComboBox::currentIndexChanged, combo, handler);

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "PictureBox.h"
+#include "PictureView.h"
 #include "TablePanel.h"
 #include "PlayerPanel.h"
 #include "WindowTools.h"
@@ -38,13 +39,6 @@ QPoint mousePoint(const QSinglePointEvent* e)
 bool inside(int v, int extent)
 {
     return v >= 0 && v < extent;
-}
-
-// A cursor coordinate that is collapsed by maximum does not change any picture; the
-// spectral colouring ignores projection, so there it still does.
-bool collapsedForCursor(const formImageViewer& w, int d)
-{
-    return w.IsProjected(d) && !w.IsSpectral();
 }
 
 // Shows in the status bar the image position under view coordinates (mx, my) of a view
@@ -106,11 +100,14 @@ void formImageViewer::comboProj_SelectedIndexChanged()
     RefreshPictures(ViewAll);
 }
 
+// The position and projection controls edit the model's state; the views, the position rows
+// and the readouts follow its notification (FollowModel).
 void formImageViewer::checkDimProj_CheckChanged(QCheckBox* sender)
 {
     if (!image)
         return;
-    RefreshPictures(ProjectionChangeMask(tagOf(sender), CurrentAxes()));
+    const bool on = sender->isChecked();
+    EditModel([d = tagOf(sender), on](Viewer& m) { return m.SetProjected(d, on); });
 }
 
 void formImageViewer::trackDim_Scroll(QSlider* sender)
@@ -118,26 +115,22 @@ void formImageViewer::trackDim_Scroll(QSlider* sender)
     if (!image)
         return;
     const int d = tagOf(sender);
-    curslice[d] = sender->value();
     if (player)
         player->DimUsed(d);
-    const int mask = CursorMoveMask(d, CurrentAxes(), collapsedForCursor(*this, d), ChannelDimension());
-    RefreshPictures(mask);
+    EditModel([d, v = sender->value()](Viewer& m) { return m.SetCursor(d, v); });
 }
 
 void formImageViewer::textDimNum_KeyPress(QLineEdit* sender)
 {
     if (!image)
         return;
-    const int d = tagOf(sender);
     bool ok = false;
     const int v = sender->text().trimmed().toInt(&ok, 10);
     if (!ok)
         return;
-    if (inside(v, image->GetSize()[d]))
-        curslice[d] = v;
-    RefreshPictures(ViewAll);
-    UpdateLocation();
+    // A typed position redraws every view; one outside the image shows the cursor again.
+    const int d = tagOf(sender);
+    EditModel([d, v](Viewer& m) { return m.SetCursor(d, v); }, ViewAll);
 }
 
 void formImageViewer::pictureXY_MouseDown(QMouseEvent* e)
@@ -158,43 +151,48 @@ void formImageViewer::pictureXY_MouseDown(QMouseEvent* e)
         const Qt::KeyboardModifiers mods = heldModifiers(e);
         meastype = mods == Qt::ShiftModifier ? 1 : mods == Qt::ControlModifier ? 2 : 0;
     }
-    pictureXY_MouseMove(e);
+    ViewMouseMove(0, e);
 }
 
-void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
+void formImageViewer::ViewMouseMove(int view, QMouseEvent* e)
 {
-    const ViewAxes a = CurrentAxes();
+    const auto* picture = static_cast<const PictureView*>(view == 1 ? pictureXZ : view == 2 ? pictureYZ : pictureXY);
+    const auto [dh, dv] = picture->Dims();
+    const auto [panH, panV] = picture->Pan();
     const int n = DimensionCount();
-    if (!image || !inside(a.x, n) || !inside(a.y, n))
+    if (!image || !inside(dh, n) || !inside(dv, n))
         return;
     const QPoint m = mousePoint(e);
-    ShowMouseAt(*this, a.x, m.x(), imagedelta[0], a.y, m.y(), imagedelta[1]);
+    ShowMouseAt(*this, dh, m.x(), panH, dv, m.y(), panV, view);
     if (e->buttons() & Qt::LeftButton) {
-        const std::vector<double> zooms = properties.GetPixelZooms();
-        const int px = MouseToPixel(m.x(), imagedelta[0], zooms[static_cast<size_t>(a.x)]);
-        const int py = MouseToPixel(m.y(), imagedelta[1], zooms[static_cast<size_t>(a.y)]);
-        histogram.reset();
-        measend = curslice;
-        measend[a.x] = px;
-        measend[a.y] = py;
-        const Qt::KeyboardModifiers mods = heldModifiers(e);
+        const auto [zh, zv] = tools->ViewZooms(view);
+        const int ph = MouseToPixel(m.x(), panH, zh);
+        const int pv = MouseToPixel(m.y(), panV, zv);
+        // A plain drag moves the cursor; on XY, Shift measures a region and Ctrl a line.
+        const Qt::KeyboardModifiers mods = view == 0 ? heldModifiers(e) : Qt::NoModifier;
+        if (view == 0) {
+            histogram.reset();
+            measend = curslice;
+            measend[dh] = ph;
+            measend[dv] = pv;
+        }
         if (mods == Qt::NoModifier) {
+            // A coordinate off the image keeps its value.
             const ImageReader::Vector size = image->GetSize();
-            if (inside(px, size[a.x]))
-                curslice[a.x] = px;
-            if (inside(py, size[a.y]))
-                curslice[a.y] = py;
-            const int cd = ChannelDimension();
-            const int mask = CursorMoveMask(a.x, a, collapsedForCursor(*this, a.x), cd) |
-                             CursorMoveMask(a.y, a, collapsedForCursor(*this, a.y), cd);
-            RefreshPictures(mask);
+            ImageReader::Vector to = curslice;
+            if (inside(ph, size[dh]))
+                to[dh] = ph;
+            if (inside(pv, size[dv]))
+                to[dv] = pv;
+            EditModel([to](Viewer& m) { return m.SetCursor(to); });
         } else if (mods == Qt::ShiftModifier) {
             UpdateHistogram();
         } else if (mods == Qt::ControlModifier) {
             UpdateProfile();
         }
-        pictureXY->update();
-    } else if (e->buttons() & Qt::MiddleButton) {
+        if (view == 0)
+            pictureXY->update();
+    } else if (view == 0 && (e->buttons() & Qt::MiddleButton)) {
         imagedelta[0] = SaturatingSubtract(m.x(), imagedeltastart[0]);
         imagedelta[1] = SaturatingSubtract(m.y(), imagedeltastart[1]);
         fitted = false;
@@ -202,11 +200,6 @@ void formImageViewer::pictureXY_MouseMove(QMouseEvent* e)
         pictureXZ->update();
         pictureYZ->update();
     }
-}
-
-void formImageViewer::pictureXY_MouseEnter()
-{
-    pictureXY->setFocus();
 }
 
 void formImageViewer::pictureXY_MouseWheel(QWheelEvent* e)
@@ -306,47 +299,6 @@ void formImageViewer::FitToWindow()
     for (PictureBox* view : {pictureXY, pictureXZ, pictureYZ, pictureProfile})
         view->update();
     RefreshLevels();
-}
-
-namespace {
-
-// A drag in a side view moves the cursor along its two axes: dh across (offset dhDelta on the
-// screen) and dv down (offset dvDelta).
-void sideViewMouseMove(formImageViewer& w, QMouseEvent* e, int view, int dh, int dhDelta, int dv, int dvDelta)
-{
-    const int n = w.DimensionCount();
-    if (!w.image || !inside(dh, n) || !inside(dv, n))
-        return;
-    const QPoint m = mousePoint(e);
-    ShowMouseAt(w, dh, m.x(), dhDelta, dv, m.y(), dvDelta, view);
-    if (!(e->buttons() & Qt::LeftButton))
-        return;
-    const auto [zh, zv] = w.tools->ViewZooms(view);
-    const int ph = MouseToPixel(m.x(), dhDelta, zh);
-    const int pv = MouseToPixel(m.y(), dvDelta, zv);
-    const ImageReader::Vector size = w.image->GetSize();
-    if (inside(ph, size[dh]))
-        w.curslice[dh] = ph;
-    if (inside(pv, size[dv]))
-        w.curslice[dv] = pv;
-    const ViewAxes a = w.CurrentAxes();
-    const int cd = w.ChannelDimension();
-    const int mask = CursorMoveMask(dh, a, collapsedForCursor(w, dh), cd) | CursorMoveMask(dv, a, collapsedForCursor(w, dv), cd);
-    w.RefreshPictures(mask);
-}
-
-} // namespace
-
-void formImageViewer::pictureXZ_MouseMove(QMouseEvent* e)
-{
-    const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, 1, a.x, imagedelta.size() == 2 ? imagedelta[0] : 0, a.xz, 0);
-}
-
-void formImageViewer::pictureYZ_MouseMove(QMouseEvent* e)
-{
-    const ViewAxes a = CurrentAxes();
-    sideViewMouseMove(*this, e, 2, a.yz, 0, a.y, imagedelta.size() == 2 ? imagedelta[1] : 0);
 }
 
 void formImageViewer::UpdateLocation()

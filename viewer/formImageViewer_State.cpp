@@ -150,7 +150,50 @@ bool formImageViewer::SyncModel()
     double p1 = 0, w1 = 0, p2 = 0, w2 = 0;
     if (!ReadSpectrumCalibration(p1, w1, p2, w2))
         s.spectrum.p2 = s.spectrum.p1;
-    return model->SetDisplay(DisplayFromWindow()) && model->SetState(s);
+    // The cursor and the projected set go through the setters that name the views they
+    // change (ModelChanged follows them); everything else in one, as no news to the window.
+    followPending = false;
+    followPendingMask = 0;
+    // A model without a valid state for this image yet (just loaded) takes it all at once.
+    syncing = Sync::Own;
+    if (model->SetCursor(s.cursor))
+        for (size_t d = 0; d < s.projected.size() && d < model->State().projected.size(); ++d)
+            if (!model->SetProjected(static_cast<int>(d), s.projected[d]))
+                break;
+    syncing = Sync::Rest;
+    const bool ok = model->SetDisplay(DisplayFromWindow()) && model->SetState(s);
+    syncing = Sync::None;
+    if (followPending && !refreshing)
+        FollowModel(followPendingMask);
+    return ok;
+}
+
+void formImageViewer::EditModel(const std::function<bool(Viewer&)>& set, int redraw)
+{
+    // Outside callers may have set `curslice` and the like directly: the model hears of the
+    // window's state before the edit.
+    followed = false;
+    followAlso = redraw;
+    if (SyncModel())
+        set(*model);
+    if (!followed && redraw)
+        FollowModel(0);
+    followAlso = 0;
+}
+
+void formImageViewer::FollowModel(int mask)
+{
+    followed = true;
+    const ViewState& s = model->State();
+    curslice = s.cursor;
+    for (size_t d = 0; d < checkDimProj.size() && d < s.projected.size(); ++d) {
+        const QSignalBlocker block(checkDimProj[d]);
+        checkDimProj[d]->setChecked(s.projected[d]);
+    }
+    mask |= followAlso;
+    RefreshPictures(mask);
+    RepaintOthers(mask);
+    UpdateLocation();
 }
 
 QString formImageViewer::SaveViewState(const QString& path) const

@@ -1,5 +1,5 @@
-// The three orthogonal views: recomputing their pictures, painting them with zoom, pan,
-// cursor lines and measurement overlays, and sizing the side views.
+// The three orthogonal views: bringing their pictures up to date through the model and
+// taking them back as they arrive (PictureView paints them), and sizing the side views.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -31,10 +31,6 @@ namespace ImageViewer {
 
 namespace {
 
-// Beyond this many pixels off the box a coordinate is handed to Qt only after clipping;
-// the unbounded zoom and pan can otherwise reach values Qt cannot convert to int.
-constexpr double kSafeCoordinate = 1e7;
-
 bool parseNumber(const QString& text, double& value)
 {
     bool ok = false;
@@ -42,45 +38,6 @@ bool parseNumber(const QString& text, double& value)
     if (!ok)
         value = QLocale::c().toDouble(text, &ok);
     return ok && std::isfinite(value);
-}
-
-// Draws `image` scaled into `target`, handing Qt only the part inside `visible`.
-void drawScaled(QPainter& g, const QImage& image, const QRectF& target, const QRect& visible)
-{
-    const double coords[] = {target.left(), target.top(), target.right(), target.bottom()};
-    bool safe = true;
-    for (const double c : coords) {
-        if (!std::isfinite(c))
-            return;
-        safe = safe && std::fabs(c) < kSafeCoordinate;
-    }
-    if (target.width() <= 0 || target.height() <= 0)
-        return;
-    if (safe) {
-        g.drawImage(target, image, QRectF(image.rect()));
-        return;
-    }
-    const QRectF shown = target.intersected(QRectF(visible));
-    if (shown.isEmpty())
-        return;
-    const double sx = image.width() / target.width();
-    const double sy = image.height() / target.height();
-    const QRectF source((shown.left() - target.left()) * sx, (shown.top() - target.top()) * sy, shown.width() * sx,
-                        shown.height() * sy);
-    g.drawImage(shown, image, source);
-}
-
-// Clamps a cursor line to a little beyond the box, so that far-off ends stay convertible.
-void drawLine(QPainter& g, QPointF a, QPointF b, const QRect& visible)
-{
-    if (!std::isfinite(a.x()) || !std::isfinite(a.y()) || !std::isfinite(b.x()) || !std::isfinite(b.y()))
-        return;
-    const double x0 = visible.left() - 2.0, x1 = visible.right() + 2.0;
-    const double y0 = visible.top() - 2.0, y1 = visible.bottom() + 2.0;
-    const auto clampPoint = [&](QPointF p) {
-        return QPointF(std::fmin(std::fmax(p.x(), x0), x1), std::fmin(std::fmax(p.y(), y0), y1));
-    };
-    g.drawLine(QLineF(clampPoint(a), clampPoint(b)));
 }
 
 } // namespace
@@ -143,7 +100,18 @@ void formImageViewer::ModelChanged(const ChangeSet& change)
         globalchannel->m_min = d.global.min;
         globalchannel->m_max = d.global.max;
     }
-    if (change.Has(ChangeCursor)) {
+    // A setter moved the cursor or changed the projected set (a control, the mouse): the
+    // window follows, once the sync under way is done. A whole state set elsewhere (a panel's
+    // regions) may carry a cursor older than the window's: that one is not followed.
+    const unsigned own = ChangeCursor | ChangeProjection;
+    if (change.Has(own) && !(change.what & ~own) && image && !refreshing && syncing != Sync::Rest) {
+        if (syncing == Sync::Own) {
+            followPending = true;
+            followPendingMask |= change.views;
+        } else {
+            FollowModel(change.views);
+        }
+    } else if (change.Has(ChangeCursor)) {
         // The cursor lines move in every view (those being recomputed repaint anyway), and
         // the position rows and readouts follow.
         RepaintOthers(refreshMask);
@@ -325,80 +293,6 @@ bool formImageViewer::ReadSpectrumCalibration(double& p1, double& w1, double& p2
     // unusable just like text that is not a number.
     return parseNumber(textSpectrumPos1->text(), p1) && parseNumber(textSpectrumWavelength1->text(), w1) &&
            parseNumber(textSpectrumPos2->text(), p2) && parseNumber(textSpectrumWavelength2->text(), w2) && p1 != p2;
-}
-
-void formImageViewer::PaintPicture(const QImage& bmp, const ImageReader::Vector& delta,
-                                   const ImageReader::Vector& dims, PictureBox* pct, QPainter& e)
-{
-    const int n = static_cast<int>(properties.m_pixelsize.size());
-    if (bmp.isNull() || dims[0] < 0 || dims[1] < 0 || dims[0] >= n || dims[1] >= n) {
-        e.fillRect(pct->rect(), Qt::black);
-        return;
-    }
-    // A side view's depth has its own zoom (WindowTools::ViewZooms).
-    const auto [zoomX, zoomY] = tools->ViewZooms(pct == pictureXZ ? 1 : pct == pictureYZ ? 2 : 0);
-    const float zx = static_cast<float>(zoomX);
-    const float zy = static_cast<float>(zoomY);
-    const float left = static_cast<float>(delta[0]);
-    const float top = static_cast<float>(delta[1]);
-    // A picture of a coarser level covers the same place as the full-resolution one.
-    const ImageReader::Vector size = image->GetSize();
-    const float width = static_cast<float>(size[dims[0]]) * zx;
-    const float height = static_cast<float>(size[dims[1]]) * zy;
-
-    e.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    e.setRenderHint(QPainter::Antialiasing, false);
-    drawScaled(e, bmp, QRectF(left, top, width, height), pct->rect());
-
-    e.setPen(QPen(QColor(255, 255, 255, 64), 1));
-    const float cy = top + static_cast<float>(curslice[dims[1]]) * zy;
-    const float cx = left + static_cast<float>(curslice[dims[0]]) * zx;
-    drawLine(e, QPointF(left, cy), QPointF(left + width, cy), pct->rect());
-    drawLine(e, QPointF(cx, top), QPointF(cx, top + height), pct->rect());
-
-    if (pct != pictureXY)
-        return;
-    const auto screen = [&](const ImageReader::Vector& p) {
-        return ImageReader::Vector(
-            SaturatingTruncate(left + static_cast<float>(p[dims[0]]) * zx, 0),
-            SaturatingTruncate(top + static_cast<float>(p[dims[1]]) * zy, 0));
-    };
-    if (meastype == 2 && profile &&
-        (measstart[dims[0]] != measend[dims[0]] || measstart[dims[1]] != measend[dims[1]])) {
-        profile->Render(e, screen(measstart), screen(measend), true);
-    } else if (meastype == 1 && histogram && measstart[dims[0]] < measend[dims[0]] &&
-               measstart[dims[1]] < measend[dims[1]]) {
-        const ImageReader::Vector corner = screen(measstart);
-        histogram->Render(e, corner[0], corner[1]);
-    }
-}
-
-void formImageViewer::pictureXY_Paint(QPainter& e)
-{
-    const ViewAxes a = CurrentAxes();
-    if (!image || a.x < 0 || a.y < 0)
-        return;
-    PaintPicture(GDIImageXY, ImageReader::Vector(imagedelta[0], imagedelta[1]), ImageReader::Vector(a.x, a.y),
-                 pictureXY, e);
-    PaintScaleBar(e);
-    if (player)
-        player->PaintViewStamp(e);
-}
-
-void formImageViewer::pictureXZ_Paint(QPainter& e)
-{
-    const ViewAxes a = CurrentAxes();
-    if (!image || a.x < 0 || a.xz < 0)
-        return;
-    PaintPicture(GDIImageXZ, ImageReader::Vector(imagedelta[0], 0), ImageReader::Vector(a.x, a.xz), pictureXZ, e);
-}
-
-void formImageViewer::pictureYZ_Paint(QPainter& e)
-{
-    const ViewAxes a = CurrentAxes();
-    if (!image || a.yz < 0 || a.y < 0)
-        return;
-    PaintPicture(GDIImageYZ, ImageReader::Vector(0, imagedelta[1]), ImageReader::Vector(a.yz, a.y), pictureYZ, e);
 }
 
 void formImageViewer::UpdateLayout()
