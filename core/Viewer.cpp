@@ -109,6 +109,9 @@ void Viewer::Close()
 void Viewer::SetPixelSizes(std::vector<double> sizes)
 {
     sizes.resize(Size().size(), 0.0);
+    // The window hands them in on every refresh: only a change is news.
+    if (sizes == m_pixelSizes)
+        return;
     m_pixelSizes = std::move(sizes);
     notify(ChangeSet{ChangeZoom, 0});
 }
@@ -126,10 +129,16 @@ void Viewer::RemoveListener(int id)
 
 void Viewer::notify(const ChangeSet& change)
 {
-    // A listener may add or remove listeners: call a copy.
-    const std::map<int, Listener> listeners = m_listeners;
-    for (const auto& [id, listener] : listeners)
+    // A listener may add or remove listeners: those added meanwhile hear the next change, those
+    // removed no more. Each is called through a copy (no allocation for the usual small
+    // capture), so one that removes itself is not destroyed while it runs.
+    const int last = m_nextListener;
+    for (auto it = m_listeners.begin(); it != m_listeners.end() && it->first <= last;) {
+        const int id = it->first;
+        const Listener listener = it->second;
         listener(change);
+        it = m_listeners.upper_bound(id);
+    }
 }
 
 bool Viewer::validThen(ViewState next, unsigned what, int mask)
@@ -406,11 +415,33 @@ ViewPlan Viewer::Plan(int index) const
 
 void Viewer::Refresh(int mask)
 {
-    if (!autoRefresh)
-        return;
+    if (autoRefresh)
+        SubmitViews(mask);
+}
+
+int Viewer::SubmitViews(int mask)
+{
+    int drawn = 0;
+    const bool nested = m_batch.active; // a listener refreshing inside a batch joins it
+    if (!nested)
+        m_batch = Batch{true, mask & ViewAll, 0};
+    for (int index = 0; index < kViewCount; ++index) {
+        if (!(mask & (1 << index)))
+            continue;
+        m_batch.pending &= ~(1 << index);
+        const ViewPlan plan = Plan(index);
+        if (plan.drawable)
+            drawn |= 1 << index;
+        Submit(plan);
+    }
+    if (nested)
+        return drawn;
+    const int recolour = m_batch.recolour;
+    m_batch = Batch{};
     for (int index = 0; index < kViewCount; ++index)
-        if (mask & (1 << index))
-            Submit(Plan(index));
+        if (recolour & (1 << index))
+            recolourShown(index);
+    return drawn;
 }
 
 void Viewer::Submit(const ViewPlan& plan)
@@ -502,16 +533,28 @@ void Viewer::takeWidened(const DisplayState& display, int except)
     for (int other = 0; other < kViewCount; ++other) {
         if (other == except)
             continue;
-        const ViewRecord& rec = m_views[static_cast<size_t>(other)];
-        if (!rec.shown.image || rec.shown.xdim < 0)
+        // In a batch, views still to come get the range anyway, and those done get it
+        // once at the end, however many views widen it.
+        if (m_batch.active) {
+            if (!(m_batch.pending & (1 << other)))
+                m_batch.recolour |= 1 << other;
             continue;
-        if (m_state.IsSpectral(Size()))
-            Submit(Plan(other));
-        else if (rec.shown == rec.data.key)
-            colour(other, rec.data);
-        else if (rec.shown == rec.preview.key)
-            colour(other, rec.preview);
+        }
+        recolourShown(other);
     }
+}
+
+void Viewer::recolourShown(int index)
+{
+    const ViewRecord& rec = m_views[static_cast<size_t>(index)];
+    if (!rec.shown.image || rec.shown.xdim < 0)
+        return;
+    if (m_state.IsSpectral(Size()))
+        Submit(Plan(index));
+    else if (rec.shown == rec.data.key)
+        colour(index, rec.data);
+    else if (rec.shown == rec.preview.key)
+        colour(index, rec.preview);
 }
 
 void Viewer::submitSpectral(const ViewPlan& plan)

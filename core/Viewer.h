@@ -126,8 +126,11 @@ public:
     // The view pipeline: what view `index` needs, and doing it (at once or on the worker).
     ViewPlan Plan(int index) const;
     void Submit(const ViewPlan& plan);
-    // Plans and submits the views in `mask` (ViewBit).
+    // Plans and submits the views in `mask` (ViewBit), when autoRefresh is on.
     void Refresh(int mask);
+    // Plans and submits the views in `mask` as one batch, and returns those it could draw:
+    // a range autoscaling widens meanwhile re-colours a view of the batch at most once.
+    int SubmitViews(int mask);
     const ViewRecord& Record(int index) const { return m_views[static_cast<size_t>(index)]; }
     // The resolution level view `index` shows at the current zoom.
     int ViewLevel(int index) const;
@@ -174,6 +177,7 @@ private:
     void submitSpectral(const ViewPlan& plan);
     void submitJob(const ViewPlan& plan);
     void stopWork();
+    void recolourShown(int index);
     bool validThen(ViewState next, unsigned what, int mask);
 
     ImageSession m_session;
@@ -181,6 +185,14 @@ private:
     DisplayState m_display;
     std::vector<double> m_pixelSizes;
     std::array<ViewRecord, 3> m_views;
+    // Inside SubmitViews: the views still to come in the batch, and those coloured earlier
+    // in it whose range widened since.
+    struct Batch
+    {
+        bool active = false;
+        int pending = 0;
+        int recolour = 0;
+    } m_batch;
     std::map<int, Listener> m_listeners;
     int m_nextListener = 0;
     std::shared_ptr<Poster> m_poster;

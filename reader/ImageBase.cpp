@@ -182,16 +182,28 @@ bool ImageBase<T>::gatherBand(T* out, int d1, int d2, const Vector& fixed, Proje
             return false;
         held.clear();
         size_t owned = 0;
-        for (size_t p = p0; p < count && held.size() < kGatherPlanes && (held.empty() || owned < kGatherOwnedBytes); ++p) {
-            if (f >= 0)
-                position[f - 2] = static_cast<int>(p);
-            held.push_back(GetBandSource(position, rows, static_cast<int>(a0), static_cast<int>(a0 + 1)));
-            const ImageSlice<T>& got = held.back();
-            if (!got.IsBorrowed() && got.GetData() && static_cast<size_t>(got.GetSize().prod()) == W * H)
-                owned += planeBytes;
-            const size_t j = held.size() - 1;
-            src[j] = bandSamples(got, rows, W, H, a0, step[j]);
-            any = any || src[j];
+        for (size_t p = p0; p < count && held.size() < kGatherPlanes && (held.empty() || owned < kGatherOwnedBytes);) {
+            // Once a plane came as a band or lent, the rest of the block is asked for at once
+            // (a server's source fetches them together); planes a cache owns, one at a time.
+            const size_t ask = !held.empty() && owned == 0 && f >= 0 ? kGatherPlanes - held.size() : 1;
+            std::vector<Vector> positions;
+            for (size_t q = p; q < count && positions.size() < ask; ++q) {
+                if (f >= 0)
+                    position[f - 2] = static_cast<int>(q);
+                positions.push_back(position);
+            }
+            std::vector<ImageSlice<T>> bands = GetBandSources(positions, rows, static_cast<int>(a0), static_cast<int>(a0 + 1));
+            bands.resize(positions.size());
+            for (ImageSlice<T>& band : bands) {
+                held.push_back(std::move(band));
+                const ImageSlice<T>& got = held.back();
+                if (!got.IsBorrowed() && got.GetData() && static_cast<size_t>(got.GetSize().prod()) == W * H)
+                    owned += planeBytes;
+                const size_t j = held.size() - 1;
+                src[j] = bandSamples(got, rows, W, H, a0, step[j]);
+                any = any || src[j];
+                ++p;
+            }
         }
         const size_t k = held.size();
         if (control)

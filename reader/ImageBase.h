@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 #include "ImageSlice.h"
 #include "Vector.h"
@@ -57,6 +58,16 @@ public:
         if (!ReadsBands())
             return GetSlice(position);
         return rows ? GetRows(position, a0, a1) : GetColumns(position, a0, a1);
+    }
+    // GetBandSource for each of `positions` in turn (rows, a0, a1 as there): a source that
+    // fetches from a server may ask for all their chunks together instead.
+    virtual std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
+    {
+        std::vector<ImageSlice<T>> bands;
+        bands.reserve(positions.size());
+        for (const Vector& p : positions)
+            bands.push_back(GetBandSource(p, rows, a0, a1));
+        return bands;
     }
     static ImageSlice<T> CutRows(const ImageSlice<T>& plane, int y0, int y1);
     static ImageSlice<T> CutColumns(const ImageSlice<T>& plane, int x0, int x1);

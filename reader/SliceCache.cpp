@@ -149,6 +149,30 @@ ImageSlice<T> SliceCache<T>::GetBandSource(const Vector& position, bool rows, in
 }
 
 template <class T>
+std::vector<ImageSlice<T>> SliceCache<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
+{
+    if (!m_image->ReadsBands())
+        return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
+    std::vector<ImageSlice<T>> bands(positions.size());
+    std::vector<Vector> missing;
+    std::vector<size_t> at;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        bands[i] = Peek(positions[i]);
+        if (bands[i].IsEmpty()) {
+            missing.push_back(positions[i]);
+            at.push_back(i);
+        }
+    }
+    std::vector<ImageSlice<T>> got = m_image->GetBandSources(missing, rows, a0, a1);
+    for (size_t k = 0; k < got.size() && k < at.size(); ++k) {
+        if (got[k].IsBorrowed())
+            noteBorrowed();
+        bands[at[k]] = std::move(got[k]);
+    }
+    return bands;
+}
+
+template <class T>
 ImageSlice<T> SliceCache<T>::GetRows(const Vector& position, int y0, int y1)
 {
     const ImageSlice<T> kept = Peek(position);

@@ -49,6 +49,8 @@ public:
     // A kept plane as it is; else the source's band, or the plane through the cache when the
     // source reads whole planes anyway.
     ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
+    // Kept planes from here, the others' bands from the source together.
+    std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
     // The plane at `position` if it is kept now, else an empty slice; never asks the source,
     // so it never waits on a read in flight.
     ImageSlice<T> Peek(const Vector& position) const;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "FittedPicture.h"
 #include "MeasureFile.h"
 #include "MovieRange.h"
 #include "RegionFiles.h"
@@ -19,6 +20,7 @@
 #include "RenderRequest.h"
 #include "Viewer.h"
 #include "VolumeView.h"
+#include "ZarrReader.h"
 
 namespace ImageViewer {
 
@@ -204,8 +206,8 @@ ViewPicture renderFrame(FrameContext& c, const ViewState& state, DisplayState& d
         area.width = picture.width;
         area.height = picture.height;
     } else {
-        picture = RenderPicture(c.session, state, display, c.pixelSizes, c.request.views, c.request.width,
-                                c.request.height, c.request.level);
+        picture = RenderFittedPicture(c.session, state, display, c.pixelSizes, c.request.views, c.request.width,
+                                      c.request.height, c.request.level);
         if (picture.IsNull())
             error = "nothing to draw (the picture would not fit in memory, or the planes could not be read)";
         else if (c.stamp || c.scaleBar || !c.regions.empty())
@@ -386,6 +388,13 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!options.rotate.empty())
         ParseAzEl(options.rotate, rotation);
 
+    // One still picture of the views asks for each chunk of a server's one-plane chunks once
+    // per view: keeping every downloaded chunk would cost more memory (and fresh pages) than
+    // the few chunks the side views share cost to fetch again.
+    if (!movie && !request.volume)
+        if (auto* zarr = dynamic_cast<ImageReader::ZarrReader<unsigned short>*>(session.reader.get()))
+            if (zarr->RemoteChunksHoldOnePlane())
+                zarr->SetMemoryBudget(0);
     FrameContext context{session, *session.reader, request, options, image.pixelSizes, image.names, false, false,
                          plan.dim, VolumeView(), {}};
     context.regions = std::move(regions);

@@ -71,17 +71,14 @@ void formImageViewer::RefreshPictures(int mask)
     model->devicePixelRatio = pictureXY->devicePixelRatioF();
     QImage* const bitmaps[] = {&GDIImageXY, &GDIImageXZ, &GDIImageYZ};
     PictureBox* const boxes[] = {pictureXY, pictureXZ, pictureYZ};
+    const int drawn = colouring ? model->SubmitViews(mask) : 0;
     for (int index = 0; index < kViewCount; ++index) {
         if (!(mask & (1 << index)))
             continue;
-        if (colouring) {
-            const ViewPlan plan = model->Plan(index);
-            if (plan.drawable)
-                ++recomputeCount[static_cast<size_t>(index)];
-            model->Submit(plan);
-        } else {
+        if (drawn & (1 << index))
+            ++recomputeCount[static_cast<size_t>(index)];
+        if (!colouring)
             *bitmaps[index] = QImage();
-        }
         boxes[index]->repaint();
     }
     refreshing = false;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <thread>
@@ -108,6 +109,40 @@ bool parseIndexCodecs(const std::string& codecsJson, size_t entries, size_t& byt
     sawBytes = true;
     bytes = entries * 16 + 4 * static_cast<size_t>(checksums);
     return sawBytes;
+}
+
+// The chunks (array order, chunk units) that hold samples [x0, x1) x [y0, y1) of plane `p`
+// (viewer dimensions 2..), appended row of chunks by row, and where the plane starts inside
+// its chunks along the outer axes; false for a plane or region outside the array.
+bool regionChunks(const ZarrArrayMeta& meta, const Vector& p, size_t x0, size_t x1, size_t y0, size_t y1,
+                  std::vector<std::vector<std::uint64_t>>& coords, size_t& within)
+{
+    const size_t n = meta.shape.size();
+    if (n < 2 || p.size() + 2 != n)
+        return false;
+    const size_t Y = meta.shape[n - 2], X = meta.shape[n - 1];
+    const size_t cy = meta.chunks[n - 2], cx = meta.chunks[n - 1];
+    if (x0 >= x1 || x1 > X || y0 >= y1 || y1 > Y)
+        return false;
+    size_t stride = cy * cx;
+    within = 0;
+    std::vector<std::uint64_t> outer(n, 0);
+    for (size_t a = n - 2; a-- > 0;) {
+        const int at = p[static_cast<int>(n - 3 - a)];
+        if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
+            return false;
+        within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
+        stride *= meta.chunks[a];
+        outer[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
+    }
+    const size_t jy0 = y0 / cy, jy1 = (y1 - 1) / cy + 1, jx0 = x0 / cx, jx1 = (x1 - 1) / cx + 1;
+    for (size_t jy = jy0; jy < jy1; ++jy)
+        for (size_t jx = jx0; jx < jx1; ++jx) {
+            outer[n - 2] = jy;
+            outer[n - 1] = jx;
+            coords.push_back(outer);
+        }
+    return true;
 }
 
 } // namespace
@@ -366,6 +401,22 @@ size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
 }
 
 template <class T>
+bool ZarrReader<T>::RemoteChunksHoldOnePlane() const
+{
+    if (!m_chunkCache)
+        return false;
+    for (const auto& level : *m_levels) {
+        const ZarrArrayMeta& meta = level->meta;
+        if (meta.Sharded())
+            return false;
+        for (size_t a = 0; a + 2 < meta.chunks.size(); ++a)
+            if (meta.chunks[a] != 1)
+                return false;
+    }
+    return true;
+}
+
+template <class T>
 std::shared_ptr<const typename ZarrReader<T>::Level> ZarrReader<T>::CurrentLevel() const
 {
     const int k = m_level.load();
@@ -516,41 +567,26 @@ bool ZarrReader<T>::ReadPlane(const Level& level, const Vector& p, void* dest)
 // Only the chunks that overlap the region are fetched, and of each only the rows it needs are
 // decoded (for blosc, only the blocks that hold them), into a buffer each thread keeps.
 template <class T>
-bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, size_t x1, size_t y0, size_t y1, void* dest)
+bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, size_t x1, size_t y0, size_t y1, void* dest,
+                               const std::vector<ChunkStore::Result>* fetched)
 {
     const ZarrArrayMeta& meta = level.meta;
     const size_t n = meta.shape.size();
-    if (p.size() + 2 != n)
+    std::vector<std::vector<std::uint64_t>> coords;
+    size_t within = 0;
+    if (!regionChunks(meta, p, x0, x1, y0, y1, coords, within))
         return false;
     const size_t bytes = SampleBytes(meta.type);
     const size_t Y = meta.shape[n - 2], X = meta.shape[n - 1];
     const size_t cy = meta.chunks[n - 2], cx = meta.chunks[n - 1];
-    if (x0 >= x1 || x1 > X || y0 >= y1 || y1 > Y)
-        return false;
     const size_t W = x1 - x0, H = y1 - y0;
-
-    // The plane's chunk coordinates along the outer axes, and where the plane starts in them.
-    size_t within = 0, stride = cy * cx;
-    std::vector<std::uint64_t> outer(n, 0);
-    for (size_t a = n - 2; a-- > 0;) {
-        const int at = p[static_cast<int>(n - 3 - a)];
-        if (at < 0 || static_cast<std::uint64_t>(at) >= meta.shape[a])
-            return false;
-        within += (static_cast<size_t>(at) % meta.chunks[a]) * stride;
-        stride *= meta.chunks[a];
-        outer[a] = static_cast<std::uint64_t>(at) / meta.chunks[a];
-    }
-    const size_t jy0 = y0 / cy, jy1 = (y1 - 1) / cy + 1, jx0 = x0 / cx, jx1 = (x1 - 1) / cx + 1;
-    const size_t nx = jx1 - jx0;
-    std::vector<std::vector<std::uint64_t>> coords;
-    coords.reserve((jy1 - jy0) * nx);
-    for (size_t jy = jy0; jy < jy1; ++jy)
-        for (size_t jx = jx0; jx < jx1; ++jx) {
-            outer[n - 2] = jy;
-            outer[n - 1] = jx;
-            coords.push_back(outer);
-        }
-    const std::vector<ChunkStore::Result> chunks = FetchChunks(level, coords);
+    const size_t jy0 = y0 / cy, jx0 = x0 / cx, nx = (x1 - 1) / cx + 1 - jx0;
+    std::vector<ChunkStore::Result> own;
+    if (!fetched)
+        own = FetchChunks(level, coords);
+    const std::vector<ChunkStore::Result>& chunks = fetched ? *fetched : own;
+    if (chunks.size() != coords.size())
+        return false;
 
     unsigned char fill[8];
     fillSample(meta.fill, meta.type, meta.bigEndian, fill);
@@ -637,7 +673,8 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
 }
 
 template <class T>
-ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int y0, int y1)
+ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int y0, int y1,
+                                     const std::vector<ChunkStore::Result>* fetched)
 {
     const auto level = CurrentLevel();
     if (!level || position.size() + 2 != level->dims.size() || x0 < 0 || x1 <= x0 || x1 > level->dims[0] || y0 < 0 || y1 <= y0 ||
@@ -650,7 +687,7 @@ ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int
     bool ok = false;
     const auto read = [&](void* into) {
         return ReadRegion(*level, position, static_cast<size_t>(x0), static_cast<size_t>(x1), static_cast<size_t>(y0),
-                          static_cast<size_t>(y1), into);
+                          static_cast<size_t>(y1), into, fetched);
     };
     if (m_type == SampleType::UInt16) {
         ok = read(result);
@@ -695,6 +732,47 @@ ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
 {
     const auto level = CurrentLevel();
     return level ? GetBand(position, x0, x1, 0, level->dims[1]) : ImageSlice<T>();
+}
+
+// From a server, the bands' chunks are asked for a group of planes at a time, so that
+// requests follow one another (a few in flight) instead of waiting for each plane: a side
+// view of a coarse level needs one chunk per plane. A group that meets a failure is read
+// again plane by plane, so that only the planes whose chunks fail are lost.
+template <class T>
+std::vector<ImageSlice<T>> ZarrReader<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
+{
+    const auto level = CurrentLevel();
+    if (!IsRemote() || !level || positions.size() < 2 || a0 < 0 || a1 <= a0)
+        return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
+    const int W = level->dims[0], H = level->dims[1];
+    const int x0 = rows ? 0 : a0, x1 = rows ? W : a1, y0 = rows ? a0 : 0, y1 = rows ? a1 : H;
+    std::vector<ImageSlice<T>> bands(positions.size());
+    for (size_t first = 0; first < positions.size();) {
+        std::vector<std::vector<std::uint64_t>> coords;
+        std::vector<size_t> ends; // where each plane's chunks end in coords
+        size_t last = first;
+        for (; last < positions.size() && (last == first || coords.size() < kBandGroupChunks); ++last) {
+            size_t within = 0;
+            if (!regionChunks(level->meta, positions[last], static_cast<size_t>(x0), static_cast<size_t>(x1),
+                              static_cast<size_t>(y0), static_cast<size_t>(y1), coords, within))
+                return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
+            ends.push_back(coords.size());
+        }
+        std::vector<ChunkStore::Result> chunks = FetchChunks(*level, coords);
+        const bool failed = std::any_of(chunks.begin(), chunks.end(),
+                                        [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
+        for (size_t k = first, begin = 0; k < last; begin = ends[k - first], ++k) {
+            if (failed) {
+                bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
+                continue;
+            }
+            std::vector<ChunkStore::Result> own(std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(begin)),
+                                                std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(ends[k - first])));
+            bands[k] = GetBand(positions[k], x0, x1, y0, y1, &own);
+        }
+        first = last;
+    }
+    return bands;
 }
 
 // One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the

@@ -42,6 +42,8 @@ public:
     ImageSlice<T> GetRows(const Vector& position, int y0, int y1) override;
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     bool ReadsBands() const override { return true; }
+    std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
+    static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
@@ -57,6 +59,10 @@ public:
     // A folder's files are in the system's page cache already: nothing is kept, 0 returned.
     size_t SetMemoryBudget(size_t budgetBytes) override;
     static constexpr size_t kChunkCacheShare = 8; // the budget's 1/n for chunks
+    // True when the image comes from a server and no chunk of any level (nor a shard) spans
+    // more than one plane: a chunk is asked for again only by another view of the same plane
+    // or a view drawn again, so a caller drawing one picture gains little by keeping chunks.
+    bool RemoteChunksHoldOnePlane() const;
 
     // Resolution levels, finest first.
     int GetLevelCount() const override { return static_cast<int>(m_levels->size()); }
@@ -102,9 +108,12 @@ private:
     // Plane `position` (viewer dimensions 2..) of a level, native byte order.
     bool ReadPlane(const Level& level, const Vector& position, void* dest);
     // Samples [x0, x1) x [y0, y1) of that plane, row by row, native byte order.
-    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest);
+    // `fetched`, when given, holds the region's chunks (as FetchChunks returns them) instead.
+    bool ReadRegion(const Level& level, const Vector& position, size_t x0, size_t x1, size_t y0, size_t y1, void* dest,
+                    const std::vector<ChunkStore::Result>* fetched = nullptr);
     // The same, delivered as display values.
-    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1);
+    ImageSlice<T> GetBand(const Vector& position, int x0, int x1, int y0, int y1,
+                          const std::vector<ChunkStore::Result>* fetched = nullptr);
     // The stored (inner) chunks at `coords` (array order, in chunk units), in that order: from
     // their keys, or for a sharded array through the shards' indexes.
     std::vector<ChunkStore::Result> FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords);

@@ -267,3 +267,44 @@ TEST(Viewer, DiagnosticsGoToTheViewersSinkUntilDetached)
     EXPECT_EQ(mine, std::vector<std::string>{"job"});
     EXPECT_EQ(process, (std::vector<std::string>{"other", "late"}));
 }
+
+TEST(Viewer, ListenersChangingListenersWhileTheyAreTold)
+{
+    Viewer v;
+    ASSERT_EQ(v.Open(Stack()), "");
+    v.Wait();
+    std::vector<std::string> heard;
+    int second = 0, late = 0;
+    int first = 0;
+    // The first listener removes itself and the second one, and adds a third: the second is
+    // not told any more, the third only of later changes.
+    first = v.AddListener([&](const ChangeSet& c) {
+        if (!c.Has(ChangeCursor))
+            return;
+        heard.push_back("first");
+        v.RemoveListener(first);
+        v.RemoveListener(second);
+        late = v.AddListener([&](const ChangeSet& d) {
+            if (d.Has(ChangeCursor))
+                heard.push_back("late");
+        });
+    });
+    second = v.AddListener([&](const ChangeSet& c) {
+        if (c.Has(ChangeCursor))
+            heard.push_back("second");
+    });
+    ASSERT_TRUE(v.SetCursor(2, 1));
+    EXPECT_EQ(heard, std::vector<std::string>{"first"});
+    ASSERT_TRUE(v.SetCursor(2, 2));
+    EXPECT_EQ(heard, (std::vector<std::string>{"first", "late"}));
+    v.RemoveListener(late);
+
+    // Pixel sizes handed in unchanged (the window does on every refresh) are no news.
+    Changes changes;
+    v.AddListener([&](const ChangeSet& c) { changes.seen.push_back(c); });
+    v.SetPixelSizes({100, 100, 300});
+    EXPECT_EQ(changes.What(), unsigned(ChangeZoom));
+    changes.seen.clear();
+    v.SetPixelSizes({100, 100, 300});
+    EXPECT_TRUE(changes.seen.empty());
+}

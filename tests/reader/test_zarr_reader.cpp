@@ -478,6 +478,65 @@ TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
         t.join();
 }
 
+// A side view from a server asks for its planes' bands together: each chunk that holds them
+// once, the same samples as from the folder, and a failing chunk loses its own plane only.
+TEST_F(ZarrHttp, SideViewsFetchBandsTogetherAndLoseOnlyFailingPlanes)
+{
+    using Action = LoopbackServer::Action;
+    const std::string bad = "dask_u16.zarr/2.1.0"; // plane 2, rows 15..29, columns 0..19
+    LoopbackServer server(testdata::Path("zarr"), [&](const std::string& path) {
+        return path == bad ? Action::ServerError : Action::Serve;
+    });
+    HttpOptions options;
+    options.retries = 0;
+    Reader remote(server.Url("dask_u16.zarr"), options), folder(Data("dask_u16.zarr"));
+    ASSERT_EQ(remote.GetError(), "");
+    ASSERT_EQ(folder.GetError(), "");
+    remote.SetMemoryBudget(0); // every chunk is fetched again: the requests say what was read
+    const auto fixed = [](int x, int y) {
+        Vector v(x, y);
+        v.push_back(-1);
+        return v;
+    };
+    // Rows 3 and 20 through the 4 planes (XZ, 40 x 4), columns 25 (YZ, 4 x 30).
+    const struct
+    {
+        int d1, d2, x, y, w;
+        bool hitsBad;
+    } views[] = {{0, 2, -1, 3, 40, false}, {0, 2, -1, 20, 40, true}, {2, 1, 25, -1, 4, false}};
+    for (const auto& v : views) {
+        SCOPED_TRACE(std::to_string(v.x) + "," + std::to_string(v.y));
+        const int before = server.Requests();
+        const ImageReader::ImageSlice<unsigned short> got = remote.GetMaximumProjection(v.d1, v.d2, fixed(v.x, v.y));
+        const ImageReader::ImageSlice<unsigned short> want = folder.GetMaximumProjection(v.d1, v.d2, fixed(v.x, v.y));
+        ASSERT_FALSE(got.IsEmpty());
+        ASSERT_EQ(got.GetSize(), want.GetSize());
+        // Two chunks hold a row or a column of each of the 4 planes. After the failure the
+        // planes of its group are read again one by one, the failing one not asked again.
+        if (v.hitsBad)
+            EXPECT_LE(server.Requests() - before, 8 + 4);
+        else
+            EXPECT_EQ(server.Requests() - before, 8);
+        const int n = got.GetSize().prod();
+        for (int i = 0; i < n; ++i) {
+            const bool lost = v.hitsBad && i / v.w == 2; // XZ: output row 2 is plane 2
+            EXPECT_EQ(got.GetData()[i], lost ? 0 : want.GetData()[i]) << i;
+        }
+    }
+}
+
+// Only a server's chunks one plane deep (every level) count as shared by no two planes.
+TEST_F(ZarrHttp, ChunksOfOnePlaneAreToldFromDeeperOnes)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    EXPECT_TRUE(Reader(server.Url("f32_gzip.zarr")).RemoteChunksHoldOnePlane());     // 1 x 16 x 32
+    EXPECT_TRUE(Reader(server.Url("u8_none.zarr")).RemoteChunksHoldOnePlane());      // a plane alone
+    EXPECT_FALSE(Reader(server.Url("i16_zlib.zarr")).RemoteChunksHoldOnePlane());    // 2 planes deep
+    EXPECT_FALSE(Reader(server.Url("be_u2_zstd.zarr")).RemoteChunksHoldOnePlane());  // 2 deep in z
+    EXPECT_FALSE(Reader(server.Url("ome5d.zarr")).RemoteChunksHoldOnePlane());
+    EXPECT_FALSE(Reader(Data("f32_gzip.zarr")).RemoteChunksHoldOnePlane());          // a folder
+}
+
 // Object stores hand out a URL with an access token in its query, valid for a whole prefix.
 // The token must reach every request while the keys go into the path.
 TEST_F(ZarrHttp, QueryTokenIsSentWithEveryKey)

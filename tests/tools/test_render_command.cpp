@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "DemoData.h"
+#include "FittedPicture.h"
 #include "OffscreenGui.h"
 #include "OpenImage.h"
 #include "RenderCommand.h"
@@ -375,3 +377,37 @@ TEST_F(RenderCommandTest, RegionsAreOutlinedOnThePicture)
 }
 
 } // namespace
+
+// The fitted picture coloured only where it is shown is RenderPicture's, pixel for pixel,
+// with the same autoscaled ranges: cells with channels sampled 3x coarser in z (aspect
+// stretches, side views widening the ranges), and the plain stack without channels; small,
+// odd, upscaled and one-pixel-wide outputs.
+TEST_F(RenderCommandTest, FittedPictureIsRenderPicturesPixelForPixel)
+{
+    ASSERT_TRUE(DemoData::WriteICS(DemoData::MakeCells(53, 41, 17), Path("cells.ics")));
+    const std::pair<int, int> sizes[] = {{200, 150}, {31, 90}, {301, 277}, {1, 64}, {1200, 9}};
+    for (const std::string& file : {Path("cells.ics"), File()}) {
+        ImageReader::OpenedImage opened = ImageReader::OpenImage(file);
+        Viewer viewer;
+        viewer.autoRefresh = false;
+        ASSERT_EQ(viewer.Open(std::move(opened.reader)), "");
+        ViewState state = viewer.State();
+        state.cursor[2] = 3;
+        for (const int views : {int(ViewAll), int(ViewXY), int(ViewXZ), int(ViewYZ)}) {
+            for (const auto& [w, h] : sizes) {
+                SCOPED_TRACE(file + " views " + std::to_string(views) + " " + std::to_string(w) + "x" +
+                             std::to_string(h));
+                DisplayState before = viewer.Display(), after = viewer.Display();
+                const ViewPicture old = RenderPicture(viewer.Session(), state, before, viewer.PixelSizes(), views, w, h);
+                const ViewPicture fitted =
+                    RenderFittedPicture(viewer.Session(), state, after, viewer.PixelSizes(), views, w, h);
+                ASSERT_FALSE(old.IsNull());
+                ASSERT_FALSE(fitted.IsNull());
+                ASSERT_EQ(fitted.width, w);
+                ASSERT_EQ(fitted.height, h);
+                EXPECT_EQ(std::memcmp(fitted.pixels.get(), old.pixels.get(), 4 * size_t(w) * size_t(h)), 0);
+                EXPECT_TRUE(after == before);
+            }
+        }
+    }
+}

@@ -104,47 +104,20 @@ TEST(PanelsChannels, ThreeEntriesAndTheSelectedChannel)
     EXPECT_GT(w->recomputeCount[0], before);
 }
 
-TEST(PanelsChannels, EightEntriesAddWhiteChannels)
+// Ten entries or more: one "Global" item, nothing to name and no gamma (the spectral
+// colouring and the channels themselves are the model's, tested headless). The global item
+// of a list without a channel dimension turns channel 0 back on when the list returns.
+TEST(PanelsChannels, GlobalItemForSpectraAndWithoutAChannelDimension)
 {
-    // Four dimensions, so that the side views show planes of single channels too.
-    const auto voxel = [](const std::vector<int>& c) { return 100 + 10 * c[3] + c[0]; };
-    for (const bool expand : {true, false}) {
-        auto w = MakeWindow();
-        w->checkAutoExpand->setChecked(expand);
-        Load(*w, {16, 12, 2, 8}, {"x", "y", "z", "c"}, voxel);
-        ASSERT_EQ(w->listChannels->count(), 8);
-        ASSERT_EQ(w->channels->size(), 8u);
-        for (const size_t i : {size_t(6), size_t(7)}) {
-            const auto& ch = *(*w->channels)[i];
-            EXPECT_EQ(colourOf(ch), QColor(Qt::white));
-            EXPECT_TRUE(ch.m_enabled);
-            EXPECT_EQ(ch.m_autoscaling, expand);
-            // Started empty and took exactly the range of its data (100 + 10 c .. + 15), or
-            // the whole range when nothing expands it.
-            const int c = static_cast<int>(i);
-            EXPECT_EQ(ch.m_min, expand ? 100 + 10 * c : 0);
-            EXPECT_EQ(ch.m_max, expand ? 115 + 10 * c : 65535);
-        }
-    }
-}
+    auto spectral = Open({16, 12, 10}, {"x", "y", "c"}, [](const std::vector<int>& c) { return c[0] + c[2]; });
+    ASSERT_EQ(spectral->listChannels->count(), 1);
+    EXPECT_EQ(spectral->listChannels->item(0)->text(), "Global");
+    EXPECT_EQ(spectral->listChannels->currentRow(), 0);
+    EXPECT_FALSE(spectral->listChannels->isEnabled());
+    EXPECT_FALSE(spectral->textChannel->isEnabled());
+    EXPECT_EQ(swatch(*spectral), QColor(Qt::white));
+    EXPECT_FALSE(spectral->trackGamma->isEnabled());
 
-TEST(PanelsChannels, TenEntriesSwitchToGlobal)
-{
-    auto w = Open({16, 12, 10}, {"x", "y", "c"}, [](const std::vector<int>& c) { return c[0] + c[2]; });
-    ASSERT_EQ(w->listChannels->count(), 1);
-    EXPECT_EQ(w->listChannels->item(0)->text(), "Global");
-    EXPECT_EQ(w->listChannels->currentRow(), 0);
-    EXPECT_FALSE(w->listChannels->isEnabled());
-    EXPECT_FALSE(w->textChannel->isEnabled());
-    EXPECT_EQ(swatch(*w), QColor(Qt::white));
-    // The list never grows past nine: ten entries add no channels.
-    EXPECT_EQ(w->channels->size(), 6u);
-    // The spectral colouring has no gamma to set.
-    EXPECT_FALSE(w->trackGamma->isEnabled());
-}
-
-TEST(PanelsChannels, GlobalItemReenablesChannelZero)
-{
     auto w = threeChannels();
     w->listChannels->item(0)->setCheckState(Qt::Unchecked);
     EXPECT_FALSE((*w->channels)[0]->m_enabled);
@@ -202,8 +175,23 @@ TEST(PanelsChannels, LabelClickSelectsAndBoxClickToggles)
     EXPECT_GT(qRed(pixel) + qBlue(pixel), 0);
 }
 
+// The box sets every channel's autoscaling, also of channels the next image adds.
 TEST(PanelsChannels, AutoExpandReachesUnlistedChannels)
 {
+    {
+        // Unticked before the load: the channels past the defaults keep the whole range.
+        auto w = MakeWindow();
+        w->checkAutoExpand->setChecked(false);
+        Load(*w, {16, 12, 2, 8}, {"x", "y", "z", "c"}, [](const std::vector<int>& c) { return 100 + 10 * c[3] + c[0]; });
+        ASSERT_EQ(w->listChannels->count(), 8);
+        for (const size_t i : {size_t(6), size_t(7)}) {
+            const auto& ch = *(*w->channels)[i];
+            EXPECT_EQ(colourOf(ch), QColor(Qt::white)) << i;
+            EXPECT_FALSE(ch.m_autoscaling) << i;
+            EXPECT_EQ(ch.m_min, 0) << i;
+            EXPECT_EQ(ch.m_max, 65535) << i;
+        }
+    }
     auto w = threeChannels();
     w->checkAutoExpand->setChecked(false);
     EXPECT_FALSE(w->globalchannel->m_autoscaling);

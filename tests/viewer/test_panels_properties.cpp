@@ -1,4 +1,5 @@
-// The image properties dialog: its rows, sizes in micrometres and closing.
+// The image properties dialog: its rows, sizes in micrometres and closing (how a typed size
+// is read is tested without a QApplication).
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -38,22 +39,6 @@ private:
 };
 
 } // namespace
-
-TEST(PanelsProperties, SizesInMicrometres)
-{
-    struct Case { const char* text; double nm; };
-    const Case cases[] = {
-        {"0.1625", 162.5}, {"2", 2000},  {" 7 ", 7000}, {"12,5", 12500}, {"0.25 \u00b5m", 250},
-        {"0.25um", 250},   {"0", 0},     {"abc", 0},    {"", 0},         {"-3", 0},
-        {"inf", 0},        {"nan", 0},   {"1e999", 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_NEAR(formImageProperties::ParsePixelSize(QString::fromUtf8(c.text)), c.nm, 1e-9) << c.text;
-    // A size read from a file with binary noise shows rounded, in micrometres.
-    EXPECT_EQ(formImageProperties::FormatPixelSize(162.4999997094274), "0.1625");
-    EXPECT_EQ(formImageProperties::FormatPixelSize(2000), "2");
-    EXPECT_EQ(formImageProperties::FormatPixelSize(0), "");
-}
 
 TEST(PanelsProperties, OneRowPerDimensionInMicrometres)
 {

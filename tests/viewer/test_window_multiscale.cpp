@@ -83,6 +83,41 @@ TEST(Multiscale, EveryChannelUnderTheMouseGetsTheFilesOwnValue)
     }
 }
 
+namespace {
+
+// An image on a server, as far as the window can tell: its values are read off its thread.
+class RemoteRamp : public FormulaImage
+{
+public:
+    RemoteRamp() : FormulaImage({64, 32, 6}, [](const std::vector<int>& c) { return static_cast<unsigned short>(500 + c[0]); }, {"x", "y", "z"}) {}
+    bool IsRemote() override { return true; }
+};
+
+} // namespace
+
+// Another image opened while a readout of the one before is still being read: its value never
+// shows for the new image, which is read for itself.
+TEST(Multiscale, AReadoutPendingAtALoadNeverShowsOnTheNextImage)
+{
+    auto gate = std::make_shared<ReadGate>();
+    auto w = OpenPyramid({64, 32, 6}, 2, gate);
+    w->WaitForViews();
+    gate->Set(false);
+    w->image->Clear();
+    w->SetMousePosition(V({3, 5, 1}), 0, 1);
+    QCoreApplication::processEvents(); // the readout's job goes to the worker
+    ASSERT_TRUE(gate->WaitForHeldRead());
+    EXPECT_TRUE(w->statusValues->text().contains(QStringLiteral("\u2026"))) << w->statusValues->text().toStdString();
+    gate->Set(true);
+    w->model->Work().Wait(); // the old image's value (1) now waits in the event queue
+
+    w->LoadReader(std::make_unique<RemoteRamp>(), QStringLiteral("Lumora - remote"));
+    w->WaitForViews();
+    w->SetMousePosition(V({3, 5, 1}), 0, 1);
+    w->WaitForViews();
+    EXPECT_EQ(w->statusValues->text().toStdString(), "Value: 503");
+}
+
 TEST(Multiscale, OpenDialogTakesAZarrFolder)
 {
     const QString zarr = QString::fromStdString(std::string(LUMORA_TESTDATA) + "/zarr/ome5d.zarr");

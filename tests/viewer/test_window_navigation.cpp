@@ -54,7 +54,7 @@ TEST(PositionBox, RejectsOutOfRangeAndShowsTheCursorAgain)
     }
 }
 
-TEST(MouseXY, ClicksMoveTheCursorByTruncation)
+TEST(MouseXY, ClicksAndDragsMoveTheCursorByTruncationInsideThePicture)
 {
     auto w = Open({64, 64, 8}, {"x", "y", "z"});
     EXPECT_EQ(RecomputedBy(*w, [&] { Press(w->pictureXY, QPoint(30, 40)); }), 6);
@@ -71,11 +71,11 @@ TEST(MouseXY, ClicksMoveTheCursorByTruncation)
     w->curslice[0] = 5;
     Press(w->pictureXY, QPoint(7, 9)); // (7 - 10) / 2 = -1.5 -> -1: outside, x keeps 5
     EXPECT_EQ(w->curslice, V({5, 4, 4}));
-}
+    Release(w->pictureXY, QPoint(7, 9));
 
-TEST(MouseXY, DraggingPastTheEdgeKeepsTheLastInsideCoordinate)
-{
-    auto w = Open({64, 64, 8}, {"x", "y", "z"});
+    // Dragged past the edge, the cursor keeps the last coordinate inside.
+    w->properties.m_zoom = 1;
+    w->imagedelta = ImageReader::Vector(0, 0);
     Press(w->pictureXY, QPoint(10, 10));
     Move(w->pictureXY, QPoint(63, 12));
     Move(w->pictureXY, QPoint(200, 20));

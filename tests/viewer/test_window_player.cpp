@@ -6,11 +6,8 @@
 #include <QDoubleSpinBox>
 #include <QImage>
 #include <QLabel>
-#include <QProcess>
 #include <QSpinBox>
 #include <QToolButton>
-#include <chrono>
-#include <thread>
 
 #include "PlayerPanel.h"
 #include "ViewerTestUtil.h"
@@ -20,24 +17,19 @@ using ImageViewer::PlayerPanel;
 
 namespace {
 
-// A time series whose planes take a while to come, with the time between frames given.
-class SlowSeries : public FormulaImage
+// A time series with the time between frames given (its planes come from the worker: the
+// player must wait for them, whatever the clock says).
+class Series : public FormulaImage
 {
 public:
-    SlowSeries(std::vector<int> size, std::vector<std::string> names, double interval)
+    Series(std::vector<int> size, std::vector<std::string> names, double interval)
         : FormulaImage(std::move(size), [](const std::vector<int>& c) { return static_cast<unsigned short>(
                                                                             c[0] * 50 + c[1] * 20 + c[2] * 1000); },
                        std::move(names)),
           m_interval(interval)
     {
     }
-    ImageReader::ImageSlice<unsigned short> GetSlice(const ImageReader::Vector& pos) override
-    {
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        return FormulaImage::GetSlice(pos);
-    }
     double GetDimInterval(unsigned int d) override { return d == 2 ? m_interval : 0.0; }
-    int delayMs = 3;
 
 private:
     double m_interval;
@@ -55,7 +47,7 @@ std::unique_ptr<formImageViewer> OpenSeries(int frames, double interval = 0.0, i
     auto w = MakeWindow();
     // Every view goes through the worker, as a slow disk's would.
     w->model->inlineLimitBytes = 0;
-    auto series = std::make_unique<SlowSeries>(std::vector<int>{width, height, frames},
+    auto series = std::make_unique<Series>(std::vector<int>{width, height, frames},
                                                std::vector<std::string>{"x", "y", "t"}, interval);
     series->failing = std::move(failing);
     w->LoadReader(std::move(series), QStringLiteral("series"));
@@ -237,20 +229,6 @@ QImage frameOf(const QString& folder, int i)
         .convertToFormat(QImage::Format_RGB32);
 }
 
-// Frames ffprobe counts in a movie; -1 without ffprobe.
-int probeFrames(const QString& path)
-{
-    QProcess probe;
-    probe.start(QStringLiteral("ffprobe"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-count_frames"),
-                                           QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                                           QStringLiteral("-show_entries"), QStringLiteral("stream=nb_read_frames"),
-                                           QStringLiteral("-of"), QStringLiteral("csv=p=0"), path});
-    if (!probe.waitForStarted(3000))
-        return -1;
-    probe.waitForFinished(30000);
-    return probe.readAllStandardOutput().trimmed().toInt();
-}
-
 // A movie through t from `first` to `last`, views read at once as for a local file.
 ImageViewer::MovieExportSettings throughT(formImageViewer& w, int first, int last)
 {
@@ -262,34 +240,9 @@ ImageViewer::MovieExportSettings throughT(formImageViewer& w, int first, int las
     return s;
 }
 
-// Mean absolute difference per colour sample of two pictures of the same size.
-double meanDifference(const QImage& a, const QImage& b)
-{
-    double sum = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * a.width() * a.height());
-}
-
-// The first frame of a movie decoded by ffmpeg; null without it.
-QImage firstFrame(const QString& movie, const QString& png)
-{
-    QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
-                                            QStringLiteral("-i"), movie, QStringLiteral("-frames:v"),
-                                            QStringLiteral("1"), png});
-    if (!ffmpeg.waitForStarted(3000))
-        return QImage();
-    ffmpeg.waitForFinished(30000);
-    return QImage(png).convertToFormat(QImage::Format_RGB32);
-}
-
 } // namespace
 
-TEST(MovieExport, FramesAreTheWindowsPicturesAtEachIndex)
+TEST(MovieExport, FramesAreTheWindowsPicturesAtEachIndexStampedInXYOnly)
 {
     auto w = OpenSeries(7, 0.5);
     QTemporaryDir dir;
@@ -311,37 +264,14 @@ TEST(MovieExport, FramesAreTheWindowsPicturesAtEachIndex)
         ASSERT_EQ(frame.size(), still.size());
         EXPECT_EQ(frame, still) << "frame " << i;
     }
-}
 
-TEST(MovieExport, AviAndGifHoldEveryFrameAndTheStampChangesOnlyItsCorner)
-{
-    auto w = OpenSeries(5, 2.0);
-    QTemporaryDir dir;
-    ImageViewer::MovieExportSettings s = throughT(*w, 0, 4);
-    s.fps = 5;
+    // All three views with the stamp: it changes the XY view's top left only (the writers of
+    // every format are tested on their own).
+    s.first = 0;
+    s.last = 1;
     s.allViews = true;
-    for (const char* name : {"m.avi", "m.gif"}) {
-        s.output = dir.filePath(QString::fromLatin1(name));
-        const Core::MovieResult r = w->player->ExportMovie(s);
-        ASSERT_TRUE(r.ok) << r.error;
-        const int frames = probeFrames(s.output);
-        if (frames >= 0) {
-            EXPECT_EQ(frames, 5) << name;
-        }
-    }
-    // Decoded back, the first frames are the lossless one within what the codecs lose.
-    s.output = dir.filePath(QStringLiteral("lossless/"));
-    ASSERT_TRUE(w->player->ExportMovie(s).ok);
-    const QImage exact = frameOf(s.output, 0);
-    for (const char* name : {"m.avi", "m.gif"}) {
-        const QImage decoded = firstFrame(dir.filePath(QString::fromLatin1(name)), dir.filePath(QStringLiteral("first.png")));
-        if (decoded.isNull())
-            continue;
-        ASSERT_EQ(decoded.size(), exact.size()) << name;
-        EXPECT_LT(meanDifference(decoded, exact), 4.0) << name;
-        EXPECT_GT(meanDifference(decoded, frameOf(s.output, 1)), 8.0) << name; // not just any frame
-    }
-    // A stamped frame differs from a plain one only inside the XY view's top left.
+    s.stamp = true;
+    child<QAction>(*w, "timeStampToolStripMenuItem")->setChecked(true);
     s.output = dir.filePath(QStringLiteral("stamped/"));
     ASSERT_TRUE(w->player->ExportMovie(s).ok);
     s.stamp = false;
@@ -349,8 +279,8 @@ TEST(MovieExport, AviAndGifHoldEveryFrameAndTheStampChangesOnlyItsCorner)
     ASSERT_TRUE(w->player->ExportMovie(s).ok);
     const QImage a = frameOf(dir.filePath(QStringLiteral("stamped/")), 1);
     const QImage b = frameOf(dir.filePath(QStringLiteral("plain/")), 1);
-    ASSERT_EQ(a.size(), b.size());
     ASSERT_FALSE(a.isNull());
+    ASSERT_EQ(a.size(), b.size());
     int outside = 0, inside = 0;
     const int xyLeft = a.width() - 24, xyTop = a.height() - 16;
     for (int y = 0; y < a.height(); ++y)
@@ -359,7 +289,7 @@ TEST(MovieExport, AviAndGifHoldEveryFrameAndTheStampChangesOnlyItsCorner)
                 ++(x >= xyLeft && y >= xyTop ? inside : outside);
     EXPECT_GT(inside, 0);
     EXPECT_EQ(outside, 0);
-    // A cancelled or impossible movie leaves nothing behind.
+    // An impossible movie leaves nothing behind.
     s.output = dir.filePath(QStringLiteral("m.xyz"));
     EXPECT_FALSE(w->player->ExportMovie(s).ok);
     EXPECT_FALSE(QFileInfo::exists(s.output));

@@ -17,7 +17,7 @@ unsigned short twoChannels(const std::vector<int>& p)
     return static_cast<unsigned short>(100 * p[3] + p[0] + 10 * p[1] + 1000 * p[2]);
 }
 
-TEST(Readouts, CursorMouseAndEveryChannelUnderTheMouse)
+TEST(Readouts, CursorMouseAndEveryChannelUnderTheMouseUntilTheNextLoad)
 {
     auto w = Open({16, 12, 3, 2}, {"x", "y", "z", "ch"}, twoChannels, {200, 200, 500, 0});
     EXPECT_EQ(w->statusCursor->text(), QStringLiteral("Cursor: x 8 y 6 z 1 ch 1 (1.6 \u00b5m, 1.2 \u00b5m, 500 nm)"));
@@ -43,6 +43,16 @@ TEST(Readouts, CursorMouseAndEveryChannelUnderTheMouse)
     w->listChannels->item(1)->setText(QStringLiteral("GFP"));
     Move(w->pictureXY, QPoint(0, 0), Qt::NoButton);
     EXPECT_EQ(w->statusValues->text(), QStringLiteral("0: 1000   GFP: 1100"));
+
+    // Cleared at every load, and read again from the new image.
+    w->pctHistogram->repaint();
+    Load(*w, {4, 4}, {"x", "y"}, [](const std::vector<int>&) { return 7; });
+    EXPECT_TRUE(w->statusMouse->text().isEmpty());
+    EXPECT_TRUE(w->statusValues->text().isEmpty());
+    EXPECT_EQ(w->statusCursor->text(), QStringLiteral("Cursor: x 2 y 2"));
+    EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("7"));
+    Move(w->pictureXY, QPoint(1, 1), Qt::NoButton);
+    EXPECT_EQ(w->statusValues->text(), QStringLiteral("Value: 7"));
 }
 
 // The pixel readout follows the cursor along any of the image's dimensions.
@@ -56,21 +66,6 @@ TEST(Readouts, PixelValueReadsImageDimensionsZeroAndOne)
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("237"));
     w->findChild<QSlider*>(QStringLiteral("trackDim2"))->setValue(0);
     EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("37"));
-}
-
-TEST(Readouts, ClearedAtEveryLoad)
-{
-    auto w = Open({16, 12, 3, 2}, {"x", "y", "z", "ch"}, twoChannels, {200, 200, 500, 0});
-    Move(w->pictureXY, QPoint(5, 6), Qt::NoButton);
-    w->pctHistogram->repaint();
-    ASSERT_FALSE(w->statusValues->text().isEmpty());
-    Load(*w, {4, 4}, {"x", "y"}, [](const std::vector<int>&) { return 7; });
-    EXPECT_TRUE(w->statusMouse->text().isEmpty());
-    EXPECT_TRUE(w->statusValues->text().isEmpty());
-    EXPECT_EQ(w->statusCursor->text(), QStringLiteral("Cursor: x 2 y 2"));
-    EXPECT_EQ(w->lblPixelValue->text(), QStringLiteral("7"));
-    Move(w->pictureXY, QPoint(1, 1), Qt::NoButton);
-    EXPECT_EQ(w->statusValues->text(), QStringLiteral("Value: 7"));
 }
 
 // The red of the XY picture's centre less its blue: positive for a red spectrum.

@@ -339,12 +339,12 @@ TEST(WindowRound, SideViewsShowTheWholeDepth)
     EXPECT_GT(bright, 0);
 }
 
-// The splitters between the side views and XY, and between the views and the panels: a drag
-// gives the side view that share of the table (at most half), a double click gives it back
-// to the automatic rule, and the next window starts as they were left.
+// The splitters between the side views and XY, between the views and the panels, and between
+// the panels: a drag gives the side view that share of the table (at most half), a double
+// click gives it back to the automatic rule, and the next window starts as they were left.
 TEST(WindowRound, SplittersMoveAndAreRemembered)
 {
-    QList<int> panels;
+    QList<int> panels, panes;
     {
         auto w = MakeWindow(true);
         w->tools->sideViewsToolStripMenuItem->setChecked(true);
@@ -377,10 +377,18 @@ TEST(WindowRound, SplittersMoveAndAreRemembered)
         split->setSizes({sizes[0] - 100, sizes[1] + 100});
         panels = split->sizes();
         emit split->splitterMoved(panels[0], 1);
+        // The split between the panels, as a drag of its handle does it.
+        const QList<int> stacked = w->splitContainer1->sizes();
+        ASSERT_EQ(stacked.size(), 2);
+        const int total = stacked[0] + stacked[1];
+        w->splitContainer1->setSizes({total / 4, total - total / 4});
+        panes = w->splitContainer1->sizes();
+        emit w->splitContainer1->splitterMoved(panes[0], 1);
     }
     auto w = MakeWindow(true);
     Load(*w, {64, 64, 16}, {"x", "y", "z"}, Zero, {100, 100, 100});
     EXPECT_EQ(w->findChild<QSplitter*>(QStringLiteral("splitterPanels"))->sizes(), panels);
+    EXPECT_EQ(w->splitContainer1->sizes(), panes);
     EXPECT_NEAR(w->layoutImage->columnWidths()[0], w->layoutImage->width() * 0.5, 1.5);
     EXPECT_NEAR(w->layoutImage->rowHeights()[0], w->layoutImage->height() * 0.25, 1.5);
     // A double click: the automatic track, the depth at the fitting zoom (a 16-deep cube).
@@ -431,24 +439,6 @@ TEST(WindowRound, SpectrumPlotUnderTheCursor)
     const ImageViewer::WindowTools::Spectrum typed = w->tools->SpectrumUnderCursor();
     ASSERT_EQ(typed.nm.size(), 20u);
     EXPECT_DOUBLE_EQ(typed.nm[10], 500);
-}
-
-// The panels' split is remembered for the next window.
-TEST(WindowRound, PanelSplitRemembered)
-{
-    QList<int> moved;
-    {
-        auto w = MakeWindow();
-        const QList<int> sizes = w->splitContainer1->sizes();
-        ASSERT_EQ(sizes.size(), 2);
-        // As a drag of the handle does it: moves it and says so.
-        const int total = sizes[0] + sizes[1];
-        w->splitContainer1->setSizes({total / 4, total - total / 4});
-        moved = w->splitContainer1->sizes();
-        emit w->splitContainer1->splitterMoved(moved[0], 1);
-    }
-    auto again = MakeWindow();
-    EXPECT_EQ(again->splitContainer1->sizes(), moved);
 }
 
 // The table sets the menus' shortcuts, and Help lists every entry of it.

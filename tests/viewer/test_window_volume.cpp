@@ -35,7 +35,7 @@ void doubleClick(QWidget* target, QPoint at)
 
 } // namespace
 
-TEST(WindowVolume, MenuShowsTheViewAndTheMouseDrivesTheModel)
+TEST(WindowVolume, MenuAndStateFilesShowTheViewAndTheMouseDrivesTheModel)
 {
     auto w = Open({24, 16, 6}, {"x", "y", "z"}, Blob);
     w->WaitForViews();
@@ -83,29 +83,20 @@ TEST(WindowVolume, MenuShowsTheViewAndTheMouseDrivesTheModel)
     action(*w, "layout3DBesideToolStripMenuItem")->trigger();
     EXPECT_TRUE(w->pictureXY->isVisible());
     EXPECT_TRUE(picture->isVisible());
-    action(*w, "view3DToolStripMenuItem")->trigger();
-    EXPECT_FALSE(w->model->State().volume.shown);
-    EXPECT_FALSE(picture->isVisible());
-    EXPECT_TRUE(w->pictureXY->isVisible());
-}
-
-TEST(WindowVolume, StateFilesKeepTheCamera)
-{
-    auto w = Open({24, 16, 6}, {"x", "y", "z"}, Blob);
-    action(*w, "view3DToolStripMenuItem")->trigger();
-    w->WaitForViews();
-    auto* picture = w->findChild<PictureBox*>(QStringLiteral("picture3D"));
-    ASSERT_NE(picture, nullptr);
     Drag(picture, QPoint(40, 40), QPoint(10, 70));
     w->WaitForViews();
     const ImageViewer::VolumeViewState saved = w->model->State().volume;
     QTemporaryDir dir;
     const QString path = QDir(dir.path()).filePath(QStringLiteral("state.json"));
     ASSERT_EQ(w->SaveViewState(path), QString());
-
     action(*w, "reset3DToolStripMenuItem")->trigger();
     action(*w, "view3DToolStripMenuItem")->trigger();
-    ASSERT_NE(w->model->State().volume, saved);
+    EXPECT_FALSE(w->model->State().volume.shown);
+    EXPECT_FALSE(picture->isVisible());
+    EXPECT_TRUE(w->pictureXY->isVisible());
+
+    // A state file brings the turned view back and the menu and the picture follow (the
+    // camera's round trip through the file is tested headless).
     ASSERT_EQ(w->OpenViewState(path), QString());
     w->WaitForViews();
     EXPECT_EQ(w->model->State().volume, saved);
