@@ -600,3 +600,33 @@ TEST(ViewerRules, PicturesOfAStateAtAnySize)
     s.axes.y = 0;
     EXPECT_TRUE(RenderPicture(v.Session(), s, d, v.PixelSizes(), ViewXY, 40, 40).IsNull());
 }
+
+TEST(ViewerRules, ACursorOfSeveralCoordinatesIsOneChange)
+{
+    const auto At = [](std::initializer_list<int> xs) {
+        ImageReader::Vector p;
+        for (const int x : xs)
+            p.push_back(x);
+        return p;
+    };
+    std::vector<ChangeSet> heard; // outlives the viewer that tells it
+    Viewer v;
+    ASSERT_EQ(v.Open(Image({32, 32, 31}, {"x", "y", "z"}, Zero)), "");
+    v.Wait();
+    v.AddListener([&](const ChangeSet& c) {
+        if (c.Has(ChangeCursor))
+            heard.push_back(c);
+    });
+    // A drag across XY moves x and y: the YZ and the XZ view, told once.
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(At({3, 4, 15}))); }), ViewXZ | ViewYZ);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].views, ViewXZ | ViewYZ);
+    EXPECT_EQ(v.State().cursor, At({3, 4, 15}));
+    // The same cursor again is no news; one coordinate outside refuses the whole move.
+    heard.clear();
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_TRUE(v.SetCursor(At({3, 4, 15}))); }), 0);
+    EXPECT_EQ(RecomputedBy(v, [&] { EXPECT_FALSE(v.SetCursor(At({5, 4, 31}))); }), 0);
+    EXPECT_FALSE(v.SetCursor(At({5, 4})));
+    EXPECT_TRUE(heard.empty());
+    EXPECT_EQ(v.State().cursor, At({3, 4, 15}));
+}
