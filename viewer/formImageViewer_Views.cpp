@@ -131,7 +131,10 @@ void formImageViewer::ModelChanged(const ChangeSet& change)
         *bitmaps[index] = p.IsNull() ? QImage()
                                      : QImage(p.pixels.get(), p.width, p.height, 4 * static_cast<qsizetype>(p.width),
                                               QImage::Format_RGB32);
-        boxes[index]->update();
+        // A refresh repaints its own views once they are all coloured: marking them here
+        // too would paint them twice.
+        if (!(refreshing && (refreshMask & (1 << index))))
+            boxes[index]->update();
     }
     if (!image || !change.Has(ChangeViewReady))
         return;
