@@ -397,6 +397,7 @@ size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
         return 0;
     const size_t share = std::min(budgetBytes / kChunkCacheShare, m_http.cacheBytes);
     m_chunkCache->SetBudget(share);
+    m_groupBands = share == 0;
     return share;
 }
 
@@ -742,7 +743,7 @@ template <class T>
 std::vector<ImageSlice<T>> ZarrReader<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
 {
     const auto level = CurrentLevel();
-    if (!IsRemote() || !level || positions.size() < 2 || a0 < 0 || a1 <= a0)
+    if (!IsRemote() || !m_groupBands || !level || positions.size() < 2 || a0 < 0 || a1 <= a0)
         return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
     const int W = level->dims[0], H = level->dims[1];
     const int x0 = rows ? 0 : a0, x1 = rows ? W : a1, y0 = rows ? a0 : 0, y1 = rows ? a1 : H;

@@ -123,6 +123,10 @@ private:
     HttpOptions m_http;
     std::shared_ptr<ChunkStore> m_store;
     std::shared_ptr<CachingStore> m_chunkCache; // remote images only
+    // Whether side views ask for their bands a group of planes at a time: only while no
+    // downloaded chunk is kept (a still picture). With the chunk cache on (the window),
+    // plane-by-plane requests measured 1.4-3x faster for full-resolution side views.
+    bool m_groupBands = false;
     // Shared with the readers of the other levels: one list, however many levels.
     std::shared_ptr<const Levels> m_levels = std::make_shared<Levels>();
     std::atomic<int> m_level{0};
