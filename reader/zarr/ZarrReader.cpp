@@ -397,7 +397,7 @@ size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
         return 0;
     const size_t share = std::min(budgetBytes / kChunkCacheShare, m_http.cacheBytes);
     m_chunkCache->SetBudget(share);
-    m_groupBands = share == 0;
+    *m_groupBands = share == 0;
     return share;
 }
 
@@ -681,6 +681,11 @@ ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int
     if (!level || position.size() + 2 != level->dims.size() || x0 < 0 || x1 <= x0 || x1 > level->dims[0] || y0 < 0 || y1 <= y0 ||
         y1 > level->dims[1])
         return ImageSlice<T>();
+    if (!fetched) {
+        ImageSlice<T> kept = takeExpected(position, Band{x0, x1, y0, y1});
+        if (!kept.IsEmpty())
+            return kept;
+    }
     const size_t samples = static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0);
     T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
     if (!result)
@@ -738,42 +743,161 @@ ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
 // From a server, the bands' chunks are asked for a group of planes at a time, so that
 // requests follow one another (a few in flight) instead of waiting for each plane: a side
 // view of a coarse level needs one chunk per plane. A group that meets a failure is read
-// again plane by plane, so that only the planes whose chunks fail are lost.
+// again plane by plane, so that only the planes whose chunks fail are lost. An expected band
+// comes from the same fetch: its chunks are asked for along with the band's (each once) and
+// the band is cut out and kept.
 template <class T>
 std::vector<ImageSlice<T>> ZarrReader<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
 {
     const auto level = CurrentLevel();
-    if (!IsRemote() || !m_groupBands || !level || positions.size() < 2 || a0 < 0 || a1 <= a0)
+    if (!IsRemote() || !*m_groupBands || !level || positions.empty() || a0 < 0 || a1 <= a0)
         return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
     const int W = level->dims[0], H = level->dims[1];
-    const int x0 = rows ? 0 : a0, x1 = rows ? W : a1, y0 = rows ? a0 : 0, y1 = rows ? a1 : H;
+    const Band mine{rows ? 0 : a0, rows ? W : a1, rows ? a0 : 0, rows ? a1 : H};
+    // The other band, when one is expected and not this one.
+    std::optional<Band> other;
+    {
+        const std::lock_guard<std::mutex> lock(m_expected.mutex);
+        if (m_expected.set && !(m_expected.band == mine) && m_expected.band.x1 <= W && m_expected.band.y1 <= H)
+            other = m_expected.band;
+    }
+    // Bands kept from an earlier fetch are taken first; the rest are fetched.
+    std::vector<ImageSlice<T>> bands(positions.size());
+    std::vector<Vector> missing;
+    std::vector<size_t> at;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        bands[i] = takeExpected(positions[i], mine);
+        if (bands[i].IsEmpty()) {
+            missing.push_back(positions[i]);
+            at.push_back(i);
+        }
+    }
+    if (missing.size() < 2 && !other) {
+        std::vector<ImageSlice<T>> got = ImageBase<T>::GetBandSources(missing, rows, a0, a1);
+        for (size_t k = 0; k < got.size(); ++k)
+            bands[at[k]] = std::move(got[k]);
+        return bands;
+    }
+    std::vector<ImageSlice<T>> got = fetchBands(*level, missing, rows, a0, a1, other ? &*other : nullptr);
+    for (size_t k = 0; k < got.size(); ++k)
+        bands[at[k]] = std::move(got[k]);
+    return bands;
+}
+
+template <class T>
+std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const std::vector<Vector>& positions, bool rows,
+                                                    int a0, int a1, const Band* other)
+{
+    const int W = level.dims[0], H = level.dims[1];
+    const Band band{rows ? 0 : a0, rows ? W : a1, rows ? a0 : 0, rows ? a1 : H};
+    const auto region = [&](const Vector& p, const Band& b, std::vector<std::vector<std::uint64_t>>& coords) {
+        size_t within = 0;
+        return regionChunks(level.meta, p, static_cast<size_t>(b.x0), static_cast<size_t>(b.x1), static_cast<size_t>(b.y0),
+                            static_cast<size_t>(b.y1), coords, within);
+    };
     std::vector<ImageSlice<T>> bands(positions.size());
     for (size_t first = 0; first < positions.size();) {
+        // Per plane, its band's chunks and the other band's, as places in one list of
+        // chunks to fetch (a chunk both need is fetched once).
         std::vector<std::vector<std::uint64_t>> coords;
-        std::vector<size_t> ends; // where each plane's chunks end in coords
+        std::vector<std::vector<size_t>> mine, theirs;
         size_t last = first;
         for (; last < positions.size() && (last == first || coords.size() < kBandGroupChunks); ++last) {
-            size_t within = 0;
-            if (!regionChunks(level->meta, positions[last], static_cast<size_t>(x0), static_cast<size_t>(x1),
-                              static_cast<size_t>(y0), static_cast<size_t>(y1), coords, within))
+            std::vector<std::vector<std::uint64_t>> a, b;
+            if (!region(positions[last], band, a) || (other && !region(positions[last], *other, b)))
                 return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
-            ends.push_back(coords.size());
+            const size_t from = coords.size();
+            const auto place = [&](const std::vector<std::uint64_t>& c) {
+                const auto at = std::find(coords.begin() + static_cast<std::ptrdiff_t>(from), coords.end(), c);
+                if (at != coords.end())
+                    return static_cast<size_t>(at - coords.begin());
+                coords.push_back(c);
+                return coords.size() - 1;
+            };
+            mine.emplace_back();
+            theirs.emplace_back();
+            for (const auto& c : a)
+                mine.back().push_back(place(c));
+            for (const auto& c : b)
+                theirs.back().push_back(place(c));
         }
-        std::vector<ChunkStore::Result> chunks = FetchChunks(*level, coords);
-        const bool failed = std::any_of(chunks.begin(), chunks.end(),
+        std::vector<ChunkStore::Result> chunks = FetchChunks(level, coords);
+        const bool failed = chunks.size() != coords.size() ||
+                            std::any_of(chunks.begin(), chunks.end(),
                                         [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
-        for (size_t k = first, begin = 0; k < last; begin = ends[k - first], ++k) {
+        // A chunk's bytes are moved out to the last band that needs them, copied for the others.
+        std::vector<size_t> uses(coords.size(), 0);
+        for (size_t k = 0; k < mine.size(); ++k) {
+            for (size_t i : mine[k])
+                ++uses[i];
+            for (size_t i : theirs[k])
+                ++uses[i];
+        }
+        const auto take = [&](const std::vector<size_t>& places) {
+            std::vector<ChunkStore::Result> own;
+            own.reserve(places.size());
+            for (size_t i : places)
+                own.push_back(--uses[i] == 0 ? std::move(chunks[i]) : chunks[i]);
+            return own;
+        };
+        for (size_t k = first; k < last; ++k) {
             if (failed) {
                 bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
                 continue;
             }
-            std::vector<ChunkStore::Result> own(std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(begin)),
-                                                std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(ends[k - first])));
-            bands[k] = GetBand(positions[k], x0, x1, y0, y1, &own);
+            const std::vector<ChunkStore::Result> own = take(mine[k - first]);
+            bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
+            if (!other)
+                continue;
+            const std::vector<ChunkStore::Result> their = take(theirs[k - first]);
+            ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1, &their);
+            const size_t bytes = other->Samples() * sizeof(T);
+            const std::lock_guard<std::mutex> lock(m_expected.mutex);
+            // Kept only while the same band is still expected, and within bounds.
+            if (!kept.IsEmpty() && m_expected.set && m_expected.band == *other &&
+                m_expected.keptBytes + bytes <= kExpectedBandBytes && m_expected.kept.emplace(positions[k], std::move(kept)).second)
+                m_expected.keptBytes += bytes;
         }
         first = last;
     }
     return bands;
+}
+
+template <class T>
+void ZarrReader<T>::ExpectBand(bool rows, int a0, int a1)
+{
+    const auto level = CurrentLevel();
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    m_expected.kept.clear();
+    m_expected.keptBytes = 0;
+    m_expected.set = level && a0 >= 0 && a1 > a0;
+    if (!m_expected.set)
+        return;
+    m_expected.band = Band{rows ? 0 : a0, rows ? level->dims[0] : a1, rows ? a0 : 0, rows ? a1 : level->dims[1]};
+}
+
+template <class T>
+void ZarrReader<T>::ForgetExpectedBand()
+{
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    m_expected.set = false;
+    m_expected.kept.clear();
+    m_expected.keptBytes = 0;
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::takeExpected(const Vector& position, const Band& band)
+{
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    if (m_expected.kept.empty() || !(m_expected.band == band))
+        return ImageSlice<T>();
+    const auto found = m_expected.kept.find(position);
+    if (found == m_expected.kept.end())
+        return ImageSlice<T>();
+    ImageSlice<T> kept = std::move(found->second);
+    m_expected.kept.erase(found);
+    m_expected.keptBytes -= band.Samples() * sizeof(T);
+    return kept;
 }
 
 // One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the
@@ -877,6 +1001,7 @@ std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
     copy->m_v3 = m_v3;
     copy->m_type = m_type;
     copy->m_map = m_map;
+    copy->m_groupBands = m_groupBands;
     return copy;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -523,6 +524,46 @@ TEST_F(ZarrHttp, SideViewsFetchBandsTogetherAndLoseOnlyFailingPlanes)
             EXPECT_EQ(got.GetData()[i], lost ? 0 : want.GetData()[i]) << i;
         }
     }
+}
+
+// A picture's XZ and YZ views from a server: the YZ view's columns, expected, come from the
+// chunks fetched for the XZ view's rows, each chunk fetched once; forgotten, they are fetched.
+TEST_F(ZarrHttp, ExpectedBandComesFromTheSameFetch)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    Reader remote(server.Url("dask_u16.zarr")), folder(Data("dask_u16.zarr"));
+    ASSERT_EQ(remote.GetError(), "");
+    remote.SetMemoryBudget(0);
+    const auto fixed = [](int x, int y) {
+        Vector v(x, y);
+        v.push_back(-1);
+        return v;
+    };
+    const auto same = [&](int d1, int d2, int x, int y) {
+        const ImageReader::ImageSlice<unsigned short> got = remote.GetMaximumProjection(d1, d2, fixed(x, y));
+        const ImageReader::ImageSlice<unsigned short> want = folder.GetMaximumProjection(d1, d2, fixed(x, y));
+        ASSERT_FALSE(got.IsEmpty());
+        ASSERT_EQ(got.GetSize(), want.GetSize());
+        EXPECT_TRUE(std::equal(got.GetData(), got.GetData() + got.GetSize().prod(), want.GetData()));
+    };
+    // Row 3 lies in chunk row 0, column 25 in chunk column 1 (15 x 20 chunks): of the 2 + 2
+    // chunks per plane, one holds both.
+    remote.ExpectBand(false, 25, 26);
+    int before = server.Requests();
+    same(0, 2, -1, 3);
+    EXPECT_EQ(server.Requests() - before, 3 * 4);
+    before = server.Requests();
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 0);
+    // Taken once: asked again, or after ForgetExpectedBand, the columns are fetched.
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 2 * 4);
+    remote.ExpectBand(false, 25, 26);
+    same(0, 2, -1, 3);
+    remote.ForgetExpectedBand();
+    before = server.Requests();
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 2 * 4);
 }
 
 // Only a server's chunks one plane deep (every level) count as shared by no two planes.
