@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -795,42 +797,71 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
         return regionChunks(level.meta, p, static_cast<size_t>(b.x0), static_cast<size_t>(b.x1), static_cast<size_t>(b.y0),
                             static_cast<size_t>(b.y1), coords, within);
     };
-    std::vector<ImageSlice<T>> bands(positions.size());
-    for (size_t first = 0; first < positions.size();) {
-        // Per plane, its band's chunks and the other band's, as places in one list of
-        // chunks to fetch (a chunk both need is fetched once).
+    // Per group of planes, its planes' bands' chunks and the other band's, as places in one
+    // list of chunks to fetch (a chunk both need is fetched once).
+    struct Group
+    {
+        size_t first = 0, last = 0;
         std::vector<std::vector<std::uint64_t>> coords;
         std::vector<std::vector<size_t>> mine, theirs;
+    };
+    std::vector<Group> groups;
+    for (size_t first = 0; first < positions.size();) {
+        Group g;
+        g.first = first;
         size_t last = first;
-        for (; last < positions.size() && (last == first || coords.size() < kBandGroupChunks); ++last) {
+        for (; last < positions.size() && (last == first || g.coords.size() < kBandGroupChunks); ++last) {
             std::vector<std::vector<std::uint64_t>> a, b;
             if (!region(positions[last], band, a) || (other && !region(positions[last], *other, b)))
                 return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
-            const size_t from = coords.size();
+            const size_t from = g.coords.size();
             const auto place = [&](const std::vector<std::uint64_t>& c) {
-                const auto at = std::find(coords.begin() + static_cast<std::ptrdiff_t>(from), coords.end(), c);
-                if (at != coords.end())
-                    return static_cast<size_t>(at - coords.begin());
-                coords.push_back(c);
-                return coords.size() - 1;
+                const auto at = std::find(g.coords.begin() + static_cast<std::ptrdiff_t>(from), g.coords.end(), c);
+                if (at != g.coords.end())
+                    return static_cast<size_t>(at - g.coords.begin());
+                g.coords.push_back(c);
+                return g.coords.size() - 1;
             };
-            mine.emplace_back();
-            theirs.emplace_back();
+            g.mine.emplace_back();
+            g.theirs.emplace_back();
             for (const auto& c : a)
-                mine.back().push_back(place(c));
+                g.mine.back().push_back(place(c));
             for (const auto& c : b)
-                theirs.back().push_back(place(c));
+                g.theirs.back().push_back(place(c));
         }
-        std::vector<ChunkStore::Result> chunks = FetchChunks(level, coords);
-        const bool failed = chunks.size() != coords.size() ||
+        g.last = last;
+        groups.push_back(std::move(g));
+        first = last;
+    }
+
+    // Two groups' chunks are on their way while a group's are decoded: the second fills the
+    // connections the first leaves idle as its last requests finish. The fetches run under
+    // the caller's stop token, so that a cancel still reaches the network.
+    const StopToken* token = Detail::currentStopToken;
+    const auto fetch = [this, &level, &groups, token](size_t g) {
+        const StopScope scope(token);
+        return FetchChunks(level, groups[g].coords);
+    };
+    std::vector<ImageSlice<T>> bands(positions.size());
+    std::deque<std::future<std::vector<ChunkStore::Result>>> ahead;
+    size_t asked = 0;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        while (asked < groups.size() && ahead.size() < kBandGroupsAhead && !StopRequested())
+            ahead.push_back(std::async(std::launch::async, fetch, asked++));
+        if (ahead.empty())
+            break;
+        const Group& group = groups[g];
+        std::vector<ChunkStore::Result> chunks = ahead.front().get();
+        ahead.pop_front();
+        const bool failed = chunks.size() != group.coords.size() ||
                             std::any_of(chunks.begin(), chunks.end(),
                                         [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
         // A chunk's bytes are moved out to the last band that needs them, copied for the others.
-        std::vector<size_t> uses(coords.size(), 0);
-        for (size_t k = 0; k < mine.size(); ++k) {
-            for (size_t i : mine[k])
+        std::vector<size_t> uses(group.coords.size(), 0);
+        for (size_t k = 0; k < group.mine.size(); ++k) {
+            for (size_t i : group.mine[k])
                 ++uses[i];
-            for (size_t i : theirs[k])
+            for (size_t i : group.theirs[k])
                 ++uses[i];
         }
         const auto take = [&](const std::vector<size_t>& places) {
@@ -840,16 +871,16 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
                 own.push_back(--uses[i] == 0 ? std::move(chunks[i]) : chunks[i]);
             return own;
         };
-        for (size_t k = first; k < last; ++k) {
+        for (size_t k = group.first; k < group.last; ++k) {
             if (failed) {
                 bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
                 continue;
             }
-            const std::vector<ChunkStore::Result> own = take(mine[k - first]);
+            const std::vector<ChunkStore::Result> own = take(group.mine[k - group.first]);
             bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
             if (!other)
                 continue;
-            const std::vector<ChunkStore::Result> their = take(theirs[k - first]);
+            const std::vector<ChunkStore::Result> their = take(group.theirs[k - group.first]);
             ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1, &their);
             const size_t bytes = other->Samples() * sizeof(T);
             const std::lock_guard<std::mutex> lock(m_expected.mutex);
@@ -858,7 +889,6 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
                 m_expected.keptBytes + bytes <= kExpectedBandBytes && m_expected.kept.emplace(positions[k], std::move(kept)).second)
                 m_expected.keptBytes += bytes;
         }
-        first = last;
     }
     return bands;
 }

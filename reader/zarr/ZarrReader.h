@@ -44,7 +44,8 @@ public:
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     bool ReadsBands() const override { return true; }
     std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
-    static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
+    static constexpr size_t kBandGroupChunks = 8; // chunks asked for at once by GetBandSources
+    static constexpr size_t kBandGroupsAhead = 2;  // groups' chunks on their way at once
     // While bands are fetched a group at a time, the expected band of each plane is cut from
     // the chunks fetched for it (with the ones it needs besides) and kept, up to
     // kExpectedBandBytes, until asked for.
