@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QStringList>
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +36,13 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    // Chunk decoders take their scratch memory afresh for every chunk; with the allocator's
+    // defaults it lands in new pages, faulted in one by one, again and again as per-thread
+    // heaps are grown and given back. Planes (up to 32 MiB) stay on the heap too, so that a
+    // freed plane's memory serves the next one; the plane cache trims the heap as it evicts.
+    // (A lower mapping threshold, as for still pictures, would map every full plane afresh.)
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Lumora"));
     QApplication::setApplicationName(QStringLiteral("Lumora"));
