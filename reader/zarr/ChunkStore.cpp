@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <utility>
 
@@ -44,7 +45,11 @@ ChunkBufferPool::Buffer ChunkBufferPool::Take(size_t bytes)
             return buffer;
         }
     }
-    buffer.reserve(bytes >= kPooledFrom ? bytes + bytes / 8 : bytes);
+    // Out of memory here is left to the caller, which asks for the room itself and copes.
+    try {
+        buffer.reserve(bytes >= kPooledFrom && bytes <= kLargest ? bytes + bytes / 8 : bytes);
+    } catch (const std::bad_alloc&) {
+    }
     return buffer;
 }
 

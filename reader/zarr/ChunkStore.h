@@ -36,7 +36,7 @@ public:
 
     // An empty buffer with room for at least `bytes`: the smallest waiting one that holds
     // them without wasting more than half of it, else a new one with some room to spare, so
-    // that a later chunk a little larger fits it too.
+    // that a later chunk a little larger fits it too. Without memory for it, an empty one.
     Buffer Take(size_t bytes);
     // Empties `buffer` and keeps it for a later Take; past the bounds the smallest waiting
     // buffers are freed first.
