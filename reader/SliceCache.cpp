@@ -243,8 +243,8 @@ void SliceCache<T>::Clear()
         m_bytes = 0;
     }
     dropped.clear();
-    // Likewise the views' and the chunks' waiting buffers; and glibc keeps freed plane-sized blocks for
-    // reuse: hand them back now that a whole image's planes are gone.
+    // Likewise the views' and the chunks' waiting buffers; and glibc keeps freed plane-sized
+    // blocks for reuse: hand them back now that a whole image's planes are gone.
     ViewBuffers::Drop();
     ChunkBufferPool::Shared().Drop();
     malloc_trim(0);

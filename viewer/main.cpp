@@ -37,10 +37,10 @@ int main(int argc, char* argv[])
     }
 
     // Chunk decoders take their scratch memory afresh for every chunk; with the allocator's
-    // defaults it lands in new pages, faulted in one by one, again and again as per-thread
-    // heaps are grown and given back. Planes (up to 32 MiB) stay on the heap too, so that a
-    // freed plane's memory serves the next one; the plane cache trims the heap as it evicts.
-    // (A lower mapping threshold, as for still pictures, would map every full plane afresh.)
+    // defaults much of it is mapped anew or trimmed away between chunks, and faulted in
+    // again page by page. Planes (up to 32 MiB) stay on the heap as well, so that a freed
+    // plane's memory serves the next one; the plane cache trims the heap as it evicts. (The
+    // 1 MiB threshold of still pictures would map every full-resolution plane afresh.)
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 64 << 20);
     QApplication app(argc, argv);
