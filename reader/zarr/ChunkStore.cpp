@@ -31,14 +31,17 @@ ChunkBufferPool::Buffer ChunkBufferPool::Take(size_t bytes)
     Buffer buffer;
     if (bytes >= kPooledFrom && bytes <= kLargest) {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        // The most recently given back first: its memory is likeliest still in the CPU's caches.
-        for (size_t i = m_waiting.size(); i-- > 0;) {
+        size_t best = m_waiting.size();
+        for (size_t i = 0; i < m_waiting.size(); ++i) {
             const size_t c = m_waiting[i].capacity();
-            if (c < bytes || c - bytes > c / 2)
-                continue;
-            buffer.swap(m_waiting[i]);
-            m_waiting.erase(m_waiting.begin() + static_cast<std::ptrdiff_t>(i));
-            m_bytes -= c;
+            if (c >= bytes && c - bytes <= c / 2 && (best == m_waiting.size() || c < m_waiting[best].capacity()))
+                best = i;
+        }
+        if (best < m_waiting.size()) {
+            buffer.swap(m_waiting[best]);
+            m_waiting[best].swap(m_waiting.back());
+            m_waiting.pop_back();
+            m_bytes -= buffer.capacity();
             return buffer;
         }
     }
@@ -68,7 +71,8 @@ void ChunkBufferPool::Give(Buffer&& buffer)
                                                    [](const Buffer& a, const Buffer& b) { return a.capacity() < b.capacity(); });
             m_bytes -= smallest->capacity();
             freed.push_back(std::move(*smallest));
-            m_waiting.erase(smallest);
+            smallest->swap(m_waiting.back());
+            m_waiting.pop_back();
         }
     }
 }

@@ -34,7 +34,7 @@ public:
     // The one the stores and readers share; never destroyed (buffers may come back late).
     static ChunkBufferPool& Shared();
 
-    // An empty buffer with room for at least `bytes`: the most recently given one that holds
+    // An empty buffer with room for at least `bytes`: the smallest waiting one that holds
     // them without wasting more than half of it, else a new one with some room to spare, so
     // that a later chunk a little larger fits it too. Without memory for it, an empty one.
     Buffer Take(size_t bytes);

@@ -462,7 +462,7 @@ TEST(ZarrBuffers, PoolHandsOutEmptyBuffersOfFittingSizeWithinItsBounds)
     pool.Give(buffer(350 * K, 3)); // 1250 KiB: the 200 and then the 300 KiB ones are freed
     EXPECT_EQ(pool.WaitingCount(), 2u);
     EXPECT_EQ(pool.WaitingBytes(), 750 * K);
-    // The most recent that fits, then the other.
+    // The smallest that fits.
     EXPECT_EQ(pool.Take(340 * K).capacity(), 350 * K);
     EXPECT_EQ(pool.Take(340 * K).capacity(), 400 * K);
     EXPECT_EQ(pool.WaitingBytes(), 0u);
