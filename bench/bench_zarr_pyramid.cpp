@@ -16,7 +16,9 @@
 // BM_WindowViews opens the image in the window, fitted, and times its first picture (the
 // coarsest level), its three views at the level that matches, and after View > Actual pixels
 // the full-resolution XY view and then the side views; minor_faults counts the pages first
-// touched from opening to the side views (fresh memory costs one fault per 4 KiB page).
+// touched from opening to the side views (fresh memory costs one fault per 4 KiB page). The
+// window's main sets the allocator's thresholds; to run as it does, start this program with
+// GLIBC_TUNABLES=glibc.malloc.mmap_threshold=33554432:glibc.malloc.trim_threshold=67108864.
 //
 // BM_PeakMemory reads 64 (or 256) full-resolution planes from the server through the viewer's plane
 // cache with a 256 MiB budget and reports the peak resident memory (VmHWM, reset first)
