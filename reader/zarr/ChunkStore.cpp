@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <thread>
+#include <utility>
 
 #include "StopToken.h"
 
@@ -16,6 +18,83 @@ namespace ImageReader {
 std::string ChunkStore::Range::CacheKey() const
 {
     return IsWhole() ? key : key + "#" + std::to_string(offset) + "+" + std::to_string(length);
+}
+
+ChunkBufferPool& ChunkBufferPool::Shared()
+{
+    static ChunkBufferPool* pool = new ChunkBufferPool;
+    return *pool;
+}
+
+ChunkBufferPool::Buffer ChunkBufferPool::Take(size_t bytes)
+{
+    Buffer buffer;
+    if (bytes >= kPooledFrom && bytes <= kLargest) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        size_t best = m_waiting.size();
+        for (size_t i = 0; i < m_waiting.size(); ++i) {
+            const size_t c = m_waiting[i].capacity();
+            if (c >= bytes && c - bytes <= c / 2 && (best == m_waiting.size() || c < m_waiting[best].capacity()))
+                best = i;
+        }
+        if (best < m_waiting.size()) {
+            buffer.swap(m_waiting[best]);
+            m_waiting[best].swap(m_waiting.back());
+            m_waiting.pop_back();
+            m_bytes -= buffer.capacity();
+            return buffer;
+        }
+    }
+    // Out of memory here is left to the caller, which asks for the room itself and copes.
+    try {
+        buffer.reserve(bytes >= kPooledFrom && bytes <= kLargest ? bytes + bytes / 8 : bytes);
+    } catch (const std::bad_alloc&) {
+    }
+    return buffer;
+}
+
+void ChunkBufferPool::Give(Buffer&& buffer)
+{
+    Buffer given;
+    given.swap(buffer);
+    const size_t capacity = given.capacity();
+    if (capacity < kPooledFrom || capacity > kLargest)
+        return;
+    given.clear();
+    std::vector<Buffer> freed; // freed outside the lock
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back(std::move(given));
+        m_bytes += capacity;
+        while (!m_waiting.empty() && (m_bytes > m_keepBytes || m_waiting.size() > m_keepBuffers)) {
+            const auto smallest = std::min_element(m_waiting.begin(), m_waiting.end(),
+                                                   [](const Buffer& a, const Buffer& b) { return a.capacity() < b.capacity(); });
+            m_bytes -= smallest->capacity();
+            freed.push_back(std::move(*smallest));
+            smallest->swap(m_waiting.back());
+            m_waiting.pop_back();
+        }
+    }
+}
+
+void ChunkBufferPool::Drop()
+{
+    std::vector<Buffer> freed;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    freed.swap(m_waiting);
+    m_bytes = 0;
+}
+
+size_t ChunkBufferPool::WaitingBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
+}
+
+size_t ChunkBufferPool::WaitingCount() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_waiting.size();
 }
 
 std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys, std::uint64_t limit)
@@ -53,6 +132,22 @@ void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
     result.bytes.erase(result.bytes.begin(), result.bytes.begin() + static_cast<std::ptrdiff_t>(from));
 }
 
+namespace {
+
+// A kept key's copy, in a buffer from the pool.
+ChunkStore::Result copyOf(const ChunkStore::Result& kept)
+{
+    ChunkStore::Result r;
+    r.status = kept.status;
+    r.why = kept.why;
+    r.whole = kept.whole;
+    r.bytes = ChunkBufferPool::Shared().Take(kept.bytes.size());
+    r.bytes.assign(kept.bytes.begin(), kept.bytes.end());
+    return r;
+}
+
+} // namespace
+
 std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>& ranges)
 {
     std::vector<Result> results(ranges.size());
@@ -74,7 +169,7 @@ std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>
                 continue;
             }
             m_entries.splice(m_entries.begin(), m_entries, it->second);
-            results[i] = it->second->second;
+            results[i] = copyOf(it->second->second);
             results[i].whole = whole;
             TakeRange(results[i], ranges[i]);
         }
@@ -98,10 +193,10 @@ void CachingStore::Keep(const std::string& key, const Result& r)
 {
     if (Cost(key, r) > m_budget / 4 || m_index.count(key))
         return;
-    m_entries.emplace_front(key, r);
+    m_entries.emplace_front(key, copyOf(r));
     m_entries.front().second.whole = false;
     m_index[key] = m_entries.begin();
-    m_bytes += Cost(key, r);
+    m_bytes += Cost(key, m_entries.front().second);
     EvictTo(m_budget);
 }
 
@@ -110,6 +205,7 @@ void CachingStore::EvictTo(size_t limit)
     while (m_bytes > limit && !m_entries.empty()) {
         m_bytes -= Cost(m_entries.back().first, m_entries.back().second);
         m_index.erase(m_entries.back().first);
+        ChunkBufferPool::Shared().Give(std::move(m_entries.back().second.bytes));
         m_entries.pop_back();
     }
 }
@@ -182,10 +278,11 @@ ChunkStore::Result FolderStore::GetRange(const Range& range)
         result.why = key + " is too large to be a chunk";
         return result;
     }
+    result.bytes = ChunkBufferPool::Shared().Take(static_cast<size_t>(count));
     result.bytes.resize(static_cast<size_t>(count));
     in.seekg(static_cast<std::streamoff>(from));
     if (!in.read(reinterpret_cast<char*>(result.bytes.data()), static_cast<std::streamsize>(count))) {
-        result.bytes.clear();
+        ChunkBufferPool::Shared().Give(std::move(result.bytes));
         result.why = key + " cannot be read";
         return result;
     }
@@ -219,11 +316,15 @@ size_t onData(char* data, size_t size, size_t count, void* user)
 {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
-    // Room for the announced length at once: growing a chunk step by step copies it again and again.
+    // Room for the announced length at once, from the pool: growing a chunk step by step
+    // copies it again and again, and fresh memory is faulted in page by page.
     curl_off_t announced = -1;
     if (t->body.empty() && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
-        static_cast<std::uint64_t>(announced) <= t->limit)
-        t->body.reserve(static_cast<size_t>(announced));
+        static_cast<std::uint64_t>(announced) <= t->limit) {
+        ChunkBufferPool& pool = ChunkBufferPool::Shared();
+        if (t->body.capacity() < static_cast<size_t>(announced))
+            pool.Give(std::exchange(t->body, pool.Take(static_cast<size_t>(announced))));
+    }
     // After content decoding too: a small gzip body must not inflate past what was promised.
     if (t->body.size() + n > t->limit) {
         t->tooLarge = true;
@@ -398,7 +499,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
     auto fail = [&](size_t i, std::string why) {
         results[i].status = Status::Failed;
         results[i].why = std::move(why);
-        results[i].bytes.clear();
+        ChunkBufferPool::Shared().Give(std::move(results[i].bytes));
         ++done;
     };
     struct Waiting
@@ -619,6 +720,9 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         const std::lock_guard<std::mutex> lock(m_idleMutex);
         m_idle.push_back(multi);
     }
+    // What failed transfers received goes back for the next chunks.
+    for (Transfer& t : transfers)
+        ChunkBufferPool::Shared().Give(std::move(t.body));
     return results;
 }
 

@@ -606,18 +606,7 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
     std::atomic<bool> failed{false};
     std::mutex whyMutex;
     std::string firstWhy;
-    auto work = [&] {
-        thread_local std::vector<unsigned char> part;
-        // Kept for the next read unless it grew large (a whole deep chunk's rows).
-        struct Trim
-        {
-            std::vector<unsigned char>& buffer;
-            ~Trim()
-            {
-                if (buffer.capacity() > kKeptBufferBytes)
-                    std::vector<unsigned char>().swap(buffer);
-            }
-        } trim{part};
+    auto work = [&](std::vector<std::uint8_t>& part) {
         for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
             if (StopRequested()) {
                 failed = true;
@@ -660,11 +649,27 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
     };
     const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
     std::vector<std::thread> threads;
+    // Helpers start afresh for each read: their rows go into buffers from the pool, not into
+    // new memory each time. The calling thread keeps its own unless it grew large.
+    ChunkBufferPool& pool = ChunkBufferPool::Shared();
+    const size_t partMost = std::min(H, cy) * cx * bytes;
     for (size_t t = 0; t < helpers; ++t)
-        threads.emplace_back(work);
-    work();
+        threads.emplace_back([&] {
+            std::vector<std::uint8_t> part = pool.Take(partMost);
+            work(part);
+            pool.Give(std::move(part));
+        });
+    {
+        thread_local std::vector<std::uint8_t> part;
+        work(part);
+        if (part.capacity() > kKeptBufferBytes)
+            std::vector<std::uint8_t>().swap(part);
+    }
     for (std::thread& t : threads)
         t.join();
+    // The chunks fetched here are used up: their buffers serve the next ones.
+    for (ChunkStore::Result& r : own)
+        pool.Give(std::move(r.bytes));
     if (failed) {
         if (!firstWhy.empty())
             WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
