@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config ninja-build
+  cmake g++ make pkg-config ninja-build lld
   clang libclang-rt-dev
   libics-dev libtiff-dev libtiff-tools libexpat1-dev
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
