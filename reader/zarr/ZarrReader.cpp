@@ -861,13 +861,15 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
         const bool failed = chunks.size() != group.coords.size() ||
                             std::any_of(chunks.begin(), chunks.end(),
                                         [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
-        // A chunk's bytes are moved out to the last band that needs them, copied for the others.
+        // A chunk's bytes are moved out to the last band that needs them, copied for the others;
+        // two bands of the same chunks (a coarse level's plane in one chunk) share them.
+        const auto shared = [&](size_t k) { return group.theirs[k] == group.mine[k]; };
         std::vector<size_t> uses(group.coords.size(), 0);
         for (size_t k = 0; k < group.mine.size(); ++k) {
             for (size_t i : group.mine[k])
                 ++uses[i];
             for (size_t i : group.theirs[k])
-                ++uses[i];
+                uses[i] += shared(k) ? 0 : 1;
         }
         const auto take = [&](const std::vector<size_t>& places) {
             std::vector<ChunkStore::Result> own;
@@ -885,8 +887,10 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
             bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
             if (!other)
                 continue;
-            const std::vector<ChunkStore::Result> their = take(group.theirs[k - group.first]);
-            ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1, &their);
+            const std::vector<ChunkStore::Result> their = shared(k - group.first) ? std::vector<ChunkStore::Result>()
+                                                                                  : take(group.theirs[k - group.first]);
+            ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1,
+                                         shared(k - group.first) ? &own : &their);
             const size_t bytes = other->Samples() * sizeof(T);
             const std::lock_guard<std::mutex> lock(m_expected.mutex);
             // Kept only while the same band is still expected, and within bounds.
