@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -648,25 +649,47 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
         }
     };
     const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
-    std::vector<std::thread> threads;
     // Helpers start afresh for each read: their rows go into buffers from the pool, not into
-    // new memory each time. The calling thread keeps its own unless it grew large.
+    // new memory each time. The calling thread keeps its own unless it grew large. On a busy
+    // machine a helper may get no processor before the caller has done every chunk itself:
+    // the caller then waits only for helpers that took a chunk, and a late one touches
+    // nothing of this read (whose state lives on the caller's stack) and just ends.
+    struct Helpers
+    {
+        std::mutex mutex;
+        std::condition_variable idle;
+        bool closed = false;
+        int working = 0;
+    };
+    const auto shared = std::make_shared<Helpers>();
     ChunkBufferPool& pool = ChunkBufferPool::Shared();
     const size_t partMost = std::min(H, cy) * cx * bytes;
     for (size_t t = 0; t < helpers; ++t)
-        threads.emplace_back([&] {
+        std::thread([shared, &work, &pool, partMost] {
+            {
+                const std::lock_guard<std::mutex> lock(shared->mutex);
+                if (shared->closed)
+                    return;
+                ++shared->working;
+            }
             std::vector<std::uint8_t> part = pool.Take(partMost);
             work(part);
             pool.Give(std::move(part));
-        });
+            const std::lock_guard<std::mutex> lock(shared->mutex);
+            --shared->working;
+            shared->idle.notify_all();
+        }).detach();
     {
         thread_local std::vector<std::uint8_t> part;
         work(part);
         if (part.capacity() > kKeptBufferBytes)
             std::vector<std::uint8_t>().swap(part);
     }
-    for (std::thread& t : threads)
-        t.join();
+    {
+        std::unique_lock<std::mutex> lock(shared->mutex);
+        shared->closed = true;
+        shared->idle.wait(lock, [&] { return shared->working == 0; });
+    }
     // The chunks fetched here are used up: their buffers serve the next ones.
     for (ChunkStore::Result& r : own)
         pool.Give(std::move(r.bytes));
