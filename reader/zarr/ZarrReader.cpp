@@ -906,14 +906,23 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
                 bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
                 continue;
             }
-            const std::vector<ChunkStore::Result> own = take(group.mine[k - group.first]);
+            std::vector<ChunkStore::Result> own = take(group.mine[k - group.first]);
             bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
-            if (!other)
+            // The chunks used up here: their buffers serve the next downloads.
+            const auto giveBack = [](std::vector<ChunkStore::Result>& used) {
+                for (ChunkStore::Result& r : used)
+                    ChunkBufferPool::Shared().Give(std::move(r.bytes));
+            };
+            if (!other) {
+                giveBack(own);
                 continue;
-            const std::vector<ChunkStore::Result> their = shared(k - group.first) ? std::vector<ChunkStore::Result>()
-                                                                                  : take(group.theirs[k - group.first]);
+            }
+            std::vector<ChunkStore::Result> their = shared(k - group.first) ? std::vector<ChunkStore::Result>()
+                                                                            : take(group.theirs[k - group.first]);
             ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1,
                                          shared(k - group.first) ? &own : &their);
+            giveBack(own);
+            giveBack(their);
             const size_t bytes = other->Samples() * sizeof(T);
             const std::lock_guard<std::mutex> lock(m_expected.mutex);
             // Kept only while the same band is still expected, and within bounds.
