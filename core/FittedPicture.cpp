@@ -141,6 +141,20 @@ ViewPicture RenderFittedPicture(ImageSession& session, const ViewState& state, D
     const int offset[2] = {(w - std::min(w, inner[0])) / 2, (h - std::min(h, inner[1])) / 2};
     const int out[2] = {w, h};
 
+    // The XZ view's row and the YZ view's column of a plane often lie in the same chunks: a
+    // source that fetches chunks keeps the column aside while it reads the row.
+    ImageReader::ImageBase<unsigned short>& source = session.Level(level);
+    struct Forget
+    {
+        ImageReader::ImageBase<unsigned short>& source;
+        ~Forget() { source.ForgetExpectedBand(); }
+    } forget{source};
+    if (placed[kViewXZ].shown && placed[kViewYZ].shown) {
+        const ViewKey yz = MakeViewKey(state, kViewYZ, session.serial, session.levelSizes, level);
+        if (yz.pinned.size() >= 2 && yz.pinned[0] >= 0 && yz.pinned[1] < 0)
+            source.ExpectBand(false, yz.pinned[0], yz.pinned[0] + 1);
+    }
+
     // Each view read, its shown pixels taken and its planes let go before the next is read.
     ViewData picked[kViewCount];
     ImageReader::Vector pickedSize[kViewCount];

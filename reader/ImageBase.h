@@ -69,6 +69,13 @@ public:
             bands.push_back(GetBandSource(p, rows, a0, a1));
         return bands;
     }
+    // Tells the source that the band `rows`, a0..a1 (as GetBandSource's) of the planes whose
+    // other bands are asked for next will be wanted as well (a picture's XZ view, then its YZ
+    // view): a source that fetches chunks from a server may keep that band aside from the
+    // chunks it fetches anyway instead of fetching them twice. ForgetExpectedBand lets go of
+    // what was kept.
+    virtual void ExpectBand(bool /*rows*/, int /*a0*/, int /*a1*/) {}
+    virtual void ForgetExpectedBand() {}
     static ImageSlice<T> CutRows(const ImageSlice<T>& plane, int y0, int y1);
     static ImageSlice<T> CutColumns(const ImageSlice<T>& plane, int x0, int x1);
 

@@ -6,6 +6,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include "ChunkStore.h"
 #include "MemoryBudget.h"
 #include "ViewBuffers.h"
 
@@ -242,9 +243,10 @@ void SliceCache<T>::Clear()
         m_bytes = 0;
     }
     dropped.clear();
-    // Likewise the views' waiting buffers; and glibc keeps freed plane-sized blocks for
-    // reuse: hand them back now that a whole image's planes are gone.
+    // Likewise the views' and the chunks' waiting buffers; and glibc keeps freed plane-sized
+    // blocks for reuse: hand them back now that a whole image's planes are gone.
     ViewBuffers::Drop();
+    ChunkBufferPool::Shared().Drop();
     malloc_trim(0);
 }
 

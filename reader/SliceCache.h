@@ -51,6 +51,8 @@ public:
     ImageSlice<T> GetBandSource(const Vector& position, bool rows, int a0, int a1) override;
     // Kept planes from here, the others' bands from the source together.
     std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
+    void ExpectBand(bool rows, int a0, int a1) override { m_image->ExpectBand(rows, a0, a1); }
+    void ForgetExpectedBand() override { m_image->ForgetExpectedBand(); }
     // The plane at `position` if it is kept now, else an empty slice; never asks the source,
     // so it never waits on a read in flight.
     ImageSlice<T> Peek(const Vector& position) const;

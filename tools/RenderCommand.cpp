@@ -2,9 +2,12 @@
 
 #include <QImage>
 #include <QString>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,6 +16,7 @@
 #include "MovieRange.h"
 #include "RegionFiles.h"
 #include "MovieWriter.h"
+#include "PngFramesWriter.h"
 #include "OpenImage.h"
 #include "PictureOverlay.h"
 #include "ReaderOptions.h"
@@ -42,6 +46,25 @@ struct CommandOptions
     std::string profiles;   // --profiles OUT.csv: line profiles
     std::vector<std::string> through;
 };
+
+// A PNG is written as a movie's frames are (RGB, one filter per row), with zlib at level 2:
+// a quarter of the time of Qt's default encoder, for files up to a quarter larger. Other
+// formats go to Qt.
+bool savePicture(const ViewPicture& picture, const std::string& path)
+{
+    std::string suffix = std::filesystem::path(path).extension().string();
+    std::transform(suffix.begin(), suffix.end(), suffix.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (suffix != ".png")
+        return WrapPicture(picture).save(QString::fromLocal8Bit(path.c_str()));
+    const Core::RgbaFrame frame{picture.width, picture.height, 4 * static_cast<size_t>(picture.width),
+                                picture.pixels.get(), Core::PixelOrder::BGRA};
+    std::vector<unsigned char> raw, png;
+    Core::FilterPngRows(frame, raw);
+    const size_t size = Core::DeflatePng(raw, picture.width, picture.height, png, Core::PngEffort::Still);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    return size > 0 && out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(size)) &&
+           (out.close(), !out.fail());
+}
 
 bool toNumber(const std::string& text, double& value)
 {
@@ -406,7 +429,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         renderWhy = writeMovie(context, plan, state, display, rotation, err, cancel);
     } else {
         const ViewPicture picture = renderFrame(context, state, display, rotation, renderWhy);
-        if (!picture.IsNull() && !WrapPicture(picture).save(QString::fromLocal8Bit(request.output.c_str())))
+        if (!picture.IsNull() && !savePicture(picture, request.output))
             renderWhy = "cannot write " + request.output;
     }
     if (!renderWhy.empty())

@@ -1,14 +1,15 @@
 #include "ChunkStore.h"
 
-#include <curl/curl.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <thread>
+#include <utility>
 
+#include "CurlLibrary.h"
 #include "StopToken.h"
 
 namespace ImageReader {
@@ -16,6 +17,83 @@ namespace ImageReader {
 std::string ChunkStore::Range::CacheKey() const
 {
     return IsWhole() ? key : key + "#" + std::to_string(offset) + "+" + std::to_string(length);
+}
+
+ChunkBufferPool& ChunkBufferPool::Shared()
+{
+    static ChunkBufferPool* pool = new ChunkBufferPool;
+    return *pool;
+}
+
+ChunkBufferPool::Buffer ChunkBufferPool::Take(size_t bytes)
+{
+    Buffer buffer;
+    if (bytes >= kPooledFrom && bytes <= kLargest) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        size_t best = m_waiting.size();
+        for (size_t i = 0; i < m_waiting.size(); ++i) {
+            const size_t c = m_waiting[i].capacity();
+            if (c >= bytes && c - bytes <= c / 2 && (best == m_waiting.size() || c < m_waiting[best].capacity()))
+                best = i;
+        }
+        if (best < m_waiting.size()) {
+            buffer.swap(m_waiting[best]);
+            m_waiting[best].swap(m_waiting.back());
+            m_waiting.pop_back();
+            m_bytes -= buffer.capacity();
+            return buffer;
+        }
+    }
+    // Out of memory here is left to the caller, which asks for the room itself and copes.
+    try {
+        buffer.reserve(bytes >= kPooledFrom && bytes <= kLargest ? bytes + bytes / 8 : bytes);
+    } catch (const std::bad_alloc&) {
+    }
+    return buffer;
+}
+
+void ChunkBufferPool::Give(Buffer&& buffer)
+{
+    Buffer given;
+    given.swap(buffer);
+    const size_t capacity = given.capacity();
+    if (capacity < kPooledFrom || capacity > kLargest)
+        return;
+    given.clear();
+    std::vector<Buffer> freed; // freed outside the lock
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back(std::move(given));
+        m_bytes += capacity;
+        while (!m_waiting.empty() && (m_bytes > m_keepBytes || m_waiting.size() > m_keepBuffers)) {
+            const auto smallest = std::min_element(m_waiting.begin(), m_waiting.end(),
+                                                   [](const Buffer& a, const Buffer& b) { return a.capacity() < b.capacity(); });
+            m_bytes -= smallest->capacity();
+            freed.push_back(std::move(*smallest));
+            smallest->swap(m_waiting.back());
+            m_waiting.pop_back();
+        }
+    }
+}
+
+void ChunkBufferPool::Drop()
+{
+    std::vector<Buffer> freed;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    freed.swap(m_waiting);
+    m_bytes = 0;
+}
+
+size_t ChunkBufferPool::WaitingBytes() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
+}
+
+size_t ChunkBufferPool::WaitingCount() const
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    return m_waiting.size();
 }
 
 std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::string>& keys, std::uint64_t limit)
@@ -53,6 +131,22 @@ void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
     result.bytes.erase(result.bytes.begin(), result.bytes.begin() + static_cast<std::ptrdiff_t>(from));
 }
 
+namespace {
+
+// A kept key's copy, in a buffer from the pool.
+ChunkStore::Result copyOf(const ChunkStore::Result& kept)
+{
+    ChunkStore::Result r;
+    r.status = kept.status;
+    r.why = kept.why;
+    r.whole = kept.whole;
+    r.bytes = ChunkBufferPool::Shared().Take(kept.bytes.size());
+    r.bytes.assign(kept.bytes.begin(), kept.bytes.end());
+    return r;
+}
+
+} // namespace
+
 std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>& ranges)
 {
     std::vector<Result> results(ranges.size());
@@ -74,7 +168,7 @@ std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>
                 continue;
             }
             m_entries.splice(m_entries.begin(), m_entries, it->second);
-            results[i] = it->second->second;
+            results[i] = copyOf(it->second->second);
             results[i].whole = whole;
             TakeRange(results[i], ranges[i]);
         }
@@ -98,10 +192,10 @@ void CachingStore::Keep(const std::string& key, const Result& r)
 {
     if (Cost(key, r) > m_budget / 4 || m_index.count(key))
         return;
-    m_entries.emplace_front(key, r);
+    m_entries.emplace_front(key, copyOf(r));
     m_entries.front().second.whole = false;
     m_index[key] = m_entries.begin();
-    m_bytes += Cost(key, r);
+    m_bytes += Cost(key, m_entries.front().second);
     EvictTo(m_budget);
 }
 
@@ -110,6 +204,7 @@ void CachingStore::EvictTo(size_t limit)
     while (m_bytes > limit && !m_entries.empty()) {
         m_bytes -= Cost(m_entries.back().first, m_entries.back().second);
         m_index.erase(m_entries.back().first);
+        ChunkBufferPool::Shared().Give(std::move(m_entries.back().second.bytes));
         m_entries.pop_back();
     }
 }
@@ -182,10 +277,11 @@ ChunkStore::Result FolderStore::GetRange(const Range& range)
         result.why = key + " is too large to be a chunk";
         return result;
     }
+    result.bytes = ChunkBufferPool::Shared().Take(static_cast<size_t>(count));
     result.bytes.resize(static_cast<size_t>(count));
     in.seekg(static_cast<std::streamoff>(from));
     if (!in.read(reinterpret_cast<char*>(result.bytes.data()), static_cast<std::streamsize>(count))) {
-        result.bytes.clear();
+        ChunkBufferPool::Shared().Give(std::move(result.bytes));
         result.why = key + " cannot be read";
         return result;
     }
@@ -195,10 +291,10 @@ ChunkStore::Result FolderStore::GetRange(const Range& range)
 
 namespace {
 
-void initCurl()
+// Loaded (and started) by the first web address.
+const CurlLibrary& Curl()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return CurlLibrary::Get();
 }
 
 struct Transfer
@@ -219,11 +315,15 @@ size_t onData(char* data, size_t size, size_t count, void* user)
 {
     auto* t = static_cast<Transfer*>(user);
     const size_t n = size * count;
-    // Room for the announced length at once: growing a chunk step by step copies it again and again.
+    // Room for the announced length at once, from the pool: growing a chunk step by step
+    // copies it again and again, and fresh memory is faulted in page by page.
     curl_off_t announced = -1;
-    if (t->body.empty() && curl_easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
-        static_cast<std::uint64_t>(announced) <= t->limit)
-        t->body.reserve(static_cast<size_t>(announced));
+    if (t->body.empty() && Curl().easy_getinfo(t->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced > 0 &&
+        static_cast<std::uint64_t>(announced) <= t->limit) {
+        ChunkBufferPool& pool = ChunkBufferPool::Shared();
+        if (t->body.capacity() < static_cast<size_t>(announced))
+            pool.Give(std::exchange(t->body, pool.Take(static_cast<size_t>(announced))));
+    }
     // After content decoding too: a small gzip body must not inflate past what was promised.
     if (t->body.size() + n > t->limit) {
         t->tooLarge = true;
@@ -241,33 +341,33 @@ int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 
 CURL* makeEasy(Transfer& t, const HttpOptions& o)
 {
-    CURL* easy = curl_easy_init();
+    CURL* easy = Curl().easy_init();
     if (!easy)
         return nullptr;
     t.body.clear();
     t.easy = easy;
     t.tooLarge = false;
     t.error[0] = 0;
-    curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs);
-    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, o.requestTimeoutMs);
+    Curl().easy_setopt(easy, CURLOPT_URL, t.url.c_str());
+    Curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
+    Curl().easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    Curl().easy_setopt(easy, CURLOPT_PRIVATE, &t);
+    Curl().easy_setopt(easy, CURLOPT_ERRORBUFFER, t.error);
+    Curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs);
+    Curl().easy_setopt(easy, CURLOPT_TIMEOUT_MS, o.requestTimeoutMs);
     // A transfer that trickles is given up long before the overall limit.
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, o.lowSpeedBytes));
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(o.lowSpeedSeconds, std::max(1L, o.requestTimeoutMs / 1000))));
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, o.redirects)));
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, std::max(1L, o.lowSpeedBytes));
+    Curl().easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, std::max(1L, std::min(o.lowSpeedSeconds, std::max(1L, o.requestTimeoutMs / 1000))));
+    Curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    Curl().easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    Curl().easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
+    Curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    Curl().easy_setopt(easy, CURLOPT_MAXREDIRS, static_cast<long>(std::max(0, o.redirects)));
+    Curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    Curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    Curl().easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
     if (!t.range.empty())
-        curl_easy_setopt(easy, CURLOPT_RANGE, t.range.c_str());
+        Curl().easy_setopt(easy, CURLOPT_RANGE, t.range.c_str());
     return easy;
 }
 
@@ -277,19 +377,23 @@ CURL* makeEasy(Transfer& t, const HttpOptions& o)
 // keys are added to, and out of messages.
 HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_options(options)
 {
-    initCurl();
+    if (!Curl().error.empty()) {
+        m_malformed = "not reachable here: " + Curl().error;
+        m_shown = baseUrl.substr(0, baseUrl.find_first_of("?#"));
+        return;
+    }
     if (m_options.connections < 1)
         m_options.connections = 1;
-    const std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), &curl_url_cleanup);
+    const std::unique_ptr<CURLU, decltype(CurlLibrary::url_cleanup)> url(Curl().url(), Curl().url_cleanup);
     auto part = [&](CURLUPart which) {
         char* text = nullptr;
         std::string value;
-        if (curl_url_get(url.get(), which, &text, 0) == CURLUE_OK && text)
+        if (Curl().url_get(url.get(), which, &text, 0) == CURLUE_OK && text)
             value = text;
-        curl_free(text);
+        Curl().free(text);
         return value;
     };
-    if (!url || curl_url_set(url.get(), CURLUPART_URL, baseUrl.c_str(), 0) != CURLUE_OK) {
+    if (!url || Curl().url_set(url.get(), CURLUPART_URL, baseUrl.c_str(), 0) != CURLUE_OK) {
         m_malformed = "not a usable URL";
         // Still something to show, without what may follow the path.
         m_shown = baseUrl.substr(0, baseUrl.find_first_of("?#"));
@@ -302,13 +406,13 @@ HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_options(optio
     while (!path.empty() && path.back() == '/')
         path.pop_back();
     path += '/';
-    curl_url_set(url.get(), CURLUPART_QUERY, nullptr, 0);
-    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
-    curl_url_set(url.get(), CURLUPART_PATH, path.c_str(), 0);
+    Curl().url_set(url.get(), CURLUPART_QUERY, nullptr, 0);
+    Curl().url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    Curl().url_set(url.get(), CURLUPART_PATH, path.c_str(), 0);
     m_base = part(CURLUPART_URL);
-    curl_url_set(url.get(), CURLUPART_USER, nullptr, 0);
-    curl_url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
-    curl_url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
+    Curl().url_set(url.get(), CURLUPART_USER, nullptr, 0);
+    Curl().url_set(url.get(), CURLUPART_PASSWORD, nullptr, 0);
+    Curl().url_set(url.get(), CURLUPART_OPTIONS, nullptr, 0);
     m_shown = part(CURLUPART_URL);
     if (m_base.empty() || m_base.back() != '/')
         m_malformed = "not a usable URL";
@@ -317,7 +421,7 @@ HttpStore::HttpStore(std::string baseUrl, HttpOptions options) : m_options(optio
 HttpStore::~HttpStore()
 {
     for (void* multi : m_idle)
-        curl_multi_cleanup(static_cast<CURLM*>(multi));
+        Curl().multi_cleanup(static_cast<CURLM*>(multi));
 }
 
 std::string HttpStore::KeyUrl(const std::string& key) const
@@ -398,7 +502,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
     auto fail = [&](size_t i, std::string why) {
         results[i].status = Status::Failed;
         results[i].why = std::move(why);
-        results[i].bytes.clear();
+        ChunkBufferPool::Shared().Give(std::move(results[i].bytes));
         ++done;
     };
     struct Waiting
@@ -444,9 +548,9 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         }
     }
     if (!multi && m_malformed.empty()) {
-        multi = curl_multi_init();
+        multi = Curl().multi_init();
         if (multi)
-            curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(m_options.connections));
+            Curl().multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(m_options.connections));
     }
     if (!multi) {
         for (Result& r : results)
@@ -462,8 +566,8 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
     while (done < ranges.size()) {
         if (StopRequested()) {
             for (CURL* easy : active) {
-                curl_multi_remove_handle(multi, easy);
-                curl_easy_cleanup(easy);
+                Curl().multi_remove_handle(multi, easy);
+                Curl().easy_cleanup(easy);
                 --m_inFlight;
             }
             active.clear();
@@ -501,9 +605,9 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             Transfer& t = transfers[queue[next].index];
             ++next;
             CURL* easy = makeEasy(t, m_options);
-            if (!easy || curl_multi_add_handle(multi, easy) != CURLM_OK) {
+            if (!easy || Curl().multi_add_handle(multi, easy) != CURLM_OK) {
                 if (easy)
-                    curl_easy_cleanup(easy);
+                    Curl().easy_cleanup(easy);
                 t.easy = nullptr;
                 --m_inFlight;
                 fail(t.index, "the HTTP client could not start a request");
@@ -515,19 +619,19 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             ++running;
         }
         int still = 0;
-        curl_multi_perform(multi, &still);
+        Curl().multi_perform(multi, &still);
         int left = 0;
-        while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+        while (CURLMsg* msg = Curl().multi_info_read(multi, &left)) {
             if (msg->msg != CURLMSG_DONE)
                 continue;
             CURL* easy = msg->easy_handle;
             Transfer* t = nullptr;
-            curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
+            Curl().easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
             long code = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
+            Curl().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code);
             const CURLcode rc = msg->data.result;
-            curl_multi_remove_handle(multi, easy);
-            curl_easy_cleanup(easy);
+            Curl().multi_remove_handle(multi, easy);
+            Curl().easy_cleanup(easy);
             active.erase(std::remove(active.begin(), active.end(), easy), active.end());
             --m_inFlight;
             --running;
@@ -563,7 +667,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                 continue;
             }
             if (rc != CURLE_OK) {
-                why = t->shown + ": " + (t->error[0] ? std::string(t->error) : std::string(curl_easy_strerror(rc)));
+                why = t->shown + ": " + (t->error[0] ? std::string(t->error) : std::string(Curl().easy_strerror(rc)));
                 transient = rc != CURLE_UNSUPPORTED_PROTOCOL && rc != CURLE_URL_MALFORMAT && rc != CURLE_COULDNT_RESOLVE_HOST &&
                             rc != CURLE_TOO_MANY_REDIRECTS && rc != CURLE_ABORTED_BY_CALLBACK;
             } else {
@@ -593,9 +697,9 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             // The read is lost: what is in flight is dropped and what has not started is not asked for.
             for (CURL* easy : active) {
                 Transfer* t = nullptr;
-                curl_easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
-                curl_multi_remove_handle(multi, easy);
-                curl_easy_cleanup(easy);
+                Curl().easy_getinfo(easy, CURLINFO_PRIVATE, reinterpret_cast<char**>(&t));
+                Curl().multi_remove_handle(multi, easy);
+                Curl().easy_cleanup(easy);
                 --m_inFlight;
                 --running;
                 if (t) {
@@ -611,7 +715,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         if (done >= ranges.size())
             break;
         if (running > 0)
-            curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+            Curl().multi_poll(multi, nullptr, 0, 50, nullptr);
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -619,6 +723,9 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         const std::lock_guard<std::mutex> lock(m_idleMutex);
         m_idle.push_back(multi);
     }
+    // What failed transfers received goes back for the next chunks.
+    for (Transfer& t : transfers)
+        ChunkBufferPool::Shared().Give(std::move(t.body));
     return results;
 }
 

@@ -13,6 +13,46 @@
 
 namespace ImageReader {
 
+// Buffers for chunk bytes: what a server sent or a file holds, and a chunk's decoded rows.
+// A chunk received into fresh memory costs a page fault per 4 KiB page at its first touch,
+// more than fetching or decoding it: a buffer whose chunk was used waits here for the next
+// chunk of about its size. Bounded in count and bytes; small buffers come from the heap's
+// own free lists and are not kept, nor are very large ones. Safe from any thread.
+class ChunkBufferPool
+{
+public:
+    using Buffer = std::vector<std::uint8_t>;
+    static constexpr size_t kPooledFrom = size_t(64) << 10;
+    static constexpr size_t kLargest = size_t(16) << 20;
+
+    explicit ChunkBufferPool(size_t keepBytes = size_t(32) << 20, size_t keepBuffers = 16)
+        : m_keepBytes(keepBytes), m_keepBuffers(keepBuffers)
+    {
+    }
+    ChunkBufferPool(const ChunkBufferPool&) = delete;
+    ChunkBufferPool& operator=(const ChunkBufferPool&) = delete;
+    // The one the stores and readers share; never destroyed (buffers may come back late).
+    static ChunkBufferPool& Shared();
+
+    // An empty buffer with room for at least `bytes`: the smallest waiting one that holds
+    // them without wasting more than half of it, else a new one with some room to spare, so
+    // that a later chunk a little larger fits it too. Without memory for it, an empty one.
+    Buffer Take(size_t bytes);
+    // Empties `buffer` and keeps it for a later Take; past the bounds the smallest waiting
+    // buffers are freed first.
+    void Give(Buffer&& buffer);
+    // Frees every waiting buffer.
+    void Drop();
+    size_t WaitingBytes() const;
+    size_t WaitingCount() const;
+
+private:
+    const size_t m_keepBytes, m_keepBuffers;
+    mutable std::mutex m_mutex;
+    std::vector<Buffer> m_waiting;
+    size_t m_bytes = 0;
+};
+
 // Where a Zarr hierarchy's keys (".zattrs", "0/.zarray", "0/1/2/3", ...) are read from.
 // Stores may be used from several threads at once.
 class ChunkStore
@@ -176,8 +216,8 @@ public:
 private:
     void EvictTo(size_t limit); // with m_mutex held
     void Keep(const std::string& key, const Result& r); // with m_mutex held
-    // What an entry costs: its bytes and its bookkeeping, so that absent keys (no bytes) count too.
-    static size_t Cost(const std::string& key, const Result& r) { return r.bytes.size() + key.size() + 96; }
+    // What an entry costs: its buffer and its bookkeeping, so that absent keys (no bytes) count too.
+    static size_t Cost(const std::string& key, const Result& r) { return r.bytes.capacity() + key.size() + 96; }
 
     std::shared_ptr<ChunkStore> m_inner;
     size_t m_budget;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -397,7 +399,7 @@ size_t ZarrReader<T>::SetMemoryBudget(size_t budgetBytes)
         return 0;
     const size_t share = std::min(budgetBytes / kChunkCacheShare, m_http.cacheBytes);
     m_chunkCache->SetBudget(share);
-    m_groupBands = share == 0;
+    *m_groupBands = share == 0;
     return share;
 }
 
@@ -604,18 +606,7 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
     std::atomic<bool> failed{false};
     std::mutex whyMutex;
     std::string firstWhy;
-    auto work = [&] {
-        thread_local std::vector<unsigned char> part;
-        // Kept for the next read unless it grew large (a whole deep chunk's rows).
-        struct Trim
-        {
-            std::vector<unsigned char>& buffer;
-            ~Trim()
-            {
-                if (buffer.capacity() > kKeptBufferBytes)
-                    std::vector<unsigned char>().swap(buffer);
-            }
-        } trim{part};
+    auto work = [&](std::vector<std::uint8_t>& part) {
         for (size_t i = next++; i < chunks.size() && !failed; i = next++) {
             if (StopRequested()) {
                 failed = true;
@@ -658,11 +649,27 @@ bool ZarrReader<T>::ReadRegion(const Level& level, const Vector& p, size_t x0, s
     };
     const size_t helpers = std::min<size_t>(chunks.size() / 2, std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1));
     std::vector<std::thread> threads;
+    // Helpers start afresh for each read: their rows go into buffers from the pool, not into
+    // new memory each time. The calling thread keeps its own unless it grew large.
+    ChunkBufferPool& pool = ChunkBufferPool::Shared();
+    const size_t partMost = std::min(H, cy) * cx * bytes;
     for (size_t t = 0; t < helpers; ++t)
-        threads.emplace_back(work);
-    work();
+        threads.emplace_back([&] {
+            std::vector<std::uint8_t> part = pool.Take(partMost);
+            work(part);
+            pool.Give(std::move(part));
+        });
+    {
+        thread_local std::vector<std::uint8_t> part;
+        work(part);
+        if (part.capacity() > kKeptBufferBytes)
+            std::vector<std::uint8_t>().swap(part);
+    }
     for (std::thread& t : threads)
         t.join();
+    // The chunks fetched here are used up: their buffers serve the next ones.
+    for (ChunkStore::Result& r : own)
+        pool.Give(std::move(r.bytes));
     if (failed) {
         if (!firstWhy.empty())
             WarnOnce("A chunk of " + m_store->Location() + " is damaged (" + firstWhy + "); its planes are shown black.");
@@ -681,6 +688,11 @@ ImageSlice<T> ZarrReader<T>::GetBand(const Vector& position, int x0, int x1, int
     if (!level || position.size() + 2 != level->dims.size() || x0 < 0 || x1 <= x0 || x1 > level->dims[0] || y0 < 0 || y1 <= y0 ||
         y1 > level->dims[1])
         return ImageSlice<T>();
+    if (!fetched) {
+        ImageSlice<T> kept = takeExpected(position, Band{x0, x1, y0, y1});
+        if (!kept.IsEmpty())
+            return kept;
+    }
     const size_t samples = static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0);
     T* result = static_cast<T*>(std::malloc(samples * sizeof(T)));
     if (!result)
@@ -738,42 +750,193 @@ ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
 // From a server, the bands' chunks are asked for a group of planes at a time, so that
 // requests follow one another (a few in flight) instead of waiting for each plane: a side
 // view of a coarse level needs one chunk per plane. A group that meets a failure is read
-// again plane by plane, so that only the planes whose chunks fail are lost.
+// again plane by plane, so that only the planes whose chunks fail are lost. An expected band
+// comes from the same fetch: its chunks are asked for along with the band's (each once) and
+// the band is cut out and kept.
 template <class T>
 std::vector<ImageSlice<T>> ZarrReader<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
 {
     const auto level = CurrentLevel();
-    if (!IsRemote() || !m_groupBands || !level || positions.size() < 2 || a0 < 0 || a1 <= a0)
+    if (!IsRemote() || !*m_groupBands || !level || positions.empty() || a0 < 0 || a1 <= a0)
         return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
     const int W = level->dims[0], H = level->dims[1];
-    const int x0 = rows ? 0 : a0, x1 = rows ? W : a1, y0 = rows ? a0 : 0, y1 = rows ? a1 : H;
+    const Band mine{rows ? 0 : a0, rows ? W : a1, rows ? a0 : 0, rows ? a1 : H};
+    // The other band, when one is expected and not this one.
+    std::optional<Band> other;
+    {
+        const std::lock_guard<std::mutex> lock(m_expected.mutex);
+        if (m_expected.set && !(m_expected.band == mine) && m_expected.band.x1 <= W && m_expected.band.y1 <= H)
+            other = m_expected.band;
+    }
+    // Bands kept from an earlier fetch are taken first; the rest are fetched.
     std::vector<ImageSlice<T>> bands(positions.size());
-    for (size_t first = 0; first < positions.size();) {
-        std::vector<std::vector<std::uint64_t>> coords;
-        std::vector<size_t> ends; // where each plane's chunks end in coords
-        size_t last = first;
-        for (; last < positions.size() && (last == first || coords.size() < kBandGroupChunks); ++last) {
-            size_t within = 0;
-            if (!regionChunks(level->meta, positions[last], static_cast<size_t>(x0), static_cast<size_t>(x1),
-                              static_cast<size_t>(y0), static_cast<size_t>(y1), coords, within))
-                return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
-            ends.push_back(coords.size());
+    std::vector<Vector> missing;
+    std::vector<size_t> at;
+    for (size_t i = 0; i < positions.size(); ++i) {
+        bands[i] = takeExpected(positions[i], mine);
+        if (bands[i].IsEmpty()) {
+            missing.push_back(positions[i]);
+            at.push_back(i);
         }
-        std::vector<ChunkStore::Result> chunks = FetchChunks(*level, coords);
-        const bool failed = std::any_of(chunks.begin(), chunks.end(),
+    }
+    if (missing.size() < 2 && !other) {
+        std::vector<ImageSlice<T>> got = ImageBase<T>::GetBandSources(missing, rows, a0, a1);
+        for (size_t k = 0; k < got.size(); ++k)
+            bands[at[k]] = std::move(got[k]);
+        return bands;
+    }
+    std::vector<ImageSlice<T>> got = fetchBands(*level, missing, rows, a0, a1, other ? &*other : nullptr);
+    for (size_t k = 0; k < got.size(); ++k)
+        bands[at[k]] = std::move(got[k]);
+    return bands;
+}
+
+template <class T>
+std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const std::vector<Vector>& positions, bool rows,
+                                                    int a0, int a1, const Band* other)
+{
+    const int W = level.dims[0], H = level.dims[1];
+    const Band band{rows ? 0 : a0, rows ? W : a1, rows ? a0 : 0, rows ? a1 : H};
+    const auto region = [&](const Vector& p, const Band& b, std::vector<std::vector<std::uint64_t>>& coords) {
+        size_t within = 0;
+        return regionChunks(level.meta, p, static_cast<size_t>(b.x0), static_cast<size_t>(b.x1), static_cast<size_t>(b.y0),
+                            static_cast<size_t>(b.y1), coords, within);
+    };
+    // Per group of planes, its planes' bands' chunks and the other band's, as places in one
+    // list of chunks to fetch (a chunk both need is fetched once).
+    struct Group
+    {
+        size_t first = 0, last = 0;
+        std::vector<std::vector<std::uint64_t>> coords;
+        std::vector<std::vector<size_t>> mine, theirs;
+    };
+    std::vector<Group> groups;
+    for (size_t first = 0; first < positions.size();) {
+        Group g;
+        g.first = first;
+        size_t last = first;
+        for (; last < positions.size() && (last == first || g.coords.size() < kBandGroupChunks); ++last) {
+            std::vector<std::vector<std::uint64_t>> a, b;
+            if (!region(positions[last], band, a) || (other && !region(positions[last], *other, b)))
+                return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
+            const size_t from = g.coords.size();
+            const auto place = [&](const std::vector<std::uint64_t>& c) {
+                const auto at = std::find(g.coords.begin() + static_cast<std::ptrdiff_t>(from), g.coords.end(), c);
+                if (at != g.coords.end())
+                    return static_cast<size_t>(at - g.coords.begin());
+                g.coords.push_back(c);
+                return g.coords.size() - 1;
+            };
+            g.mine.emplace_back();
+            g.theirs.emplace_back();
+            for (const auto& c : a)
+                g.mine.back().push_back(place(c));
+            for (const auto& c : b)
+                g.theirs.back().push_back(place(c));
+        }
+        g.last = last;
+        groups.push_back(std::move(g));
+        first = last;
+    }
+
+    // Two groups' chunks are on their way while a group's are decoded: the second fills the
+    // connections the first leaves idle as its last requests finish. The fetches run under
+    // the caller's stop token, so that a cancel still reaches the network.
+    const StopToken* token = Detail::currentStopToken;
+    const auto fetch = [this, &level, &groups, token](size_t g) {
+        const StopScope scope(token);
+        return FetchChunks(level, groups[g].coords);
+    };
+    std::vector<ImageSlice<T>> bands(positions.size());
+    std::deque<std::future<std::vector<ChunkStore::Result>>> ahead;
+    size_t asked = 0;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        while (asked < groups.size() && ahead.size() < kBandGroupsAhead && !StopRequested())
+            ahead.push_back(std::async(std::launch::async, fetch, asked++));
+        if (ahead.empty())
+            break;
+        const Group& group = groups[g];
+        std::vector<ChunkStore::Result> chunks = ahead.front().get();
+        ahead.pop_front();
+        const bool failed = chunks.size() != group.coords.size() ||
+                            std::any_of(chunks.begin(), chunks.end(),
                                         [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
-        for (size_t k = first, begin = 0; k < last; begin = ends[k - first], ++k) {
+        // A chunk's bytes are moved out to the last band that needs them, copied for the others;
+        // two bands of the same chunks (a coarse level's plane in one chunk) share them.
+        const auto shared = [&](size_t k) { return group.theirs[k] == group.mine[k]; };
+        std::vector<size_t> uses(group.coords.size(), 0);
+        for (size_t k = 0; k < group.mine.size(); ++k) {
+            for (size_t i : group.mine[k])
+                ++uses[i];
+            for (size_t i : group.theirs[k])
+                uses[i] += shared(k) ? 0 : 1;
+        }
+        const auto take = [&](const std::vector<size_t>& places) {
+            std::vector<ChunkStore::Result> own;
+            own.reserve(places.size());
+            for (size_t i : places)
+                own.push_back(--uses[i] == 0 ? std::move(chunks[i]) : chunks[i]);
+            return own;
+        };
+        for (size_t k = group.first; k < group.last; ++k) {
             if (failed) {
                 bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
                 continue;
             }
-            std::vector<ChunkStore::Result> own(std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(begin)),
-                                                std::make_move_iterator(chunks.begin() + static_cast<std::ptrdiff_t>(ends[k - first])));
-            bands[k] = GetBand(positions[k], x0, x1, y0, y1, &own);
+            const std::vector<ChunkStore::Result> own = take(group.mine[k - group.first]);
+            bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
+            if (!other)
+                continue;
+            const std::vector<ChunkStore::Result> their = shared(k - group.first) ? std::vector<ChunkStore::Result>()
+                                                                                  : take(group.theirs[k - group.first]);
+            ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1,
+                                         shared(k - group.first) ? &own : &their);
+            const size_t bytes = other->Samples() * sizeof(T);
+            const std::lock_guard<std::mutex> lock(m_expected.mutex);
+            // Kept only while the same band is still expected, and within bounds.
+            if (!kept.IsEmpty() && m_expected.set && m_expected.band == *other &&
+                m_expected.keptBytes + bytes <= kExpectedBandBytes && m_expected.kept.emplace(positions[k], std::move(kept)).second)
+                m_expected.keptBytes += bytes;
         }
-        first = last;
     }
     return bands;
+}
+
+template <class T>
+void ZarrReader<T>::ExpectBand(bool rows, int a0, int a1)
+{
+    const auto level = CurrentLevel();
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    m_expected.kept.clear();
+    m_expected.keptBytes = 0;
+    m_expected.set = level && a0 >= 0 && a1 > a0;
+    if (!m_expected.set)
+        return;
+    m_expected.band = Band{rows ? 0 : a0, rows ? level->dims[0] : a1, rows ? a0 : 0, rows ? a1 : level->dims[1]};
+}
+
+template <class T>
+void ZarrReader<T>::ForgetExpectedBand()
+{
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    m_expected.set = false;
+    m_expected.kept.clear();
+    m_expected.keptBytes = 0;
+}
+
+template <class T>
+ImageSlice<T> ZarrReader<T>::takeExpected(const Vector& position, const Band& band)
+{
+    const std::lock_guard<std::mutex> lock(m_expected.mutex);
+    if (m_expected.kept.empty() || !(m_expected.band == band))
+        return ImageSlice<T>();
+    const auto found = m_expected.kept.find(position);
+    if (found == m_expected.kept.end())
+        return ImageSlice<T>();
+    ImageSlice<T> kept = std::move(found->second);
+    m_expected.kept.erase(found);
+    m_expected.keptBytes -= band.Samples() * sizeof(T);
+    return kept;
 }
 
 // One sample needs one chunk (and, for blosc, one of its blocks): the readout follows the
@@ -877,6 +1040,7 @@ std::unique_ptr<ImageReaderBase<T>> ZarrReader<T>::OpenLevel(int level)
     copy->m_v3 = m_v3;
     copy->m_type = m_type;
     copy->m_map = m_map;
+    copy->m_groupBands = m_groupBands;
     return copy;
 }
 

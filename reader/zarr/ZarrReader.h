@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,7 +44,14 @@ public:
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     bool ReadsBands() const override { return true; }
     std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
-    static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
+    static constexpr size_t kBandGroupChunks = 8; // chunks asked for at once by GetBandSources
+    static constexpr size_t kBandGroupsAhead = 2;  // groups' chunks on their way at once
+    // While bands are fetched a group at a time, the expected band of each plane is cut from
+    // the chunks fetched for it (with the ones it needs besides) and kept, up to
+    // kExpectedBandBytes, until asked for.
+    void ExpectBand(bool rows, int a0, int a1) override;
+    void ForgetExpectedBand() override;
+    static constexpr size_t kExpectedBandBytes = size_t(64) << 20;
     Vector GetSize() override;
     std::string GetDimName(unsigned int dim) override;
     double GetDimPixelSize(unsigned int dim) override;
@@ -126,7 +134,30 @@ private:
     // Whether side views ask for their bands a group of planes at a time: only while no
     // downloaded chunk is kept (a still picture). With the chunk cache on (the window),
     // plane-by-plane requests measured 1.4-3x faster for full-resolution side views.
-    bool m_groupBands = false;
+    // Shared by the readers of all levels: the budget is set on the first.
+    std::shared_ptr<std::atomic<bool>> m_groupBands = std::make_shared<std::atomic<bool>>(false);
+    // The expected band (x0, x1, y0, y1 of each plane) and the ones kept of it, by position.
+    struct Band
+    {
+        int x0 = 0, x1 = 0, y0 = 0, y1 = 0;
+        bool operator==(const Band& o) const { return x0 == o.x0 && x1 == o.x1 && y0 == o.y0 && y1 == o.y1; }
+        size_t Samples() const { return static_cast<size_t>(x1 - x0) * static_cast<size_t>(y1 - y0); }
+    };
+    struct Expected
+    {
+        std::mutex mutex;
+        bool set = false;
+        Band band;
+        std::map<Vector, ImageSlice<T>, VectorCompare> kept;
+        size_t keptBytes = 0;
+    };
+    Expected m_expected;
+    // The kept band of `position` for the region, taken out; empty when none is kept.
+    ImageSlice<T> takeExpected(const Vector& position, const Band& band);
+    // The bands of `positions` fetched a group of planes at a time, and the `other` band of
+    // each kept as expected.
+    std::vector<ImageSlice<T>> fetchBands(const Level& level, const std::vector<Vector>& positions, bool rows, int a0,
+                                          int a1, const Band* other);
     // Shared with the readers of the other levels: one list, however many levels.
     std::shared_ptr<const Levels> m_levels = std::make_shared<Levels>();
     std::atomic<int> m_level{0};

@@ -25,14 +25,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Frame k: red along x, green along y, blue by k, and a white square that moves.
+// Frame k: red along x, green along y in pairs of equal rows (as an enlarged picture has),
+// blue by k, and a white square that moves.
 std::vector<unsigned char> MakeFrame(int w, int h, int k, PixelOrder order)
 {
     std::vector<unsigned char> px(static_cast<size_t>(w) * h * 4);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             unsigned char* p = &px[(static_cast<size_t>(y) * w + x) * 4];
-            int r = x * 255 / (w - 1), g = y * 255 / (h - 1), b = (k * 40) % 256;
+            int r = x * 255 / (w - 1), g = (y / 2) * 510 / (h - 1), b = (k * 40) % 256;
             if (x >= 2 * k && x < 2 * k + 8 && y >= k && y < k + 8)
                 r = g = b = 255;
             p[order == PixelOrder::RGBA ? 0 : 2] = static_cast<unsigned char>(r);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "ChunkCodec.h"
+#include "ChunkStore.h"
 #include "Diagnostics.h"
 #include "LoopbackServer.h"
 #include "OpenImage.h"
@@ -422,6 +424,133 @@ TEST(ZarrCache, KeepsRecentKeysWithinItsBudget)
     }
 }
 
+// Chunk buffers wait in the pool for chunks of about their size and come back empty; the
+// pool keeps the largest within its bounds and neither tiny nor huge ones.
+TEST(ZarrBuffers, PoolHandsOutEmptyBuffersOfFittingSizeWithinItsBounds)
+{
+    using Pool = ImageReader::ChunkBufferPool;
+    constexpr size_t K = 1024;
+    Pool pool(1000 * K, 3);
+    const auto buffer = [](size_t bytes, std::uint8_t fill) {
+        Pool::Buffer b;
+        b.reserve(bytes);
+        b.assign(bytes, fill);
+        return b;
+    };
+    pool.Give(buffer(200 * K, 0xab));
+    EXPECT_EQ(pool.WaitingCount(), 1u);
+    EXPECT_EQ(pool.WaitingBytes(), 200 * K);
+    // A smaller chunk takes it, empty: nothing of the last chunk shows.
+    Pool::Buffer got = pool.Take(150 * K);
+    EXPECT_TRUE(got.empty());
+    EXPECT_EQ(got.capacity(), 200 * K);
+    EXPECT_EQ(pool.WaitingCount(), 0u);
+    pool.Give(std::move(got));
+    // A larger chunk cannot use it, nor one that would waste more than half of it.
+    EXPECT_GE(pool.Take(300 * K).capacity(), 300 * K);
+    EXPECT_LT(pool.Take(90 * K).capacity(), 200 * K);
+    EXPECT_EQ(pool.WaitingCount(), 1u);
+    // Tiny and huge buffers are never kept.
+    pool.Give(buffer(Pool::kPooledFrom - 1, 1));
+    pool.Give(buffer(Pool::kLargest + 1, 1));
+    EXPECT_EQ(pool.WaitingCount(), 1u);
+    // Past three buffers or 1000 KiB the smallest go first.
+    for (size_t kib : {300, 200, 400})
+        pool.Give(buffer(kib * K, 2));
+    EXPECT_EQ(pool.WaitingCount(), 3u);
+    EXPECT_EQ(pool.WaitingBytes(), 900 * K);
+    pool.Give(buffer(350 * K, 3)); // 1250 KiB: the 200 and then the 300 KiB ones are freed
+    EXPECT_EQ(pool.WaitingCount(), 2u);
+    EXPECT_EQ(pool.WaitingBytes(), 750 * K);
+    // The smallest that fits.
+    EXPECT_EQ(pool.Take(340 * K).capacity(), 350 * K);
+    EXPECT_EQ(pool.Take(340 * K).capacity(), 400 * K);
+    EXPECT_EQ(pool.WaitingBytes(), 0u);
+    pool.Give(buffer(100 * K, 4));
+    pool.Drop();
+    EXPECT_EQ(pool.WaitingCount(), 0u);
+    EXPECT_EQ(pool.WaitingBytes(), 0u);
+}
+
+// Chunks of very different sizes, read through buffers that pass from chunk to chunk (the
+// pool, the chunk cache's copies), with a download cut short in the middle: every plane that
+// can be read has exactly its samples, from the server as from the folder.
+TEST_F(ZarrHttp, ReusedChunkBuffersCarryNothingIntoTheNextChunk)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("lumora_zarr_pool_" + std::to_string(::getpid()));
+    const std::filesystem::path image = dir / "pool.zarr";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(image);
+    constexpr int kPlanes = 4, kSide = 300, kChunk = 256;
+    // Each chunk's samples keep 16, 12, 8 or no random bits: blosc makes them from about
+    // 128 KiB down to almost nothing.
+    const auto value = [](int x, int y, int z) {
+        std::uint64_t h = (std::uint64_t(x) * 73856093u) ^ (std::uint64_t(y) * 19349663u) ^ (std::uint64_t(z) * 83492791u);
+        h ^= h >> 13;
+        h *= 0x9e3779b97f4a7c15ull;
+        h ^= h >> 29;
+        static const unsigned masks[] = {0xffff, 0x0fff, 0x00ff, 0};
+        const unsigned mask = masks[(z + y / kChunk + 2 * (x / kChunk)) % 4];
+        return static_cast<unsigned short>((h & mask) | (~mask & 0x1234u));
+    };
+    std::string why;
+    const auto codec = ImageReader::MakeChunkCodec(R"({"id":"blosc","cname":"lz4","clevel":5,"shuffle":1})", 2, why);
+    ASSERT_TRUE(codec) << why;
+    std::ofstream(image / ".zarray") << R"({"zarr_format":2,"shape":[4,300,300],"chunks":[1,256,256],"dtype":"<u2",)"
+                                        R"("compressor":{"id":"blosc","cname":"lz4","clevel":5,"shuffle":1},"fill_value":0,)"
+                                        R"("order":"C","filters":null})";
+    size_t smallest = SIZE_MAX, largest = 0;
+    for (int z = 0; z < kPlanes; ++z)
+        for (int cy = 0; cy < 2; ++cy)
+            for (int cx = 0; cx < 2; ++cx) {
+                std::vector<unsigned short> chunk(kChunk * kChunk);
+                for (int y = 0; y < kChunk; ++y)
+                    for (int x = 0; x < kChunk; ++x)
+                        chunk[static_cast<size_t>(y * kChunk + x)] = value(cx * kChunk + x, cy * kChunk + y, z);
+                std::vector<std::uint8_t> stored;
+                ASSERT_TRUE(codec->Encode(chunk.data(), chunk.size() * 2, stored));
+                smallest = std::min(smallest, stored.size());
+                largest = std::max(largest, stored.size());
+                std::ofstream(image / (std::to_string(z) + "." + std::to_string(cy) + "." + std::to_string(cx)), std::ios::binary)
+                    .write(reinterpret_cast<const char*>(stored.data()), static_cast<std::streamsize>(stored.size()));
+            }
+    // The point of the test: chunks on both sides of the pool's smallest buffer.
+    ASSERT_LT(smallest, ImageReader::ChunkBufferPool::kPooledFrom);
+    ASSERT_GT(largest, ImageReader::ChunkBufferPool::kPooledFrom + ImageReader::ChunkBufferPool::kPooledFrom / 2);
+
+    using Action = LoopbackServer::Action;
+    const std::string cut = "pool.zarr/2.1.0"; // announces 100000 bytes, sends a few, hangs up
+    LoopbackServer server(dir, [&](const std::string& path) { return path == cut ? Action::Drop : Action::Serve; });
+    HttpOptions options;
+    options.retries = 0;
+    Reader remote(server.Url("pool.zarr"), options), folder(image.string());
+    ASSERT_EQ(remote.GetError(), "");
+    ASSERT_EQ(folder.GetError(), "");
+    // A chunk cache of a few large chunks: copies are made, kept and evicted all along.
+    remote.SetMemoryBudget(Reader::kChunkCacheShare * 600 * 1024);
+    for (int round = 0; round < 2; ++round)
+        for (int z : {0, 2, 1, 3}) {
+            SCOPED_TRACE("round " + std::to_string(round) + " plane " + std::to_string(z));
+            Vector p;
+            p.push_back(z);
+            const auto fromServer = remote.GetSlice(p);
+            const auto fromFolder = folder.GetSlice(p);
+            ASSERT_FALSE(fromFolder.IsEmpty());
+            if (z == 2) {
+                EXPECT_TRUE(fromServer.IsEmpty());
+                continue;
+            }
+            ASSERT_FALSE(fromServer.IsEmpty());
+            int wrong = 0;
+            for (const auto* slice : {&fromServer, &fromFolder})
+                for (int y = 0; y < kSide; ++y)
+                    for (int x = 0; x < kSide; ++x)
+                        wrong += slice->GetData()[y * kSide + x] != value(x, y, z);
+            EXPECT_EQ(wrong, 0);
+        }
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(ZarrHttp, SameValuesAsFromTheFolderWithFewRequests)
 {
     LoopbackServer server(testdata::Path("zarr"));
@@ -523,6 +652,46 @@ TEST_F(ZarrHttp, SideViewsFetchBandsTogetherAndLoseOnlyFailingPlanes)
             EXPECT_EQ(got.GetData()[i], lost ? 0 : want.GetData()[i]) << i;
         }
     }
+}
+
+// A picture's XZ and YZ views from a server: the YZ view's columns, expected, come from the
+// chunks fetched for the XZ view's rows, each chunk fetched once; forgotten, they are fetched.
+TEST_F(ZarrHttp, ExpectedBandComesFromTheSameFetch)
+{
+    LoopbackServer server(testdata::Path("zarr"));
+    Reader remote(server.Url("dask_u16.zarr")), folder(Data("dask_u16.zarr"));
+    ASSERT_EQ(remote.GetError(), "");
+    remote.SetMemoryBudget(0);
+    const auto fixed = [](int x, int y) {
+        Vector v(x, y);
+        v.push_back(-1);
+        return v;
+    };
+    const auto same = [&](int d1, int d2, int x, int y) {
+        const ImageReader::ImageSlice<unsigned short> got = remote.GetMaximumProjection(d1, d2, fixed(x, y));
+        const ImageReader::ImageSlice<unsigned short> want = folder.GetMaximumProjection(d1, d2, fixed(x, y));
+        ASSERT_FALSE(got.IsEmpty());
+        ASSERT_EQ(got.GetSize(), want.GetSize());
+        EXPECT_TRUE(std::equal(got.GetData(), got.GetData() + got.GetSize().prod(), want.GetData()));
+    };
+    // Row 3 lies in chunk row 0, column 25 in chunk column 1 (15 x 20 chunks): of the 2 + 2
+    // chunks per plane, one holds both.
+    remote.ExpectBand(false, 25, 26);
+    int before = server.Requests();
+    same(0, 2, -1, 3);
+    EXPECT_EQ(server.Requests() - before, 3 * 4);
+    before = server.Requests();
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 0);
+    // Taken once: asked again, or after ForgetExpectedBand, the columns are fetched.
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 2 * 4);
+    remote.ExpectBand(false, 25, 26);
+    same(0, 2, -1, 3);
+    remote.ForgetExpectedBand();
+    before = server.Requests();
+    same(2, 1, 25, -1);
+    EXPECT_EQ(server.Requests() - before, 2 * 4);
 }
 
 // Only a server's chunks one plane deep (every level) count as shared by no two planes.
