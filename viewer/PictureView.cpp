@@ -161,7 +161,8 @@ void PictureView::paintMeasurement(QPainter& e, int dh, int dv)
     const formImageViewer& w = m_window;
     const auto [zx, zy] = w.tools->ViewZooms(m_view);
     const auto [panX, panY] = Pan();
-    const auto screen = [&](const ImageReader::Vector& p) {
+    // C++17 lets a lambda copy structured bindings but not capture them (clang holds to that).
+    const auto screen = [zx = zx, zy = zy, panX = panX, panY = panY, dh, dv](const ImageReader::Vector& p) {
         return ImageReader::Vector(
             SaturatingTruncate(static_cast<float>(panX) + static_cast<float>(p[dh]) * static_cast<float>(zx), 0),
             SaturatingTruncate(static_cast<float>(panY) + static_cast<float>(p[dv]) * static_cast<float>(zy), 0));
