@@ -862,9 +862,8 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
         first = last;
     }
 
-    // Two groups' chunks are on their way while a group's are decoded: the second fills the
-    // connections the first leaves idle as its last requests finish. The fetches run under
-    // the caller's stop token, so that a cancel still reaches the network.
+    // Up to kBandGroupsAhead groups' chunks are on their way while a group's are decoded. The
+    // fetches run under the caller's stop token, so that a cancel still reaches the network.
     const StopToken* token = Detail::currentStopToken;
     const auto fetch = [this, &level, &groups, token](size_t g) {
         const StopScope scope(token);
