@@ -58,12 +58,7 @@ bool savePicture(const ViewPicture& picture, const std::string& path)
         return WrapPicture(picture).save(QString::fromLocal8Bit(path.c_str()));
     const Core::RgbaFrame frame{picture.width, picture.height, 4 * static_cast<size_t>(picture.width),
                                 picture.pixels.get(), Core::PixelOrder::BGRA};
-    std::vector<unsigned char> raw, png;
-    Core::FilterPngRows(frame, raw);
-    const size_t size = Core::DeflatePng(raw, picture.width, picture.height, png, Core::PngEffort::Still);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    return size > 0 && out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(size)) &&
-           (out.close(), !out.fail());
+    return Core::WritePng(frame, path, Core::PngEffort::Still).empty();
 }
 
 bool toNumber(const std::string& text, double& value)

@@ -97,6 +97,27 @@ size_t DeflatePng(const std::vector<unsigned char>& raw, int width, int height, 
     return static_cast<size_t>(at - png.data());
 }
 
+std::string WritePngFile(const std::vector<unsigned char>& raw, int width, int height, std::vector<unsigned char>& png,
+                         const std::string& file, PngEffort effort)
+{
+    const size_t size = DeflatePng(raw, width, height, png, effort);
+    if (size == 0)
+        return "the PNG picture could not be compressed";
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "wb"), &std::fclose);
+    if (!f)
+        return "cannot write " + file;
+    if (std::fwrite(png.data(), 1, size, f.get()) != size || std::fclose(f.release()) != 0)
+        return "cannot write " + file + " (disk full?)";
+    return std::string();
+}
+
+std::string WritePng(const RgbaFrame& frame, const std::string& file, PngEffort effort)
+{
+    std::vector<unsigned char> raw, png;
+    FilterPngRows(frame, raw);
+    return WritePngFile(raw, frame.width, frame.height, png, file, effort);
+}
+
 bool PngFramesWriter::Begin(const std::string& path, int width, int height, const MovieOptions&)
 {
     // PNG allows 2^31-1; the raw buffer must also fit zlib's 32-bit input count.
@@ -129,16 +150,8 @@ bool PngFramesWriter::Add(const RgbaFrame& frame)
     const std::string file = (std::filesystem::path(m_folder) / name).string();
     m_written.push_back(file);
     const int width = m_width, height = m_height;
-    m_jobs.push_back(std::async(std::launch::async, [&scratch, file, width, height]() -> std::string {
-        const size_t size = DeflatePng(scratch.raw, width, height, scratch.png);
-        if (size == 0)
-            return "the PNG frame could not be compressed";
-        std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(file.c_str(), "wb"), &std::fclose);
-        if (!f)
-            return "cannot write " + file;
-        if (std::fwrite(scratch.png.data(), 1, size, f.get()) != size || std::fclose(f.release()) != 0)
-            return "cannot write " + file + " (disk full?)";
-        return std::string();
+    m_jobs.push_back(std::async(std::launch::async, [&scratch, file, width, height] {
+        return WritePngFile(scratch.raw, width, height, scratch.png, file, PngEffort::Frame);
     }));
     return true;
 }

@@ -48,5 +48,10 @@ enum class PngEffort { Frame, Still };
 // returns its size, 0 when zlib fails.
 size_t DeflatePng(const std::vector<unsigned char>& raw, int width, int height, std::vector<unsigned char>& png,
                   PngEffort effort = PngEffort::Frame);
+// DeflatePng's file written to `file`; the error, or empty on success.
+std::string WritePngFile(const std::vector<unsigned char>& raw, int width, int height, std::vector<unsigned char>& png,
+                         const std::string& file, PngEffort effort);
+// A whole frame as one PNG file; the error, or empty on success.
+std::string WritePng(const RgbaFrame& frame, const std::string& file, PngEffort effort);
 
 } // namespace Core
