@@ -45,10 +45,6 @@ public:
     bool ReadsBands() const override { return true; }
     std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
     static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
-    // Groups' chunks on their way at once. Two (of 8 chunks) measured 10-15 % slower than one
-    // of 16 against a loopback server on 2 cores, where the server, the downloads and the
-    // decoders compete for the processors, and held more memory.
-    static constexpr size_t kBandGroupsAhead = 1;
     // While bands are fetched a group at a time, the expected band of each plane is cut from
     // the chunks fetched for it (with the ones it needs besides) and kept, up to
     // kExpectedBandBytes, until asked for.
