@@ -134,6 +134,9 @@ TEST(ZarrV3Codec, ChecksumsAndChainsAreCheckedBeforeUse)
         {R"([{"name":"transpose","configuration":{"order":[1,1]}},{"name":"bytes"}])", "permutation"},
         {R"([{"name":"bytes","configuration":{"endian":"middle"}}])", "byte order"},
         {R"([{"name":"bytes"},{"name":"lzma"}])", "lzma"},
+        // Fields of the wrong type are refused, not thrown out of the parser.
+        {R"([{"name":7},{"name":"bytes"}])", "not supported"},
+        {R"([{"name":"bytes","configuration":{"endian":1}}])", "byte order"},
     };
     for (const auto& c : cases) {
         why.clear();
