@@ -105,6 +105,25 @@ std::vector<ChunkStore::Result> ChunkStore::GetMany(const std::vector<std::strin
     return GetRanges(ranges);
 }
 
+void ChunkStore::GetRangesEach(const std::vector<Range>& ranges, size_t, const Each& each)
+{
+    std::vector<Result> results = GetRanges(ranges);
+    for (size_t i = 0; i < results.size(); ++i)
+        each(i, std::move(results[i]));
+}
+
+namespace {
+
+// What a store that hands parts over one by one returns when asked for all of them.
+std::vector<ChunkStore::Result> collect(ChunkStore& store, const std::vector<ChunkStore::Range>& ranges)
+{
+    std::vector<ChunkStore::Result> results(ranges.size());
+    store.GetRangesEach(ranges, ranges.size(), [&](size_t i, ChunkStore::Result&& r) { results[i] = std::move(r); });
+    return results;
+}
+
+} // namespace
+
 void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
 {
     if (!result.whole)
@@ -149,12 +168,17 @@ ChunkStore::Result copyOf(const ChunkStore::Result& kept)
 
 std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>& ranges)
 {
-    std::vector<Result> results(ranges.size());
+    return collect(*this, ranges);
+}
+
+void CachingStore::GetRangesEach(const std::vector<Range>& ranges, size_t ahead, const Each& each)
+{
     std::vector<Range> misses;
     std::vector<size_t> missAt;
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        for (size_t i = 0; i < ranges.size(); ++i) {
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        Result kept;
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
             auto it = m_index.find(ranges[i].CacheKey());
             bool whole = false;
             if (it == m_index.end() && !ranges[i].IsWhole()) {
@@ -168,24 +192,23 @@ std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>
                 continue;
             }
             m_entries.splice(m_entries.begin(), m_entries, it->second);
-            results[i] = copyOf(it->second->second);
-            results[i].whole = whole;
-            TakeRange(results[i], ranges[i]);
+            kept = copyOf(it->second->second);
+            kept.whole = whole;
         }
+        TakeRange(kept, ranges[i]);
+        each(i, std::move(kept));
     }
     if (misses.empty())
-        return results;
-    std::vector<Result> fetched = m_inner->GetRanges(misses);
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    for (size_t k = 0; k < fetched.size(); ++k) {
-        Result& r = fetched[k];
+        return;
+    m_inner->GetRangesEach(misses, ahead, [&](size_t k, Result&& r) {
         // Failures are not kept: the store's back-off decides when to try again.
-        if (r.status != Status::Failed)
+        if (r.status != Status::Failed) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
             Keep(r.whole ? misses[k].key : misses[k].CacheKey(), r);
+        }
         TakeRange(r, misses[k]);
-        results[missAt[k]] = std::move(r);
-    }
-    return results;
+        each(missAt[k], std::move(r));
+    });
 }
 
 void CachingStore::Keep(const std::string& key, const Result& r)
@@ -494,16 +517,36 @@ std::string HttpStore::Trouble() const
 // for a while (back-off), and a server failing again and again gets one request at a time.
 std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& ranges)
 {
+    return collect(*this, ranges);
+}
+
+void HttpStore::GetRangesEach(const std::vector<Range>& ranges, size_t ahead, const Each& each)
+{
     std::vector<Result> results(ranges.size());
     std::vector<Transfer> transfers(ranges.size());
     std::vector<int> allowed(ranges.size(), 1 + std::max(0, m_options.retries));
     using Clock = std::chrono::steady_clock;
     size_t done = 0;
+    // Parts before `handed` have all been handed over; requests start below handed + ahead.
+    std::vector<char> over(ranges.size(), 0);
+    size_t handed = 0;
+    const auto hand = [&](size_t i) {
+        ++done;
+        over[i] = 1;
+        each(i, std::move(results[i]));
+        while (handed < over.size() && over[handed])
+            ++handed;
+    };
+    const auto handAll = [&] {
+        for (size_t i = 0; i < results.size(); ++i)
+            each(i, std::move(results[i]));
+    };
+    ahead = std::max<size_t>(ahead, 1);
     auto fail = [&](size_t i, std::string why) {
         results[i].status = Status::Failed;
         results[i].why = std::move(why);
         ChunkBufferPool::Shared().Give(std::move(results[i].bytes));
-        ++done;
+        hand(i);
     };
     struct Waiting
     {
@@ -536,7 +579,8 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                 continue;
             for (size_t k = 0; k < ranges.size(); ++k)
                 results[k].why = why;
-            return results;
+            handAll();
+            return;
         }
     }
     CURLM* multi = nullptr;
@@ -556,7 +600,8 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
         for (Result& r : results)
             if (r.why.empty())
                 r.why = m_malformed.empty() ? "the HTTP client could not start" : m_shown + " is " + m_malformed;
-        return results;
+        handAll();
+        return;
     }
     size_t next = 0; // queue entries before this have started
     int running = 0;
@@ -589,7 +634,7 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
             failing = FailingLocked(now);
         }
         for (size_t q = next; q < queue.size() && running < m_options.connections; ++q) {
-            if (queue[q].at > now)
+            if (queue[q].at > now || queue[q].index >= handed + ahead)
                 continue;
             if (failing) {
                 const std::lock_guard<std::mutex> lock(m_stateMutex);
@@ -653,13 +698,13 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
                     continue;
                 }
                 NoteSuccess(range.key);
-                ++done;
+                hand(t->index);
                 continue;
             }
             if (rc == CURLE_OK && code == 404) {
                 r.status = Status::Missing;
                 NoteSuccess(range.key);
-                ++done;
+                hand(t->index);
                 continue;
             }
             if (t->tooLarge) {
@@ -726,7 +771,6 @@ std::vector<ChunkStore::Result> HttpStore::GetRanges(const std::vector<Range>& r
     // What failed transfers received goes back for the next chunks.
     for (Transfer& t : transfers)
         ChunkBufferPool::Shared().Give(std::move(t.body));
-    return results;
 }
 
 } // namespace ImageReader

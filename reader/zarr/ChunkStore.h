@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <unordered_map>
@@ -90,6 +91,12 @@ public:
     std::vector<Result> GetMany(const std::vector<std::string>& keys, std::uint64_t limit = kDefaultLimit);
     // Parts of keys, in the order asked. A part beyond the key's end fails.
     virtual std::vector<Result> GetRanges(const std::vector<Range>& ranges) = 0;
+    // The same parts, each handed to `each` (on the calling thread) as soon as it is there,
+    // so that the caller uses one while later ones are on their way. Remote stores start a
+    // request at most `ahead` places past the first part not yet handed over, which bounds
+    // what waits for a slow one. Here: all at once, then in order.
+    using Each = std::function<void(size_t index, Result&& result)>;
+    virtual void GetRangesEach(const std::vector<Range>& ranges, size_t ahead, const Each& each);
     // The folder or URL, for messages.
     virtual std::string Location() const = 0;
     // Keys that failed are not asked for again for a while; this forgets them (a reload).
@@ -160,6 +167,7 @@ public:
     HttpStore(const HttpStore&) = delete;
     HttpStore& operator=(const HttpStore&) = delete;
     std::vector<Result> GetRanges(const std::vector<Range>& ranges) override;
+    void GetRangesEach(const std::vector<Range>& ranges, size_t ahead, const Each& each) override;
     std::string Location() const override { return m_shown; }
     void ForgetFailures() override;
     std::string Trouble() const override;
@@ -206,6 +214,7 @@ class CachingStore : public ChunkStore
 public:
     CachingStore(std::shared_ptr<ChunkStore> inner, size_t budgetBytes) : m_inner(std::move(inner)), m_budget(budgetBytes) {}
     std::vector<Result> GetRanges(const std::vector<Range>& ranges) override;
+    void GetRangesEach(const std::vector<Range>& ranges, size_t ahead, const Each& each) override;
     std::string Location() const override { return m_inner->Location(); }
     void ForgetFailures() override { m_inner->ForgetFailures(); }
     std::string Trouble() const override { return m_inner->Trouble(); }

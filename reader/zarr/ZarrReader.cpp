@@ -461,6 +461,31 @@ void ZarrReader<T>::WarnOnce(const std::string& message)
 }
 
 template <class T>
+void ZarrReader<T>::FetchChunksEach(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords, size_t ahead,
+                                    const ChunkStore::Each& each)
+{
+    if (level.meta.Sharded()) {
+        // Inner chunks need their shard's index first: a few at a time, each step as FetchChunks.
+        for (size_t from = 0; from < coords.size() && !StopRequested(); from += ahead) {
+            const size_t to = std::min(coords.size(), from + ahead);
+            std::vector<ChunkStore::Result> got = FetchChunks(level, {coords.begin() + static_cast<std::ptrdiff_t>(from),
+                                                                      coords.begin() + static_cast<std::ptrdiff_t>(to)});
+            for (size_t i = 0; i < got.size(); ++i)
+                each(from + i, std::move(got[i]));
+        }
+        return;
+    }
+    std::vector<ChunkStore::Range> ranges;
+    ranges.reserve(coords.size());
+    for (const auto& c : coords)
+        ranges.push_back({level.prefix + level.meta.ChunkKey(c), 0, -1, level.chunkLimit});
+    m_store->GetRangesEach(ranges, ahead, [&](size_t i, ChunkStore::Result&& r) {
+        TakeRange(r, ranges[i]);
+        each(i, std::move(r));
+    });
+}
+
+template <class T>
 std::vector<ChunkStore::Result> ZarrReader<T>::FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords)
 {
     const ZarrArrayMeta& meta = level.meta;
@@ -768,12 +793,13 @@ ImageSlice<T> ZarrReader<T>::GetColumns(const Vector& position, int x0, int x1)
     return level ? GetBand(position, x0, x1, 0, level->dims[1]) : ImageSlice<T>();
 }
 
-// From a server, the bands' chunks are asked for a group of planes at a time, so that
-// requests follow one another (a few in flight) instead of waiting for each plane: a side
-// view of a coarse level needs one chunk per plane. A group that meets a failure is read
-// again plane by plane, so that only the planes whose chunks fail are lost. An expected band
-// comes from the same fetch: its chunks are asked for along with the band's (each once) and
-// the band is cut out and kept.
+// From a server, the bands' chunks of all the planes are asked for in one stream, so that
+// requests follow one another (a few in flight) instead of waiting for each plane, and a
+// plane's bands are cut out as soon as its chunks are there, while later ones arrive: a side
+// view of a coarse level needs one chunk per plane. A plane whose chunks fail is read again on
+// its own, so that only the planes whose chunks fail are lost. An expected band comes from the
+// same fetch: its chunks are asked for along with the band's (each once) and the band is cut
+// out and kept.
 template <class T>
 std::vector<ImageSlice<T>> ZarrReader<T>::GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1)
 {
@@ -814,105 +840,117 @@ std::vector<ImageSlice<T>> ZarrReader<T>::fetchBands(const Level& level, const s
 {
     const int W = level.dims[0], H = level.dims[1];
     const Band band{rows ? 0 : a0, rows ? W : a1, rows ? a0 : 0, rows ? a1 : H};
-    const auto region = [&](const Vector& p, const Band& b, std::vector<std::vector<std::uint64_t>>& coords) {
-        size_t within = 0;
-        return regionChunks(level.meta, p, static_cast<size_t>(b.x0), static_cast<size_t>(b.x1), static_cast<size_t>(b.y0),
-                            static_cast<size_t>(b.y1), coords, within);
-    };
-    // Per group of planes, its planes' bands' chunks and the other band's, as places in one
-    // list of chunks to fetch (a chunk both need is fetched once).
-    struct Group
+    // Per plane, its bands' chunks as places in one list of chunks to fetch (a chunk both
+    // bands need is fetched once).
+    struct Plane
     {
-        size_t first = 0, last = 0;
-        std::vector<std::vector<std::uint64_t>> coords;
-        std::vector<std::vector<size_t>> mine, theirs;
+        size_t first = 0, count = 0;
+        std::vector<size_t> mine, theirs; // places from `first`
+        size_t waiting = 0;
+        bool failed = false, done = false;
     };
-    std::vector<Group> groups;
-    for (size_t first = 0; first < positions.size();) {
-        Group g;
-        g.first = first;
-        size_t last = first;
-        for (; last < positions.size() && (last == first || g.coords.size() < kBandGroupChunks); ++last) {
-            std::vector<std::vector<std::uint64_t>> a, b;
-            if (!region(positions[last], band, a) || (other && !region(positions[last], *other, b)))
-                return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
-            const size_t from = g.coords.size();
-            const auto place = [&](const std::vector<std::uint64_t>& c) {
-                const auto at = std::find(g.coords.begin() + static_cast<std::ptrdiff_t>(from), g.coords.end(), c);
-                if (at != g.coords.end())
-                    return static_cast<size_t>(at - g.coords.begin());
-                g.coords.push_back(c);
-                return g.coords.size() - 1;
-            };
-            g.mine.emplace_back();
-            g.theirs.emplace_back();
-            for (const auto& c : a)
-                g.mine.back().push_back(place(c));
-            for (const auto& c : b)
-                g.theirs.back().push_back(place(c));
-        }
-        g.last = last;
-        groups.push_back(std::move(g));
-        first = last;
+    std::vector<std::vector<std::uint64_t>> coords;
+    std::vector<Plane> planes(positions.size());
+    std::vector<size_t> planeOf;
+    for (size_t k = 0; k < positions.size(); ++k) {
+        Plane& plane = planes[k];
+        plane.first = coords.size();
+        const auto add = [&](const Band& b, std::vector<size_t>& places) {
+            std::vector<std::vector<std::uint64_t>> chunks;
+            size_t within = 0;
+            if (!regionChunks(level.meta, positions[k], static_cast<size_t>(b.x0), static_cast<size_t>(b.x1),
+                              static_cast<size_t>(b.y0), static_cast<size_t>(b.y1), chunks, within))
+                return false;
+            for (auto& c : chunks) {
+                const auto at = std::find(coords.begin() + static_cast<std::ptrdiff_t>(plane.first), coords.end(), c);
+                places.push_back(static_cast<size_t>(at - coords.begin()) - plane.first);
+                if (at == coords.end())
+                    coords.push_back(std::move(c));
+            }
+            return true;
+        };
+        if (!add(band, plane.mine) || (other && !add(*other, plane.theirs)))
+            return ImageBase<T>::GetBandSources(positions, rows, a0, a1);
+        plane.count = coords.size() - plane.first;
+        planeOf.insert(planeOf.end(), plane.count, k);
     }
 
+    std::vector<ImageSlice<T>> bands(positions.size());
+    std::vector<ChunkStore::Result> chunks(coords.size());
     // The chunks used up here: their buffers serve the next downloads.
     const auto giveBack = [](std::vector<ChunkStore::Result>& used) {
         for (ChunkStore::Result& r : used)
             ChunkBufferPool::Shared().Give(std::move(r.bytes));
     };
-    // One group at a time: fetching the next group while this one was decoded measured slower
-    // against a loopback server on 2 cores (the server, the downloads and the decoders compete
-    // for the processors) and held more memory.
-    std::vector<ImageSlice<T>> bands(positions.size());
-    for (const Group& group : groups) {
-        if (StopRequested())
-            break;
-        std::vector<ChunkStore::Result> chunks = FetchChunks(level, group.coords);
-        const bool failed = chunks.size() != group.coords.size() ||
-                            std::any_of(chunks.begin(), chunks.end(),
-                                        [](const ChunkStore::Result& r) { return r.status == ChunkStore::Status::Failed; });
-        // A chunk's bytes are moved out to the last band that needs them, copied for the others;
-        // two bands of the same chunks (a coarse level's plane in one chunk) share them.
-        const auto shared = [&](size_t k) { return group.theirs[k] == group.mine[k]; };
-        std::vector<size_t> uses(group.coords.size(), 0);
-        for (size_t k = 0; k < group.mine.size(); ++k) {
-            for (size_t i : group.mine[k])
-                ++uses[i];
-            for (size_t i : group.theirs[k])
-                uses[i] += shared(k) ? 0 : 1;
-        }
+    const auto cutOut = [&](size_t k) {
+        const Plane& plane = planes[k];
+        // Two bands of the same chunks (a coarse level's plane in one chunk) share them; a
+        // chunk both need otherwise is copied for the first.
+        const bool shared = plane.theirs == plane.mine;
+        std::vector<size_t> uses(plane.count, 0);
+        for (size_t i : plane.mine)
+            ++uses[i];
+        for (size_t i : plane.theirs)
+            uses[i] += shared ? 0 : 1;
         const auto take = [&](const std::vector<size_t>& places) {
             std::vector<ChunkStore::Result> own;
             own.reserve(places.size());
-            for (size_t i : places)
-                own.push_back(--uses[i] == 0 ? std::move(chunks[i]) : chunks[i]);
+            for (size_t i : places) {
+                ChunkStore::Result& r = chunks[plane.first + i];
+                own.push_back(--uses[i] == 0 ? std::move(r) : r);
+            }
             return own;
         };
-        for (size_t k = group.first; k < group.last; ++k) {
-            if (failed) {
-                bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
-                continue;
-            }
-            std::vector<ChunkStore::Result> own = take(group.mine[k - group.first]);
-            bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
-            if (!other) {
-                giveBack(own);
-                continue;
-            }
-            std::vector<ChunkStore::Result> their = shared(k - group.first) ? std::vector<ChunkStore::Result>()
-                                                                            : take(group.theirs[k - group.first]);
-            ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1,
-                                         shared(k - group.first) ? &own : &their);
+        std::vector<ChunkStore::Result> own = take(plane.mine);
+        bands[k] = GetBand(positions[k], band.x0, band.x1, band.y0, band.y1, &own);
+        if (!other) {
             giveBack(own);
-            giveBack(their);
-            const size_t bytes = other->Samples() * sizeof(T);
-            const std::lock_guard<std::mutex> lock(m_expected.mutex);
-            // Kept only while the same band is still expected, and within bounds.
-            if (!kept.IsEmpty() && m_expected.set && m_expected.band == *other &&
-                m_expected.keptBytes + bytes <= kExpectedBandBytes && m_expected.kept.emplace(positions[k], std::move(kept)).second)
-                m_expected.keptBytes += bytes;
+            return;
         }
+        std::vector<ChunkStore::Result> their = shared ? std::vector<ChunkStore::Result>() : take(plane.theirs);
+        ImageSlice<T> kept = GetBand(positions[k], other->x0, other->x1, other->y0, other->y1, shared ? &own : &their);
+        giveBack(own);
+        giveBack(their);
+        const size_t bytes = other->Samples() * sizeof(T);
+        const std::lock_guard<std::mutex> lock(m_expected.mutex);
+        // Kept only while the same band is still expected, and within bounds.
+        if (!kept.IsEmpty() && m_expected.set && m_expected.band == *other &&
+            m_expected.keptBytes + bytes <= kExpectedBandBytes && m_expected.kept.emplace(positions[k], std::move(kept)).second)
+            m_expected.keptBytes += bytes;
+    };
+
+    // A stream stops at its first lasting failure; that plane is then read on its own and the
+    // planes not done yet are streamed again.
+    for (size_t k = 0; k < planes.size() && !StopRequested();) {
+        std::vector<std::vector<std::uint64_t>> asked;
+        std::vector<size_t> at;
+        for (size_t j = k; j < planes.size(); ++j) {
+            if (planes[j].done)
+                continue;
+            planes[j].waiting = planes[j].count;
+            planes[j].failed = false;
+            for (size_t c = planes[j].first; c < planes[j].first + planes[j].count; ++c) {
+                asked.push_back(coords[c]);
+                at.push_back(c);
+            }
+        }
+        FetchChunksEach(level, asked, kBandAheadChunks, [&](size_t i, ChunkStore::Result&& r) {
+            const size_t c = at[i];
+            Plane& plane = planes[planeOf[c]];
+            plane.failed = plane.failed || r.status == ChunkStore::Status::Failed;
+            chunks[c] = std::move(r);
+            if (--plane.waiting == 0 && !plane.failed) {
+                cutOut(planeOf[c]);
+                plane.done = true;
+            }
+        });
+        giveBack(chunks);
+        while (k < planes.size() && planes[k].done)
+            ++k;
+        if (k == planes.size() || StopRequested())
+            break;
+        bands[k] = this->GetBandSource(positions[k], rows, a0, a1);
+        planes[k].done = true;
     }
     return bands;
 }

@@ -44,7 +44,8 @@ public:
     ImageSlice<T> GetColumns(const Vector& position, int x0, int x1) override;
     bool ReadsBands() const override { return true; }
     std::vector<ImageSlice<T>> GetBandSources(const std::vector<Vector>& positions, bool rows, int a0, int a1) override;
-    static constexpr size_t kBandGroupChunks = 16; // chunks asked for at once by GetBandSources
+    // Chunks GetBandSources asks for past the first it has not got yet.
+    static constexpr size_t kBandAheadChunks = 16;
     // While bands are fetched a group at a time, the expected band of each plane is cut from
     // the chunks fetched for it (with the ones it needs besides) and kept, up to
     // kExpectedBandBytes, until asked for.
@@ -124,6 +125,9 @@ private:
     // The stored (inner) chunks at `coords` (array order, in chunk units), in that order: from
     // their keys, or for a sharded array through the shards' indexes.
     std::vector<ChunkStore::Result> FetchChunks(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords);
+    // The same chunks, each handed to `each` as soon as it is there (see ChunkStore::GetRangesEach).
+    void FetchChunksEach(const Level& level, const std::vector<std::vector<std::uint64_t>>& coords, size_t ahead,
+                         const ChunkStore::Each& each);
     std::shared_ptr<const Level> CurrentLevel() const;
     void WarnOnce(const std::string& text);
 
@@ -153,8 +157,7 @@ private:
     Expected m_expected;
     // The kept band of `position` for the region, taken out; empty when none is kept.
     ImageSlice<T> takeExpected(const Vector& position, const Band& band);
-    // The bands of `positions` fetched a group of planes at a time, and the `other` band of
-    // each kept as expected.
+    // The bands of `positions` fetched in one stream, and the `other` band of each kept as expected.
     std::vector<ImageSlice<T>> fetchBands(const Level& level, const std::vector<Vector>& positions, bool rows, int a0,
                                           int a1, const Band* other);
     // Shared with the readers of the other levels: one list, however many levels.

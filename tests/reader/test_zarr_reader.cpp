@@ -654,6 +654,43 @@ TEST_F(ZarrHttp, SideViewsFetchBandsTogetherAndLoseOnlyFailingPlanes)
     }
 }
 
+// Chunks asked for together are handed over as they arrive, and a slow one holds back only
+// the few requests allowed past it.
+TEST_F(ZarrHttp, PartsAreHandedOverAsTheyArriveAndFewPassASlowOne)
+{
+    using Action = LoopbackServer::Action;
+    const std::string slow = "dask_u16.zarr/0.0.0";
+    LoopbackServer server(testdata::Path("zarr"), [&](const std::string& path) {
+        if (path == slow)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return Action::Serve;
+    });
+    ImageReader::HttpStore store(server.Url(""), HttpOptions());
+    std::vector<ImageReader::ChunkStore::Range> ranges;
+    for (int z = 0; z < 4; ++z)
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 2; ++x)
+                ranges.push_back({"dask_u16.zarr/" + std::to_string(z) + "." + std::to_string(y) + "." + std::to_string(x)});
+    std::vector<size_t> order;
+    int requestsWhenSlowArrived = -1;
+    store.GetRangesEach(ranges, 4, [&](size_t i, ImageReader::ChunkStore::Result&& r) {
+        std::ifstream file(std::filesystem::path(testdata::Path("zarr")) / ranges[i].key, std::ios::binary);
+        const std::vector<std::uint8_t> want{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(r.status, ImageReader::ChunkStore::Status::Ok) << ranges[i].key;
+        EXPECT_EQ(r.bytes, want) << ranges[i].key;
+        if (i == 0)
+            requestsWhenSlowArrived = server.Requests();
+        order.push_back(i);
+    });
+    ASSERT_EQ(order.size(), ranges.size());
+    std::vector<size_t> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end()) << "a part was handed over twice";
+    // The three after the slow one came first; nothing past them was asked for meanwhile.
+    EXPECT_NE(order.front(), 0u);
+    EXPECT_EQ(requestsWhenSlowArrived, 4);
+}
+
 // A picture's XZ and YZ views from a server: the YZ view's columns, expected, come from the
 // chunks fetched for the XZ view's rows, each chunk fetched once; forgotten, they are fetched.
 TEST_F(ZarrHttp, ExpectedBandComesFromTheSameFetch)
