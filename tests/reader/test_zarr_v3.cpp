@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -329,6 +330,26 @@ TEST_F(ShardedPyramid, ServerIsAskedForIndexesAndInnerChunksOnly)
     before = server.Requests();
     EXPECT_EQ(third.GetValue(At(1, 1, 0)), kOutlier);
     EXPECT_EQ(server.Requests() - before, 2);
+}
+
+// Side views from a server come from one stream of inner chunks, shard indexes first: the
+// same samples as from the folder, absent inner chunks and shards as the fill value.
+TEST_F(ShardedPyramid, SideViewsFromTheServerAreTheFolders)
+{
+    LoopbackServer server(dir);
+    Reader remote(server.Url("pyramid.zarr")), folder(image.string());
+    ASSERT_EQ(remote.GetError(), "");
+    remote.SetMemoryBudget(0);
+    // Row 20 (XZ) and column 20 (YZ) cross the absent inner chunk and the absent shard.
+    for (const bool rows : {true, false}) {
+        Vector fixed(rows ? -1 : 20, rows ? 20 : -1);
+        fixed.push_back(-1);
+        const auto got = remote.GetMaximumProjection(rows ? 0 : 1, 2, fixed);
+        const auto want = folder.GetMaximumProjection(rows ? 0 : 1, 2, fixed);
+        ASSERT_FALSE(got.IsEmpty());
+        ASSERT_EQ(got.GetSize(), want.GetSize());
+        EXPECT_TRUE(std::equal(got.GetData(), got.GetData() + got.GetSize().prod(), want.GetData())) << rows;
+    }
 }
 
 TEST_F(ShardedPyramid, ServerIgnoringRangesSendsEachShardOnce)
