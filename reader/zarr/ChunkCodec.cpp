@@ -215,13 +215,6 @@ private:
     int m_level;
 };
 
-// Fields of the wrong type fall back rather than throw: codec entries come from the file.
-std::string stringOr(const nlohmann::json& j, const char* key, const char* fallback)
-{
-    const auto it = j.find(key);
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string(fallback);
-}
-
 int intOr(const nlohmann::json& j, const char* key, int fallback)
 {
     const auto it = j.find(key);
@@ -377,7 +370,7 @@ std::unique_ptr<ChunkCodec> MakeCodecChain(const std::string& codecsJson, size_t
     int crcInside = 0, crcOutside = 0;
     bool sawBytes = false;
     for (const json& c : list) {
-        const std::string name = c.is_string() ? c.get<std::string>() : (c.is_object() ? stringOr(c, "name", "") : std::string());
+        const std::string name = c.is_string() ? c.get<std::string>() : (c.is_object() ? JsonStringOr(c, "name") : std::string());
         const json config = c.is_object() && c.contains("configuration") && c["configuration"].is_object() ? c["configuration"] : json::object();
         if (name == "transpose") {
             const auto o = config.find("order");
@@ -400,7 +393,7 @@ std::unique_ptr<ChunkCodec> MakeCodecChain(const std::string& codecsJson, size_t
             if (identity)
                 order.clear();
         } else if (name == "bytes") {
-            const std::string endian = stringOr(config, "endian", config.contains("endian") ? "" : "little");
+            const std::string endian = JsonStringOr(config, "endian", config.contains("endian") ? "" : "little");
             if (sawBytes || (endian != "little" && endian != "big")) {
                 why = "a bytes codec is repeated or names an unknown byte order";
                 return nullptr;

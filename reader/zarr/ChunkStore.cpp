@@ -122,6 +122,18 @@ std::vector<ChunkStore::Result> collect(ChunkStore& store, const std::vector<Chu
     return results;
 }
 
+// A kept key's copy, in a buffer from the pool.
+ChunkStore::Result copyOf(const ChunkStore::Result& kept)
+{
+    ChunkStore::Result r;
+    r.status = kept.status;
+    r.why = kept.why;
+    r.whole = kept.whole;
+    r.bytes = ChunkBufferPool::Shared().Take(kept.bytes.size());
+    r.bytes.assign(kept.bytes.begin(), kept.bytes.end());
+    return r;
+}
+
 } // namespace
 
 void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
@@ -149,22 +161,6 @@ void TakeRange(ChunkStore::Result& result, const ChunkStore::Range& range)
     result.bytes.erase(result.bytes.begin() + static_cast<std::ptrdiff_t>(from + count), result.bytes.end());
     result.bytes.erase(result.bytes.begin(), result.bytes.begin() + static_cast<std::ptrdiff_t>(from));
 }
-
-namespace {
-
-// A kept key's copy, in a buffer from the pool.
-ChunkStore::Result copyOf(const ChunkStore::Result& kept)
-{
-    ChunkStore::Result r;
-    r.status = kept.status;
-    r.why = kept.why;
-    r.whole = kept.whole;
-    r.bytes = ChunkBufferPool::Shared().Take(kept.bytes.size());
-    r.bytes.assign(kept.bytes.begin(), kept.bytes.end());
-    return r;
-}
-
-} // namespace
 
 std::vector<ChunkStore::Result> CachingStore::GetRanges(const std::vector<Range>& ranges)
 {

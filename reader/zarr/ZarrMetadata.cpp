@@ -51,11 +51,6 @@ bool extents(const json& j, const char* key, std::vector<std::uint64_t>& out, st
     return true;
 }
 
-std::string stringOr(const json& j, const char* key)
-{
-    const auto it = j.find(key);
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 // Parses only what is shallow enough for the JSON library to handle safely.
 json parseBounded(const std::string& text)
@@ -124,6 +119,12 @@ bool checkGeometry(ZarrArrayMeta& meta, std::string& why)
 
 } // namespace
 
+std::string JsonStringOr(const json& j, const char* key, const char* fallback)
+{
+    const auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string(fallback);
+}
+
 bool JsonDepthWithin(const std::string& text, int limit)
 {
     int depth = 0;
@@ -190,14 +191,14 @@ bool ParseZarray(const std::string& text, ZarrArrayMeta& meta, std::string& why)
     }
     if (!extents(j, "shape", meta.shape, why) || !extents(j, "chunks", meta.chunks, why))
         return false;
-    const std::string dtype = stringOr(j, "dtype");
+    const std::string dtype = JsonStringOr(j, "dtype");
     if (!parseDtype(dtype, meta.type, meta.bigEndian)) {
         why = "the sample type \"" + (dtype.empty() ? j.value("dtype", json()).dump() : dtype) + "\" is not supported";
         return false;
     }
     if (!checkGeometry(meta, why))
         return false;
-    const std::string order = j.contains("order") ? stringOr(j, "order") : "C";
+    const std::string order = j.contains("order") ? JsonStringOr(j, "order") : "C";
     if (order != "C") {
         why = "only C-ordered arrays are supported (this one is \"" + order + "\")";
         return false;
@@ -245,7 +246,7 @@ std::string codecName(const json& c)
 {
     if (c.is_string())
         return c.get<std::string>();
-    return c.is_object() ? stringOr(c, "name") : std::string();
+    return c.is_object() ? JsonStringOr(c, "name") : std::string();
 }
 
 const json& codecConfig(const json& c)
@@ -272,7 +273,7 @@ bool ParseZarrJson(const std::string& text, ZarrNode& node, std::string& why)
         why = "zarr.json is not Zarr format 3";
         return false;
     }
-    const std::string type = stringOr(j, "node_type");
+    const std::string type = JsonStringOr(j, "node_type");
     const auto attrs = j.find("attributes");
     if (type == "group") {
         if (attrs != j.end() && attrs->is_object()) {
@@ -293,13 +294,13 @@ bool ParseZarrJson(const std::string& text, ZarrNode& node, std::string& why)
     meta.format = 3;
     if (!extents(j, "shape", meta.shape, why))
         return false;
-    const std::string dataType = stringOr(j, "data_type");
+    const std::string dataType = JsonStringOr(j, "data_type");
     if (!parseDataType(dataType, meta.type)) {
         why = "the sample type \"" + (dataType.empty() ? j.value("data_type", json()).dump() : dataType) + "\" is not supported";
         return false;
     }
     const auto grid = j.find("chunk_grid");
-    if (grid == j.end() || !grid->is_object() || stringOr(*grid, "name") != "regular" ||
+    if (grid == j.end() || !grid->is_object() || JsonStringOr(*grid, "name") != "regular" ||
         !extents(codecConfig(*grid), "chunk_shape", meta.chunks, why)) {
         why = "only regular chunk grids are supported" + (why.empty() ? std::string() : " (" + why + ")");
         return false;
@@ -308,8 +309,8 @@ bool ParseZarrJson(const std::string& text, ZarrNode& node, std::string& why)
     std::string encodingName = "default";
     std::string separator;
     if (encoding != j.end()) {
-        encodingName = encoding->is_object() ? stringOr(*encoding, "name") : std::string();
-        separator = stringOr(codecConfig(*encoding), "separator");
+        encodingName = encoding->is_object() ? JsonStringOr(*encoding, "name") : std::string();
+        separator = JsonStringOr(codecConfig(*encoding), "separator");
     }
     if (encodingName == "default") {
         meta.keyPrefix = "c";
@@ -365,7 +366,7 @@ bool ParseZarrJson(const std::string& text, ZarrNode& node, std::string& why)
                 }
             }
             meta.chunks = inner;
-            const std::string location = stringOr(config, "index_location");
+            const std::string location = JsonStringOr(config, "index_location");
             if (!location.empty() && location != "end" && location != "start") {
                 why = "the shard index location \"" + location + "\" is not known";
                 return false;
@@ -424,9 +425,9 @@ bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string
             if (a.is_string())
                 axis.name = a.get<std::string>(); // version 0.3 names
             else if (a.is_object()) {
-                axis.name = stringOr(a, "name");
-                axis.type = stringOr(a, "type");
-                axis.unit = stringOr(a, "unit");
+                axis.name = JsonStringOr(a, "name");
+                axis.type = JsonStringOr(a, "type");
+                axis.unit = JsonStringOr(a, "unit");
             }
             if (axis.name.empty()) {
                 why = "a multiscale axis has no name";
@@ -441,7 +442,7 @@ bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string
         if (ts == owner.end() || !ts->is_array())
             return true;
         for (const json& t : *ts) {
-            if (!t.is_object() || stringOr(t, "type") != "scale")
+            if (!t.is_object() || JsonStringOr(t, "type") != "scale")
                 continue;
             const auto s = t.find("scale");
             if (s == t.end() || !s->is_array() || s->size() != scale.size()) {
@@ -464,7 +465,7 @@ bool ParseMultiscales(const std::string& zattrs, ZarrMultiscale& ms, std::string
         // Levels beyond these would be far below a pixel: left out, not read.
         if (ms.paths.size() >= kMaxLevels)
             break;
-        const std::string path = d.is_object() ? stringOr(d, "path") : std::string();
+        const std::string path = d.is_object() ? JsonStringOr(d, "path") : std::string();
         // A path is a key prefix: it must stay inside the hierarchy.
         if (path.empty() || path[0] == '/' || path.find("..") != std::string::npos || path.find('\\') != std::string::npos) {
             why = "a multiscale dataset has no usable path";
@@ -502,8 +503,8 @@ std::vector<ZarrChannel> ParseOmeroChannels(const std::string& zattrs)
             break;
         ZarrChannel ch;
         if (c.is_object()) {
-            ch.name = stringOr(c, "label");
-            const std::string colour = stringOr(c, "color");
+            ch.name = JsonStringOr(c, "label");
+            const std::string colour = JsonStringOr(c, "color");
             if (colour.size() == 6 && colour.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
                 const unsigned long rgb = std::stoul(colour, nullptr, 16);
                 ch.hasColor = true;

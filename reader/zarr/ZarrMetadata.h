@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "ChannelHint.h"
 #include "SampleType.h"
 
@@ -53,6 +55,9 @@ constexpr size_t kMaxLevels = 64;
 constexpr size_t kMaxChannelHints = 4096;
 // True when `text` nests lists and objects no deeper than `limit` (strings are skipped).
 bool JsonDepthWithin(const std::string& text, int limit = kMaxJsonDepth);
+// The string at `key` of a metadata object, or `fallback` when it is absent or not a string:
+// metadata comes from the file, and a field of the wrong type must not throw.
+std::string JsonStringOr(const nlohmann::json& j, const char* key, const char* fallback = "");
 
 // A v3 zarr.json: a group (its OME attributes as compact JSON in `ome`, "" when none) or an
 // array (in `array`).
